@@ -1,0 +1,94 @@
+#include "BmpFixture.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace testing_support {
+
+namespace {
+
+void put32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+Picture asymmetricPicture(std::int32_t width, std::int32_t height)
+{
+    Picture p{width, height, {}};
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const int i = y * width + x;
+            p.pixels.push_back({static_cast<std::uint8_t>(3 + 7 * i), static_cast<std::uint8_t>(100 + 5 * i),
+                                static_cast<std::uint8_t>(200 - 3 * i)});
+        }
+    }
+    return p;
+}
+
+std::vector<std::uint8_t> bmpHeader(std::int32_t width, std::int32_t height, std::uint16_t bitCount)
+{
+    std::vector<std::uint8_t> h(54, 0);
+    h[0] = 'B';
+    h[1] = 'M';
+    put32(h, 10, 54);
+    put32(h, 14, 40);
+    put32(h, 18, static_cast<std::uint32_t>(width));
+    put32(h, 22, static_cast<std::uint32_t>(height));
+    h[26] = 1;
+    h[28] = static_cast<std::uint8_t>(bitCount);
+    h[29] = static_cast<std::uint8_t>(bitCount >> 8);
+    return h;
+}
+
+std::vector<std::uint8_t> encodeBmp(const Picture& picture, std::uint16_t bitCount)
+{
+    const std::size_t stride = (static_cast<std::size_t>(picture.width) * 3 + 3) / 4 * 4;
+    std::vector<std::uint8_t> out = bmpHeader(picture.width, picture.height, bitCount);
+    const std::size_t size = 54 + stride * static_cast<std::size_t>(picture.height);
+    put32(out, 2, static_cast<std::uint32_t>(size));
+    put32(out, 34, static_cast<std::uint32_t>(size - 54));
+    out.resize(size, 0);
+    for (int y = 0; y < picture.height; ++y) {
+        std::uint8_t* row = out.data() + 54 + stride * static_cast<std::size_t>(picture.height - 1 - y);
+        for (int x = 0; x < picture.width; ++x) {
+            const Pixel px = picture.at(x, y);
+            row[3 * x] = px.b;
+            row[3 * x + 1] = px.g;
+            row[3 * x + 2] = px.r;
+        }
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write test file " + path.string());
+}
+
+TempDir::TempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "zrvimage-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    dir_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(dir_, ec);
+}
+
+}  // namespace testing_support

@@ -1,0 +1,52 @@
+#pragma once
+// A scripted stand-in for the window: answers for the dialogs, field texts, and a
+// record of everything the operation showed, so operations run without Qt.
+
+#include "bitmap/Services.h"
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// Thrown in place of ending the process, so a test can see the status.
+struct ProcessExit {
+    int status;
+};
+
+class FakeServices : public bitmap::Services {
+public:
+    FakeServices();
+
+    // Answers for the dialogs, consumed in order; nullopt is a cancel. With no
+    // answer left a dialog is cancelled.
+    std::deque<std::optional<std::string>> dialogAnswers;
+    std::map<bitmap::Field, std::string> fields;
+    std::map<bitmap::ResultLabel, std::string> labels;
+
+    // What the operation did, in order.
+    std::vector<bitmap::FileDialog> dialogsShown;
+    std::vector<bitmap::FileDialogRequest> dialogRequests;
+    std::vector<std::string> messages;
+    std::int64_t pumps = 0;
+    bitmap::ProgressModel progress;
+    // Progress position each time a message was shown, and the labels then.
+    std::vector<int> positionAtMessage;
+    std::vector<std::map<bitmap::ResultLabel, std::string>> labelsAtMessage;
+
+    std::optional<std::string> chooseFile(bitmap::FileDialog dialog, const bitmap::FileDialogRequest& request) override;
+    void showMessage(const std::string& text) override;
+    std::string fieldText(bitmap::Field field) override { return fields[field]; }
+    void setResultLabel(bitmap::ResultLabel label, const std::string& text) override { labels[label] = text; }
+    bitmap::ProgressModel& progressBar() override { return progress; }
+    [[noreturn]] void exitProcess(int status) override { throw ProcessExit{status}; }
+
+protected:
+    void pumpNow() override { ++pumps; }
+};
+
+}  // namespace testing_support
