@@ -1,5 +1,6 @@
 #include "BmpFixture.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -62,6 +63,25 @@ std::vector<std::uint8_t> encodeBmp(const Picture& picture, std::uint16_t bitCou
         }
     }
     return out;
+}
+
+Picture decodeBmp(const std::vector<std::uint8_t>& bytes)
+{
+    std::vector<std::uint8_t> padded = bytes;
+    padded.resize(std::max<std::size_t>(padded.size(), 54), 0);
+    const auto get32 = [&](std::size_t at) {
+        return static_cast<std::int32_t>(padded[at] | padded[at + 1] << 8 | padded[at + 2] << 16
+                                         | static_cast<std::uint32_t>(padded[at + 3]) << 24);
+    };
+    Picture p{get32(18), get32(22), {}};
+    if (p.width <= 0 || p.height <= 0) return p;  // no pixels
+    const std::size_t stride = (static_cast<std::size_t>(p.width) * 3 + 3) / 4 * 4;
+    padded.resize(std::max(padded.size(), 54 + stride * static_cast<std::size_t>(p.height)), 0);
+    for (int y = 0; y < p.height; ++y) {
+        const std::uint8_t* row = padded.data() + 54 + stride * static_cast<std::size_t>(p.height - 1 - y);
+        for (int x = 0; x < p.width; ++x) p.pixels.push_back({row[3 * x], row[3 * x + 1], row[3 * x + 2]});
+    }
+    return p;
 }
 
 std::vector<std::uint8_t> readFile(const std::filesystem::path& path)

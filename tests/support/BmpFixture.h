@@ -30,6 +30,11 @@ std::vector<std::uint8_t> encodeBmp(const Picture& picture, std::uint16_t bitCou
 // A BMP header alone with the given values, for gate and probe tests.
 std::vector<std::uint8_t> bmpHeader(std::int32_t width, std::int32_t height, std::uint16_t bitCount);
 
+// The pixels of a 24-bit BMP as the operations take them: width and height from the
+// header, bottom-up rows from byte 54 whatever bfOffBits says, and bytes missing at
+// the end of the file read as zero. Gives the expected picture of a truncated file.
+Picture decodeBmp(const std::vector<std::uint8_t>& bytes);
+
 std::vector<std::uint8_t> readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 
