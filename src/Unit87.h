@@ -1,0 +1,101 @@
+#pragma once
+// The program's one window: three operation groups, help, a progress bar and the two
+// shared file dialogs. It is also the operations' window services.
+
+#include "bitmap/Services.h"
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+class TForm87 : public QWidget, public bitmap::Services {
+    Q_OBJECT
+
+public:
+    explicit TForm87(QWidget* parent = nullptr);
+    ~TForm87() override;
+
+    // The click handlers, one per button.
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+    void Button4Click();
+
+    // Caption of every box: the application title derived from the program file.
+    QString applicationTitle() const { return applicationTitle_; }
+    bool isRunning() const noexcept { return running_; }
+
+    // Shows an error the way every unhandled error is shown: stop icon, the
+    // application title as caption, the message with its full stop rule applied.
+    void showErrorBox(const std::string& message);
+
+    // bitmap::Services
+    std::optional<std::string> chooseFile(bitmap::FileDialog dialog, const bitmap::FileDialogRequest& request) override;
+    void showMessage(const std::string& text) override;
+    std::string fieldText(bitmap::Field field) override;
+    void setResultLabel(bitmap::ResultLabel label, const std::string& text) override;
+    bitmap::ProgressModel& progressBar() override { return progress_; }
+    [[noreturn]] void exitProcess(int status) override;
+
+    static const char* helpText();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void pumpNow() override;
+    std::int64_t pumpInterval() const override { return 4096; }
+
+private:
+    // Runs one click handler: run buttons off meanwhile, every error shown in the
+    // error box, a close asked for during the run carried out after it.
+    void dispatch(const std::function<void()>& handler, bool isOperation);
+    void syncProgressBar();
+
+    QString applicationTitle_;
+    bitmap::ProgressModel progress_;
+    bool progressDirty_ = false;
+    bool running_ = false;
+    bool closeRequested_ = false;
+    QElapsedTimer sinceLastPump_;
+
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QPushButton* Button3 = nullptr;
+    QPushButton* Button4 = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QGroupBox* GroupBox3 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    QLineEdit* Edit4 = nullptr;
+    QLineEdit* Edit5 = nullptr;
+    QLineEdit* Edit6 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLabel* Label7 = nullptr;
+    QLabel* Label8 = nullptr;
+    QLabel* Label9 = nullptr;
+    QLabel* Label10 = nullptr;
+    QLabel* Label11 = nullptr;
+    QLabel* Label12 = nullptr;
+    QLabel* Label13 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QFileDialog* OpenDialog1 = nullptr;
+    QFileDialog* SaveDialog1 = nullptr;
+};
+
+// Turns a "description|pattern" filter into Qt name filters, one per pair.
+QStringList qtNameFilters(const QString& filter);
