@@ -117,11 +117,12 @@ TForm87::TForm87(QWidget* parent)
     initResources();
     setObjectName(QStringLiteral("Form87"));
     resize(364, 433);
-    // Tahoma 8 pt at 96 dpi is 11 pixels; where Tahoma is missing the desktop's sans
-    // serif stands in, and a CJK font supplies the Japanese glyphs.
+    // Tahoma 8 pt at 96 dpi is 11 pixels. Where Tahoma is missing, Noto Sans CJK JP
+    // stands in: its Latin letters are about as narrow as Tahoma's, so the texts fit
+    // the designed layout, and it has the Japanese glyphs.
     QFont::insertSubstitutions(QStringLiteral("Tahoma"),
-                               {QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans CJK JP"),
-                                QStringLiteral("Noto Sans JP")});
+                               {QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans JP"),
+                                QStringLiteral("DejaVu Sans")});
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(11);
     setFont(font);
