@@ -29,6 +29,14 @@ void ModalDriver::answer()
 
     if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
         auto* nameEdit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        // A user types into the focused name field, and typing there drops the file
+        // list's selection (the proposed file, once its folder has loaded), which would
+        // otherwise win over the typed name. Until the dialog is active, try again.
+        if (!nameEdit->hasFocus()) {
+            dialog->activateWindow();
+            nameEdit->setFocus(Qt::OtherFocusReason);
+            if (!nameEdit->hasFocus()) return;
+        }
         dialogs.push_back({dialog->windowTitle(), dialog->nameFilters(), dialog->defaultSuffix(),
                            nameEdit ? nameEdit->text() : QString(), dialog->acceptMode() == QFileDialog::AcceptSave});
         std::optional<QString> answer;
@@ -49,6 +57,7 @@ void ModalDriver::answer()
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         boxes.push_back({box->windowTitle(), box->text(), box->icon()});
         if (echoBoxes) std::fprintf(stderr, "%s\n", box->text().toUtf8().constData());
+        if (onBox) onBox(ShownBox(boxes.back()));
         QTest::keyClick(box, Qt::Key_Return);
         if (box->isVisible()) box->done(QMessageBox::Ok);
     }

@@ -38,6 +38,8 @@ public:
     std::vector<ShownDialog> dialogs;
     // Called on every poll, also while an operation pumps events.
     std::function<void()> onPoll;
+    // Called when a box is seen, while it is still up.
+    std::function<void(const ShownBox&)> onBox;
     // Also writes each box's text to standard error, for tests of a process that ends.
     bool echoBoxes = false;
 
