@@ -49,6 +49,8 @@ public:
 int main(int argc, char* argv[])
 {
     Application app(argc, argv);
+    // The installed desktop entry's name (packaging/), so desktops match the window to it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.zrvimage.zrvimage"));
     try {
         auto form = std::make_unique<TForm87>();
         form->show();
