@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all build deps run test install package clean
+.PHONY: all build deps run test install package test-sanitized fuzz clean
 
 all: build
 
@@ -22,6 +22,26 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory test-sanitized
+
+# The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, in its
+# own folder; any report ends the test that made it, so the run fails.
+ASAN_DIR ?= build-asan
+SANITIZE = -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+
+$(ASAN_DIR)/CMakeCache.txt:
+	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS=$(SANITIZE)" $(CMAKE_FLAGS)
+
+test-sanitized: deps $(ASAN_DIR)/CMakeCache.txt
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen UBSAN_OPTIONS=print_stacktrace=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp ctest --output-on-failure -j $(JOBS)
+
+# Every fuzz target for FUZZ_SECONDS each, one after the other (fuzz/run-fuzz).
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	FUZZ_DIR=build-fuzz JOBS=$(JOBS) fuzz/run-fuzz $(FUZZ_SECONDS)
+
 
 # The programs, the launcher entry, the icons and the AppStream file (packaging/) under
 # PREFIX, staged under DESTDIR when that is set.
@@ -34,4 +54,4 @@ package: build
 	cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR)

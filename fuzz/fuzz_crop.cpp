@@ -1,0 +1,76 @@
+// Any file through the crop: the output is the 54-byte header and, for every stored
+// row, the row's first 6144 bytes as the file holds them, zero where it has none.
+
+#include "FuzzHarness.h"
+
+#include "bitmap/Crop2048.h"
+#include "runtime/Exceptions.h"
+
+#include <algorithm>
+#include <cstring>
+
+using namespace fuzzing;
+
+namespace {
+
+constexpr std::int64_t kOutRow = 6144;
+
+void put32(Bytes& out, std::size_t at, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+Bytes headerFor(std::int32_t height)
+{
+    Bytes h(54, 0);
+    h[0] = 'B';
+    h[1] = 'M';
+    put32(h, 2, static_cast<std::uint32_t>(kOutRow * height + 54));
+    put32(h, 10, 54);
+    put32(h, 14, 40);
+    put32(h, 18, 2048);
+    put32(h, 22, static_cast<std::uint32_t>(height));
+    h[26] = 1;
+    h[28] = 24;
+    put32(h, 34, static_cast<std::uint32_t>(kOutRow * height));
+    return h;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const Bytes file(data, data + size);
+    const Header h = headerOf(file);
+    const std::int64_t stride = strideOf(h.width);
+    if (verdictOf(h) == Verdict::Proceed && std::int64_t{h.height} * std::max(stride, kOutRow) > kByteBudget) return 0;
+
+    Scratch& scratch = Scratch::get();
+    scratch.prepare(file);
+    testing_support::FakeServices fake;
+    const Outcome outcome = run(bitmap::cropTo2048, fake);
+    if (checkGateStop(h, outcome, fake, "24ビットカラ―画像を指定してください")) return 0;
+
+    const Bytes out = scratch.outputBytes();
+    if (h.height < 0) {
+        // The header is written before the progress bar refuses the range.
+        FUZZ_CHECK(outcome.error && *outcome.error == typeid(runtime::EInvalidOperation));
+        FUZZ_CHECK(out == headerFor(h.height));
+        FUZZ_CHECK(fake.messages.empty() && fake.pumps == 0);
+        return 0;
+    }
+    FUZZ_CHECK(outcome.returned());
+    FUZZ_CHECK(fake.messages == std::vector<std::string>{"完了"});
+    FUZZ_CHECK(static_cast<std::int64_t>(out.size()) == 54 + kOutRow * h.height);
+    FUZZ_CHECK(std::equal(out.begin(), out.begin() + 54, headerFor(h.height).begin()));
+    const std::size_t kept = static_cast<std::size_t>(std::min(stride, kOutRow));
+    for (std::int64_t k = 0; k < h.height; ++k) {
+        const std::uint8_t* row = out.data() + 54 + k * kOutRow;
+        const Bytes expected = bytesAt(file, 54 + k * stride, kept);
+        FUZZ_CHECK(std::memcmp(row, expected.data(), kept) == 0);
+        FUZZ_CHECK(std::all_of(row + kept, row + kOutRow, [](std::uint8_t b) { return b == 0; }));
+    }
+    FUZZ_CHECK(fake.progress.stepCount() == h.height && fake.progress.max() == h.height);
+    FUZZ_CHECK(fake.progress.position() == 0);
+    return 0;
+}
