@@ -1,0 +1,183 @@
+#include "batch/CommandLine.h"
+
+#include "runtime/ErrorText.h"
+#include "runtime/Exceptions.h"
+#include "runtime/IntegerConversion.h"
+
+#include <map>
+#include <string_view>
+
+namespace batch {
+
+namespace {
+
+enum : unsigned { kCrop = 1, kMaxima = 2, kNdvi = 4, kAll = 7 };
+
+struct OptionRule {
+    std::string_view name;
+    bool takesValue;
+    unsigned commands;  // the subcommands that accept it
+};
+
+constexpr OptionRule kOptions[] = {
+    {"-o", true, kCrop | kNdvi},          {"--out-dir", true, kCrop | kNdvi},
+    {"--rect", true, kMaxima},            {"--nir-white", true, kNdvi},
+    {"--red-white", true, kNdvi},         {"--envi-header", false, kNdvi},
+    {"--preview", true, kNdvi},           {"--preview-dir", true, kNdvi},
+    {"--stats", false, kNdvi},            {"--json", false, kMaxima | kNdvi},
+    {"--force", false, kCrop | kNdvi},    {"-j", true, kAll},
+};
+
+const OptionRule* findOption(std::string_view name)
+{
+    for (const auto& rule : kOptions) {
+        if (rule.name == name) return &rule;
+    }
+    return nullptr;
+}
+
+// The window's conversion and its error-box text, for a number typed on the command line.
+std::optional<UsageError> checkInteger(const std::string& text, std::int32_t* value = nullptr)
+{
+    try {
+        const std::int32_t v = runtime::strToInt(text);
+        if (value) *value = v;
+        return std::nullopt;
+    } catch (const runtime::EConvertError& e) {
+        return UsageError{runtime::errorBoxText(e.message())};
+    }
+}
+
+std::vector<std::string> splitAtCommas(const std::string& text)
+{
+    std::vector<std::string> parts(1);
+    for (char c : text) {
+        if (c == ',') {
+            parts.emplace_back();
+        } else {
+            parts.back() += c;
+        }
+    }
+    return parts;
+}
+
+// Fills the options of one subcommand from the parsed names and values.
+ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::map<std::string, std::string> given)
+{
+    Options o;
+    o.command = command;
+    o.inputs = std::move(inputs);
+    const auto value = [&](const char* name) -> std::optional<std::string> {
+        const auto it = given.find(name);
+        if (it == given.end()) return std::nullopt;
+        return it->second;
+    };
+    o.output = value("-o");
+    o.outDir = value("--out-dir");
+    o.preview = value("--preview");
+    o.previewDir = value("--preview-dir");
+    o.enviHeader = given.count("--envi-header") != 0;
+    o.stats = given.count("--stats") != 0;
+    o.json = given.count("--json") != 0;
+    o.force = given.count("--force") != 0;
+
+    if (o.inputs.empty()) return UsageError{"入力ファイルを指定してください"};
+    if (command != Command::Maxima) {
+        if (o.output.has_value() == o.outDir.has_value()) return UsageError{"-o か --out-dir のどちらか一つを指定してください"};
+        if (o.output && o.inputs.size() > 1) {
+            return UsageError{"-o は入力ファイルが一つのときだけ使えます（複数のときは --out-dir）"};
+        }
+    }
+    if (o.preview && o.previewDir) return UsageError{"--preview と --preview-dir は同時に使えません"};
+    if (o.preview && o.inputs.size() > 1) {
+        return UsageError{"--preview は入力ファイルが一つのときだけ使えます（複数のときは --preview-dir）"};
+    }
+    if (command == Command::Maxima) {
+        const auto rect = value("--rect");
+        if (!rect) return UsageError{"--rect X1,Y1,X2,Y2 を指定してください"};
+        const auto parts = splitAtCommas(*rect);
+        if (parts.size() != 4) return UsageError{"--rect は X1,Y1,X2,Y2 の形で指定してください"};
+        for (std::size_t i = 0; i < 4; ++i) {
+            if (auto error = checkInteger(parts[i])) return *error;
+            o.rect[i] = parts[i];
+        }
+    }
+    if (command == Command::Ndvi) {
+        const auto nir = value("--nir-white");
+        const auto red = value("--red-white");
+        if (!nir || !red) return UsageError{"--nir-white と --red-white を指定してください"};
+        if (auto error = checkInteger(*nir)) return *error;
+        if (auto error = checkInteger(*red)) return *error;
+        o.nirWhite = *nir;
+        o.redWhite = *red;
+    }
+    if (const auto jobs = value("-j")) {
+        std::int32_t n = 0;
+        if (auto error = checkInteger(*jobs, &n)) return *error;
+        if (n < 1) return UsageError{"-j には 1 以上の整数を指定してください"};
+        o.jobs = n;
+    }
+    return o;
+}
+
+}  // namespace
+
+ParseResult parseCommandLine(const std::vector<std::string>& args)
+{
+    for (const auto& arg : args) {
+        if (arg == "--") break;
+        if (arg == "-h" || arg == "--help") return HelpRequest{};
+    }
+    if (args.empty()) return UsageError{"サブコマンドを指定してください（crop、maxima、ndvi）"};
+
+    const std::map<std::string_view, std::pair<Command, unsigned>> commands = {
+        {"crop", {Command::Crop, kCrop}}, {"maxima", {Command::Maxima, kMaxima}}, {"ndvi", {Command::Ndvi, kNdvi}}};
+    const auto command = commands.find(args[0]);
+    if (command == commands.end()) return UsageError{"不明なサブコマンドです: " + args[0]};
+
+    std::vector<std::string> inputs;
+    std::map<std::string, std::string> given;
+    bool optionsEnded = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            inputs.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        // "--name=value", "-oFILE" and "-j4" carry their value; otherwise it follows.
+        std::string name = arg;
+        std::optional<std::string> attached;
+        if (arg.starts_with("--")) {
+            if (const auto eq = arg.find('='); eq != std::string::npos) {
+                name = arg.substr(0, eq);
+                attached = arg.substr(eq + 1);
+            }
+        } else if (arg.size() > 2) {
+            name = arg.substr(0, 2);
+            attached = arg.substr(2);
+        }
+        const OptionRule* rule = findOption(name);
+        if (!rule) return UsageError{"不明なオプションです: " + arg};
+        if ((rule->commands & command->second.second) == 0) {
+            return UsageError{name + " は " + args[0] + " では使えません"};
+        }
+        if (given.count(name)) return UsageError{name + " が二度指定されています"};
+        if (!rule->takesValue) {
+            if (attached) return UsageError{name + " には値を付けられません"};
+            given[name];
+            continue;
+        }
+        if (!attached) {
+            if (i + 1 >= args.size()) return UsageError{name + " には値が必要です"};
+            attached = args[++i];
+        }
+        given[name] = *attached;
+    }
+    return buildOptions(command->second.first, std::move(inputs), std::move(given));
+}
+
+}  // namespace batch

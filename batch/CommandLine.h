@@ -1,0 +1,48 @@
+#pragma once
+// The batch tool's command line: a subcommand, input files and options. Numbers are
+// checked with the window's own integer conversion and forwarded as typed, so the
+// operations read them exactly as they read the window's fields.
+
+#include <array>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace batch {
+
+enum class Command { Crop, Maxima, Ndvi };
+
+struct Options {
+    Command command = Command::Crop;
+    std::vector<std::string> inputs;
+    std::optional<std::string> output;      // -o, one input only
+    std::optional<std::string> outDir;      // --out-dir
+    std::array<std::string, 4> rect;        // --rect X1,Y1,X2,Y2, texts as typed
+    std::string nirWhite;                   // --nir-white, as typed
+    std::string redWhite;                   // --red-white, as typed
+    bool enviHeader = false;
+    std::optional<std::string> preview;     // --preview, one input only
+    std::optional<std::string> previewDir;  // --preview-dir
+    bool stats = false;
+    bool json = false;
+    bool force = false;
+    int jobs = 0;                           // -j; 0 means one per core
+};
+
+struct HelpRequest {};
+
+// Bad usage; the text says what is wrong.
+struct UsageError {
+    std::string message;
+};
+
+using ParseResult = std::variant<Options, HelpRequest, UsageError>;
+
+// args are the arguments after the program name.
+ParseResult parseCommandLine(const std::vector<std::string>& args);
+
+// The --help text, in Japanese with the option names in English.
+const char* helpText();
+
+}  // namespace batch

@@ -1,0 +1,54 @@
+#include "batch/CommandLine.h"
+
+namespace batch {
+
+const char* helpText()
+{
+    return R"(使い方:
+  zrvimage-batch crop IN.bmp... (-o OUT.bmp | --out-dir DIR) [--force] [-j N]
+  zrvimage-batch maxima IN.bmp... --rect X1,Y1,X2,Y2 [--json] [-j N]
+  zrvimage-batch ndvi IN.bmp... --nir-white N --red-white N (-o OUT.raw | --out-dir DIR)
+                 [--envi-header] [--preview PNG | --preview-dir DIR] [--stats] [--json]
+                 [--force] [-j N]
+
+MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットBMPファイルにまとめて行います。
+出力はウィンドウで実行したときとバイト単位で同じです。
+
+サブコマンド:
+  crop     切り出し（2048×1536)：各行の左端から2048画素を残した24ビットBMPを書き出します。
+  maxima   エリア最大値算出：矩形内の Red・Green・Blue の最大値を、1ファイル1行
+           （パス、Red、Green、Blue）で標準出力に書きます。
+  ndvi     NDVI画像（Float-RAW）作成：各画素のNDVIを、ヘッダのない float32 RAWファイル
+           （上の行から、リトルエンディアン）に書き出します。NIRとRが共にゼロの画素は -10 です。
+
+オプション:
+  -o FILE             出力ファイル（入力ファイルが一つのときだけ）。
+  --out-dir DIR       出力フォルダ。出力名は入力名から付けます（frame01.bmp → frame01.raw）。
+  --rect X1,Y1,X2,Y2  左上座標（x,y) と 右下座標（x,y）。x は左端から、y は上端から数えます。
+  --nir-white N       白色板 NIR (Max:255)
+  --red-white N       白色板 Red (Max:255)
+  --envi-header       RAWファイルの隣に ENVI ヘッダ（.hdr）を書きます。GDAL や QGIS で
+                      RAWファイルを直接開けます。
+  --preview PNG       NDVIのカラー画像（PNG、-1 赤 … 0 黄 … +1 緑、-10 の画素は透明、
+                      下端にカラーバー）を書きます（入力ファイルが一つのときだけ）。
+  --preview-dir DIR   カラー画像をこのフォルダに、入力名から付けた名前（.png）で書きます。
+  --stats             ファイルごとに -10 の画素数と、それ以外の画素の最小値・最大値・平均・
+                      標準偏差、-1 から +1 までを20区間に分けたヒストグラムを書きます。
+  --json              結果を1ファイル1行の JSON で書きます。
+  --force             既存の出力ファイルを上書きします。指定がなく既存の出力ファイルが
+                      あるときは、処理を始める前に中止します。
+  -j N                同時に処理するファイル数（既定: CPUのコア数）。
+  -h, --help          この説明を表示します。
+
+数値はウィンドウの入力欄と同じ規則で読みます（10進数、または $、x、0x に続く16進数）。
+メッセージは標準エラー出力に、ファイルのパスを付けて書きます。端末では進み具合も表示します。
+8ビット画像や逆向きの矩形は、そのファイルだけが失敗になり、ほかのファイルは続けて処理します。
+
+終了ステータス:
+  0  すべてのファイルが成功しました。
+  1  失敗したファイルがあります（最後の行に一覧）。
+  2  使い方の誤り、または --force なしで既存の出力ファイルがあります。
+)";
+}
+
+}  // namespace batch

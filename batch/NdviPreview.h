@@ -1,0 +1,54 @@
+#pragma once
+// A colour picture of an NDVI raster: a diverging red-yellow-green map over -1..+1
+// (values beyond are shown as the ends), the -10 marker transparent, and below the
+// picture, after a transparent gap, a colour bar running from -1 at the left edge to
+// +1 at the right edge. Written as an 8-bit palette PNG: 255 colours of the map in
+// steps of 1/127 and one transparent entry, a quarter of the data an RGBA picture
+// would have to filter and compress.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QImage;
+
+namespace batch {
+
+struct Rgba {
+    std::uint8_t r, g, b, a;
+    friend bool operator==(const Rgba&, const Rgba&) = default;
+};
+
+// The map: ColorBrewer's eleven RdYlGn colours at -1, -0.8, ..., +1, linear between.
+Rgba ndviColour(float value) noexcept;
+
+// The palette entry of a value: 0 for -1 (and below), 127 for 0, 254 for +1 (and
+// above), the nearest in between; 255, transparent, for the marker.
+std::uint8_t paletteIndex(float value) noexcept;
+
+inline constexpr int kColourBarGap = 2;
+
+// Height of the colour bar under a picture of this height: a twentieth of it, at
+// least 4 and at most 32 rows.
+int colourBarHeight(int pictureHeight) noexcept;
+
+class NdviPreview {
+public:
+    NdviPreview(int width, int height);
+    ~NdviPreview();
+    NdviPreview(const NdviPreview&) = delete;
+    NdviPreview& operator=(const NdviPreview&) = delete;
+
+    // False when the picture is too large to hold.
+    bool valid() const noexcept;
+    // Colours image row y (from the top) with width values.
+    void setRow(int y, const float* values) noexcept;
+    // Writes the PNG; false when it could not be written.
+    bool save(const std::string& path) const;
+
+private:
+    int width_;
+    std::unique_ptr<QImage> image_;
+};
+
+}  // namespace batch

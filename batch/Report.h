@@ -1,0 +1,46 @@
+#pragma once
+// The lines a batch writes to standard output, one per file: tab-separated text or
+// one JSON object.
+
+#include "batch/NdviStats.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace batch {
+
+struct MaximaResult {
+    std::string path;
+    std::string red, green, blue;  // decimal, as the window's labels show them
+};
+
+struct NdviResult {
+    std::string path;
+    std::string output;
+    std::string header;   // empty when none was written
+    std::string preview;  // empty when none was written
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    std::optional<NdviStats> stats;
+};
+
+// "path<TAB>red<TAB>green<TAB>blue", or {"path":..,"red":..,"green":..,"blue":..}.
+std::string maximaLine(const MaximaResult& result, bool json);
+
+// Text: "path<TAB>markers=N<TAB>min=..<TAB>max=..<TAB>mean=..<TAB>stddev=..<TAB>
+// histogram=c0,...,c19" ("-" where there is no value), written only with statistics.
+// JSON: path, output, width, height, header and preview when written, and the
+// statistics' keys markers, min, max, mean, stddev (null when there is no value),
+// histogram.
+std::string ndviLine(const NdviResult& result, bool json);
+
+// A JSON string literal.
+std::string jsonString(std::string_view text);
+
+// The shortest text that reads back as the same number.
+std::string shortestText(float value);
+std::string shortestText(double value);
+
+}  // namespace batch

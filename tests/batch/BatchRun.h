@@ -1,0 +1,66 @@
+#pragma once
+// Runs the batch in this process, as the program would, and keeps what it wrote.
+
+#include "batch/Runner.h"
+#include "bitmap/AreaMaxima.h"
+
+#include "BmpFixture.h"
+#include "FakeServices.h"
+
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace batch_testing {
+
+struct BatchResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+inline BatchResult runBatch(const std::vector<std::string>& args, bool errIsTerminal = false)
+{
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = batch::run(args, out, err, errIsTerminal);
+    return {status, out.str(), err.str()};
+}
+
+// The bytes the window's operation writes for this input, run with the test fake.
+inline std::vector<std::uint8_t> windowOutput(const std::function<void(bitmap::Services&)>& operation,
+                                              const std::filesystem::path& input,
+                                              std::map<bitmap::Field, std::string> fields = {})
+{
+    testing_support::TempDir dir;
+    const auto output = dir.path("window.out");
+    testing_support::FakeServices fake;
+    for (auto& [field, text] : fields) fake.fields[field] = text;
+    fake.dialogAnswers = {input.string(), output.string()};
+    operation(fake);
+    return testing_support::readFile(output);
+}
+
+// The red, green and blue maxima the window shows for this input and rectangle.
+inline std::vector<std::string> windowMaxima(const std::filesystem::path& input, const std::vector<std::string>& rect)
+{
+    using bitmap::Field;
+    testing_support::FakeServices fake;
+    fake.fields = {{Field::Edit1, rect[0]}, {Field::Edit2, rect[1]}, {Field::Edit3, rect[2]}, {Field::Edit4, rect[3]}};
+    fake.dialogAnswers = {input.string()};
+    bitmap::findAreaMaxima(fake);
+    using bitmap::ResultLabel;
+    return {fake.labels[ResultLabel::Label8], fake.labels[ResultLabel::Label9], fake.labels[ResultLabel::Label10]};
+}
+
+// A line of the batch's text output: the path and the values, tab-separated.
+inline std::string lineOf(const std::string& path, const std::vector<std::string>& values)
+{
+    std::string line = path;
+    for (const auto& v : values) line += '\t' + v;
+    return line + '\n';
+}
+
+}  // namespace batch_testing

@@ -1,0 +1,273 @@
+// Exit statuses, messages and the summary: bad usage stops before any work, a file
+// the window would end the program on fails alone, existing outputs need --force.
+
+#include "BatchRun.h"
+
+#include "bitmap/Crop2048.h"
+#include "bitmap/NdviRaster.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+using namespace batch_testing;
+using testing_support::asymmetricPicture;
+using testing_support::bmpHeader;
+using testing_support::encodeBmp;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+namespace fs = std::filesystem;
+
+std::vector<std::string> filesIn(const fs::path& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) names.push_back(fs::relative(entry.path(), dir));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(BadUsage, EndsWithStatus2AndSaysWhyBeforeTouchingAnything)
+{
+    const struct {
+        std::vector<std::string> args;  // "IN" stands for an existing picture
+        const char* message;
+    } cases[] = {
+        {{}, "サブコマンドを指定してください"},
+        {{"resize", "IN"}, "不明なサブコマンドです: resize"},
+        {{"crop", "IN", "--bogus"}, "不明なオプションです: --bogus"},
+        {{"crop", "--out-dir", "out"}, "入力ファイルを指定してください"},
+        {{"crop", "IN"}, "-o か --out-dir のどちらか一つを指定してください"},
+        {{"crop", "IN", "-o", "a.bmp", "--out-dir", "out"}, "-o か --out-dir のどちらか一つを指定してください"},
+        {{"crop", "IN", "IN2", "-o", "a.bmp"}, "-o は入力ファイルが一つのときだけ使えます"},
+        {{"crop", "IN", "--out-dir", "out", "--rect", "0,0,1,1"}, "--rect は crop では使えません"},
+        {{"crop", "IN", "--out-dir", "out", "--force", "--force"}, "--force が二度指定されています"},
+        {{"crop", "IN", "--out-dir"}, "--out-dir には値が必要です"},
+        {{"maxima", "IN"}, "--rect X1,Y1,X2,Y2 を指定してください"},
+        {{"maxima", "IN", "--rect", "1,2,3"}, "--rect は X1,Y1,X2,Y2 の形で指定してください"},
+        // Numbers follow the window's rules and messages, with the error box's full stop.
+        {{"maxima", "IN", "--rect", "1,2,3,4 "}, "'4 ' は整数ではありません."},
+        {{"maxima", "IN", "--rect", "\t1,2,3,4"}, "'\t1' は整数ではありません."},
+        {{"maxima", "IN", "--rect", "1,2,,4"}, "'' は整数ではありません."},
+        {{"ndvi", "IN", "-o", "a.raw", "--nir-white", "abc", "--red-white", "255"}, "'abc' は整数ではありません."},
+        {{"ndvi", "IN", "-o", "a.raw", "--nir-white", "255", "--red-white", "2147483648"},
+         "'2147483648' は整数ではありません."},
+        {{"ndvi", "IN", "-o", "a.raw", "--nir-white", "255"}, "--nir-white と --red-white を指定してください"},
+        {{"ndvi", "IN", "IN2", "--out-dir", "out", "--nir-white", "1", "--red-white", "1", "--preview", "p.png"},
+         "--preview は入力ファイルが一つのときだけ使えます"},
+        {{"crop", "IN", "--out-dir", "out", "-j", "0"}, "-j には 1 以上の整数を指定してください"},
+        {{"crop", "IN", "--out-dir", "out", "-j", "1.5"}, "'1.5' は整数ではありません."},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const auto in = dir.path("in.bmp");
+        const auto in2 = dir.path("in2.bmp");
+        writeFile(in, encodeBmp(asymmetricPicture()));
+        writeFile(in2, encodeBmp(asymmetricPicture()));
+        std::vector<std::string> args;
+        for (const auto& a : c.args) {
+            const bool relative = a == "out" || a.ends_with(".bmp") || a.ends_with(".raw") || a.ends_with(".png");
+            args.push_back(a == "IN" ? in.string() : a == "IN2" ? in2.string() : relative ? dir.path(a).string() : a);
+        }
+        const BatchResult result = runBatch(args);
+        EXPECT_EQ(result.status, batch::kBadUsage) << c.message;
+        EXPECT_EQ(result.err.rfind(std::string("zrvimage-batch: ") + c.message, 0), 0u) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(filesIn(dir.dir()), (std::vector<std::string>{"in.bmp", "in2.bmp"})) << c.message;
+    }
+}
+
+TEST(Help, IsJapaneseWithEnglishOptionNamesWhereverItIsAsked)
+{
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, {"ndvi", "in.bmp", "-h"}, {"crop", "--bogus", "--help"}}) {
+        const BatchResult result = runBatch(args);
+        EXPECT_EQ(result.status, batch::kAllSucceeded);
+        EXPECT_EQ(result.out.rfind("使い方:\n", 0), 0u);
+        for (const char* name : {"crop", "maxima", "ndvi", "-o FILE", "--out-dir DIR", "--rect X1,Y1,X2,Y2", "--nir-white N",
+                                 "--red-white N", "--envi-header", "--preview PNG", "--preview-dir DIR", "--stats",
+                                 "--json", "--force", "-j N", "白色板 NIR (Max:255)", "NDVI画像（Float-RAW）作成"}) {
+            EXPECT_NE(result.out.find(name), std::string::npos) << name;
+        }
+        EXPECT_EQ(result.err, "");
+    }
+}
+
+// A folder with one good picture and three the operations refuse.
+struct MixedFolder {
+    TempDir dir;
+    fs::path good = dir.path("good.bmp");
+    fs::path eightBit = dir.path("eight.bmp");
+    fs::path missing = dir.path("missing.bmp");
+    fs::path depth32 = dir.path("depth32.bmp");
+    fs::path out = dir.path("out");
+
+    MixedFolder()
+    {
+        writeFile(good, encodeBmp(asymmetricPicture()));
+        writeFile(eightBit, bmpHeader(6, 5, 8));
+        writeFile(depth32, encodeBmp(asymmetricPicture(), 32));
+    }
+    std::vector<std::string> inputs() const
+    {
+        return {eightBit.string(), good.string(), missing.string(), depth32.string()};
+    }
+};
+
+TEST(FailedFiles, FailAloneWithTheWindowsMessageAndAreNamedInTheSummary)
+{
+    const struct {
+        std::vector<std::string> args;
+        const char* eightBitMessage;  // each operation has its own
+        const char* goodOutput;       // in the out folder; none for the maxima
+    } commands[] = {
+        {{"crop"}, "24ビットカラ―画像を指定してください", "good.bmp"},
+        {{"maxima", "--rect", "0,0,9,9"}, "24ビットカラー画像を指定してください", nullptr},
+        {{"ndvi", "--nir-white", "255", "--red-white", "255"}, "24ビットフォルスカラ―画像を指定してください", "good.raw"},
+    };
+    for (const auto& c : commands) {
+        MixedFolder folder;
+        auto args = c.args;
+        for (const auto& input : folder.inputs()) args.push_back(input);
+        if (c.goodOutput) args.insert(args.end(), {"--out-dir", folder.out.string()});
+        args.insert(args.end(), {"-j", "2"});
+
+        const BatchResult result = runBatch(args);
+        EXPECT_EQ(result.status, batch::kSomeFailed);
+        const std::string e = folder.eightBit.string();
+        const std::string m = folder.missing.string();
+        const std::string d = folder.depth32.string();
+        for (const std::string& line : {e + ": " + c.eightBitMessage, m + ": 入力ファイルを開けません: " + m,
+                                        d + ": 対応していない画像のため処理しませんでした"}) {
+            EXPECT_NE(result.err.find(line + "\n"), std::string::npos) << line << "\n" << result.err;
+        }
+        const std::string summary = "zrvimage-batch: 失敗したファイル 3/4: " + e + " " + m + " " + d + "\n";
+        EXPECT_TRUE(result.err.ends_with(summary)) << result.err;
+        if (c.goodOutput) {
+            EXPECT_EQ(filesIn(folder.out), std::vector<std::string>{c.goodOutput});
+            EXPECT_EQ(result.out, "");
+        } else {
+            EXPECT_EQ(result.out, lineOf(folder.good.string(), windowMaxima(folder.good, {"0", "0", "9", "9"})));
+        }
+    }
+}
+
+TEST(FailedFiles, RectangleOrWhiteValueTheWindowRejectsFailsEveryFile)
+{
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"maxima", "--rect", "0,3,5,2"}, "y値が違います"},
+        {{"maxima", "--rect", "4,0,3,2"}, "x値が違います"},
+        {{"ndvi", "--nir-white", "255", "--red-white", "0", "--out-dir", "OUT"}, "0 による浮動小数点数除算."},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        std::vector<std::string> args;
+        for (const auto& a : c.args) args.push_back(a == "OUT" ? dir.path("out").string() : a);
+        std::vector<std::string> inputs;
+        for (const char* name : {"a.bmp", "b.bmp"}) {
+            inputs.push_back(dir.path(name).string());
+            writeFile(inputs.back(), encodeBmp(asymmetricPicture()));
+            args.push_back(inputs.back());
+        }
+        args.insert(args.end(), {"-j", "1"});  // messages in input order
+        const BatchResult result = runBatch(args);
+        EXPECT_EQ(result.status, batch::kSomeFailed);
+        EXPECT_EQ(result.err, inputs[0] + ": " + c.message + "\n" + inputs[1] + ": " + c.message + "\n"
+                                  + "zrvimage-batch: 失敗したファイル 2/2: " + inputs[0] + " " + inputs[1] + "\n");
+        EXPECT_EQ(result.out, "");
+    }
+}
+
+TEST(ExistingOutputs, AreRefusedBeforeAnyWorkUnlessForced)
+{
+    const char* preexisting[] = {"b.raw", "a.hdr", "previews/b.png"};
+    for (const char* name : preexisting) {
+        TempDir dir;
+        std::vector<std::string> args{"ndvi", "--nir-white", "255", "--red-white", "255", "--envi-header",
+                                      "--out-dir", dir.path("out").string(), "--preview-dir",
+                                      dir.path("out/previews").string()};
+        for (const char* input : {"a.bmp", "b.bmp"}) {
+            args.push_back(dir.path(input).string());
+            writeFile(args.back(), encodeBmp(asymmetricPicture()));
+        }
+        const auto existing = dir.path("out") / name;
+        fs::create_directories(existing.parent_path());
+        writeFile(existing, {'o', 'l', 'd'});
+
+        const BatchResult refused = runBatch(args);
+        EXPECT_EQ(refused.status, batch::kBadUsage) << name;
+        EXPECT_NE(refused.err.find("--force"), std::string::npos);
+        EXPECT_NE(refused.err.find("\n  " + existing.string() + "\n"), std::string::npos) << refused.err;
+        EXPECT_EQ(readFile(existing), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+        EXPECT_EQ(filesIn(dir.path("out")).size(), fs::path(name).has_parent_path() ? 2u : 1u) << "nothing else written";
+
+        args.push_back("--force");
+        const BatchResult forced = runBatch(args);
+        EXPECT_EQ(forced.status, batch::kAllSucceeded) << forced.err;
+        EXPECT_NE(readFile(existing), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+        EXPECT_EQ(filesIn(dir.path("out")),
+                  (std::vector<std::string>{"a.hdr", "a.raw", "b.hdr", "b.raw", "previews", "previews/a.png",
+                                            "previews/b.png"}));
+    }
+}
+
+TEST(ExistingOutputs, NeverTheInputOrTwiceTheSameNameEvenWithForce)
+{
+    TempDir dir;
+    const auto a = dir.path("a.bmp");
+    const auto picture = encodeBmp(asymmetricPicture());
+    writeFile(a, picture);
+    fs::create_directories(dir.path("sub"));
+    writeFile(dir.path("sub/a.bmp"), picture);
+
+    const BatchResult inPlace = runBatch({"crop", a.string(), "--out-dir", dir.dir().string(), "--force"});
+    EXPECT_EQ(inPlace.status, batch::kBadUsage);
+    EXPECT_NE(inPlace.err.find("入力ファイルと同じファイルには保存できません: " + a.string()), std::string::npos)
+        << inPlace.err;
+    EXPECT_EQ(readFile(a), picture);
+
+    const BatchResult twice = runBatch({"crop", a.string(), dir.path("sub/a.bmp").string(), "--out-dir",
+                                        dir.path("out").string(), "--force"});
+    EXPECT_EQ(twice.status, batch::kBadUsage);
+    EXPECT_NE(twice.err.find("出力ファイル名が重複しています: " + dir.path("out/a.bmp").string()), std::string::npos)
+        << twice.err;
+    EXPECT_FALSE(fs::exists(dir.path("out")));
+}
+
+TEST(Program, ExitStatusReachesTheShell)
+{
+    TempDir dir;
+    writeFile(dir.path("good.bmp"), encodeBmp(asymmetricPicture()));
+    writeFile(dir.path("eight.bmp"), bmpHeader(6, 5, 8));
+    const std::string d = dir.dir().string() + "/";
+    const struct {
+        std::string args;
+        int status;
+    } cases[] = {
+        {"--help", 0},
+        {"", 2},
+        {"maxima " + d + "good.bmp --rect 0,0,1,1", 0},
+        {"maxima " + d + "good.bmp " + d + "eight.bmp --rect 0,0,1,1", 1},
+    };
+    for (const auto& c : cases) {
+        const std::string command =
+            std::string(ZRV_BATCH_PROGRAM) + " " + c.args + " >" + d + "stdout 2>" + d + "stderr";
+        const int raw = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(raw)) << command;
+        EXPECT_EQ(WEXITSTATUS(raw), c.status) << command;
+    }
+    // Not a terminal: messages and the summary only, no progress line.
+    const auto err = readFile(d + "stderr");
+    EXPECT_EQ(std::string(err.begin(), err.end()),
+              d + "eight.bmp: 24ビットカラー画像を指定してください\nzrvimage-batch: 失敗したファイル 1/2: " + d + "eight.bmp\n");
+}
+
+}  // namespace

@@ -1,0 +1,207 @@
+// What the batch adds to the NDVI raster: the ENVI header, the colour preview, the
+// statistics, and the JSON lines.
+
+#include "BatchRun.h"
+
+#include "batch/NdviPreview.h"
+#include "bitmap/NdviRaster.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+using namespace batch_testing;
+using testing_support::asymmetricPicture;
+using testing_support::encodeBmp;
+using testing_support::Picture;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+// 4 x 2 pixels (blue, green = visible red, red = NIR) whose NDVI with both white
+// values 255 is known: the marker, -1, +1, 1/3 on top; -1/3, 0, the marker, 0 below.
+// The rows' means differ, as a row-by-row accumulation must allow for.
+Picture knownPicture()
+{
+    return {4, 2, {{0, 0, 0}, {9, 50, 0}, {9, 0, 50}, {9, 100, 200}, {9, 200, 100}, {9, 100, 100}, {0, 0, 0}, {255, 255, 255}}};
+}
+
+const float kThird = bitmap::ndviPixel(200, 100, 255.0f, 255.0f);  // 1/3 as the raster holds it
+
+std::vector<QJsonObject> jsonLines(const std::string& out)
+{
+    std::vector<QJsonObject> objects;
+    std::size_t start = 0;
+    for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
+        QJsonParseError error{};
+        const auto doc = QJsonDocument::fromJson(QByteArray::fromStdString(out.substr(start, end - start)), &error);
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << out.substr(start, end - start);
+        objects.push_back(doc.object());
+    }
+    EXPECT_EQ(start, out.size()) << "every line ends with a line feed";
+    return objects;
+}
+
+std::string text(const std::vector<std::uint8_t>& bytes)
+{
+    return {bytes.begin(), bytes.end()};
+}
+
+struct NdviFolder {
+    TempDir dir;
+    std::string run(const std::string& picture, const Picture& p, std::vector<std::string> options)
+    {
+        writeFile(dir.path(picture), encodeBmp(p));
+        std::vector<std::string> args{"ndvi", dir.path(picture).string(), "--nir-white", "255", "--red-white", "255"};
+        args.insert(args.end(), options.begin(), options.end());
+        const BatchResult result = runBatch(args);
+        EXPECT_EQ(result.status, batch::kAllSucceeded) << result.err;
+        EXPECT_EQ(result.err, "");
+        return result.out;
+    }
+};
+
+TEST(EnviHeader, DescribesTheRawFileBesideIt)
+{
+    NdviFolder folder;
+    const std::string out = folder.run("frame.bmp", asymmetricPicture(6, 5),
+                                       {"-o", folder.dir.path("ndvi.raw").string(), "--envi-header"});
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(text(readFile(folder.dir.path("ndvi.hdr"))),
+              "ENVI\nsamples = 6\nlines = 5\nbands = 1\nheader offset = 0\ndata type = 4\ninterleave = bsq\n"
+              "byte order = 0\nband names = {NDVI}\ndata ignore value = -10\n");
+}
+
+TEST(Preview, MapsNdviToColoursWithTheMarkerTransparentAndAColourBarBelow)
+{
+    NdviFolder folder;
+    const auto png = folder.dir.path("preview.png");
+    folder.run("frame.bmp", knownPicture(), {"-o", folder.dir.path("ndvi.raw").string(), "--preview", png.string()});
+
+    const QImage image(QString::fromStdString(png.string()));
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.width(), 4);
+    EXPECT_EQ(image.height(), 2 + batch::kColourBarGap + 4);
+    EXPECT_TRUE(image.hasAlphaChannel());
+
+    const QRgb transparent = qRgba(0, 0, 0, 0);
+    const QRgb red = qRgba(165, 0, 38, 255);
+    const QRgb yellow = qRgba(255, 255, 191, 255);
+    const QRgb green = qRgba(0, 104, 55, 255);
+    const struct {
+        int x, y;
+        QRgb colour;
+    } pixels[] = {
+        {0, 0, transparent}, {1, 0, red}, {2, 0, green}, {1, 1, yellow}, {2, 1, transparent}, {3, 1, yellow},
+        {0, 2, transparent}, {3, 3, transparent},  // the gap
+        {0, 4, red}, {3, 4, green}, {0, 7, red}, {3, 7, green},  // the bar, -1 to +1
+    };
+    for (const auto& p : pixels) {
+        const QRgb actual = image.pixel(p.x, p.y);
+        EXPECT_EQ(qAlpha(actual), qAlpha(p.colour)) << p.x << "," << p.y;
+        if (qAlpha(p.colour) != 0) {
+            EXPECT_EQ(actual, p.colour) << p.x << "," << p.y;
+        }
+    }
+}
+
+TEST(Preview, ColourMapRunsRedYellowGreenAndClampsBeyondOne)
+{
+    const struct {
+        float value;
+        batch::Rgba colour;
+    } cases[] = {
+        {-1.0f, {165, 0, 38, 255}},  {-3.0f, {165, 0, 38, 255}},   {-0.9f, {190, 24, 39, 255}},
+        {0.0f, {255, 255, 191, 255}}, {0.1f, {236, 247, 165, 255}}, {1.0f, {0, 104, 55, 255}},
+        {7.0f, {0, 104, 55, 255}},   {-10.0f, {0, 0, 0, 0}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(batch::ndviColour(c.value), c.colour) << c.value;
+
+    // The PNG's palette holds the map in steps of 1/127, the marker last.
+    const struct {
+        float value;
+        int index;
+    } entries[] = {{-3.0f, 0}, {-1.0f, 0}, {0.0f, 127}, {0.1f, 140}, {1.0f, 254}, {7.0f, 254}, {-10.0f, 255}};
+    for (const auto& e : entries) EXPECT_EQ(batch::paletteIndex(e.value), e.index) << e.value;
+}
+
+TEST(Statistics, CountMarkersAndDescribeTheOtherValues)
+{
+    NdviFolder folder;
+    const std::string in = folder.dir.path("frame.bmp").string();
+    const std::string raw = folder.dir.path("frame.raw").string();
+    const std::string out = folder.run("frame.bmp", knownPicture(), {"-o", raw, "--stats"});
+
+    // Values -1, +1, 0, 0, 1/3, -1/3 besides two markers.
+    const std::string start = in + "\tmarkers=2\tmin=-1\tmax=1\tmean=0\tstddev=";
+    const std::string end = "\thistogram=1,0,0,0,0,0,1,0,0,0,2,0,0,1,0,0,0,0,0,1\n";
+    ASSERT_TRUE(out.starts_with(start) && out.ends_with(end)) << out;
+    const double stddev = std::stod(out.substr(start.size(), out.size() - start.size() - end.size()));
+    EXPECT_NEAR(stddev, std::sqrt((2.0 + 2.0 * kThird * kThird) / 6.0), 1e-15);
+
+    const std::string json = folder.run("frame.bmp", knownPicture(), {"-o", raw, "--force", "--stats", "--json"});
+    const auto lines = jsonLines(json);
+    ASSERT_EQ(lines.size(), 1u);
+    const QJsonObject o = lines[0];
+    EXPECT_EQ(o["path"].toString().toStdString(), in);
+    EXPECT_EQ(o["output"].toString().toStdString(), raw);
+    EXPECT_EQ(o["width"].toInt(), 4);
+    EXPECT_EQ(o["height"].toInt(), 2);
+    EXPECT_EQ(o["markers"].toInt(), 2);
+    EXPECT_EQ(o["min"].toDouble(), -1.0);
+    EXPECT_EQ(o["max"].toDouble(), 1.0);
+    EXPECT_EQ(o["mean"].toDouble(), 0.0);
+    EXPECT_NEAR(o["stddev"].toDouble(), stddev, 1e-15);
+    const QJsonArray histogram = o["histogram"].toArray();
+    ASSERT_EQ(histogram.size(), 20);
+    for (int bin : {0, 6, 13, 19}) EXPECT_EQ(histogram[bin].toInt(), 1) << bin;
+    EXPECT_EQ(histogram[10].toInt(), 2);
+}
+
+TEST(Statistics, PictureOfMarkersOnlyHasNoValuesToDescribe)
+{
+    NdviFolder folder;
+    const Picture black{3, 1, {{7, 0, 0}, {7, 0, 0}, {7, 0, 0}}};
+    const std::string in = folder.dir.path("black.bmp").string();
+    const std::string out = folder.run("black.bmp", black, {"--out-dir", folder.dir.path("out").string(), "--stats"});
+    EXPECT_EQ(out, in + "\tmarkers=3\tmin=-\tmax=-\tmean=-\tstddev=-\thistogram=0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0\n");
+
+    const auto lines = jsonLines(
+        folder.run("black.bmp", black, {"--out-dir", folder.dir.path("out").string(), "--stats", "--json", "--force"}));
+    ASSERT_EQ(lines.size(), 1u);
+    for (const char* key : {"min", "max", "mean", "stddev"}) EXPECT_TRUE(lines[0][key].isNull()) << key;
+}
+
+TEST(Json, OneObjectPerFileInInputOrderWithEveryPathEscaped)
+{
+    TempDir dir;
+    std::vector<std::string> inputs;
+    std::vector<std::string> args{"maxima", "--rect", "0,0,99,99", "--json", "-j", "3"};
+    for (const char* name : {"plain.bmp", "quote\"back\\slash.bmp", "tab\tname.bmp", "日本語.bmp"}) {
+        inputs.push_back(dir.path(name).string());
+        writeFile(inputs.back(), encodeBmp(asymmetricPicture(3 + static_cast<int>(inputs.size()), 4)));
+        args.push_back(inputs.back());
+    }
+    const BatchResult result = runBatch(args);
+    ASSERT_EQ(result.status, batch::kAllSucceeded) << result.err;
+    const auto lines = jsonLines(result.out);
+    ASSERT_EQ(lines.size(), inputs.size());
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const auto expected = windowMaxima(inputs[i], {"0", "0", "99", "99"});
+        EXPECT_EQ(lines[i].keys(), (QStringList{"blue", "green", "path", "red"}));
+        EXPECT_EQ(lines[i]["path"].toString().toStdString(), inputs[i]);
+        EXPECT_EQ(std::to_string(lines[i]["red"].toInt()), expected[0]);
+        EXPECT_EQ(std::to_string(lines[i]["green"].toInt()), expected[1]);
+        EXPECT_EQ(std::to_string(lines[i]["blue"].toInt()), expected[2]);
+    }
+}
+
+}  // namespace

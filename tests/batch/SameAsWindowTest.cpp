@@ -1,0 +1,126 @@
+// The batch's outputs are the window's outputs, byte for byte, for the same inputs.
+
+#include "BatchRun.h"
+
+#include "bitmap/Crop2048.h"
+#include "bitmap/NdviRaster.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace batch_testing;
+using testing_support::asymmetricPicture;
+using testing_support::encodeBmp;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+
+// Pictures that show row-order, padding, width and empty-picture faults; written as
+// frame01.bmp, frame02.bmp, ... in dir.
+std::vector<std::filesystem::path> writeFrames(const TempDir& dir)
+{
+    const testing_support::Picture pictures[] = {
+        asymmetricPicture(6, 5), asymmetricPicture(1, 1), asymmetricPicture(2049, 3),
+        asymmetricPicture(7, 0), asymmetricPicture(13, 9),
+    };
+    std::vector<std::filesystem::path> paths;
+    for (const auto& picture : pictures) {
+        paths.push_back(dir.path("frame0" + std::to_string(paths.size() + 1) + ".bmp"));
+        writeFile(paths.back(), encodeBmp(picture));
+    }
+    return paths;
+}
+
+struct FileCommand {
+    const char* name;
+    std::vector<std::string> options;  // besides inputs and --out-dir
+    const char* extension;
+    std::function<void(bitmap::Services&)> operation;
+    std::map<bitmap::Field, std::string> fields;  // the same values, as window fields
+};
+
+void PrintTo(const FileCommand& c, std::ostream* os) { *os << c.name; }
+
+class SameAsWindow : public ::testing::TestWithParam<FileCommand> {};
+
+TEST_P(SameAsWindow, EveryOutputMatchesTheWindowsOwnRunOfTheOperation)
+{
+    const FileCommand& c = GetParam();
+    TempDir dir;
+    const auto inputs = writeFrames(dir);
+    const auto outDir = dir.path("out");
+
+    for (const char* jobs : {"1", "3"}) {
+        std::vector<std::string> args{c.name};
+        for (const auto& input : inputs) args.push_back(input.string());
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.insert(args.end(), {"--out-dir", outDir.string(), "--force", "-j", jobs});
+
+        const BatchResult result = runBatch(args);
+        ASSERT_EQ(result.status, batch::kAllSucceeded) << result.err;
+        EXPECT_EQ(result.err, "");
+        for (const auto& input : inputs) {
+            const auto output = outDir / input.stem().concat(c.extension);
+            EXPECT_EQ(readFile(output), windowOutput(c.operation, input, c.fields)) << output << " with -j " << jobs;
+        }
+    }
+}
+
+using bitmap::Field;
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, SameAsWindow,
+    ::testing::Values(FileCommand{"crop", {}, ".bmp", bitmap::cropTo2048, {}},
+                      FileCommand{"ndvi", {"--nir-white", "255", "--red-white", "255"}, ".raw", bitmap::makeNdviRaster,
+                                  {{Field::Edit5, "255"}, {Field::Edit6, "255"}}},
+                      // Numbers go to the operation as typed: hexadecimal, a leading
+                      // space, and a white value below the pixels' that caps them.
+                      FileCommand{"ndvi", {"--nir-white", " $C8", "--red-white", "90"}, ".raw", bitmap::makeNdviRaster,
+                                  {{Field::Edit5, "200"}, {Field::Edit6, "90"}}},
+                      FileCommand{"ndvi", {"--nir-white=-120", "--red-white", "0x60"}, ".raw", bitmap::makeNdviRaster,
+                                  {{Field::Edit5, "-120"}, {Field::Edit6, "96"}}}));
+
+TEST(SameAsWindow, SingleOutputNamedWithDashO)
+{
+    TempDir dir;
+    const auto input = dir.path("in.bmp");
+    writeFile(input, encodeBmp(asymmetricPicture()));
+    const auto output = dir.path("chosen.name");
+
+    const BatchResult crop = runBatch({"crop", input.string(), "-o", output.string()});
+    ASSERT_EQ(crop.status, batch::kAllSucceeded) << crop.err;
+    EXPECT_EQ(readFile(output), windowOutput(bitmap::cropTo2048, input));
+
+    const BatchResult ndvi =
+        runBatch({"ndvi", input.string(), "-o" + output.string(), "--force", "--nir-white", "255", "--red-white", "200"});
+    ASSERT_EQ(ndvi.status, batch::kAllSucceeded) << ndvi.err;
+    EXPECT_EQ(readFile(output), windowOutput(bitmap::makeNdviRaster, input, {{Field::Edit6, "200"}}));
+}
+
+TEST(SameAsWindow, MaximaLinesHoldTheWindowsLabelsInInputOrder)
+{
+    TempDir dir;
+    const auto inputs = writeFrames(dir);
+    const struct {
+        const char* rect;
+        std::vector<std::string> fields;
+    } rects[] = {
+        {"0,0,0,0", {"0", "0", "0", "0"}},
+        {"1,1,4,3", {"1", "1", "4", "3"}},
+        {"-5,-5,-1,-1", {"-5", "-5", "-1", "-1"}},  // widened to the whole picture
+        {"150,0,300,2", {"150", "0", "300", "2"}},  // right of the picture: nothing
+        {" 1,$2,x3,0X4", {" 1", "$2", "x3", "0X4"}},  // the fields' number rules
+    };
+    for (const auto& r : rects) {
+        std::vector<std::string> args{"maxima", "--rect", r.rect, "-j", "4"};
+        for (const auto& input : inputs) args.push_back(input.string());
+        const BatchResult result = runBatch(args);
+        ASSERT_EQ(result.status, batch::kAllSucceeded) << result.err;
+        std::string expected;
+        for (const auto& input : inputs) expected += lineOf(input.string(), windowMaxima(input, r.fields));
+        EXPECT_EQ(result.out, expected) << r.rect;
+    }
+}
+
+}  // namespace
