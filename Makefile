@@ -53,5 +53,14 @@ install: build
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
 
+# The benchmark (bench/, docs/performance.md) in an optimised build of its own: every
+# operation through the window against the plain file I/O it needs, in one table.
+BENCH_DIR ?= build-release
+.PHONY: bench
+bench: deps
+	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DZRV_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target zrv_bench
+	$(BENCH_DIR)/zrv_bench $(BENCH_ARGS)
+
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR)

@@ -19,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
 
@@ -26,7 +27,7 @@ namespace {
 
 // Waiting events are handled at most this often during a run: often enough that the
 // window repaints and answers at once, rarely enough to cost nothing.
-constexpr qint64 kPumpPeriodMs = 5;
+constexpr qint64 kPumpPeriodNs = 5'000'000;
 
 QString fromUtf8(const std::string& text)
 {
@@ -222,6 +223,8 @@ void TForm87::dispatch(const std::function<void()>& handler, bool isOperation)
     if (isOperation && running_) return;  // a run is under way; its buttons are off
     if (startsRun) {
         running_ = true;
+        longestEventGapNs_ = 0;
+        sinceLastPump_.restart();
         for (QPushButton* b : {Button1, Button2, Button3}) b->setEnabled(false);
     }
     try {
@@ -246,7 +249,7 @@ void TForm87::showErrorBox(const std::string& message)
     QMessageBox box(QMessageBox::Critical, applicationTitle_, fromUtf8(runtime::errorBoxText(message)),
                     QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
-    box.exec();
+    execModal(box);
 }
 
 std::optional<std::string> TForm87::chooseFile(bitmap::FileDialog which, const bitmap::FileDialogRequest& request)
@@ -265,7 +268,7 @@ std::optional<std::string> TForm87::chooseFile(bitmap::FileDialog which, const b
     if (!last.isEmpty()) dialog->selectFile(last);
 
     syncProgressBar();
-    if (dialog->exec() != QDialog::Accepted) return std::nullopt;
+    if (execModal(*dialog) != QDialog::Accepted) return std::nullopt;
     const QStringList chosen = dialog->selectedFiles();
     if (chosen.isEmpty()) return std::nullopt;
     dialog->setProperty("FileName", chosen.first());
@@ -281,7 +284,7 @@ void TForm87::showMessage(const std::string& text)
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::Ok);
     box.setEscapeButton(QMessageBox::Ok);
-    box.exec();
+    execModal(box);
 }
 
 std::string TForm87::fieldText(bitmap::Field field)
@@ -314,9 +317,19 @@ void TForm87::closeEvent(QCloseEvent* event)
     QWidget::closeEvent(event);
 }
 
+int TForm87::execModal(QDialog& dialog)
+{
+    longestEventGapNs_ = std::max(longestEventGapNs_, sinceLastPump_.nsecsElapsed());
+    const int result = dialog.exec();
+    sinceLastPump_.restart();
+    return result;
+}
+
 void TForm87::pumpNow()
 {
-    if (sinceLastPump_.elapsed() < kPumpPeriodMs) return;
+    const qint64 gap = sinceLastPump_.nsecsElapsed();
+    if (gap < kPumpPeriodNs) return;
+    longestEventGapNs_ = std::max(longestEventGapNs_, gap);
     syncProgressBar();
     QCoreApplication::processEvents();
     sinceLastPump_.restart();

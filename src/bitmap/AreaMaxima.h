@@ -4,6 +4,8 @@
 
 #include "bitmap/Services.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace bitmap {
@@ -18,6 +20,19 @@ struct Rectangle {
 // column or row. A rectangle wholly left of the picture so covers every column;
 // one wholly right of it covers none.
 Rectangle clampToPicture(Rectangle r, std::int64_t width, std::int64_t height) noexcept;
+
+// The largest blue, green and red bytes seen so far, each starting at 0.
+class ChannelMaxima {
+public:
+    // Takes in count pixels of 3 bytes each (blue, green, red) from pixels.
+    void scan(const std::uint8_t* pixels, std::size_t count) noexcept;
+    int blue() const noexcept { return max_[0]; }
+    int green() const noexcept { return max_[1]; }
+    int red() const noexcept { return max_[2]; }
+
+private:
+    std::array<std::uint8_t, 3> max_{};
+};
 
 // Button2: reads Edit1..Edit4 (x1, y1, x2, y2) and shows red, green and blue maxima
 // in Label8, Label9, Label10 once "完了" is dismissed.

@@ -91,11 +91,11 @@ void makeNdviRaster(Services& services)
         // pixel's bytes give.
         if (zeroWhite) ndviPixel(rowIn[2], rowIn[1], nirWhite, redWhite);
 
-        const std::uint8_t* px = rowIn.data();
-        for (std::size_t j = 0; j < width; ++j, px += 3) {
-            rowOut[j] = (*table)(px[2], px[1]);
-            services.pumpEvents();
-        }
+        // One look-up per pixel, the pump after every pixel.
+        forEachPumped(services, width, [&](std::size_t first, std::size_t count) {
+            const std::uint8_t* px = rowIn.data() + 3 * first;
+            for (std::size_t j = first; j < first + count; ++j, px += 3) rowOut[j] = (*table)(px[2], px[1]);
+        });
         output->writeAt(outputOffset, rowOut.data(), width * sizeof(float));
         outputOffset += static_cast<std::int64_t>(width * sizeof(float));
         bar.stepIt();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -259,5 +260,59 @@ INSTANTIATE_TEST_SUITE_P(Cases, AreaMaximaField, ::testing::Values(
     BadFieldCase{{"0", "b2", "c3", "0"}, "'b2' は整数ではありません"},
     BadFieldCase{{"0", "0", "abc", "0"}, "'abc' は整数ではありません"},
     BadFieldCase{{"0", "0", "0", "4 "}, "'4 ' は整数ではありません"}));
+
+// Each byte of a row in turn is made the one bright byte among dim ones, whose values
+// differ per channel: the scan must find it in its own channel, within whole 16-pixel
+// blocks and in the pixels after the last block alike, whether the row comes in one
+// call or in two.
+TEST(ChannelMaxima, FindsTheBrightByteInItsOwnChannelWhereverItLies)
+{
+    for (const std::size_t count : {1, 2, 15, 16, 17, 33, 50}) {
+        for (std::size_t bright = 0; bright < 3 * count; ++bright) {
+            Bytes row(3 * count);
+            for (std::size_t i = 0; i < row.size(); ++i) row[i] = static_cast<std::uint8_t>(i % 3 * 10 + i % 7);
+            row[bright] = static_cast<std::uint8_t>(200 + bright % 3);
+            std::array<int, 3> expected{};  // blue, green, red
+            for (std::size_t i = 0; i < row.size(); ++i) expected[i % 3] = std::max<int>(expected[i % 3], row[i]);
+
+            for (const std::size_t firstCall : {count, count / 2}) {
+                bitmap::ChannelMaxima max;
+                max.scan(row.data(), firstCall);
+                max.scan(row.data() + 3 * firstCall, count - firstCall);
+                EXPECT_EQ((std::array<int, 3>{max.blue(), max.green(), max.red()}), expected)
+                    << count << " pixels, bright byte " << bright << ", first call " << firstCall;
+            }
+        }
+    }
+}
+
+// The window hands over to the pump only every 4096 pixels, so the scan takes long
+// stretches of a row at once; they must still end at the rectangle's edges.
+TEST(AreaMaximaLongStretches, StayInsideTheRectangle)
+{
+    Picture p{5000, 3, {}};
+    for (int y = 0; y < p.height; ++y) {
+        for (int x = 0; x < p.width; ++x) {
+            const auto dim = static_cast<std::uint8_t>((x + y) % 40);
+            p.pixels.push_back({dim, static_cast<std::uint8_t>(50 + dim), static_cast<std::uint8_t>(100 + dim)});
+        }
+    }
+    const auto set = [&p](int x, int y, testing_support::Pixel v) { p.pixels[static_cast<std::size_t>(y) * p.width + x] = v; };
+    set(999, 1, {250, 250, 250});  // just left of the rectangle
+    set(4501, 1, {250, 250, 250}); // just right of it
+    set(1000, 2, {0, 201, 0});     // on its left edge
+    set(4500, 0, {202, 0, 0});     // on its right edge
+    set(4400, 1, {0, 0, 203});
+    OperationRun run(encodeBmp(p));
+    typeFields(run, {"1000", "0", "4500", "2"});
+    run.fake.pumpEvery = 4096;
+
+    bitmap::findAreaMaxima(run.fake);
+
+    EXPECT_EQ(run.fake.messages, std::vector<std::string>{"完了"});
+    EXPECT_EQ(run.fake.labels, (Labels{{ResultLabel::Label8, "203"}, {ResultLabel::Label9, "201"},
+                                       {ResultLabel::Label10, "202"}}));
+    EXPECT_EQ(run.fake.pumps, 3);  // after pixels 1, 4097 and 8193 of 3 x 3501, as one pump per pixel gives
+}
 
 }  // namespace

@@ -296,4 +296,35 @@ INSTANTIATE_TEST_SUITE_P(Cases, NdviInput, ::testing::Values(
     InputCase{"WiderThanFortyThousand", [] { return encodeBmp(asymmetricPicture(40001, 2)); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Every (NIR, red) byte pair once, NIR down the rows and red across, with a blue that
+// varies too, taken in the window's long stretches between two pumps.
+class NdviEveryBytePair : public ::testing::TestWithParam<WhiteFields> {};
+
+TEST_P(NdviEveryBytePair, IsWrittenAsThePlainFormulaGivesIt)
+{
+    const auto& w = GetParam();
+    Picture picture{256, 256, {}};
+    for (int nir = 0; nir < 256; ++nir) {
+        for (int red = 0; red < 256; ++red) {
+            picture.pixels.push_back({static_cast<std::uint8_t>(nir ^ red), static_cast<std::uint8_t>(red),
+                                      static_cast<std::uint8_t>(nir)});
+        }
+    }
+    OperationRun run(encodeBmp(picture));
+    run.fake.fields[Field::Edit5] = w.nir;
+    run.fake.fields[Field::Edit6] = w.red;
+    run.fake.pumpEvery = 4096;
+
+    bitmap::makeNdviRaster(run.fake);
+
+    EXPECT_EQ(run.fake.messages, std::vector<std::string>{"完了"});
+    expectRaster(run.outputBytes(), picture, w.nirValue, w.redValue);
+}
+
+INSTANTIATE_TEST_SUITE_P(Whites, NdviEveryBytePair, ::testing::Values(
+    WhiteFields{"255", "255", 255, 255},
+    WhiteFields{"200", "180", 200, 180},
+    WhiteFields{"1", "1", 1, 1},
+    WhiteFields{"-1", "255", -1, 255}));
+
 }  // namespace

@@ -33,6 +33,9 @@ public:
     std::vector<bitmap::FileDialogRequest> dialogRequests;
     std::vector<std::string> messages;
     std::int64_t pumps = 0;
+    // Units of work between two hand-overs to the pump (pumps counts those); 1 hands
+    // over every call, the window takes 4096.
+    std::int64_t pumpEvery = 1;
     bitmap::ProgressModel progress;
     // Progress position each time a message was shown, and the labels then.
     std::vector<int> positionAtMessage;
@@ -47,6 +50,7 @@ public:
 
 protected:
     void pumpNow() override { ++pumps; }
+    std::int64_t pumpInterval() const override { return pumpEvery; }
 };
 
 }  // namespace testing_support
