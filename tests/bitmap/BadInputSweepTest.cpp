@@ -4,6 +4,7 @@
 
 #include "bitmap/AreaMaxima.h"
 #include "bitmap/Crop2048.h"
+#include "bitmap/Files.h"
 #include "bitmap/NdviRaster.h"
 
 #include "ExpectedOutput.h"
@@ -205,6 +206,42 @@ INSTANTIATE_TEST_SUITE_P(Cases, HeaderMutation, ::testing::Values(
     // Where the pixels are said to start is never read: byte 54 it is.
     HeaderCase{"PixelOffsetPastTheEnd", 10, 0xFFFFFFFF, 4, D, D, D},
     HeaderCase{"PixelOffsetZero", 10, 0, 4, D, D, D}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ReadCase {
+    const char* name;
+    std::int64_t offset;
+    std::size_t size;
+    Bytes expected;  // for the file 1, 2, ..., 10
+};
+
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
+
+class InputFileRead : public ::testing::TestWithParam<ReadCase> {};
+
+TEST_P(InputFileRead, GivesZeroWhereTheFileHasNoBytes)
+{
+    testing_support::TempDir dir;
+    testing_support::writeFile(dir.path("in.bmp"), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+    auto input = bitmap::InputFile::open(dir.path("in.bmp").string());
+    ASSERT_TRUE(input.has_value());
+    Bytes buffer(GetParam().size, 0xEE);
+
+    input->readAt(GetParam().offset, buffer.data(), buffer.size());
+
+    EXPECT_EQ(buffer, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, InputFileRead, ::testing::Values(
+    ReadCase{"Inside", 2, 3, {3, 4, 5}},
+    ReadCase{"AcrossTheEnd", 8, 4, {9, 10, 0, 0}},
+    ReadCase{"PastTheEnd", 10, 2, {0, 0}},
+    ReadCase{"FortyGigabytesPastTheEnd", std::int64_t{40} << 30, 2, {0, 0}},
+    // A seek before the start fails, so nothing is read, not even the bytes the span
+    // would reach (the fuzzer's first question: a row above a one-row picture
+    // 1,000,000 pixels wide).
+    ReadCase{"BeforeTheStart", -2, 4, {0, 0, 0, 0}},
+    ReadCase{"BeforeTheStartReachingIntoTheFile", -2'999'946, 3'000'000, Bytes(3'000'000, 0)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct FarRow {
