@@ -42,7 +42,6 @@ FUZZ_SECONDS ?= 60
 fuzz: deps
 	FUZZ_DIR=build-fuzz JOBS=$(JOBS) fuzz/run-fuzz $(FUZZ_SECONDS)
 
-
 # The programs, the launcher entry, the icons and the AppStream file (packaging/) under
 # PREFIX, staged under DESTDIR when that is set.
 PREFIX ?= /usr/local
