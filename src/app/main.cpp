@@ -24,6 +24,21 @@ void showStartupError(const std::string& message)
     box.exec();
 }
 
+// Shows the error being handled; called from inside a catch block.
+void showCaughtError()
+{
+    try {
+        throw;
+    } catch (const runtime::EAbort&) {
+    } catch (const runtime::Exception& e) {
+        showStartupError(e.message());
+    } catch (const std::exception& e) {
+        showStartupError(e.what());
+    } catch (...) {
+        showStartupError("");
+    }
+}
+
 class Application : public QApplication {
 public:
     using QApplication::QApplication;
@@ -32,13 +47,8 @@ public:
     {
         try {
             return QApplication::notify(receiver, event);
-        } catch (const runtime::EAbort&) {
-        } catch (const runtime::Exception& e) {
-            showStartupError(e.message());
-        } catch (const std::exception& e) {
-            showStartupError(e.what());
         } catch (...) {
-            showStartupError("");
+            showCaughtError();
         }
         return false;
     }
@@ -55,12 +65,8 @@ int main(int argc, char* argv[])
         auto form = std::make_unique<TForm87>();
         form->show();
         return app.exec();
-    } catch (const runtime::Exception& e) {
-        showStartupError(e.message());
-    } catch (const std::exception& e) {
-        showStartupError(e.what());
     } catch (...) {
-        showStartupError("");
+        showCaughtError();
     }
     return 0;
 }
