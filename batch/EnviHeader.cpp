@@ -1,29 +1,19 @@
 #include "batch/EnviHeader.h"
 
-#include "bitmap/Files.h"
+#include "bitmap/OutputFile.h"
 
 namespace batch {
 
-std::string enviHeaderText(std::int64_t width, std::int64_t height)
-{
-    return "ENVI\n"
-           "samples = " + std::to_string(width) + "\n"
-           "lines = " + std::to_string(height) + "\n"
-           "bands = 1\n"
-           "header offset = 0\n"
-           "data type = 4\n"
-           "interleave = bsq\n"
-           "byte order = 0\n"
-           "band names = {NDVI}\n"
-           "data ignore value = -10\n";
-}
-
 bool writeTextFile(const std::string& path, const std::string& text)
 {
-    auto file = bitmap::OutputFile::create(path);
-    if (!file) return false;
-    file->writeAt(0, text.data(), text.size());
-    return file->close();
+    try {
+        auto file = bitmap::OutputFile::create(path);
+        file->write(text.data(), text.size());
+        file->finish();
+        return true;
+    } catch (const bitmap::EngineError&) {
+        return false;
+    }
 }
 
 }  // namespace batch

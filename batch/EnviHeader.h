@@ -1,13 +1,13 @@
 #pragma once
-// The ENVI header that lets GDAL and QGIS open an NDVI raster directly: one band of
-// little-endian float32 values, no header bytes, -10 marking pixels without a value.
+// Writing the NDVI raster's ENVI header beside it (the text is the engine's).
 
-#include <cstdint>
+#include "bitmap/EnviHeader.h"
+
 #include <string>
 
 namespace batch {
 
-std::string enviHeaderText(std::int64_t width, std::int64_t height);
+using bitmap::enviHeaderText;
 
 // Writes the header; false when it could not be written in full.
 bool writeTextFile(const std::string& path, const std::string& text);

@@ -2,7 +2,7 @@
 // The lines a batch writes to standard output, one per file: tab-separated text or
 // one JSON object.
 
-#include "batch/NdviStats.h"
+#include "bitmap/NdviStats.h"
 
 #include <cstdint>
 #include <optional>
@@ -10,6 +10,8 @@
 #include <string_view>
 
 namespace batch {
+
+using bitmap::NdviStats;
 
 struct MaximaResult {
     std::string path;

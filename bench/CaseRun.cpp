@@ -2,7 +2,7 @@
 
 #include "Unit87.h"
 #include "bitmap/BitmapProbe.h"
-#include "bitmap/Files.h"
+#include "bitmap/ByteOrder.h"
 
 #include <QApplication>
 #include <QFileDialog>

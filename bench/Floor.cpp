@@ -2,7 +2,7 @@
 
 #include "bitmap/BitmapProbe.h"
 #include "bitmap/Crop2048.h"
-#include "bitmap/Files.h"
+#include "bitmap/ByteOrder.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #include "Pictures.h"
 
 #include "bitmap/BitmapProbe.h"
-#include "bitmap/Files.h"
+#include "bitmap/ByteOrder.h"
 
 #include <array>
 #include <cstdio>

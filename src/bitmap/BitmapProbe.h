@@ -1,15 +1,14 @@
 #pragma once
-// How every operation reads its 24-bit bitmap: three header values, a bit-depth gate,
-// and one stored row at a time. Pixel data is taken to start at byte 54, rows are
-// stored bottom-up, each pixel is blue, green, red.
+// The header values every operation reads from a bitmap, and the row layout they
+// imply: pixels blue, green, red; rows padded to 4 bytes; stored bottom-up, or
+// top-down when the height is negative; pixel data where bfOffBits says.
 
 #include <cstdint>
 
 namespace bitmap {
 
-class InputFile;
-
-inline constexpr std::int64_t kPixelDataOffset = 54;
+// The file header and the 40-byte info header.
+inline constexpr std::int64_t kHeadersSize = 54;
 
 // The widest picture any operation takes. Row buffers are sized from the header, so
 // this only bounds what one row may allocate (a few megabytes).
@@ -26,30 +25,19 @@ constexpr std::int64_t rowStride(std::int64_t width) noexcept
     return s;
 }
 
-// File offset of image row y counted from the top.
-constexpr std::int64_t imageRowOffset(std::int64_t height, std::int64_t stride, std::int64_t y) noexcept
-{
-    return (height - 1 - y) * stride + kPixelDataOffset;
-}
-
 struct BitmapProbe {
-    std::int32_t width = 0;     // biWidth, offset 18
-    std::int32_t height = 0;    // biHeight, offset 22
-    std::uint16_t bitCount = 0; // biBitCount, offset 28
+    std::int32_t width = 0;       // biWidth, offset 18
+    std::int32_t height = 0;      // biHeight, offset 22; negative: rows stored top-down
+    std::uint16_t bitCount = 0;   // biBitCount, offset 28
     std::int64_t rowStride = 0;
+    std::uint32_t pixelOffset = 0;  // bfOffBits, offset 10
+    std::uint32_t infoSize = 0;     // biSize, offset 14
+    std::uint32_t compression = 0;  // biCompression, offset 30
+    std::int64_t fileSize = 0;
+
+    bool topDown() const noexcept { return height < 0; }
+    // Rows in the picture, whichever way they are stored.
+    std::int64_t rows() const noexcept { return height < 0 ? -std::int64_t{height} : height; }
 };
-
-// Reads width and height in one read of two 4-byte items at offset 18 and the bit
-// count at offset 28; whatever the file does not have reads as zero.
-BitmapProbe probe(InputFile& input);
-
-enum class Gate {
-    Proceed,      // 24 bits per pixel and a usable width
-    EightBit,     // the operation asks for a 24-bit picture and ends the process
-    Unsupported,  // any other depth, or no pixels per row: silent end
-    TooWide,      // wider than kMaxWidth
-};
-
-Gate gate(const BitmapProbe& probe) noexcept;
 
 }  // namespace bitmap

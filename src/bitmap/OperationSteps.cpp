@@ -2,49 +2,30 @@
 
 namespace bitmap {
 
-namespace {
-
-std::string withPath(const char* message, const std::string& path)
+std::optional<PictureReader> openInput(Services& services, const std::string& path)
 {
-    return std::string(message) + "\n" + path;
+    try {
+        return PictureReader::open(path);
+    } catch (const EngineError& e) {
+        services.showMessage(e.what());
+        return std::nullopt;
+    }
 }
 
-}  // namespace
-
-std::optional<InputFile> openInput(Services& services, const std::string& path)
+bool gateInput(Services& services, const PictureReader& picture, const char* eightBitMessage)
 {
-    auto input = InputFile::open(path);
-    if (!input) services.showMessage(withPath(kCannotOpenInput, path));
-    return input;
-}
-
-std::optional<BitmapProbe> probeAndGate(Services& services, InputFile& input, const char* eightBitMessage)
-{
-    const BitmapProbe p = probe(input);
-    const Gate verdict = gate(p);
-    if (verdict == Gate::EightBit) {
+    if (picture.header().bitCount == 8) {
         services.showMessage(eightBitMessage);
         services.exitProcess(-1);
     }
-    if (verdict == Gate::TooWide) services.showMessage(kTooWide);
-    if (verdict != Gate::Proceed) return std::nullopt;
-    return p;
+    return runReporting(services, [&] { picture.require24Bit(); });
 }
 
-std::optional<OutputFile> createOutput(Services& services, const InputFile& input, const std::string& path)
+std::unique_ptr<OutputFile> createOutput(Services& services, const PictureReader& picture, const std::string& path)
 {
-    if (input.isSameFile(path)) {
-        services.showMessage(kOutputIsInput);
-        return std::nullopt;
-    }
-    auto output = OutputFile::create(path);
-    if (!output) services.showMessage(withPath(kCannotCreateOutput, path));
+    std::unique_ptr<OutputFile> output;
+    runReporting(services, [&] { output = OutputFile::create(path, &picture); });
     return output;
-}
-
-void reportCompletion(Services& services, bool written, const std::string& outputPath)
-{
-    services.showMessage(written ? kDoneMessage : withPath(kWriteFailed, outputPath));
 }
 
 }  // namespace bitmap

@@ -4,7 +4,7 @@
 
 #include "bitmap/AreaMaxima.h"
 #include "bitmap/Crop2048.h"
-#include "bitmap/Files.h"
+#include "bitmap/ByteOrder.h"
 #include "bitmap/NdviRaster.h"
 
 #include "ExpectedOutput.h"

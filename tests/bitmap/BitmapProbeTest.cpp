@@ -1,5 +1,5 @@
 #include "bitmap/BitmapProbe.h"
-#include "bitmap/Files.h"
+#include "bitmap/ByteOrder.h"
 
 #include "BmpFixture.h"
 

@@ -1,11 +1,11 @@
-#include "batch/NdviStats.h"
+#include "bitmap/NdviStats.h"
 
-#include "bitmap/NdviRaster.h"
+#include "bitmap/Kernels.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace batch {
+namespace bitmap {
 
 int histogramBin(float value) noexcept
 {
@@ -63,4 +63,4 @@ NdviStats NdviStatsAccumulator::result() const
     return s;
 }
 
-}  // namespace batch
+}  // namespace bitmap

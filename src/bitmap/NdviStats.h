@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace batch {
+namespace bitmap {
 
 inline constexpr int kHistogramBins = 20;
 
@@ -41,4 +41,4 @@ private:
 // The histogram bin of a value, by the rule above.
 int histogramBin(float value) noexcept;
 
-}  // namespace batch
+}  // namespace bitmap

@@ -1,0 +1,73 @@
+#pragma once
+// The operations' pixel work, on rows in memory: no files, no windows.
+//
+// NDVI per pixel: red = g / redWhite and nir = r / nirWhite, each rounded to float32
+// and capped at 1.0 from above only; then (nir - red) / (nir + red) in x87 extended
+// precision, rounded once to float32; -10.0 where nir + red is 0. A white value of 0
+// makes the first division a floating-point error: EInvalidOp when the byte is 0 too,
+// EZeroDivide otherwise.
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace bitmap {
+
+inline constexpr float kNdviMarker = -10.0f;
+
+// The plain per-pixel formula; the reference every faster path must match bit for bit.
+float ndviPixel(std::uint8_t nirByte, std::uint8_t redByte, float nirWhite, float redWhite);
+
+// Every (NIR byte, red byte) pair computed once by ndviPixel, for one pair of white
+// values. Needs both white values non-zero.
+class NdviTable {
+public:
+    NdviTable(float nirWhite, float redWhite);
+    float operator()(std::uint8_t nirByte, std::uint8_t redByte) const noexcept
+    {
+        return values_[static_cast<std::size_t>(nirByte) << 8 | redByte];
+    }
+    // One row: pixels of 3 bytes (blue, green, red) to count values.
+    void row(const std::uint8_t* pixels, std::size_t count, float* out) const noexcept
+    {
+        const float* v = values_.data();
+        for (std::size_t j = 0; j < count; ++j, pixels += 3) out[j] = v[static_cast<std::size_t>(pixels[2]) << 8 | pixels[1]];
+    }
+
+private:
+    std::vector<float> values_;
+};
+
+struct Rectangle {
+    std::int64_t x1, y1, x2, y2;  // image coordinates, y from the top, corners inclusive
+};
+
+// Fits a rectangle already known to be upright (y1 <= y2, x1 <= x2 as typed) to the
+// picture, each step seeing the ones before: negative starts become 0, ends past the
+// picture its last column or row, and an end left below its start widens to the last
+// column or row. A rectangle wholly left of the picture so covers every column;
+// one wholly right of it covers none.
+Rectangle clampToPicture(Rectangle r, std::int64_t width, std::int64_t height) noexcept;
+
+// The largest blue, green and red bytes seen so far, each starting at 0.
+class ChannelMaxima {
+public:
+    // Takes in count pixels of 3 bytes each (blue, green, red) from pixels.
+    void scan(const std::uint8_t* pixels, std::size_t count) noexcept;
+    int blue() const noexcept { return max_[0]; }
+    int green() const noexcept { return max_[1]; }
+    int red() const noexcept { return max_[2]; }
+
+private:
+    std::array<std::uint8_t, 3> max_{};
+};
+
+inline constexpr std::int32_t kCropWidth = 2048;
+inline constexpr std::int64_t kCropRowBytes = 6144;  // rowStride(2048)
+
+// The crop's 54-byte file and info header for a picture of this many rows.
+std::array<std::uint8_t, 54> cropHeader(std::int32_t height) noexcept;
+
+}  // namespace bitmap

@@ -1,0 +1,121 @@
+#include "bitmap/OutputFile.h"
+
+#include "bitmap/PictureReader.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace bitmap {
+
+void BlockSink::write(const void* data, std::size_t bytes)
+{
+    std::memcpy(reserve(bytes), data, bytes);
+    commit(bytes);
+}
+
+std::unique_ptr<OutputFile> OutputFile::create(const std::string& path, const PictureReader* input)
+{
+    if (input && input->isSameFile(path)) throw EngineError(Failure::OutputIsInput, path);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) throw EngineError(Failure::CannotCreateOutput, path);
+    return std::unique_ptr<OutputFile>(new OutputFile(fd, path));
+}
+
+OutputFile::OutputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+
+OutputFile::~OutputFile()
+{
+    stopWriter();
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::uint8_t* OutputFile::reserve(std::size_t bytes)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (failed_) throw EngineError(Failure::WriteFailed, path_);
+    }
+    Buffer& b = buffers_[filling_];
+    if (b.capacity < bytes) {
+        b.data = std::make_unique_for_overwrite<std::uint8_t[]>(bytes);
+        b.capacity = bytes;
+    }
+    return b.data.get();
+}
+
+void OutputFile::commit(std::size_t bytes)
+{
+    std::unique_lock lock(mutex_);
+    waitForWriter(lock);
+    if (failed_) throw EngineError(Failure::WriteFailed, path_);
+    pending_ = true;
+    pendingBytes_ = bytes;
+    filling_ ^= 1;  // the writer takes the filled buffer, the operation the other
+    if (!writer_.joinable()) writer_ = std::thread([this] { writerLoop(); });
+    changed_.notify_all();
+}
+
+void OutputFile::finish()
+{
+    bool ok;
+    {
+        std::unique_lock lock(mutex_);
+        waitForWriter(lock);
+        ok = !failed_;
+    }
+    stopWriter();
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) ok = false;
+    if (!ok) throw EngineError(Failure::WriteFailed, path_);
+}
+
+void OutputFile::waitForWriter(std::unique_lock<std::mutex>& lock)
+{
+    changed_.wait(lock, [this] { return !pending_; });
+}
+
+void OutputFile::writerLoop()
+{
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return pending_ || stopping_; });
+        if (!pending_) return;
+        const Buffer& b = buffers_[filling_ ^ 1];
+        const std::size_t bytes = pendingBytes_;
+        const bool skip = failed_;
+        lock.unlock();
+        const bool ok = skip || writeAll(b.data.get(), bytes);
+        lock.lock();
+        if (!ok) failed_ = true;
+        pending_ = false;
+        changed_.notify_all();
+    }
+}
+
+bool OutputFile::writeAll(const std::uint8_t* data, std::size_t bytes) noexcept
+{
+    while (bytes > 0) {
+        const ssize_t n = ::write(fd_, data, bytes);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        bytes -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void OutputFile::stopWriter()
+{
+    if (!writer_.joinable()) return;
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        changed_.notify_all();
+    }
+    writer_.join();
+}
+
+}  // namespace bitmap

@@ -1,0 +1,139 @@
+#include "bitmap/Runs.h"
+
+#include "runtime/Exceptions.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+namespace bitmap {
+
+namespace {
+
+void beforeRow(const RunControl& control)
+{
+    if (control.cancel && control.cancel->load(std::memory_order_relaxed)) throw runtime::EAbort();
+}
+
+void afterRow(const RunControl& control, std::size_t pixels)
+{
+    if (control.onRow) control.onRow(pixels);
+}
+
+// Rows per output block: at least RowStream::kBlockBytes of output, and no more rows
+// than are left.
+std::int64_t blockRows(std::size_t rowBytes, std::int64_t rows)
+{
+    const std::size_t perBlock = (RowStream::kBlockBytes + rowBytes - 1) / rowBytes;
+    return std::min<std::int64_t>(rows, static_cast<std::int64_t>(std::max<std::size_t>(perBlock, 1)));
+}
+
+}  // namespace
+
+void runCrop(PictureReader& picture, BlockSink& out, const RunControl& control)
+{
+    const auto header = cropHeader(static_cast<std::int32_t>(picture.height()));
+    out.write(header.data(), header.size());
+
+    const std::int64_t rows = picture.height();
+    const auto width = static_cast<std::size_t>(picture.width());
+    const auto rowBytes = static_cast<std::size_t>(kCropRowBytes);
+    const std::size_t kept = std::min(width * 3, rowBytes);  // bytes taken from each input row
+    const std::int64_t perBlock = blockRows(rowBytes, rows);
+    // Output rows go bottom row first. Wide pictures are read row by row, only the
+    // columns kept; a bottom-up 2048-column picture straight into the output block.
+    const bool wide = width >= static_cast<std::size_t>(kCropWidth);
+    std::optional<RowStream> narrowRows;
+    if (!wide) narrowRows.emplace(picture, RowStream::Order::BottomFirst, 0, 0);
+
+    for (std::int64_t done = 0; done < rows;) {
+        const std::int64_t n = std::min(perBlock, rows - done);
+        std::uint8_t* block = out.reserve(static_cast<std::size_t>(n) * rowBytes);
+        if (wide && !picture.topDown()) {
+            for (std::int64_t i = 0; i < n; ++i) beforeRow(control);
+            if (width == static_cast<std::size_t>(kCropWidth)) {
+                picture.readStored(done, n, block);
+            } else {
+                picture.readStoredColumns(done, n, rowBytes, block);
+            }
+            for (std::int64_t i = 0; i < n; ++i) afterRow(control, width);
+        } else {
+            for (std::int64_t i = 0; i < n; ++i) {
+                beforeRow(control);
+                std::uint8_t* row = block + static_cast<std::size_t>(i) * rowBytes;
+                if (wide) {
+                    // Top-down: output row k from the bottom is stored row rows-1-k.
+                    picture.readStoredColumns(rows - 1 - (done + i), 1, rowBytes, row);
+                } else {
+                    std::memcpy(row, narrowRows->next(), kept);
+                    std::memset(row + kept, 0, rowBytes - kept);
+                }
+                afterRow(control, width);
+            }
+        }
+        out.commit(static_cast<std::size_t>(n) * rowBytes);
+        done += n;
+    }
+}
+
+ChannelMaxima runAreaMaxima(PictureReader& picture, const Rectangle& area, const RunControl& control)
+{
+    ChannelMaxima max;
+    if (area.y1 > area.y2) return max;
+    const std::size_t columns = area.x1 <= area.x2 ? static_cast<std::size_t>(area.x2 - area.x1 + 1) : 0;
+    if (columns == 0) {
+        // Nothing to look at; the rows pass all the same, for the progress.
+        for (std::int64_t y = area.y1; y <= area.y2; ++y) {
+            beforeRow(control);
+            afterRow(control, 0);
+        }
+        return max;
+    }
+    RowStream rows(picture, RowStream::Order::TopFirst, area.y1, area.y2);
+    const auto x1 = static_cast<std::size_t>(area.x1);
+    for (std::int64_t y = area.y1; y <= area.y2; ++y) {
+        beforeRow(control);
+        max.scan(rows.next() + 3 * x1, columns);
+        afterRow(control, columns);
+    }
+    return max;
+}
+
+void runNdvi(PictureReader& picture, float nirWhite, float redWhite, BlockSink* out, const NdviRowsObserver& observe,
+             const RunControl& control)
+{
+    const std::int64_t rows = picture.height();
+    if (rows == 0) return;
+    const auto width = static_cast<std::size_t>(picture.width());
+    RowStream input(picture, RowStream::Order::TopFirst, 0, rows - 1);
+
+    std::optional<NdviTable> table;
+    if (nirWhite == 0.0f || redWhite == 0.0f) {
+        // A zero white value fails at the very first pixel, with the error that
+        // pixel's bytes give.
+        beforeRow(control);
+        const std::uint8_t* first = input.next();
+        ndviPixel(first[2], first[1], nirWhite, redWhite);
+    }
+    table.emplace(nirWhite, redWhite);
+
+    const std::size_t rowBytes = width * sizeof(float);
+    const std::int64_t perBlock = blockRows(rowBytes, rows);
+    std::unique_ptr<float[]> ownBlock;
+    if (!out) ownBlock = std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(perBlock) * width);
+    for (std::int64_t done = 0; done < rows;) {
+        const std::int64_t n = std::min(perBlock, rows - done);
+        const std::size_t bytes = static_cast<std::size_t>(n) * rowBytes;
+        float* block = out ? reinterpret_cast<float*>(out->reserve(bytes)) : ownBlock.get();
+        for (std::int64_t i = 0; i < n; ++i) {
+            beforeRow(control);
+            table->row(input.next(), width, block + static_cast<std::size_t>(i) * width);
+            afterRow(control, width);
+        }
+        if (observe) observe(done, n, block);
+        if (out) out->commit(bytes);
+        done += n;
+    }
+}
+
+}  // namespace bitmap
