@@ -5,6 +5,7 @@
 #include "runtime/IntegerConversion.h"
 
 #include <map>
+#include <tuple>
 #include <string_view>
 
 namespace batch {
@@ -98,18 +99,20 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
         const auto parts = splitAtCommas(*rect);
         if (parts.size() != 4) return UsageError{"--rect は X1,Y1,X2,Y2 の形で指定してください"};
         for (std::size_t i = 0; i < 4; ++i) {
-            if (auto error = checkInteger(parts[i])) return *error;
-            o.rect[i] = parts[i];
+            if (auto error = checkInteger(parts[i], &o.rect[i])) return *error;
         }
     }
     if (command == Command::Ndvi) {
         const auto nir = value("--nir-white");
         const auto red = value("--red-white");
         if (!nir || !red) return UsageError{"--nir-white と --red-white を指定してください"};
-        if (auto error = checkInteger(*nir)) return *error;
-        if (auto error = checkInteger(*red)) return *error;
-        o.nirWhite = *nir;
-        o.redWhite = *red;
+        // A white value of 0 or less gives no usable raster (0 is a division by zero
+        // at the first pixel), so it is refused before any output is touched.
+        for (const auto& [name, text, white] : {std::tuple{"--nir-white", *nir, &o.nirWhite},
+                                                std::tuple{"--red-white", *red, &o.redWhite}}) {
+            if (auto error = checkInteger(text, white)) return *error;
+            if (*white < 1) return UsageError{std::string(name) + " には 1 以上の整数を指定してください"};
+        }
     }
     if (const auto jobs = value("-j")) {
         std::int32_t n = 0;

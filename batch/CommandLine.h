@@ -1,9 +1,10 @@
 #pragma once
 // The batch tool's command line: a subcommand, input files and options. Numbers are
-// checked with the window's own integer conversion and forwarded as typed, so the
-// operations read them exactly as they read the window's fields.
+// read with the window's own integer conversion, so they mean what they would mean
+// typed into the window's fields.
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <variant>
@@ -18,16 +19,16 @@ struct Options {
     std::vector<std::string> inputs;
     std::optional<std::string> output;      // -o, one input only
     std::optional<std::string> outDir;      // --out-dir
-    std::array<std::string, 4> rect;        // --rect X1,Y1,X2,Y2, texts as typed
-    std::string nirWhite;                   // --nir-white, as typed
-    std::string redWhite;                   // --red-white, as typed
+    std::array<std::int32_t, 4> rect{};     // --rect X1,Y1,X2,Y2
+    std::int32_t nirWhite = 0;              // --nir-white, at least 1
+    std::int32_t redWhite = 0;              // --red-white, at least 1
     bool enviHeader = false;
     std::optional<std::string> preview;     // --preview, one input only
     std::optional<std::string> previewDir;  // --preview-dir
     bool stats = false;
     bool json = false;
     bool force = false;
-    int jobs = 0;                           // -j; 0 means one per core
+    int jobs = 0;                           // -j as given, at least 1; 0 means one per core
 };
 
 struct HelpRequest {};

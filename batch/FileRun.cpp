@@ -1,154 +1,184 @@
 #include "batch/FileRun.h"
 
-#include "batch/BatchServices.h"
-#include "batch/EnviHeader.h"
 #include "batch/NdviPreview.h"
 #include "batch/Report.h"
+#include "batch/StagedOutput.h"
 
-#include "bitmap/AreaMaxima.h"
-#include "bitmap/BitmapProbe.h"
-#include "bitmap/Crop2048.h"
-#include "bitmap/Files.h"
-#include "bitmap/NdviRaster.h"
-#include "bitmap/OperationSteps.h"
+#include "bitmap/EngineError.h"
+#include "bitmap/EnviHeader.h"
+#include "bitmap/NdviStats.h"
+#include "bitmap/OutputFile.h"
+#include "bitmap/PictureReader.h"
+#include "bitmap/Runs.h"
 #include "runtime/ErrorText.h"
 #include "runtime/Exceptions.h"
 
-#include <cstring>
-#include <map>
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 namespace batch {
 
 namespace {
 
-using bitmap::Field;
+using bitmap::EngineError;
 using Sink = std::function<void(const std::string&)>;
 
-constexpr const char* kNotProcessed = "対応していない画像のため処理しませんでした";
 constexpr const char* kCannotWriteHeader = "ENVIヘッダを書き込めません";
 constexpr const char* kCannotWritePreview = "カラー画像を書き込めません";
-constexpr const char* kCannotReadRaster = "NDVIファイルを読み込めません";
 
-std::map<Field, std::string> fieldsFor(const Options& o)
+// A reason of the batch's own for failing a file; the text is the message.
+struct FileFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::string withPath(const char* sentence, const std::string& path)
 {
-    return {{Field::Edit1, o.rect[0]}, {Field::Edit2, o.rect[1]}, {Field::Edit3, o.rect[2]},
-            {Field::Edit4, o.rect[3]}, {Field::Edit5, o.nirWhite}, {Field::Edit6, o.redWhite}};
+    return std::string(sentence) + "\n" + path;
 }
 
-// Runs the window's operation; true when it got to "完了".
-bool runOperation(const Options& options, BatchServices& services, const Sink& onMessage)
+// The window's sentence for an 8-bit picture, each operation its own.
+const char* eightBitMessage(Command command)
 {
-    try {
-        switch (options.command) {
-        case Command::Crop: bitmap::cropTo2048(services); break;
-        case Command::Maxima: bitmap::findAreaMaxima(services); break;
-        case Command::Ndvi: bitmap::makeNdviRaster(services); break;
-        }
-    } catch (const FileAbandoned&) {
-        return false;  // its message has been passed on
-    } catch (const runtime::EAbort&) {
-        return false;
-    } catch (const runtime::Exception& e) {
-        onMessage(runtime::errorBoxText(e.message()));
-        return false;
-    } catch (const std::exception& e) {
-        onMessage(e.what());
-        return false;
+    switch (command) {
+    case Command::Crop: return "24ビットカラ―画像を指定してください";
+    case Command::Maxima: return "24ビットカラー画像を指定してください";
+    case Command::Ndvi: return "24ビットフォルスカラ―画像を指定してください";
     }
-    // The window ends silently on pictures it does not take; a batch says so.
-    if (!services.completed() && !services.reportedTrouble()) onMessage(kNotProcessed);
-    return services.completed();
+    return "";
 }
 
-// Reads the raster back row by row for the preview and the statistics.
-bool scanRaster(const std::string& path, std::int64_t width, std::int64_t height, NdviPreview* preview,
-                NdviStatsAccumulator* stats)
+// The picture opened once, its rows known to be readable as 24-bit pixels.
+bitmap::PictureReader openPicture(const Options& options, const std::string& path)
 {
-    auto raster = bitmap::InputFile::open(path);
-    if (!raster) return false;
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * sizeof(float);
-    std::vector<std::uint8_t> bytes(rowBytes);
-    std::vector<float> row(static_cast<std::size_t>(width));
-    for (std::int64_t y = 0; y < height; ++y) {
-        raster->readAt(y * static_cast<std::int64_t>(rowBytes), bytes.data(), rowBytes);
-        std::memcpy(row.data(), bytes.data(), rowBytes);  // little-endian, as written
-        if (preview) preview->setRow(static_cast<int>(y), row.data());
-        if (stats) stats->addRow(row.data(), row.size());
-    }
-    return true;
+    bitmap::PictureReader picture = bitmap::PictureReader::open(path);
+    if (picture.header().bitCount == 8) throw FileFailure(eightBitMessage(options.command));
+    picture.require24Bit();
+    return picture;
 }
 
-// The extras of one finished raster; false when one of them could not be written.
-bool finishNdvi(const Options& options, const FileJob& job, NdviResult& result, const Sink& onMessage)
+void writeFile(const StagedOutput& output, const void* data, std::size_t bytes)
 {
-    auto input = bitmap::InputFile::open(job.input);
-    if (!input) {
-        onMessage(std::string(bitmap::kCannotOpenInput) + ": " + job.input);
-        return false;
-    }
-    const bitmap::BitmapProbe image = bitmap::probe(*input);
-    input->close();
-    result.width = image.width;
-    result.height = image.height;
+    const auto file = bitmap::OutputFile::create(output.path());
+    file->write(data, bytes);
+    file->finish();
+}
 
-    if (!job.header.empty()) {
-        if (!writeTextFile(job.header, enviHeaderText(image.width, image.height))) {
-            onMessage(std::string(kCannotWriteHeader) + ": " + job.header);
-            return false;
-        }
-        result.header = job.header;
-    }
-    if (job.preview.empty() && !options.stats) return true;
-
-    std::optional<NdviPreview> preview;
-    if (!job.preview.empty()) {
-        preview.emplace(image.width, image.height);
-        if (!preview->valid()) {
-            onMessage(std::string(kCannotWritePreview) + ": " + job.preview);
-            return false;
-        }
-    }
-    NdviStatsAccumulator stats;
-    if (!scanRaster(job.output, image.width, image.height, preview ? &*preview : nullptr,
-                    options.stats ? &stats : nullptr)) {
-        onMessage(std::string(kCannotReadRaster) + ": " + job.output);
-        return false;
-    }
-    if (preview) {
-        if (!preview->save(job.preview)) {
-            onMessage(std::string(kCannotWritePreview) + ": " + job.preview);
-            return false;
-        }
-        result.preview = job.preview;
-    }
-    if (options.stats) result.stats = stats.result();
-    return true;
+std::string maxima(const Options& options, const FileJob& job, bitmap::PictureReader& picture,
+                   const bitmap::RunControl& control)
+{
+    bitmap::Rectangle area{options.rect[0], options.rect[1], options.rect[2], options.rect[3]};
+    // The window's checks of the rectangle as typed, in its order.
+    if (area.y1 > area.y2) throw FileFailure("y値が違います");
+    if (area.x2 < area.x1) throw FileFailure("x値が違います");
+    area = bitmap::clampToPicture(area, picture.width(), picture.height());
+    const bitmap::ChannelMaxima max = bitmap::runAreaMaxima(picture, area, control);
+    return maximaLine({job.input, std::to_string(max.red()), std::to_string(max.green()), std::to_string(max.blue())},
+                      options.json);
 }
 
 }  // namespace
 
-FileOutcome runFile(const Options& options, const FileJob& job, const Sink& onMessage)
+FileOutcome runFile(const Options& options, const FileJob& job, const Sink& onMessage, const std::atomic<bool>* cancel)
 {
+    // Declared first so that they outlive everything that writes to them; whatever
+    // is not put in place is removed when they go.
+    std::optional<StagedOutput> output, header, preview;
+    std::vector<StagedOutput*> staged;
+    // An engine error about a temporary file names the output the user asked for.
+    const auto finalName = [&](const EngineError& e) {
+        for (const StagedOutput* s : staged) {
+            if (e.path() == s->path()) return EngineError(e.failure(), s->finalPath());
+        }
+        return e;
+    };
+
     FileOutcome outcome;
     try {
-        BatchServices services(job.input, job.output, fieldsFor(options), onMessage);
-        if (!runOperation(options, services, onMessage)) return outcome;
+        bitmap::PictureReader picture = openPicture(options, job.input);
+        bitmap::RunControl control;
+        control.cancel = cancel;
 
-        if (options.command == Command::Maxima) {
-            using bitmap::ResultLabel;
-            outcome.line = maximaLine({job.input, services.label(ResultLabel::Label8), services.label(ResultLabel::Label9),
-                                       services.label(ResultLabel::Label10)},
-                                      options.json);
-        } else if (options.command == Command::Ndvi) {
+        switch (options.command) {
+        case Command::Maxima: outcome.line = maxima(options, job, picture, control); break;
+        case Command::Crop: {
+            output.emplace(job.output);
+            staged.push_back(&*output);
+            const auto file = bitmap::OutputFile::create(output->path());
+            bitmap::runCrop(picture, *file, control);
+            file->finish();
+            break;
+        }
+        case Command::Ndvi: {
+            const std::int64_t width = picture.width();
+            const std::int64_t height = picture.height();
+            std::optional<NdviPreview> image;
+            if (!job.preview.empty()) {
+                image.emplace(static_cast<int>(width), static_cast<int>(height));
+                if (!image->valid()) throw FileFailure(withPath(kCannotWritePreview, job.preview));
+            }
+            std::optional<bitmap::NdviStatsAccumulator> stats;
+            if (options.stats) stats.emplace();
+            bitmap::NdviRowsObserver observe;
+            if (image || stats) {
+                observe = [&](std::int64_t first, std::int64_t count, const float* values) {
+                    const auto columns = static_cast<std::size_t>(width);
+                    for (std::int64_t i = 0; i < count; ++i, values += columns) {
+                        if (image) image->setRow(static_cast<int>(first + i), values);
+                        // Row by row, as the statistics have always been gathered.
+                        if (stats) stats->addRow(values, columns);
+                    }
+                };
+            }
+
+            output.emplace(job.output);
+            staged.push_back(&*output);
+            const auto file = bitmap::OutputFile::create(output->path());
+            bitmap::runNdvi(picture, static_cast<float>(options.nirWhite), static_cast<float>(options.redWhite),
+                            file.get(), observe, control);
+            file->finish();
+
             NdviResult result;
             result.path = job.input;
             result.output = job.output;
-            if (!finishNdvi(options, job, result, onMessage)) return outcome;
+            result.width = width;
+            result.height = height;
+            if (!job.header.empty()) {
+                try {
+                    header.emplace(job.header);
+                    const std::string text = bitmap::enviHeaderText(width, height);
+                    writeFile(*header, text.data(), text.size());
+                } catch (const EngineError&) {
+                    throw FileFailure(withPath(kCannotWriteHeader, job.header));
+                }
+                staged.push_back(&*header);
+                result.header = job.header;
+            }
+            if (image) {
+                try {
+                    preview.emplace(job.preview);
+                } catch (const EngineError&) {
+                    throw FileFailure(withPath(kCannotWritePreview, job.preview));
+                }
+                staged.push_back(&*preview);
+                if (!image->save(preview->path())) throw FileFailure(withPath(kCannotWritePreview, job.preview));
+                result.preview = job.preview;
+            }
+            if (stats) result.stats = stats->result();
             outcome.line = ndviLine(result, options.json);
+            break;
         }
+        }
+        putInPlace(staged);
         outcome.succeeded = true;
+    } catch (const EngineError& e) {
+        onMessage(finalName(e).what());
+        outcome = {};
+    } catch (const runtime::EAbort&) {
+        outcome = {};  // cancelled: the batch says so once
+    } catch (const runtime::Exception& e) {
+        onMessage(runtime::errorBoxText(e.message()));
+        outcome = {};
     } catch (const std::exception& e) {
         onMessage(e.what());
         outcome = {};

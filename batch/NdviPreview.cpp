@@ -1,6 +1,6 @@
 #include "batch/NdviPreview.h"
 
-#include "bitmap/NdviRaster.h"
+#include "bitmap/Kernels.h"
 
 #include <QFile>
 #include <QImage>
@@ -88,11 +88,16 @@ void NdviPreview::setRow(int y, const float* values) noexcept
 
 bool NdviPreview::save(const std::string& path) const
 {
-    QImageWriter writer(QFile::decodeName(QByteArray::fromStdString(path)), "png");
+    if (!image_) return false;
+    QFile file(QFile::decodeName(QByteArray::fromStdString(path)));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    QImageWriter writer(&file, "png");
     // Qt turns quality 80 into zlib level 1: a preview is looked at, not archived,
     // and the stronger levels take several times as long for a few percent.
     writer.setQuality(80);
-    return image_ && writer.write(*image_);
+    if (!writer.write(*image_) || !file.flush()) return false;
+    file.close();  // a failed close shows in error()
+    return file.error() == QFileDevice::NoError;
 }
 
 }  // namespace batch

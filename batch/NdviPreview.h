@@ -43,7 +43,7 @@ public:
     bool valid() const noexcept;
     // Colours image row y (from the top) with width values.
     void setRow(int y, const float* values) noexcept;
-    // Writes the PNG; false when it could not be written.
+    // Writes the PNG; false when it could not be written in full and closed.
     bool save(const std::string& path) const;
 
 private:

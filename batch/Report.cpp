@@ -31,6 +31,45 @@ std::string histogramText(const NdviStats& s, char separator)
     return text;
 }
 
+// The bytes a second byte may take after a lead byte, and how many bytes follow it,
+// for well-formed UTF-8 (Unicode's table 3-7): no overlong forms, no surrogates,
+// nothing past U+10FFFF.
+struct Utf8Lead {
+    std::size_t following;
+    unsigned char low, high;
+};
+
+Utf8Lead utf8Lead(unsigned char b)
+{
+    if (b >= 0xC2 && b <= 0xDF) return {1, 0x80, 0xBF};
+    if (b == 0xE0) return {2, 0xA0, 0xBF};
+    if (b == 0xED) return {2, 0x80, 0x9F};
+    if (b >= 0xE1 && b <= 0xEF) return {2, 0x80, 0xBF};
+    if (b == 0xF0) return {3, 0x90, 0xBF};
+    if (b >= 0xF1 && b <= 0xF3) return {3, 0x80, 0xBF};
+    if (b == 0xF4) return {3, 0x80, 0x8F};
+    return {0, 0, 0};  // never a lead byte
+}
+
+// The sequence text starts with (its first byte 0x80 or above): its length when it
+// is well-formed UTF-8 (complete), else the length of its maximal ill-formed part,
+// which one U+FFFD replaces, as Unicode recommends and browsers and Python decode.
+std::size_t utf8Prefix(std::string_view text, bool& complete)
+{
+    const Utf8Lead lead = utf8Lead(static_cast<unsigned char>(text[0]));
+    complete = false;
+    if (lead.following == 0) return 1;
+    for (std::size_t j = 1; j <= lead.following; ++j) {
+        if (j >= text.size()) return j;
+        const auto b = static_cast<unsigned char>(text[j]);
+        const unsigned char low = j == 1 ? lead.low : 0x80;
+        const unsigned char high = j == 1 ? lead.high : 0xBF;
+        if (b < low || b > high) return j;
+    }
+    complete = true;
+    return lead.following + 1;
+}
+
 }  // namespace
 
 std::string shortestText(float value)
@@ -46,18 +85,30 @@ std::string shortestText(double value)
 std::string jsonString(std::string_view text)
 {
     std::string out = "\"";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto u = static_cast<unsigned char>(text[i]);
+        if (u >= 0x80) {
+            bool complete = false;
+            const std::size_t n = utf8Prefix(text.substr(i), complete);
+            if (complete) {
+                out.append(text.substr(i, n));
+            } else {
+                out += "\\ufffd";
+            }
+            i += n;
+            continue;
+        }
+        if (u == '"' || u == '\\') {
             out += '\\';
-            out += c;
+            out += static_cast<char>(u);
         } else if (u < 0x20) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
             out += escaped;
         } else {
-            out += c;
+            out += static_cast<char>(u);
         }
+        ++i;
     }
     return out + "\"";
 }

@@ -38,7 +38,9 @@ std::string maximaLine(const MaximaResult& result, bool json);
 // histogram.
 std::string ndviLine(const NdviResult& result, bool json);
 
-// A JSON string literal.
+// A JSON string literal. Bytes that are not well-formed UTF-8 (a file name in
+// another encoding) become \ufffd, one for each maximal ill-formed part, so the line
+// stays valid JSON.
 std::string jsonString(std::string_view text);
 
 // The shortest text that reads back as the same number.

@@ -23,27 +23,28 @@ int badUsage(std::ostream& err, const std::string& message)
     return kBadUsage;
 }
 
-std::size_t threadCount(const Options& options, std::size_t files)
+bool isSet(const std::atomic<bool>* flag)
 {
-    std::size_t n = options.jobs > 0 ? static_cast<std::size_t>(options.jobs) : std::thread::hardware_concurrency();
-    return std::clamp<std::size_t>(n, 1, std::max<std::size_t>(files, 1));
+    return flag && flag->load();
 }
 
-// Runs every job, each on whichever thread is free next.
-void runAll(const Options& options, const std::vector<FileJob>& jobs, Console& console)
+// Runs every job, each on whichever thread is free next, until interrupted.
+void runAll(const Options& options, const std::vector<FileJob>& jobs, Console& console,
+            const std::atomic<bool>* interrupted)
 {
     std::atomic<std::size_t> next{0};
     const auto worker = [&] {
-        for (std::size_t i; (i = next++) < jobs.size();) {
+        for (std::size_t i; !isSet(interrupted) && (i = next++) < jobs.size();) {
             const FileJob& job = jobs[i];
-            const FileOutcome outcome =
-                runFile(options, job, [&](const std::string& text) { console.message(job.input, text); });
+            const FileOutcome outcome = runFile(
+                options, job, [&](const std::string& text) { console.message(job.input, text); }, interrupted);
             console.fileDone(i, outcome.succeeded, outcome.line);
         }
     };
     std::vector<std::jthread> pool;
     try {
-        for (std::size_t t = 0; t < threadCount(options, jobs.size()); ++t) pool.emplace_back(worker);
+        const std::size_t workers = workerCount(options.jobs, jobs.size(), std::thread::hardware_concurrency());
+        for (std::size_t t = 0; t < workers; ++t) pool.emplace_back(worker);
     } catch (const std::system_error&) {
         // Fewer threads than asked for; the ones running take every job.
     }
@@ -52,7 +53,14 @@ void runAll(const Options& options, const std::vector<FileJob>& jobs, Console& c
 
 }  // namespace
 
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal)
+std::size_t workerCount(int jobs, std::size_t files, unsigned cores) noexcept
+{
+    const std::size_t asked = jobs > 0 ? static_cast<std::size_t>(jobs) : cores;
+    return std::clamp<std::size_t>(std::min({asked, files, kMaxWorkers}), 1, kMaxWorkers);
+}
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal,
+        const std::atomic<bool>* interrupted)
 {
     const ParseResult parsed = parseCommandLine(args);
     if (std::holds_alternative<HelpRequest>(parsed)) {
@@ -80,8 +88,12 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
 
     Console console(out, err, errIsTerminal, jobs.size());
-    runAll(options, jobs, console);
+    runAll(options, jobs, console, interrupted);
     console.finish();
+    if (isSet(interrupted)) {
+        err << kProgram << "中断しました\n";
+        return kInterrupted;
+    }
 
     const auto failed = console.failed();
     if (failed.empty()) return kAllSucceeded;
