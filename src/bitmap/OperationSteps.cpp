@@ -12,7 +12,7 @@ std::optional<PictureReader> openInput(Services& services, const std::string& pa
     }
 }
 
-bool gateInput(Services& services, const PictureReader& picture, const char* eightBitMessage)
+bool gateInput(Services& services, PictureReader& picture, const char* eightBitMessage)
 {
     if (picture.header().bitCount == 8) {
         services.showMessage(eightBitMessage);

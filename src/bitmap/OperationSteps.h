@@ -23,7 +23,7 @@ std::optional<PictureReader> openInput(Services& services, const std::string& pa
 // Applies the bit-depth gate and the checks of a readable 24-bit picture. An 8-bit
 // picture gets the operation's own message and ends the process with status -1; any
 // other picture that cannot be read right gets the engine's message and false.
-bool gateInput(Services& services, const PictureReader& picture, const char* eightBitMessage);
+bool gateInput(Services& services, PictureReader& picture, const char* eightBitMessage);
 
 // Creates the chosen output, refusing the input file itself under any name so that
 // the user's picture is never truncated; tells the user and gives nothing when it

@@ -15,12 +15,18 @@ namespace {
 
 class FileSource final : public ByteSource {
 public:
-    FileSource(int fd, std::int64_t size, std::string path) : fd_(fd), size_(size), path_(std::move(path)) {}
+    FileSource(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
     ~FileSource() override { ::close(fd_); }
     FileSource(const FileSource&) = delete;
     FileSource& operator=(const FileSource&) = delete;
 
-    std::int64_t size() const override { return size_; }
+    // Asked afresh each time: the file may have changed since it was opened (while a
+    // dialog was up), and the checks must see it as it is.
+    std::int64_t size() const override
+    {
+        struct stat st {};
+        return ::fstat(fd_, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+    }
 
     std::size_t readAt(std::int64_t offset, std::uint8_t* buffer, std::size_t size) override
     {
@@ -47,7 +53,6 @@ public:
 
 private:
     int fd_;
-    std::int64_t size_;
     std::string path_;
 };
 
@@ -65,7 +70,7 @@ std::unique_ptr<ByteSource> openFileSource(const std::string& path)
     }
     // Sequential block reads: let the kernel read ahead generously.
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return std::make_unique<FileSource>(fd, static_cast<std::int64_t>(st.st_size), path);
+    return std::make_unique<FileSource>(fd, path);
 }
 
 PictureReader PictureReader::open(const std::string& path)
@@ -88,8 +93,9 @@ PictureReader::PictureReader(std::unique_ptr<ByteSource> source, std::string pat
     header_.fileSize = source_->size();
 }
 
-void PictureReader::require24Bit() const
+void PictureReader::require24Bit()
 {
+    header_.fileSize = source_->size();
     const BitmapProbe& h = header_;
     const auto fail = [this](Failure f, std::int64_t detail = 0) { throw EngineError(f, path_, detail); };
     if (h.fileSize < kHeadersSize) fail(Failure::HeaderTruncated);

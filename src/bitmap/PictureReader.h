@@ -40,13 +40,13 @@ public:
     // The header values as stored.
     const BitmapProbe& header() const noexcept { return header_; }
 
-    // Throws the EngineError that says why the stored rows cannot be read as 24-bit
+    // Looks at the file as it is now and throws the EngineError that says why the stored rows cannot be read as 24-bit
     // pixels: too short for its headers, a depth other than 24 (8 included: the
     // designed scripts handle 8 bits before asking), another header format, a
     // compressed picture, no pixels per row, a width past kMaxWidth, a pixel offset
     // inside the headers or past the end, or rows that end past the end of the file
     // (the last row may lack its padding). Nothing is written before this passes.
-    void require24Bit() const;
+    void require24Bit();
 
     std::int64_t width() const noexcept { return header_.width; }
     std::int64_t height() const noexcept { return header_.rows(); }

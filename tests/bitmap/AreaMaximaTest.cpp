@@ -160,7 +160,7 @@ void PrintTo(const InputCase& c, std::ostream* os) { *os << c.name; }
 
 class AreaMaximaInput : public ::testing::TestWithParam<InputCase> {};
 
-TEST_P(AreaMaximaInput, IsReadAsItsHeaderSaysWithMissingBytesAsZero)
+TEST_P(AreaMaximaInput, IsReadWhereItsHeaderSaysWithYFromTheTop)
 {
     const auto& c = GetParam();
     const Bytes input = c.input();
@@ -170,12 +170,6 @@ TEST_P(AreaMaximaInput, IsReadAsItsHeaderSaysWithMissingBytesAsZero)
 
     const Region region = c.scanned(seen);
     expectScan(run, maximaOf(seen, region), region.pixels());
-}
-
-Bytes cut(Bytes bytes, std::size_t size)
-{
-    bytes.resize(size);
-    return bytes;
 }
 
 Bytes withHeight(std::int32_t height)
@@ -190,12 +184,15 @@ const auto kAll = [](const Picture& p) { return Region{0, p.width - 1, 0, p.heig
 const auto kNone = [](const Picture&) { return Region{0, -1, 0, -1}; };
 
 INSTANTIATE_TEST_SUITE_P(Cases, AreaMaximaInput, ::testing::Values(
-    // The top row, with the largest red bytes, is missing; the next one in part.
-    InputCase{"Truncated", [] { return cut(encodeBmp(picture()), 54 + 2 * 28 + 10); }, kWholePicture, kAll},
+    InputCase{"V5HeaderAndGap", [] { return encodeBmp(picture(), testing_support::BmpLayout{24, 124, 5}); },
+              {"1", "1", "3", "2"}, [](const Picture&) { return Region{1, 3, 1, 2}; }},
+    InputCase{"TopDown", [] { return encodeBmp(picture(), testing_support::BmpLayout{24, 40, 0, true}); },
+              {"1", "0", "2", "1"}, [](const Picture&) { return Region{1, 2, 0, 1}; }},
     InputCase{"WiderThanFortyThousand", [] { return encodeBmp(asymmetricPicture(40001, 2)); },
               {"40000", "1", "40000", "1"}, [](const Picture&) { return Region{40000, 40000, 1, 1}; }},
     InputCase{"NoRows", [] { return withHeight(0); }, kWholePicture, kNone},
-    InputCase{"TopDown", [] { return withHeight(-3); }, kWholePicture, kNone}),
+    InputCase{"TopDownWhole", [] { return encodeBmp(picture(), testing_support::BmpLayout{24, 108, 0, true}); },
+              kWholePicture, kAll}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct InvertedCase {

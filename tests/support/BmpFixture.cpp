@@ -8,14 +8,27 @@
 
 namespace testing_support {
 
-namespace {
-
-void put32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v)
+void put32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t v)
 {
-    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-}  // namespace
+void put16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint16_t v)
+{
+    bytes[at] = static_cast<std::uint8_t>(v);
+    bytes[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+std::uint32_t get32(const std::vector<std::uint8_t>& bytes, std::size_t at)
+{
+    return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+}
+
+std::vector<std::uint8_t> cut(std::vector<std::uint8_t> bytes, std::size_t size)
+{
+    bytes.resize(std::min(bytes.size(), size));
+    return bytes;
+}
 
 Picture asymmetricPicture(std::int32_t width, std::int32_t height)
 {
@@ -45,16 +58,22 @@ std::vector<std::uint8_t> bmpHeader(std::int32_t width, std::int32_t height, std
     return h;
 }
 
-std::vector<std::uint8_t> encodeBmp(const Picture& picture, std::uint16_t bitCount)
+std::vector<std::uint8_t> encodeBmp(const Picture& picture, const BmpLayout& layout)
 {
     const std::size_t stride = (static_cast<std::size_t>(picture.width) * 3 + 3) / 4 * 4;
-    std::vector<std::uint8_t> out = bmpHeader(picture.width, picture.height, bitCount);
-    const std::size_t size = 54 + stride * static_cast<std::size_t>(picture.height);
-    put32(out, 2, static_cast<std::uint32_t>(size));
-    put32(out, 34, static_cast<std::uint32_t>(size - 54));
+    const std::size_t pixels = 14 + layout.infoSize + layout.gap;
+    std::vector<std::uint8_t> out(pixels, 0);
+    const std::vector<std::uint8_t> h = bmpHeader(picture.width, layout.topDown ? -picture.height : picture.height,
+                                                  layout.bitCount);
+    std::copy(h.begin(), h.end(), out.begin());
+    put32(out, 10, static_cast<std::uint32_t>(pixels));
+    put32(out, 14, layout.infoSize);
+    std::size_t size = pixels + stride * static_cast<std::size_t>(picture.height);
+    put32(out, 34, static_cast<std::uint32_t>(size - pixels));
     out.resize(size, 0);
     for (int y = 0; y < picture.height; ++y) {
-        std::uint8_t* row = out.data() + 54 + stride * static_cast<std::size_t>(picture.height - 1 - y);
+        const int stored = layout.topDown ? y : picture.height - 1 - y;
+        std::uint8_t* row = out.data() + pixels + stride * static_cast<std::size_t>(stored);
         for (int x = 0; x < picture.width; ++x) {
             const Pixel px = picture.at(x, y);
             row[3 * x] = px.b;
@@ -62,23 +81,35 @@ std::vector<std::uint8_t> encodeBmp(const Picture& picture, std::uint16_t bitCou
             row[3 * x + 2] = px.r;
         }
     }
+    if (layout.lastRowUnpadded && picture.height > 0) {
+        size -= stride - static_cast<std::size_t>(picture.width) * 3;
+        out.resize(size);
+    }
+    put32(out, 2, static_cast<std::uint32_t>(size));
     return out;
+}
+
+std::vector<std::uint8_t> encodeBmp(const Picture& picture, std::uint16_t bitCount)
+{
+    BmpLayout layout;
+    layout.bitCount = bitCount;
+    return encodeBmp(picture, layout);
 }
 
 Picture decodeBmp(const std::vector<std::uint8_t>& bytes)
 {
     std::vector<std::uint8_t> padded = bytes;
     padded.resize(std::max<std::size_t>(padded.size(), 54), 0);
-    const auto get32 = [&](std::size_t at) {
-        return static_cast<std::int32_t>(padded[at] | padded[at + 1] << 8 | padded[at + 2] << 16
-                                         | static_cast<std::uint32_t>(padded[at + 3]) << 24);
-    };
-    Picture p{get32(18), get32(22), {}};
+    const auto height = static_cast<std::int32_t>(get32(padded, 22));
+    const bool topDown = height < 0;
+    Picture p{static_cast<std::int32_t>(get32(padded, 18)), topDown ? -height : height, {}};
     if (p.width <= 0 || p.height <= 0) return p;  // no pixels
+    const std::size_t offset = get32(padded, 10);
     const std::size_t stride = (static_cast<std::size_t>(p.width) * 3 + 3) / 4 * 4;
-    padded.resize(std::max(padded.size(), 54 + stride * static_cast<std::size_t>(p.height)), 0);
+    padded.resize(std::max(padded.size(), offset + stride * static_cast<std::size_t>(p.height)), 0);
     for (int y = 0; y < p.height; ++y) {
-        const std::uint8_t* row = padded.data() + 54 + stride * static_cast<std::size_t>(p.height - 1 - y);
+        const int stored = topDown ? y : p.height - 1 - y;
+        const std::uint8_t* row = padded.data() + offset + stride * static_cast<std::size_t>(stored);
         for (int x = 0; x < p.width; ++x) p.pixels.push_back({row[3 * x], row[3 * x + 1], row[3 * x + 2]});
     }
     return p;

@@ -24,16 +24,34 @@ struct Picture {
 // order, byte order and padding faults all show.
 Picture asymmetricPicture(std::int32_t width = 6, std::int32_t height = 5);
 
-// A complete 24-bit BMP (54-byte header, bottom-up rows padded to 4 bytes).
+// How a writer lays out its file: other programs write newer info headers (108 or
+// 124 bytes), leave gaps before the pixels, store rows top-down or leave off the
+// last row's padding.
+struct BmpLayout {
+    std::uint16_t bitCount = 24;
+    std::uint32_t infoSize = 40;
+    std::uint32_t gap = 0;  // bytes between the headers and the pixels
+    bool topDown = false;   // rows top row first, the height stored negative
+    bool lastRowUnpadded = false;
+};
+
+// A complete BMP of the picture (bottom-up rows padded to 4 bytes by default).
+std::vector<std::uint8_t> encodeBmp(const Picture& picture, const BmpLayout& layout);
 std::vector<std::uint8_t> encodeBmp(const Picture& picture, std::uint16_t bitCount = 24);
 
 // A BMP header alone with the given values, for gate and probe tests.
 std::vector<std::uint8_t> bmpHeader(std::int32_t width, std::int32_t height, std::uint16_t bitCount);
 
-// The pixels of a 24-bit BMP as the operations take them: width and height from the
-// header, bottom-up rows from byte 54 whatever bfOffBits says, and bytes missing at
-// the end of the file read as zero. Gives the expected picture of a truncated file.
+// The pixels of a 24-bit BMP as the format defines them: width and height from the
+// header, rows from bfOffBits, bottom-up or (negative height) top-down. Bytes missing
+// at the end of the file read as zero.
 Picture decodeBmp(const std::vector<std::uint8_t>& bytes);
+
+// Little-endian header values, and a file cut to a length.
+void put32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t v);
+void put16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint16_t v);
+std::uint32_t get32(const std::vector<std::uint8_t>& bytes, std::size_t at);
+std::vector<std::uint8_t> cut(std::vector<std::uint8_t> bytes, std::size_t size);
 
 std::vector<std::uint8_t> readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);

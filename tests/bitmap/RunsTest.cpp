@@ -1,0 +1,149 @@
+// The engine's run functions used directly, as the batch tool and the viewer use
+// them: progress per row, cancelling, rows shown as they are made, and failures that
+// stop the run.
+
+#include "bitmap/Runs.h"
+#include "runtime/Exceptions.h"
+
+#include "BmpFixture.h"
+#include "ExpectedOutput.h"
+#include "MemorySource.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using testing_support::asymmetricPicture;
+using testing_support::encodeBmp;
+using testing_support::readerOf;
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Keeps everything written, in memory.
+class MemorySink final : public bitmap::BlockSink {
+public:
+    Bytes bytes;
+    int commits = 0;
+    std::uint8_t* reserve(std::size_t size) override
+    {
+        room_.resize(size);
+        return room_.data();
+    }
+    void commit(std::size_t size) override
+    {
+        bytes.insert(bytes.end(), room_.begin(), room_.begin() + static_cast<std::ptrdiff_t>(size));
+        ++commits;
+    }
+
+private:
+    Bytes room_;
+};
+
+TEST(RunNdvi, ShowsEveryRowOnceInOrderWithTheValuesWritten)
+{
+    // Rows of 120,000 bytes of output: nine to a block, so 20 rows make three blocks.
+    const auto picture = asymmetricPicture(30000, 20);
+    auto reader = readerOf(encodeBmp(picture, testing_support::BmpLayout{24, 124, 3, true}));
+    reader.require24Bit();
+    MemorySink sink;
+    Bytes observed;
+    std::int64_t nextRow = 0;
+    std::size_t rowCalls = 0;
+    bitmap::RunControl control;
+    control.onRow = [&](std::size_t pixels) {
+        EXPECT_EQ(pixels, 30000u);
+        ++rowCalls;
+    };
+
+    bitmap::runNdvi(reader, 200, 180, &sink,
+                    [&](std::int64_t first, std::int64_t count, const float* values) {
+                        EXPECT_EQ(first, nextRow);
+                        nextRow += count;
+                        const auto* b = reinterpret_cast<const std::uint8_t*>(values);
+                        observed.insert(observed.end(), b, b + count * 30000 * 4);
+                    },
+                    control);
+
+    EXPECT_EQ(rowCalls, 20u);
+    EXPECT_EQ(nextRow, 20);
+    EXPECT_EQ(sink.commits, 3);
+    EXPECT_EQ(sink.bytes, testing_support::expectedNdvi(picture, 200, 180));
+    EXPECT_EQ(observed, sink.bytes);
+}
+
+TEST(RunControl, ACancelStopsBeforeTheNextRowWithAbort)
+{
+    auto reader = readerOf(encodeBmp(asymmetricPicture(7, 6)));
+    reader.require24Bit();
+    std::atomic<bool> cancel{false};
+    int rows = 0;
+    bitmap::RunControl control;
+    control.cancel = &cancel;
+    control.onRow = [&](std::size_t) {
+        if (++rows == 2) cancel = true;
+    };
+    MemorySink sink;
+    EXPECT_THROW(bitmap::runCrop(reader, sink, control), runtime::EAbort);
+    EXPECT_EQ(rows, 2);
+    rows = 0;
+    cancel = false;
+    EXPECT_THROW(bitmap::runAreaMaxima(reader, {0, 0, 6, 5}, control), runtime::EAbort);
+    EXPECT_EQ(rows, 2);
+}
+
+TEST(RunFailures, AReadErrorStopsTheRunWithNothingMoreWritten)
+{
+    auto reader = readerOf(encodeBmp(asymmetricPicture(6, 5)), 60);
+    reader.require24Bit();
+    MemorySink sink;
+    try {
+        bitmap::runNdvi(reader, 255, 255, &sink);
+        ADD_FAILURE() << "finished";
+    } catch (const bitmap::EngineError& e) {
+        EXPECT_EQ(e.failure(), bitmap::Failure::ReadFailed);
+        EXPECT_STREQ(e.what(), "入力ファイルの読み込みに失敗しました\nmemory");
+    }
+    EXPECT_EQ(sink.commits, 0);
+}
+
+TEST(RunFailures, AFailedWriteStopsTheRunAtTheNextBlock)
+{
+    // 2000 rows of 8,000 bytes of output, 132 to a block: every write to a full disk
+    // fails.
+    auto reader = readerOf(encodeBmp(asymmetricPicture(2000, 2000)));
+    reader.require24Bit();
+    auto out = bitmap::OutputFile::create("/dev/full");
+    std::int64_t rows = 0;
+    bitmap::RunControl control;
+    control.onRow = [&](std::size_t) { ++rows; };
+    try {
+        bitmap::runNdvi(reader, 255, 255, out.get(), {}, control);
+        out->finish();
+        ADD_FAILURE() << "reported written";
+    } catch (const bitmap::EngineError& e) {
+        EXPECT_EQ(e.failure(), bitmap::Failure::WriteFailed);
+    }
+    // The first block failed in the writer; at most one more was made meanwhile.
+    EXPECT_LE(rows, 2 * 132);
+}
+
+TEST(RunAreaMaxima, AnEmptyRectangleReadsNoPixelsButPassesItsRows)
+{
+    auto reader = readerOf(encodeBmp(asymmetricPicture(6, 5)), 54);  // any pixel read would fail
+    reader.require24Bit();
+    int rows = 0;
+    bitmap::RunControl control;
+    control.onRow = [&](std::size_t pixels) {
+        EXPECT_EQ(pixels, 0u);
+        ++rows;
+    };
+    const auto max = bitmap::runAreaMaxima(reader, {4, 1, 3, 3}, control);
+    EXPECT_EQ(rows, 3);
+    EXPECT_EQ(max.red() + max.green() + max.blue(), 0);
+}
+
+}  // namespace
