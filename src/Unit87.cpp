@@ -6,18 +6,22 @@
 #include "runtime/ErrorText.h"
 #include "runtime/Exceptions.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QFile>
 #include <QFileDialog>
 #include <QFont>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTranslator>
 
 #include <algorithm>
 #include <cstdlib>
@@ -76,9 +80,9 @@ QFileDialog* makeFileDialog(QWidget* parent, const char* name, QFileDialog::Acce
     if (mode == QFileDialog::AcceptOpen) {
         // A typed name of a file that does not exist is returned; the operation reports it.
         dialog->setFileMode(QFileDialog::AnyFile);
-    } else {
-        dialog->setOption(QFileDialog::DontConfirmOverwrite);
     }
+    // The save dialog proposes the last output's name, so Enter alone would replace an
+    // earlier result: Qt's dialog asks first, with "No" as the default button.
     return dialog;
 }
 
@@ -103,6 +107,17 @@ QStringList qtNameFilters(const QString& filter)
         result << (description.endsWith(suffix) ? description : description + QLatin1Char(' ') + suffix);
     }
     return result;
+}
+
+bool installJapaneseQtTexts(QCoreApplication& app)
+{
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+        QCoreApplication::installTranslator(translator)) {
+        return true;
+    }
+    delete translator;
+    return false;
 }
 
 const char* TForm87::helpText()
@@ -268,7 +283,15 @@ std::optional<std::string> TForm87::chooseFile(bitmap::FileDialog which, const b
     if (!last.isEmpty()) dialog->selectFile(last);
 
     syncProgressBar();
-    if (execModal(*dialog) != QDialog::Accepted) return std::nullopt;
+    const int result = execModal(*dialog);
+    // Typing a name opens the name field's completion list, and Enter there confirms
+    // the dialog with the list still up. Left behind, it keeps the application in popup
+    // mode: the next click anywhere in the window would only close it. A following
+    // dialog or box closes it as it opens; an operation that ends silently does not.
+    for (QCompleter* completer : dialog->findChildren<QCompleter*>()) {
+        if (QWidget* list = completer->popup(); list->isVisible()) list->hide();
+    }
+    if (result != QDialog::Accepted) return std::nullopt;
     const QStringList chosen = dialog->selectedFiles();
     if (chosen.isEmpty()) return std::nullopt;
     dialog->setProperty("FileName", chosen.first());

@@ -59,6 +59,9 @@ public:
 int main(int argc, char* argv[])
 {
     Application app(argc, argv);
+    // The dialogs' own labels and buttons in Japanese like the window, whatever the
+    // desktop's language.
+    installJapaneseQtTexts(app);
     // The installed desktop entry's name (packaging/), so desktops match the window to it.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.zrvimage.zrvimage"));
     try {

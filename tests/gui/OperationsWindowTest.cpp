@@ -244,12 +244,15 @@ TEST(OperationsWindow, CropRefusesToSaveOverItsInputTypedWithoutExtension)
     writeFile(dir.path("frame.bmp"), original);
     TForm87 form;
     ModalDriver driver;
-    // The save dialog adds ".bmp", which makes the name the input's.
+    // The save dialog adds ".bmp", which makes the name the input's; told to replace
+    // that existing file, the crop still refuses.
     driver.fileAnswers = {pathText(dir.path("frame.bmp")), pathText(dir.path("frame"))};
+    driver.boxAnswers = {QMessageBox::Yes};
     child<QPushButton>(form, "Button1")->click();
 
-    ASSERT_EQ(driver.boxes.size(), 1u);
-    EXPECT_EQ(driver.boxes[0].text, QString::fromUtf8("入力ファイルと同じファイルには保存できません"));
+    ASSERT_EQ(driver.boxes.size(), 2u);
+    EXPECT_EQ(driver.boxes[0].text, QString::fromUtf8("frame.bmp は既に存在します。\n置き換えますか?"));
+    EXPECT_EQ(driver.boxes[1].text, QString::fromUtf8("入力ファイルと同じファイルには保存できません"));
     EXPECT_EQ(readFile(dir.path("frame.bmp")), original);
     EXPECT_EQ(child<QProgressBar>(form, "ProgressBar1")->value(), 0);
 }

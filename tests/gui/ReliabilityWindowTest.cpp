@@ -66,11 +66,13 @@ TEST(ReliabilityWindow, JapaneseFolderAndFileNamesForInputAndOutputs)
                           pathText(input),                                    // area maxima
                           pathText(input), pathText(outFolder / "ＮＤＶＩ画像"),  // NDVI raster
                           pathText(input), pathText(inFolder / "カラ―画像ー１")};  // crop onto its input
+    driver.boxAnswers = {QMessageBox::Yes};  // replace it: still refused
     for (const char* button : {"Button1", "Button2", "Button3", "Button1"}) child<QPushButton>(form, button)->click();
 
     std::vector<QString> boxes;
     for (const auto& box : driver.boxes) boxes.push_back(box.text);
     EXPECT_EQ(boxes, (std::vector<QString>{QString::fromUtf8("完了"), QString::fromUtf8("完了"), QString::fromUtf8("完了"),
+                                           QString::fromUtf8("カラ―画像ー１.bmp は既に存在します。\n置き換えますか?"),
                                            QString::fromUtf8("入力ファイルと同じファイルには保存できません")}));
     EXPECT_EQ(namesIn(outFolder), (std::vector<std::string>{"切り出し.bmp", "ＮＤＶＩ画像.raw"}));
     EXPECT_EQ(readFile(outFolder / "切り出し.bmp"), expectedCrop(picture));
