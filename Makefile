@@ -11,8 +11,15 @@ all: build
 deps:
 	@scripts/install-deps
 
-$(BUILD_DIR)/CMakeCache.txt:
+# Each build folder remembers the settings it was configured with; a change of
+# BUILD_TYPE or CMAKE_FLAGS configures it again.
+configured = $(shell mkdir -p $(1) && (printf '%s\n' '$(2)' | cmp -s - $(1)/.zrv-settings \
+                 || printf '%s\n' '$(2)' > $(1)/.zrv-settings))
+
+$(call configured,$(BUILD_DIR),$(BUILD_TYPE) $(CMAKE_FLAGS))
+$(BUILD_DIR)/CMakeCache.txt: $(BUILD_DIR)/.zrv-settings
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+	@touch $@
 
 build: deps $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -29,8 +36,10 @@ test: build
 ASAN_DIR ?= build-asan
 SANITIZE = -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 
-$(ASAN_DIR)/CMakeCache.txt:
+$(call configured,$(ASAN_DIR),$(SANITIZE) $(CMAKE_FLAGS))
+$(ASAN_DIR)/CMakeCache.txt: $(ASAN_DIR)/.zrv-settings
 	cmake -S . -B $(ASAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS=$(SANITIZE)" $(CMAKE_FLAGS)
+	@touch $@
 
 test-sanitized: deps $(ASAN_DIR)/CMakeCache.txt
 	cmake --build $(ASAN_DIR) -j $(JOBS)
@@ -61,5 +70,6 @@ bench: deps
 	cmake --build $(BENCH_DIR) -j $(JOBS) --target zrv_bench
 	$(BENCH_DIR)/zrv_bench $(BENCH_ARGS)
 
+# Every build folder the commands above make.
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BENCH_DIR) build-fuzz

@@ -31,16 +31,23 @@ struct Case {
 Case split(const std::uint8_t* data, std::size_t size, int fieldCount);
 Bytes join(const std::vector<std::string>& fields, const Bytes& file);
 
-// The header values as the operations read them, bytes past the end of the file as zero.
+// The header values as the format defines them, bytes past the end of the file as zero.
 struct Header {
     std::int32_t width;
-    std::int32_t height;
+    std::int32_t height;  // negative: rows stored top row first
     std::uint16_t bitCount;
+    std::uint32_t pixelOffset;
+    std::uint32_t infoSize;
+    std::uint32_t compression;
+    std::int64_t fileSize;
+    std::int64_t rows() const { return height < 0 ? -std::int64_t{height} : height; }
 };
 Header headerOf(const Bytes& file);
 
-// Bytes offset..offset+size of the file, zero where the file has none; all zero for an
-// offset before the start, where the seek fails.
+// File offset of image row y counted from the top.
+std::int64_t imageRowOffset(const Header& header, std::int64_t y);
+
+// Bytes offset..offset+size of the file, zero where the file has none.
 Bytes bytesAt(const Bytes& file, std::int64_t offset, std::size_t size);
 
 // Bytes per stored row for a width of at least one pixel.
@@ -82,12 +89,15 @@ struct Outcome {
 // and is reported by the fuzzer.
 Outcome run(void (*operation)(bitmap::Services&), testing_support::FakeServices& fake);
 
-// What the bit-depth gate must decide for this header.
-enum class Verdict { EightBit, Silent, TooWide, Proceed };
+// What the checks before any output must decide for this header: the 8-bit stop, a
+// refusal with its message, or going on.
+enum class Verdict { EightBit, Refused, Proceed };
 Verdict verdictOf(const Header& header);
+// The refusal's message for the scratch input; empty when the picture is taken.
+std::string refusalOf(const Header& header);
 
-// Checks a run that the gate stopped: the 8-bit message and status -1, a silent end,
-// or the too-wide message; never an output file. False when the gate lets it through.
+// Checks a run that the checks stopped: the 8-bit message and status -1, or the
+// refusal's message; never an output file. False when the picture was taken.
 bool checkGateStop(const Header& header, const Outcome& outcome, const testing_support::FakeServices& fake,
                    const char* eightBitMessage);
 

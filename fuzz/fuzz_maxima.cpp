@@ -1,5 +1,5 @@
 // Any file and any four field texts through the area maxima: the labels must show the
-// largest bytes of the fitted rectangle as the file holds them, zero where it has none.
+// largest bytes of the fitted rectangle as the file holds them.
 
 #include "FuzzHarness.h"
 
@@ -32,9 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         x1 = std::max<std::int64_t>(*typed[0], 0);
         y1 = std::max<std::int64_t>(*typed[1], 0);
         x2 = std::min<std::int64_t>(*typed[2], std::int64_t{h.width} - 1);
-        y2 = std::min<std::int64_t>(*typed[3], std::int64_t{h.height} - 1);
+        y2 = std::min<std::int64_t>(*typed[3], h.rows() - 1);
         if (x1 > x2) x2 = std::int64_t{h.width} - 1;
-        if (y1 > y2) y2 = std::int64_t{h.height} - 1;
+        if (y1 > y2) y2 = h.rows() - 1;
     }
     const std::int64_t rows = std::max<std::int64_t>(y2 - y1 + 1, 0);
     const std::int64_t columns = std::max<std::int64_t>(x2 - x1 + 1, 0);
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     int maxima[3] = {0, 0, 0};  // blue, green, red
     for (std::int64_t y = y1; y <= y2; ++y) {
-        const Bytes row = bytesAt(c.file, (std::int64_t{h.height} - 1 - y) * stride + 54, static_cast<std::size_t>(stride));
+        const Bytes row = bytesAt(c.file, imageRowOffset(h, y), static_cast<std::size_t>(stride));
         for (std::int64_t x = x1; x <= x2; ++x) {
             for (int b = 0; b < 3; ++b) maxima[b] = std::max<int>(maxima[b], row[static_cast<std::size_t>(3 * x + b)]);
         }

@@ -54,6 +54,13 @@ std::vector<Bytes> pictures()
     shifted[10] = 58;
     shifted.insert(shifted.begin() + 54, {0xA1, 0xA2, 0xA3, 0xA4});
     all.push_back(shifted);
+    // Other writers' layouts: newer info headers, gaps, top-down rows, a last row
+    // without its padding.
+    using testing_support::BmpLayout;
+    for (const BmpLayout& layout : {BmpLayout{24, 108, 0}, BmpLayout{24, 124, 0}, BmpLayout{24, 124, 7},
+                                    BmpLayout{24, 40, 0, true}, BmpLayout{24, 124, 2, true}, BmpLayout{24, 40, 0, false, true}}) {
+        all.push_back(encodeBmp(asymmetricPicture(7, 3), layout));
+    }
     return all;
 }
 

@@ -131,45 +131,7 @@ TEST_P(EveryOperation, EightBitInputAsksForTwentyFourBitsAndEndsTheProcess)
     EXPECT_EQ(run.files(), std::vector<std::string>{"in.bmp"});
 }
 
-struct UnusableInput {
-    std::int32_t width;
-    std::uint16_t bitCount;
-    const char* message;  // the path follows on its own line where it ends in a line feed
-};
-
-TEST_P(EveryOperation, OtherDepthsAndRowsWithoutPixelsAreRefusedWithAMessage)
-{
-    const UnusableInput inputs[] = {
-        {6, 32, "24ビットカラー画像以外には対応していません（32ビット）"},
-        {6, 16, "24ビットカラー画像以外には対応していません（16ビット）"},
-        {6, 4, "24ビットカラー画像以外には対応していません（4ビット）"},
-        {6, 1, "24ビットカラー画像以外には対応していません（1ビット）"},
-        {6, 0, "24ビットカラー画像以外には対応していません（0ビット）"},
-        {0, 24, "画像の幅が正しくありません\n"},
-        {-1, 24, "画像の幅が正しくありません\n"},
-        {-3, 24, "画像の幅が正しくありません\n"},
-    };
-    for (const auto& in : inputs) {
-        SCOPED_TRACE(::testing::Message() << "width " << in.width << " bits " << in.bitCount);
-        auto bytes = bmpHeader(in.width, 5, in.bitCount);
-        bytes.resize(54 + 5 * 24, 0x80);
-        OperationRun run(bytes);
-        prepare(run);
-        run.fake.fields[bitmap::Field::Edit3] = "5";  // a rectangle wider than one pixel
-        run.fake.fields[bitmap::Field::Edit4] = "4";
-
-        GetParam().run(run.fake);
-
-        EXPECT_EQ(run.fake.dialogsShown, dialogsUpToSave());
-        std::string message = in.message;
-        if (message.back() == '\n') message += run.input.string();
-        EXPECT_EQ(run.fake.messages, std::vector<std::string>{message});
-        EXPECT_TRUE(progressUntouched(run.fake.progress));
-        EXPECT_EQ(run.fake.pumps, 0);
-        EXPECT_EQ(run.fake.labels, kOldLabels);
-        EXPECT_EQ(run.files(), std::vector<std::string>{"in.bmp"});
-    }
-}
+// Other depths, widths without pixels and damaged headers: BadInputSweepTest.
 
 TEST_P(EveryOperation, PictureWiderThanAMillionPixelsIsRefused)
 {
