@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -111,6 +112,8 @@ QStringList qtNameFilters(const QString& filter)
 
 bool installJapaneseQtTexts(QCoreApplication& app)
 {
+    // Qt's default locale picks the language of file type names in the file dialogs.
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
     auto* translator = new QTranslator(&app);
     if (translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
         QCoreApplication::installTranslator(translator)) {

@@ -110,7 +110,8 @@ private:
 // Turns a "description|pattern" filter into Qt name filters, one per pair.
 QStringList qtNameFilters(const QString& filter);
 
-// Qt's own texts (the file dialogs' labels and buttons, standard buttons, the replace
-// question) in Japanese whatever the desktop's language, from the translations Qt
-// ships. False when they are not installed: those texts then stay in English.
+// Qt's own texts (the file dialogs' labels, buttons and file types, standard buttons,
+// the replace question) in Japanese whatever the desktop's language, from the
+// translations Qt ships. False when they are not installed: those texts then stay in
+// English.
 bool installJapaneseQtTexts(QCoreApplication& app);

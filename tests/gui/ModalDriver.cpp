@@ -80,6 +80,10 @@ void ModalDriver::confirm(QFileDialog& dialog)
 {
     confirming_ = true;
     QTimer::singleShot(0, this, [this, dialog = QPointer<QFileDialog>(&dialog)] {
+        if (!dialog) {
+            confirming_ = false;
+            return;
+        }
         const std::size_t boxesBefore = boxes.size();
         // Through the dialog's window, where a real key goes: to the completion list
         // first when it is up.
