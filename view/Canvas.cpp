@@ -1,0 +1,399 @@
+#include "view/Canvas.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace view {
+
+namespace {
+
+constexpr QRgb kBackground = 0xff303030;
+constexpr double kWheelStep = 1.25;  // zoom factor per wheel notch
+constexpr double kDragThreshold = 3.0;
+
+// Fills image from the sampled columns and rows (source indices, -1 outside the
+// picture) with colour(y, x) for each sampled pixel.
+template <class Colour>
+void fill(QImage& image, const std::vector<std::int64_t>& columns, const std::vector<std::int64_t>& rows, Colour colour)
+{
+    const int width = image.width();
+    for (int j = 0; j < image.height(); ++j) {
+        auto* out = reinterpret_cast<QRgb*>(image.scanLine(j));
+        const std::int64_t y = rows[static_cast<std::size_t>(j)];
+        if (y < 0) {
+            std::fill(out, out + width, kBackground);
+            continue;
+        }
+        for (int i = 0; i < width; ++i) {
+            const std::int64_t x = columns[static_cast<std::size_t>(i)];
+            out[i] = x < 0 ? kBackground : colour(y, x);
+        }
+    }
+}
+
+}  // namespace
+
+Canvas::Canvas(QWidget* parent) : QAbstractScrollArea(parent)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setMouseTracking(true);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    horizontalScrollBar()->setSingleStep(32);
+    verticalScrollBar()->setSingleStep(32);
+    setAccessibleName(QStringLiteral("画像"));
+    updateCursor();
+}
+
+void Canvas::setPicture(const LoadedPicture* picture)
+{
+    picture_ = picture;
+    selection_.reset();
+    pressed_ = selecting_ = panning_ = false;
+    fitToWindow();
+}
+
+void Canvas::setMode(Mode mode)
+{
+    mode_ = mode;
+    invalidate();
+}
+
+void Canvas::setNdviColours(const std::vector<QRgb>* pairColours, const ColourScale* scale)
+{
+    pairColours_ = pairColours;
+    scale_ = scale;
+    if (mode_ == Mode::Ndvi || (picture_ && picture_->kind() == LoadedPicture::Kind::Raster)) invalidate();
+}
+
+double Canvas::fitZoom() const
+{
+    if (!picture_ || picture_->width() <= 0 || picture_->height() <= 0) return 1.0;
+    const double z = std::min(viewport()->width() / static_cast<double>(picture_->width()),
+                              viewport()->height() / static_cast<double>(picture_->height()));
+    return std::clamp(z, 1e-4, kMaxZoom);
+}
+
+double Canvas::minZoom() const
+{
+    return std::min(fitZoom(), 1.0) / 2.0;
+}
+
+void Canvas::fitToWindow()
+{
+    fitting_ = true;
+    zoom_ = fitZoom();
+    updateScrollBars();
+    invalidate();
+    emit zoomChanged(zoom_);
+}
+
+void Canvas::showActualSize()
+{
+    zoomAbout(1.0, QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0));
+}
+
+void Canvas::zoomBy(double factor)
+{
+    zoomAbout(zoom_ * factor, QPointF(viewport()->width() / 2.0, viewport()->height() / 2.0));
+}
+
+void Canvas::zoomAbout(double zoom, QPointF anchor)
+{
+    if (!picture_) return;
+    const QPointF point = (anchor - origin()) / zoom_;  // picture coordinates under anchor
+    fitting_ = false;
+    zoom_ = std::clamp(zoom, minZoom(), kMaxZoom);
+    updateScrollBars();
+    horizontalScrollBar()->setValue(static_cast<int>(std::lround(point.x() * zoom_ - anchor.x())));
+    verticalScrollBar()->setValue(static_cast<int>(std::lround(point.y() * zoom_ - anchor.y())));
+    invalidate();
+    emit zoomChanged(zoom_);
+}
+
+QPointF Canvas::origin() const
+{
+    if (!picture_) return {};
+    const double contentWidth = picture_->width() * zoom_;
+    const double contentHeight = picture_->height() * zoom_;
+    const double x = contentWidth <= viewport()->width() ? (viewport()->width() - contentWidth) / 2.0
+                                                          : -horizontalScrollBar()->value();
+    const double y = contentHeight <= viewport()->height() ? (viewport()->height() - contentHeight) / 2.0
+                                                            : -verticalScrollBar()->value();
+    return {std::floor(x), std::floor(y)};
+}
+
+void Canvas::updateScrollBars()
+{
+    const double contentWidth = picture_ ? picture_->width() * zoom_ : 0.0;
+    const double contentHeight = picture_ ? picture_->height() * zoom_ : 0.0;
+    const QSize area = viewport()->size();
+    horizontalScrollBar()->setRange(0, std::max(0, static_cast<int>(std::ceil(contentWidth)) - area.width()));
+    verticalScrollBar()->setRange(0, std::max(0, static_cast<int>(std::ceil(contentHeight)) - area.height()));
+    horizontalScrollBar()->setPageStep(area.width());
+    verticalScrollBar()->setPageStep(area.height());
+}
+
+void Canvas::invalidate()
+{
+    cache_ = QImage();
+    viewport()->update();
+}
+
+std::optional<QPoint> Canvas::pixelAt(QPointF viewportPoint) const
+{
+    if (!picture_) return std::nullopt;
+    const QPointF p = (viewportPoint - origin()) / zoom_;
+    const double x = std::floor(p.x());
+    const double y = std::floor(p.y());
+    if (x < 0 || y < 0 || x >= picture_->width() || y >= picture_->height()) return std::nullopt;
+    return QPoint(static_cast<int>(x), static_cast<int>(y));
+}
+
+QPoint Canvas::clampedPixelAt(QPointF position) const
+{
+    const QPointF p = (position - origin()) / zoom_;
+    const auto clampTo = [](double v, std::int64_t size) {
+        return static_cast<int>(std::clamp(std::floor(v), 0.0, static_cast<double>(size - 1)));
+    };
+    return {clampTo(p.x(), picture_->width()), clampTo(p.y(), picture_->height())};
+}
+
+QPointF Canvas::centreOfPixel(std::int64_t x, std::int64_t y) const
+{
+    return origin() + QPointF((static_cast<double>(x) + 0.5) * zoom_, (static_cast<double>(y) + 0.5) * zoom_);
+}
+
+QImage Canvas::renderView(QSize deviceSize, qreal dpr) const
+{
+    QImage image(deviceSize, QImage::Format_RGB32);
+    if (image.isNull()) return image;
+    if (!picture_ || picture_->width() <= 0 || picture_->height() <= 0) {
+        image.fill(kBackground);
+        return image;
+    }
+    // The source pixel under the centre of every device pixel, once per column and row.
+    const QPointF o = origin();
+    const auto sample = [&](int count, double offset, std::int64_t size) {
+        std::vector<std::int64_t> index(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            const double s = std::floor(((i + 0.5) / dpr - offset) / zoom_);
+            index[static_cast<std::size_t>(i)] = s >= 0 && s < size ? static_cast<std::int64_t>(s) : -1;
+        }
+        return index;
+    };
+    const auto columns = sample(image.width(), o.x(), picture_->width());
+    const auto rows = sample(image.height(), o.y(), picture_->height());
+    const LoadedPicture& p = *picture_;
+
+    if (p.kind() == LoadedPicture::Kind::Raster) {
+        if (!scale_) return image.fill(kBackground), image;
+        const ColourScale& scale = *scale_;
+        fill(image, columns, rows, [&](std::int64_t y, std::int64_t x) { return scale.colourOf(p.values(y)[x]); });
+        return image;
+    }
+    switch (mode_) {
+    case Mode::Colour:
+        fill(image, columns, rows, [&](std::int64_t y, std::int64_t x) {
+            const std::uint8_t* b = p.pixel(x, y);
+            return qRgb(b[2], b[1], b[0]);
+        });
+        break;
+    case Mode::Nir:
+        fill(image, columns, rows, [&](std::int64_t y, std::int64_t x) {
+            const std::uint8_t v = p.pixel(x, y)[2];
+            return qRgb(v, v, v);
+        });
+        break;
+    case Mode::Red:
+        fill(image, columns, rows, [&](std::int64_t y, std::int64_t x) {
+            const std::uint8_t v = p.pixel(x, y)[1];
+            return qRgb(v, v, v);
+        });
+        break;
+    case Mode::Ndvi:
+        if (!pairColours_) return image.fill(kBackground), image;
+        {
+            const QRgb* colours = pairColours_->data();
+            fill(image, columns, rows, [&](std::int64_t y, std::int64_t x) {
+                const std::uint8_t* b = p.pixel(x, y);
+                return colours[static_cast<std::size_t>(b[2]) << 8 | b[1]];
+            });
+        }
+        break;
+    }
+    return image;
+}
+
+void Canvas::paintEvent(QPaintEvent*)
+{
+    QPainter painter(viewport());
+    if (!picture_) {
+        painter.fillRect(viewport()->rect(), QColor::fromRgb(kBackground));
+        painter.setPen(Qt::lightGray);
+        painter.drawText(viewport()->rect(), Qt::AlignCenter | Qt::TextWordWrap,
+                         QStringLiteral("ファイル > 開く（Ctrl+O）で、またはここへドラッグ＆ドロップして\n"
+                                        "24ビットBMPかNDVIラスター（.raw）を開きます"));
+        return;
+    }
+    const qreal dpr = viewport()->devicePixelRatioF();
+    const QSize deviceSize = viewport()->size() * dpr;
+    if (cache_.size() != deviceSize) {
+        cache_ = renderView(deviceSize, dpr);
+        cache_.setDevicePixelRatio(dpr);
+    }
+    painter.drawImage(QPointF(0, 0), cache_);
+
+    if (selection_ && selection_->x1 <= selection_->x2 && selection_->y1 <= selection_->y2) {
+        const QPointF o = origin();
+        const QRectF r(o.x() + selection_->x1 * zoom_, o.y() + selection_->y1 * zoom_,
+                       (selection_->x2 - selection_->x1 + 1) * zoom_, (selection_->y2 - selection_->y1 + 1) * zoom_);
+        painter.setPen(QPen(Qt::black, 0));
+        painter.drawRect(r);
+        QPen dashed(QColor(255, 235, 0), 0, Qt::DashLine);
+        painter.setPen(dashed);
+        painter.drawRect(r);
+    }
+}
+
+void Canvas::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    if (fitting_) {
+        zoom_ = fitZoom();
+        emit zoomChanged(zoom_);
+    }
+    updateScrollBars();
+    invalidate();
+}
+
+void Canvas::scrollContentsBy(int, int)
+{
+    invalidate();
+}
+
+void Canvas::mousePressEvent(QMouseEvent* event)
+{
+    if (!picture_ || picture_->width() <= 0 || picture_->height() <= 0) return;
+    const bool pan = event->button() == Qt::MiddleButton || (event->button() == Qt::LeftButton && spaceHeld_);
+    if (pan) {
+        panning_ = true;
+        panLast_ = event->position();
+        updateCursor();
+    } else if (event->button() == Qt::LeftButton) {
+        pressed_ = true;
+        selecting_ = false;
+        pressPosition_ = event->position();
+        anchorPixel_ = clampedPixelAt(event->position());
+    }
+}
+
+void Canvas::mouseMoveEvent(QMouseEvent* event)
+{
+    if (panning_) {
+        const QPointF delta = event->position() - panLast_;
+        panLast_ = event->position();
+        fitting_ = false;
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() - static_cast<int>(std::lround(delta.x())));
+        verticalScrollBar()->setValue(verticalScrollBar()->value() - static_cast<int>(std::lround(delta.y())));
+    } else if (pressed_) {
+        const QPointF moved = event->position() - pressPosition_;
+        if (!selecting_ && std::hypot(moved.x(), moved.y()) >= kDragThreshold) selecting_ = true;
+        if (selecting_) {
+            const QPoint here = clampedPixelAt(event->position());
+            selection_ = bitmap::Rectangle{std::min(anchorPixel_.x(), here.x()), std::min(anchorPixel_.y(), here.y()),
+                                           std::max(anchorPixel_.x(), here.x()), std::max(anchorPixel_.y(), here.y())};
+            viewport()->update();
+        }
+    }
+    reportPointer(event->position());
+}
+
+void Canvas::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (panning_ && (event->button() == Qt::MiddleButton || event->button() == Qt::LeftButton)) {
+        panning_ = false;
+        updateCursor();
+        return;
+    }
+    if (pressed_ && event->button() == Qt::LeftButton) {
+        pressed_ = false;
+        if (selecting_) {
+            selecting_ = false;
+            emit selectionChanged();
+        }
+    }
+}
+
+void Canvas::setSelection(std::optional<bitmap::Rectangle> area)
+{
+    selection_ = area;
+    viewport()->update();
+    emit selectionChanged();
+}
+
+void Canvas::wheelEvent(QWheelEvent* event)
+{
+    const int notches = event->angleDelta().y();
+    if (!picture_ || notches == 0) return;
+    zoomAbout(zoom_ * std::pow(kWheelStep, notches / 120.0), event->position());
+    reportPointer(event->position());
+    event->accept();
+}
+
+void Canvas::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Space) {
+        if (!event->isAutoRepeat()) {
+            spaceHeld_ = true;
+            updateCursor();
+        }
+        return;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void Canvas::keyReleaseEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Space) {
+        if (!event->isAutoRepeat()) {
+            spaceHeld_ = false;
+            updateCursor();
+        }
+        return;
+    }
+    QAbstractScrollArea::keyReleaseEvent(event);
+}
+
+bool Canvas::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::Leave) emit pointerLeft();
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+void Canvas::reportPointer(QPointF position)
+{
+    if (const auto pixel = pixelAt(position)) {
+        emit pointerMoved(pixel->x(), pixel->y());
+    } else {
+        emit pointerLeft();
+    }
+}
+
+void Canvas::updateCursor()
+{
+    if (panning_) {
+        viewport()->setCursor(Qt::ClosedHandCursor);
+    } else if (spaceHeld_) {
+        viewport()->setCursor(Qt::OpenHandCursor);
+    } else {
+        viewport()->setCursor(Qt::CrossCursor);
+    }
+}
+
+}  // namespace view

@@ -1,0 +1,103 @@
+#pragma once
+// The picture area: draws only the visible part of the picture, one source pixel
+// sampled per screen pixel (nearest neighbour, so zoomed-in pixels stay sharp), zooms
+// about the pointer, pans with the middle button, with Space held or with the scroll
+// bars, reports the pixel under the pointer and lets a rectangle be dragged out.
+
+#include "bitmap/Kernels.h"
+#include "view/ColourScale.h"
+#include "view/LoadedPicture.h"
+
+#include <QAbstractScrollArea>
+#include <QImage>
+
+#include <optional>
+#include <vector>
+
+namespace view {
+
+class Canvas : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    enum class Mode { Colour, Nir, Red, Ndvi };
+    static constexpr double kMaxZoom = 32.0;
+
+    explicit Canvas(QWidget* parent = nullptr);
+
+    // Shows picture (or nothing), fitted to the window, with no rectangle.
+    void setPicture(const LoadedPicture* picture);
+    void setMode(Mode mode);
+    Mode mode() const noexcept { return mode_; }
+    // The NDVI view's colours: for a bitmap by (NIR byte << 8 | red byte), 65536
+    // entries; for a raster by value through scale. Both must outlive their use.
+    void setNdviColours(const std::vector<QRgb>* pairColours, const ColourScale* scale);
+
+    double zoom() const noexcept { return zoom_; }
+    void fitToWindow();
+    void showActualSize();
+    // Zooms to zoom (within the limits) keeping the picture point under anchor, a
+    // point of the viewport, where it is.
+    void zoomAbout(double zoom, QPointF anchor);
+    void zoomBy(double factor);
+
+    std::optional<bitmap::Rectangle> selection() const { return selection_; }
+    // Sets or clears the rectangle (already fitted to the picture); emits selectionChanged.
+    void setSelection(std::optional<bitmap::Rectangle> area);
+
+    // The pixel under a viewport point, if any.
+    std::optional<QPoint> pixelAt(QPointF viewportPoint) const;
+    // The viewport point at the centre of a pixel.
+    QPointF centreOfPixel(std::int64_t x, std::int64_t y) const;
+
+    // What the viewport shows of the picture, without the rectangle, at the given size
+    // in device pixels.
+    QImage renderView(QSize deviceSize, qreal devicePixelRatio) const;
+
+signals:
+    void pointerMoved(qint64 x, qint64 y);
+    void pointerLeft();
+    void selectionChanged();
+    void zoomChanged(double zoom);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+
+private:
+    QPointF origin() const;  // viewport position of the picture's top-left corner
+    double fitZoom() const;
+    double minZoom() const;
+    void updateScrollBars();
+    void invalidate();
+    void reportPointer(QPointF position);
+    QPoint clampedPixelAt(QPointF position) const;
+    void updateCursor();
+
+    const LoadedPicture* picture_ = nullptr;
+    Mode mode_ = Mode::Colour;
+    const std::vector<QRgb>* pairColours_ = nullptr;
+    const ColourScale* scale_ = nullptr;
+    double zoom_ = 1.0;
+    bool fitting_ = true;  // follows the window's size until the user zooms
+    std::optional<bitmap::Rectangle> selection_;
+
+    bool spaceHeld_ = false;
+    bool panning_ = false;
+    QPointF panLast_;
+    bool pressed_ = false;    // left button down for a rectangle
+    bool selecting_ = false;  // moved far enough to be a drag
+    QPointF pressPosition_;
+    QPoint anchorPixel_;
+
+    mutable QImage cache_;
+};
+
+}  // namespace view

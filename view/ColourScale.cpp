@@ -1,0 +1,117 @@
+#include "view/ColourScale.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QRect>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace view {
+
+namespace {
+
+struct Stop {
+    int r, g, b;
+};
+
+// ColorBrewer's eleven-class RdYlGn, as the batch tool's previews use it.
+const std::vector<Stop> kRedYellowGreen = {
+    {165, 0, 38},    {215, 48, 39},   {244, 109, 67}, {253, 174, 97}, {254, 224, 139}, {255, 255, 191},
+    {217, 239, 139}, {166, 217, 106}, {102, 189, 99}, {26, 152, 80},  {0, 104, 55},
+};
+// Viridis: even lightness steps, readable with any colour vision and in grey print.
+const std::vector<Stop> kViridis = {
+    {68, 1, 84},   {72, 40, 120},  {62, 74, 137},  {49, 104, 142}, {38, 130, 142},
+    {31, 158, 137}, {53, 183, 121}, {110, 206, 88}, {181, 222, 43}, {253, 231, 37},
+};
+const std::vector<Stop> kGrey = {{0, 0, 0}, {255, 255, 255}};
+
+const std::vector<Stop>& stopsOf(Palette p)
+{
+    switch (p) {
+    case Palette::Grey: return kGrey;
+    case Palette::Viridis: return kViridis;
+    case Palette::RedYellowGreen: break;
+    }
+    return kRedYellowGreen;
+}
+
+// Steps of 1, 2 or 5 times a power of ten giving about four intervals over span.
+double tickStep(double span)
+{
+    const double raw = span / 4.0;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0}) {
+        if (m * power >= raw * 0.99) return m * power;
+    }
+    return 10.0 * power;
+}
+
+}  // namespace
+
+QStringList paletteNames()
+{
+    return {QStringLiteral("赤-黄-緑"), QStringLiteral("グレー"), QStringLiteral("ビリディス（色覚に配慮）")};
+}
+
+ColourScale::ColourScale(Palette palette, float low, float high)
+    : low_(low), high_(high), scale_(high > low ? 255.0f / (high - low) : 0.0f)
+{
+    const std::vector<Stop>& stops = stopsOf(palette);
+    const int steps = static_cast<int>(stops.size()) - 1;
+    for (int i = 0; i < 256; ++i) {
+        const double t = i / 255.0 * steps;
+        const int k = std::min(static_cast<int>(t), steps - 1);
+        const double f = t - k;
+        const Stop a = stops[static_cast<std::size_t>(k)];
+        const Stop b = stops[static_cast<std::size_t>(k + 1)];
+        const auto mix = [f](int from, int to) { return static_cast<int>(std::lround(from + (to - from) * f)); };
+        colours_[static_cast<std::size_t>(i)] = qRgb(mix(a.r, b.r), mix(a.g, b.g), mix(a.b, b.b));
+    }
+}
+
+void paintLegend(QPainter& painter, const QRect& area, const ColourScale& scale, const QColor& textColour)
+{
+    painter.save();
+    const QFontMetrics metrics(painter.font());
+    const QString markerLabel = QStringLiteral("-10（値なし）");
+    const int swatch = metrics.height();
+    const int markerWidth = swatch + 4 + metrics.horizontalAdvance(markerLabel);
+    const int margin = std::max(metrics.horizontalAdvance(QStringLiteral("-0.00")) / 2 + 2, 8);
+    const int barLeft = area.left() + margin;
+    const int barRight = area.right() - margin - markerWidth - 2 * margin;
+    const int barTop = area.top() + 4;
+    const int barHeight = std::max(6, area.height() - metrics.height() - 12);
+    const int barWidth = std::max(2, barRight - barLeft + 1);
+    for (int x = 0; x < barWidth; ++x) {
+        const int index = barWidth > 1 ? static_cast<int>(std::lround(255.0 * x / (barWidth - 1))) : 0;
+        painter.fillRect(QRect(barLeft + x, barTop, 1, barHeight), QColor::fromRgb(scale.colourAt(index)));
+    }
+    painter.setPen(textColour);
+    painter.drawRect(QRect(barLeft - 1, barTop - 1, barWidth + 1, barHeight + 1));
+
+    const double low = scale.low();
+    const double high = scale.high();
+    if (high > low) {
+        const double step = tickStep(high - low);
+        const int decimals = std::max(0, static_cast<int>(std::ceil(-std::log10(step) - 1e-9)));
+        for (double v = std::ceil(low / step - 1e-9) * step; v <= high + step * 1e-6; v += step) {
+            const int x = barLeft + static_cast<int>(std::lround((v - low) / (high - low) * (barWidth - 1)));
+            painter.drawLine(x, barTop + barHeight, x, barTop + barHeight + 4);
+            const QString label = QString::number(std::abs(v) < step * 1e-6 ? 0.0 : v, 'f', decimals);
+            const int w = metrics.horizontalAdvance(label);
+            painter.drawText(QPoint(x - w / 2, barTop + barHeight + 5 + metrics.ascent()), label);
+        }
+    }
+
+    const int markerLeft = barRight + 2 * margin;
+    const QRect box(markerLeft, barTop + (barHeight - swatch) / 2, swatch, swatch);
+    painter.fillRect(box, QColor::fromRgb(kMarkerColour));
+    painter.drawRect(box.adjusted(0, 0, -1, -1));
+    painter.drawText(QPoint(box.right() + 5, box.top() + metrics.ascent()), markerLabel);
+    painter.restore();
+}
+
+}  // namespace view

@@ -1,0 +1,53 @@
+#pragma once
+// How NDVI values become colours: one of three palettes stretched over a display
+// range, the -10 marker in a colour none of them uses, and the legend drawn under
+// the NDVI view and under an exported picture.
+
+#include "bitmap/Kernels.h"
+
+#include <QColor>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+class QPainter;
+class QRect;
+
+namespace view {
+
+enum class Palette { RedYellowGreen, Grey, Viridis };
+
+// The palettes' names in the order of the Palette values.
+QStringList paletteNames();
+
+// Magenta: red-yellow-green, grey and viridis never reach it.
+inline constexpr QRgb kMarkerColour = 0xffff00ff;
+
+class ColourScale {
+public:
+    ColourScale(Palette palette = Palette::RedYellowGreen, float low = -1.0f, float high = 1.0f);
+
+    // low and below take the first colour, high and above the last; the marker and
+    // values that are not numbers the marker colour.
+    QRgb colourOf(float value) const noexcept
+    {
+        if (value == bitmap::kNdviMarker || !(value == value)) return kMarkerColour;
+        const float t = (value - low_) * scale_;
+        const int i = t <= 0.0f ? 0 : t >= 255.0f ? 255 : static_cast<int>(t + 0.5f);
+        return colours_[static_cast<std::size_t>(i)];
+    }
+    QRgb colourAt(int index) const noexcept { return colours_[static_cast<std::size_t>(index)]; }
+    float low() const noexcept { return low_; }
+    float high() const noexcept { return high_; }
+
+private:
+    std::array<QRgb, 256> colours_;
+    float low_, high_, scale_;
+};
+
+// The legend: a colour bar from low at its left end to high at its right end with
+// numbered ticks at round steps, and a swatch for the marker. Drawn in textColour.
+void paintLegend(QPainter& painter, const QRect& area, const ColourScale& scale, const QColor& textColour);
+
+}  // namespace view

@@ -1,0 +1,26 @@
+#pragma once
+// zrvimage-view [--white NIR,RED] [--select X1,Y1,X2,Y2] [FILE]
+
+#include "bitmap/Kernels.h"
+#include "view/Figures.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace view {
+
+struct CommandLine {
+    std::optional<WhiteValues> white;
+    std::optional<bitmap::Rectangle> select;  // as typed; fitted to the picture when shown
+    QString file;
+    bool help = false;
+    QString error;  // bad usage: what is wrong, in Japanese
+};
+
+// arguments without the program name.
+CommandLine parseCommandLine(const QStringList& arguments);
+QString usageText();
+
+}  // namespace view

@@ -1,0 +1,209 @@
+#include "view/Figures.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace view {
+
+namespace {
+
+// Wide enough for the sums of squares of any picture the reader takes.
+__extension__ using Wide = unsigned __int128;
+
+// Mean and population deviation from the counts, the sums exact in integers.
+void finishChannel(ChannelFigures& c, std::uint64_t pixels)
+{
+    if (pixels == 0) return;
+    Wide sum = 0;
+    Wide squares = 0;
+    for (unsigned v = 0; v < 256; ++v) {
+        sum += static_cast<Wide>(c.counts[v]) * v;
+        squares += static_cast<Wide>(c.counts[v]) * v * v;
+    }
+    const auto n = static_cast<long double>(pixels);
+    c.mean = static_cast<double>(static_cast<long double>(sum) / n);
+    // n * squares - sum^2 is n^2 times the variance, and never negative.
+    const Wide spread = pixels * squares - sum * sum;
+    c.stddev = static_cast<double>(std::sqrt(static_cast<long double>(spread)) / n);
+}
+
+QString fixed(double v, int decimals)
+{
+    return QString::number(v, 'f', decimals);
+}
+
+}  // namespace
+
+RegionFigures channelFigures(const LoadedPicture& picture, const bitmap::Rectangle& area)
+{
+    RegionFigures f;
+    f.area = area;
+    f.channels = picture.kind() == LoadedPicture::Kind::Bitmap;
+    if (area.x1 > area.x2 || area.y1 > area.y2) return f;
+    const auto columns = static_cast<std::size_t>(area.x2 - area.x1 + 1);
+    f.pixels = columns * static_cast<std::uint64_t>(area.y2 - area.y1 + 1);
+    if (!f.channels) return f;
+    bitmap::ChannelMaxima maxima;
+    for (std::int64_t y = area.y1; y <= area.y2; ++y) {
+        const std::uint8_t* p = picture.pixel(area.x1, y);
+        maxima.scan(p, columns);
+        for (std::size_t x = 0; x < columns; ++x, p += 3) {
+            ++f.blue.counts[p[0]];
+            ++f.green.counts[p[1]];
+            ++f.red.counts[p[2]];
+        }
+    }
+    f.red.max = maxima.red();
+    f.green.max = maxima.green();
+    f.blue.max = maxima.blue();
+    for (ChannelFigures* c : {&f.red, &f.green, &f.blue}) finishChannel(*c, f.pixels);
+    return f;
+}
+
+bitmap::NdviStats ndviFigures(const LoadedPicture& picture, const bitmap::Rectangle& area,
+                              const bitmap::NdviTable* table)
+{
+    bitmap::NdviStatsAccumulator stats;
+    if (area.x1 > area.x2 || area.y1 > area.y2) return stats.result();
+    const auto columns = static_cast<std::size_t>(area.x2 - area.x1 + 1);
+    if (picture.kind() == LoadedPicture::Kind::Raster) {
+        for (std::int64_t y = area.y1; y <= area.y2; ++y) stats.addRow(picture.values(y) + area.x1, columns);
+        return stats.result();
+    }
+    std::vector<float> row(columns);
+    for (std::int64_t y = area.y1; y <= area.y2; ++y) {
+        table->row(picture.pixel(area.x1, y), columns, row.data());
+        stats.addRow(row.data(), columns);
+    }
+    return stats.result();
+}
+
+bitmap::NdviStats wholePictureHistogram(const LoadedPicture& picture, const bitmap::NdviTable* table)
+{
+    if (picture.kind() == LoadedPicture::Kind::Raster) {
+        return ndviFigures(picture, {0, 0, picture.width() - 1, picture.height() - 1}, nullptr);
+    }
+    bitmap::NdviStats s;
+    const std::uint64_t* counts = picture.pairCounts();
+    for (int nir = 0; nir < 256; ++nir) {
+        for (int red = 0; red < 256; ++red) {
+            const std::uint64_t n = counts[nir << 8 | red];
+            if (n == 0) continue;
+            const float v = (*table)(static_cast<std::uint8_t>(nir), static_cast<std::uint8_t>(red));
+            if (v == bitmap::kNdviMarker) {
+                s.markers += n;
+            } else {
+                s.count += n;
+                s.histogram[static_cast<std::size_t>(bitmap::histogramBin(v))] += n;
+            }
+        }
+    }
+    return s;
+}
+
+int percentile99(const std::array<std::uint64_t, 256>& counts, std::uint64_t total)
+{
+    const std::uint64_t rank = (99 * total + 99) / 100;  // ceil(0.99 * total)
+    std::uint64_t seen = 0;
+    for (int v = 0; v < 256; ++v) {
+        seen += counts[static_cast<std::size_t>(v)];
+        if (seen >= rank && seen > 0) return v;
+    }
+    return 255;
+}
+
+WhiteValues whiteValuesOf(const RegionFigures& f, WhiteChoice choice)
+{
+    const auto pick = [&](const ChannelFigures& c) {
+        int v = c.max;
+        if (choice == WhiteChoice::Mean) v = static_cast<int>(std::lround(c.mean));
+        if (choice == WhiteChoice::Percentile99) v = percentile99(c.counts, f.pixels);
+        return std::clamp(v, 1, 255);
+    };
+    // The camera keeps NIR in the red byte and visible red in the green byte.
+    return {pick(f.red), pick(f.green)};
+}
+
+QString ndviText(float value)
+{
+    if (value == bitmap::kNdviMarker) return QStringLiteral("-10");
+    return QString::number(value, 'f', 4);
+}
+
+QString pointerText(const LoadedPicture& picture, const bitmap::NdviTable* table, std::int64_t x, std::int64_t y)
+{
+    if (picture.kind() == LoadedPicture::Kind::Raster) {
+        return QStringLiteral("x=%1 y=%2  NDVI=%3").arg(x).arg(y).arg(ndviText(picture.values(y)[x]));
+    }
+    const std::uint8_t* p = picture.pixel(x, y);
+    return QStringLiteral("x=%1 y=%2  R=%3 G=%4 B=%5  NDVI=%6")
+        .arg(x)
+        .arg(y)
+        .arg(p[2])
+        .arg(p[1])
+        .arg(p[0])
+        .arg(ndviText((*table)(p[2], p[1])));
+}
+
+QString rectangleText(const bitmap::Rectangle& a)
+{
+    return QStringLiteral("%1,%2,%3,%4").arg(a.x1).arg(a.y1).arg(a.x2).arg(a.y2);
+}
+
+QStringList figureLines(const RegionFigures& f)
+{
+    QStringList lines{QStringLiteral("範囲: ") + rectangleText(f.area), QStringLiteral("画素数: %1").arg(f.pixels)};
+    if (f.channels) {
+        const auto channel = [&](const char* name, const ChannelFigures& c) {
+            const bool some = f.pixels > 0;
+            lines << QStringLiteral("%1-Max : %2  平均 : %3  標準偏差 : %4")
+                         .arg(QLatin1String(name))
+                         .arg(c.max)
+                         .arg(some ? fixed(c.mean, 2) : QStringLiteral("-"))
+                         .arg(some ? fixed(c.stddev, 2) : QStringLiteral("-"));
+        };
+        channel("Red", f.red);
+        channel("Green", f.green);
+        channel("Blue", f.blue);
+    }
+    const bitmap::NdviStats& s = f.ndvi;
+    if (s.count > 0) {
+        lines << QStringLiteral("NDVI-Mean : %1  標準偏差 : %2").arg(fixed(*s.mean, 4), fixed(*s.stddev, 4))
+              << QStringLiteral("NDVI-Min : %1  NDVI-Max : %2").arg(ndviText(*s.min), ndviText(*s.max));
+    } else {
+        lines << QStringLiteral("NDVI-Mean : -  標準偏差 : -") << QStringLiteral("NDVI-Min : -  NDVI-Max : -");
+    }
+    lines << QStringLiteral("NDVI=-10 の画素数: %1").arg(s.markers);
+    return lines;
+}
+
+QStringList figureFieldNames()
+{
+    return {QStringLiteral("X1"),          QStringLiteral("Y1"),         QStringLiteral("X2"),
+            QStringLiteral("Y2"),          QStringLiteral("画素数"),     QStringLiteral("Red-Max"),
+            QStringLiteral("Green-Max"),   QStringLiteral("Blue-Max"),   QStringLiteral("Red-Mean"),
+            QStringLiteral("Green-Mean"),  QStringLiteral("Blue-Mean"),  QStringLiteral("Red-SD"),
+            QStringLiteral("Green-SD"),    QStringLiteral("Blue-SD"),    QStringLiteral("NDVI-Mean"),
+            QStringLiteral("NDVI-Min"),    QStringLiteral("NDVI-Max"),   QStringLiteral("NDVI-SD"),
+            QStringLiteral("NDVI=-10の画素数")};
+}
+
+QStringList figureFieldValues(const RegionFigures& f)
+{
+    const bitmap::Rectangle& a = f.area;
+    QStringList v{QString::number(a.x1), QString::number(a.y1), QString::number(a.x2), QString::number(a.y2),
+                  QString::number(f.pixels)};
+    const bool channels = f.channels && f.pixels > 0;
+    for (const ChannelFigures* c : {&f.red, &f.green, &f.blue}) v << (f.channels ? QString::number(c->max) : QString());
+    for (const ChannelFigures* c : {&f.red, &f.green, &f.blue}) v << (channels ? fixed(c->mean, 4) : QString());
+    for (const ChannelFigures* c : {&f.red, &f.green, &f.blue}) v << (channels ? fixed(c->stddev, 4) : QString());
+    const bitmap::NdviStats& s = f.ndvi;
+    const bool ndvi = s.count > 0;
+    v << (ndvi ? fixed(*s.mean, 6) : QString()) << (ndvi ? fixed(*s.min, 6) : QString())
+      << (ndvi ? fixed(*s.max, 6) : QString()) << (ndvi ? fixed(*s.stddev, 6) : QString())
+      << QString::number(s.markers);
+    return v;
+}
+
+}  // namespace view

@@ -1,0 +1,77 @@
+#pragma once
+// The figures the viewer shows: the pointer's pixel, and for a rectangle its channel
+// maxima, means and deviations and the statistics of its NDVI values, all from the
+// engine's kernels (ChannelMaxima, NdviTable, NdviStatsAccumulator), so they are the
+// very figures the operations give. Also the texts they are shown and copied in.
+
+#include "bitmap/Kernels.h"
+#include "bitmap/NdviStats.h"
+#include "view/LoadedPicture.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+
+namespace view {
+
+struct ChannelFigures {
+    int max = 0;
+    double mean = 0.0;
+    double stddev = 0.0;  // population
+    std::array<std::uint64_t, 256> counts{};
+};
+
+struct RegionFigures {
+    bitmap::Rectangle area{0, 0, -1, -1};  // fitted to the picture; empty when x1 > x2 or y1 > y2
+    std::uint64_t pixels = 0;
+    bool channels = false;  // false for a raster
+    ChannelFigures red, green, blue;
+    bitmap::NdviStats ndvi;
+};
+
+// The channel figures of a fitted rectangle (bitmaps only; a raster has none).
+RegionFigures channelFigures(const LoadedPicture& picture, const bitmap::Rectangle& area);
+
+// The NDVI statistics of the same rectangle: the values table gives for a bitmap, the
+// stored values for a raster. Rows are added top row first, as the operations do.
+bitmap::NdviStats ndviFigures(const LoadedPicture& picture, const bitmap::Rectangle& area,
+                              const bitmap::NdviTable* table);
+
+// The NDVI histogram and marker count of the whole picture. For a bitmap it comes from
+// the byte-pair counts, so only 65536 values are looked at.
+bitmap::NdviStats wholePictureHistogram(const LoadedPicture& picture, const bitmap::NdviTable* table);
+
+enum class WhiteChoice { Maximum, Mean, Percentile99 };
+
+struct WhiteValues {
+    int nir = 255;
+    int red = 255;
+};
+
+// The white values a rectangle over the panel gives: its red (NIR) and green (red)
+// maxima, rounded means or 99th percentiles, kept within 1..255. Needs pixels.
+WhiteValues whiteValuesOf(const RegionFigures& figures, WhiteChoice choice);
+
+// The smallest byte value at or above which lie no more than 1 % of the pixels: at
+// least 99 % of them are at or below it (nearest rank).
+int percentile99(const std::array<std::uint64_t, 256>& counts, std::uint64_t total);
+
+// `x=<x> y=<y>  R=<r> G=<g> B=<b>  NDVI=<v>`, or `x=<x> y=<y>  NDVI=<v>` for a raster.
+QString pointerText(const LoadedPicture& picture, const bitmap::NdviTable* table, std::int64_t x, std::int64_t y);
+
+// An NDVI value with four decimals, the marker as -10.
+QString ndviText(float value);
+
+// The panel's lines: 範囲, 画素数, the three channels, NDVI and the marker count.
+QStringList figureLines(const RegionFigures& figures);
+
+// The figures as fields for a spreadsheet: names, and values in the same order.
+QStringList figureFieldNames();
+QStringList figureFieldValues(const RegionFigures& figures);
+
+// `X1,Y1,X2,Y2` as the window's fields and zrvimage-batch --rect take them.
+QString rectangleText(const bitmap::Rectangle& area);
+
+}  // namespace view

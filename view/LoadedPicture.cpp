@@ -1,0 +1,185 @@
+#include "view/LoadedPicture.h"
+
+#include "bitmap/EngineError.h"
+#include "bitmap/PictureReader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+namespace view {
+
+namespace {
+
+constexpr std::size_t kPairs = std::size_t{1} << 16;
+
+// Counts the (NIR, red) byte pairs of rows [first, last) into counts.
+void countPairs(const LoadedPicture& picture, std::int64_t first, std::int64_t last, std::uint64_t* counts)
+{
+    const auto n = static_cast<std::size_t>(picture.width());
+    for (std::int64_t y = first; y < last; ++y) {
+        const std::uint8_t* p = picture.row(y);
+        for (std::size_t x = 0; x < n; ++x, p += 3) ++counts[static_cast<std::size_t>(p[2]) << 8 | p[1]];
+    }
+}
+
+std::string trimmed(std::string s)
+{
+    const auto space = [](unsigned char c) { return std::isspace(c) != 0; };
+    s.erase(s.begin(), std::find_if_not(s.begin(), s.end(), space));
+    s.erase(std::find_if_not(s.rbegin(), s.rend(), space).base(), s.end());
+    return s;
+}
+
+std::string lowered(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+std::optional<std::int64_t> wholeNumber(const std::string& text)
+{
+    // Nine digits keep width * height * 4 well inside 64 bits.
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    std::int64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+}  // namespace
+
+FileIdentity identityOf(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return {st.st_dev, st.st_ino, true};
+}
+
+bool sameFile(const FileIdentity& a, const std::string& path)
+{
+    const FileIdentity b = identityOf(path);
+    return a.known && b.known && a.device == b.device && a.inode == b.inode;
+}
+
+std::int64_t fileSize(const std::string& path)
+{
+    return bitmap::openFileSource(path)->size();
+}
+
+LoadedPicture LoadedPicture::readBitmap(const std::string& path)
+{
+    bitmap::PictureReader reader = bitmap::PictureReader::open(path);
+    reader.require24Bit();
+
+    LoadedPicture p;
+    p.kind_ = Kind::Bitmap;
+    p.path_ = path;
+    p.identity_ = identityOf(path);
+    p.width_ = reader.width();
+    p.height_ = reader.height();
+    const auto rowBytes = static_cast<std::size_t>(p.width_) * 3;
+    p.bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(rowBytes * static_cast<std::size_t>(p.height_));
+    if (p.height_ > 0) {
+        bitmap::RowStream rows(reader, bitmap::RowStream::Order::TopFirst, 0, p.height_ - 1);
+        for (std::int64_t y = 0; y < p.height_; ++y) std::memcpy(p.bytes_.get() + y * rowBytes, rows.next(), rowBytes);
+    }
+
+    // Two halves counted side by side, then added: counts add exactly.
+    p.pairCounts_ = std::make_unique<std::uint64_t[]>(kPairs);
+    auto lower = std::make_unique<std::uint64_t[]>(kPairs);
+    const std::int64_t middle = p.height_ / 2;
+    std::thread helper([&] { countPairs(p, middle, p.height_, lower.get()); });
+    countPairs(p, 0, middle, p.pairCounts_.get());
+    helper.join();
+    for (std::size_t i = 0; i < kPairs; ++i) p.pairCounts_[i] += lower[i];
+    return p;
+}
+
+LoadedPicture LoadedPicture::readRaster(const std::string& path, std::int64_t width, std::int64_t height,
+                                        std::int64_t offset)
+{
+    auto source = bitmap::openFileSource(path);
+    const std::int64_t needed = width * height * 4;
+    if (width <= 0 || height <= 0 || offset < 0 || source->size() < offset + needed) {
+        throw ViewError("ラスターの大きさが合いません（" + std::to_string(source->size()) + " バイト、" +
+                        std::to_string(width) + "×" + std::to_string(height) + " の float32 には " +
+                        std::to_string(offset + needed) + " バイト必要です）\n" + path);
+    }
+    LoadedPicture p;
+    p.kind_ = Kind::Raster;
+    p.path_ = path;
+    p.identity_ = identityOf(path);
+    p.width_ = width;
+    p.height_ = height;
+    p.values_ = std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(width * height));
+    // Stored little-endian, as this machine keeps floats.
+    const auto bytes = static_cast<std::size_t>(needed);
+    if (source->readAt(offset, reinterpret_cast<std::uint8_t*>(p.values_.get()), bytes) != bytes) {
+        throw bitmap::EngineError(bitmap::Failure::Truncated, path);
+    }
+    return p;
+}
+
+std::optional<std::string> enviHeaderBeside(const std::string& rasterPath)
+{
+    namespace fs = std::filesystem;
+    const fs::path raster(rasterPath);
+    std::error_code ec;
+    for (fs::path candidate : {fs::path(raster).replace_extension(".hdr"), fs::path(rasterPath + ".hdr")}) {
+        if (candidate != raster && fs::is_regular_file(candidate, ec)) return candidate.string();
+    }
+    return std::nullopt;
+}
+
+RasterLayout parseEnviHeader(const std::string& text, const std::string& headerPath)
+{
+    const auto unsupported = [&] {
+        return ViewError("対応していないENVIヘッダーです（1バンドの float32、リトルエンディアンのみ）\n" + headerPath);
+    };
+    std::size_t start = 0;
+    bool first = true;
+    std::optional<std::int64_t> samples, lines;
+    std::int64_t bands = 1, dataType = -1, byteOrder = 0, offset = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = trimmed(text.substr(start, end - start));
+        start = end + 1;
+        if (first) {
+            if (line != "ENVI") throw ViewError("ENVIヘッダーではありません\n" + headerPath);
+            first = false;
+            continue;
+        }
+        const std::size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string key = lowered(trimmed(line.substr(0, eq)));
+        const std::string value = trimmed(line.substr(eq + 1));
+        std::int64_t* target = nullptr;
+        std::optional<std::int64_t>* optionalTarget = nullptr;
+        if (key == "samples") optionalTarget = &samples;
+        else if (key == "lines") optionalTarget = &lines;
+        else if (key == "bands") target = &bands;
+        else if (key == "data type") target = &dataType;
+        else if (key == "byte order") target = &byteOrder;
+        else if (key == "header offset") target = &offset;
+        else continue;
+        const auto number = wholeNumber(value);
+        if (!number) throw unsupported();
+        if (target) *target = *number;
+        else *optionalTarget = *number;
+    }
+    if (first) throw ViewError("ENVIヘッダーではありません\n" + headerPath);
+    if (!samples || !lines || *samples <= 0 || *lines <= 0 || bands != 1 || dataType != 4 || byteOrder != 0) {
+        throw unsupported();
+    }
+    return {*samples, *lines, offset};
+}
+
+}  // namespace view

@@ -1,0 +1,802 @@
+#include "view/ViewerWindow.h"
+
+#include "bitmap/EngineError.h"
+#include "bitmap/EnviHeader.h"
+#include "bitmap/Messages.h"
+#include "bitmap/OutputFile.h"
+#include "bitmap/PictureReader.h"
+#include "bitmap/Runs.h"
+#include "runtime/Exceptions.h"
+#include "view/HistogramWidget.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QDockWidget>
+#include <QDoubleSpinBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QImageWriter>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPainter>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSettings>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <sstream>
+
+namespace view {
+
+namespace {
+
+const QString kTitle = QStringLiteral("ZRV画像ビューア");
+constexpr int kRecentFiles = 8;
+
+QSettings settings()
+{
+    return QSettings(QStringLiteral("zrvimage"), QStringLiteral("zrvimage-view"));
+}
+
+std::string encoded(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+QString decoded(const std::string& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+QString fromUtf8(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+bool isRasterName(const QString& path)
+{
+    return QFileInfo(path).suffix().compare(QLatin1String("raw"), Qt::CaseInsensitive) == 0;
+}
+
+// The ENVI header written beside a raster: OUT.hdr for OUT.raw.
+std::string headerPathFor(const std::string& raster)
+{
+    std::filesystem::path header(raster);
+    header.replace_extension(".hdr");
+    if (header == std::filesystem::path(raster)) return raster + ".hdr";
+    return header.string();
+}
+
+// Restores the cursor however the work ends.
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+constexpr int kLegendHeight = 52;
+
+}  // namespace
+
+// The legend under the NDVI view.
+class LegendWidget : public QWidget {
+public:
+    explicit LegendWidget(const ColourScale* scale, QWidget* parent = nullptr) : QWidget(parent), scale_(scale)
+    {
+        setFixedHeight(kLegendHeight);
+        setAccessibleName(QStringLiteral("凡例"));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().window());
+        paintLegend(painter, rect().adjusted(0, 4, 0, -2), *scale_, palette().windowText().color());
+    }
+
+private:
+    const ColourScale* scale_;
+};
+
+ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::in_place, 255.0f, 255.0f), pairColours_(std::size_t{1} << 16)
+{
+    setWindowTitle(kTitle);
+    setAcceptDrops(true);
+
+    prompts_.openPath = [this] {
+        const QString dir = settings().value(QStringLiteral("lastFolder")).toString();
+        return QFileDialog::getOpenFileName(
+            this, QStringLiteral("画像を開く"), dir,
+            QStringLiteral("画像とNDVIラスター (*.bmp *.BMP *.raw *.RAW);;24ビットBMP (*.bmp *.BMP);;"
+                           "NDVIラスター (*.raw *.RAW);;すべてのファイル (*)"));
+    };
+    prompts_.savePath = [this](const QString& title, const QString& proposed, const QString& filter,
+                               const QString& suffix) {
+        QFileDialog dialog(this, title, proposed, filter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(suffix);
+        dialog.selectFile(proposed);
+        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
+                                                                                        : QString();
+    };
+    prompts_.rasterWidth = [this](const QString& path, std::int64_t fileBytes) -> std::optional<std::int64_t> {
+        bool ok = false;
+        const auto most = static_cast<int>(std::min<std::int64_t>(std::max<std::int64_t>(fileBytes / 4, 1), 1'000'000));
+        const int width = QInputDialog::getInt(
+            this, QStringLiteral("ラスターの幅"),
+            QStringLiteral("%1 にはENVIヘッダー（.hdr）がありません。\n1行の画素数（幅）を入力してください。")
+                .arg(QFileInfo(path).fileName()),
+            std::min(2048, most), 1, most, 1, &ok);
+        if (!ok) return std::nullopt;
+        return width;
+    };
+    prompts_.message = [this](const QString& text) { QMessageBox::warning(this, kTitle, text); };
+    prompts_.confirm = [this](const QString& question) {
+        return QMessageBox::question(this, kTitle, question) == QMessageBox::Yes;
+    };
+
+    canvas_ = new Canvas;
+    legend_ = new LegendWidget(&scale_);
+    auto* central = new QWidget;
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(canvas_, 1);
+    layout->addWidget(legend_);
+    setCentralWidget(central);
+
+    pointerLabel_ = new QLabel;
+    pointerLabel_->setObjectName(QStringLiteral("pointer"));
+    pointerLabel_->setAccessibleName(QStringLiteral("ポインターの画素"));
+    pointerLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    sizeLabel_ = new QLabel;
+    zoomLabel_ = new QLabel;
+    statusBar()->addPermanentWidget(pointerLabel_, 1);
+    statusBar()->addPermanentWidget(sizeLabel_);
+    statusBar()->addPermanentWidget(zoomLabel_);
+
+    createPanel();
+    createActions();
+
+    connect(canvas_, &Canvas::pointerMoved, this, [this](qint64 x, qint64 y) {
+        pointer_ = QPoint(static_cast<int>(x), static_cast<int>(y));
+        refreshPointer();
+    });
+    connect(canvas_, &Canvas::pointerLeft, this, [this] {
+        pointer_.reset();
+        refreshPointer();
+    });
+    connect(canvas_, &Canvas::selectionChanged, this, &ViewerWindow::selectionChanged);
+    connect(canvas_, &Canvas::zoomChanged, this, [this](double zoom) {
+        zoomLabel_->setText(picture_ ? QStringLiteral("倍率 %1%").arg(zoom * 100.0, 0, 'f', zoom < 0.1 ? 1 : 0)
+                                     : QString());
+    });
+
+    QSettings s = settings();
+    const int mode = s.value(QStringLiteral("view"), 0).toInt();
+    paletteBox_->setCurrentIndex(std::clamp(s.value(QStringLiteral("palette"), 0).toInt(), 0, 2));
+    whiteValuesChanged();
+    setView(static_cast<Canvas::Mode>(std::clamp(mode, 0, 3)));
+    rebuildRecentMenu();
+    updateActions();
+    resize(1100, 760);
+}
+
+ViewerWindow::~ViewerWindow() = default;
+
+void ViewerWindow::createPanel()
+{
+    auto* panel = new QWidget;
+    auto* column = new QVBoxLayout(panel);
+
+    auto* white = new QGroupBox(QStringLiteral("白色板の値"));
+    auto* whiteForm = new QFormLayout(white);
+    nirWhite_ = new QSpinBox;
+    redWhite_ = new QSpinBox;
+    for (QSpinBox* box : {nirWhite_, redWhite_}) {
+        box->setRange(1, 255);
+        box->setValue(255);
+        connect(box, &QSpinBox::valueChanged, this, &ViewerWindow::whiteValuesChanged);
+    }
+    nirWhite_->setObjectName(QStringLiteral("nirWhite"));
+    redWhite_->setObjectName(QStringLiteral("redWhite"));
+    whiteForm->addRow(QStringLiteral("NIR（赤バイト）:"), nirWhite_);
+    whiteForm->addRow(QStringLiteral("Red（緑バイト）:"), redWhite_);
+    column->addWidget(white);
+
+    auto* colours = new QGroupBox(QStringLiteral("NDVIの色"));
+    auto* colourForm = new QFormLayout(colours);
+    paletteBox_ = new QComboBox;
+    paletteBox_->addItems(paletteNames());
+    colourForm->addRow(QStringLiteral("パレット:"), paletteBox_);
+    low_ = new QDoubleSpinBox;
+    high_ = new QDoubleSpinBox;
+    low_->setRange(-1.0, 0.99);
+    high_->setRange(-0.99, 1.0);
+    low_->setValue(-1.0);
+    high_->setValue(1.0);
+    for (QDoubleSpinBox* box : {low_, high_}) {
+        box->setDecimals(2);
+        box->setSingleStep(0.1);
+    }
+    auto* range = new QHBoxLayout;
+    range->addWidget(low_);
+    range->addWidget(new QLabel(QStringLiteral("〜")));
+    range->addWidget(high_);
+    colourForm->addRow(QStringLiteral("表示範囲:"), range);
+    connect(paletteBox_, &QComboBox::currentIndexChanged, this, &ViewerWindow::coloursChanged);
+    // Each end stays clear of the other, so the range never closes up.
+    connect(low_, &QDoubleSpinBox::valueChanged, this, [this](double v) {
+        high_->setMinimum(v + 0.01);
+        coloursChanged();
+    });
+    connect(high_, &QDoubleSpinBox::valueChanged, this, [this](double v) {
+        low_->setMaximum(v - 0.01);
+        coloursChanged();
+    });
+    column->addWidget(colours);
+
+    auto* area = new QGroupBox(QStringLiteral("範囲"));
+    auto* areaColumn = new QVBoxLayout(area);
+    figuresLabel_ = new QLabel;
+    figuresLabel_->setObjectName(QStringLiteral("figures"));
+    figuresLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    figuresLabel_->setAccessibleName(QStringLiteral("範囲の数値"));
+    figuresLabel_->setWordWrap(true);
+    areaColumn->addWidget(figuresLabel_);
+    auto* whiteRow = new QHBoxLayout;
+    whiteChoice_ = new QComboBox;
+    whiteChoice_->addItems({QStringLiteral("最大値"), QStringLiteral("平均値"), QStringLiteral("99パーセンタイル")});
+    whiteChoice_->setToolTip(QStringLiteral("光沢（グレア）のある白色板には平均値か99パーセンタイルを使います"));
+    whiteChoice_->setAccessibleName(QStringLiteral("白色板の値の取り方"));
+    setWhiteButton_ = new QPushButton(QStringLiteral("白色板に設定"));
+    setWhiteButton_->setToolTip(QStringLiteral("範囲の赤バイトをNIR、緑バイトをRedの白色板の値にします"));
+    connect(setWhiteButton_, &QPushButton::clicked, this, &ViewerWindow::applyWhitePanel);
+    whiteRow->addWidget(whiteChoice_);
+    whiteRow->addWidget(setWhiteButton_, 1);
+    areaColumn->addLayout(whiteRow);
+    column->addWidget(area);
+
+    auto* histogramBox = new QGroupBox(QStringLiteral("NDVIヒストグラム"));
+    auto* histogramColumn = new QVBoxLayout(histogramBox);
+    histogramTitle_ = new QLabel;
+    histogram_ = new HistogramWidget;
+    histogramColumn->addWidget(histogramTitle_);
+    histogramColumn->addWidget(histogram_);
+    column->addWidget(histogramBox);
+    column->addStretch(1);
+
+    // A fixed width: figures of any length never move the picture.
+    panel->setFixedWidth(panel->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 46);
+    auto* dock = new QDockWidget(QStringLiteral("パネル"), this);
+    dock->setObjectName(QStringLiteral("panel"));
+    dock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetClosable);
+    dock->setWidget(panel);
+    addDockWidget(Qt::RightDockWidgetArea, dock);
+}
+
+void ViewerWindow::createActions()
+{
+    QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+    QAction* open = file->addAction(QIcon::fromTheme(QStringLiteral("document-open")), QStringLiteral("開く(&O)..."),
+                                    this, &ViewerWindow::chooseAndOpen);
+    open->setShortcut(QKeySequence::Open);
+    open->setToolTip(QStringLiteral("画像を開く（Ctrl+O）"));
+    recentMenu_ = file->addMenu(QStringLiteral("最近使ったファイル(&R)"));
+    QMenu* exports = file->addMenu(QStringLiteral("書き出し(&E)"));
+    exportRasterAction_ = exports->addAction(QStringLiteral("NDVIラスター（ENVIヘッダー付き）(&N)..."), this,
+                                             [this] { chooseAndExport(0); });
+    exportPictureAction_ = exports->addAction(QStringLiteral("表示中の画像（PNG、凡例付き）(&P)..."), this,
+                                              [this] { chooseAndExport(1); });
+    exportFiguresAction_ = exports->addAction(QStringLiteral("範囲の数値（CSV）(&C)..."), this,
+                                              [this] { chooseAndExport(2); });
+    file->addSeparator();
+    QAction* quit = file->addAction(QStringLiteral("終了(&X)"), this, &QWidget::close);
+    quit->setShortcut(QKeySequence::Quit);
+
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
+    copyAction_ = edit->addAction(QStringLiteral("範囲の数値をコピー(&C)"), this, [this] {
+        QApplication::clipboard()->setText(figuresLine());
+        statusBar()->showMessage(QStringLiteral("範囲の数値をコピーしました"), 3000);
+    });
+    copyAction_->setShortcut(QKeySequence::Copy);
+    copyRectAction_ = edit->addAction(QStringLiteral("範囲 X1,Y1,X2,Y2 をコピー(&R)"), this, [this] {
+        if (const auto area = canvas_->selection()) QApplication::clipboard()->setText(rectangleText(*area));
+        statusBar()->showMessage(QStringLiteral("範囲をコピーしました（zrvimage-batch --rect に使えます）"), 3000);
+    });
+    copyRectAction_->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+C")));
+    clearRectAction_ = edit->addAction(QStringLiteral("範囲を解除(&D)"), this, [this] { selectArea(std::nullopt); });
+    clearRectAction_->setShortcut(QKeySequence(Qt::Key_Escape));
+
+    QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("表示(&V)"));
+    viewGroup_ = new QActionGroup(this);
+    const QString names[] = {QStringLiteral("カラー"), QStringLiteral("NIR"), QStringLiteral("Red"),
+                             QStringLiteral("NDVI")};
+    const QString tips[] = {QStringLiteral("記録されたバイトのままのカラー（1）"),
+                            QStringLiteral("赤バイト（近赤外）をグレーで（2）"),
+                            QStringLiteral("緑バイト（可視の赤）をグレーで（3）"),
+                            QStringLiteral("白色板の値で計算したNDVI（4）")};
+    for (int i = 0; i < 4; ++i) {
+        QAction* a = viewMenu->addAction(names[i]);
+        a->setCheckable(true);
+        a->setShortcut(QKeySequence(Qt::Key_1 + i));
+        a->setToolTip(tips[i]);
+        a->setActionGroup(viewGroup_);
+        connect(a, &QAction::triggered, this, [this, i] { setView(static_cast<Canvas::Mode>(i)); });
+        viewActions_.push_back(a);
+    }
+    viewMenu->addSeparator();
+    fitAction_ = viewMenu->addAction(QIcon::fromTheme(QStringLiteral("zoom-fit-best")), QStringLiteral("全体表示(&F)"),
+                                     canvas_, &Canvas::fitToWindow);
+    fitAction_->setShortcut(QKeySequence(QStringLiteral("Ctrl+0")));
+    actualSizeAction_ = viewMenu->addAction(QIcon::fromTheme(QStringLiteral("zoom-original")),
+                                            QStringLiteral("等倍(&A)"), canvas_, &Canvas::showActualSize);
+    actualSizeAction_->setShortcut(QKeySequence(QStringLiteral("Ctrl+1")));
+    zoomInAction_ = viewMenu->addAction(QStringLiteral("拡大(&I)"), this, [this] { canvas_->zoomBy(2.0); });
+    zoomInAction_->setShortcuts({QKeySequence::ZoomIn, QKeySequence(QStringLiteral("Ctrl+="))});
+    zoomOutAction_ = viewMenu->addAction(QStringLiteral("縮小(&O)"), this, [this] { canvas_->zoomBy(0.5); });
+    zoomOutAction_->setShortcut(QKeySequence::ZoomOut);
+    viewMenu->addSeparator();
+    QDockWidget* dock = findChild<QDockWidget*>(QStringLiteral("panel"));
+    QAction* panelToggle = dock->toggleViewAction();
+    panelToggle->setText(QStringLiteral("パネル(&P)"));
+    viewMenu->addAction(panelToggle);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
+    QAction* usage = help->addAction(QStringLiteral("使い方(&U)"), this, &ViewerWindow::showHelp);
+    usage->setShortcut(QKeySequence::HelpContents);
+
+    QToolBar* tools = addToolBar(QStringLiteral("ツールバー"));
+    tools->setObjectName(QStringLiteral("tools"));
+    tools->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    tools->addAction(open);
+    tools->addSeparator();
+    for (QAction* a : viewActions_) tools->addAction(a);
+    tools->addSeparator();
+    tools->addAction(fitAction_);
+    tools->addAction(actualSizeAction_);
+    open->setIconText(QStringLiteral("開く"));
+}
+
+void ViewerWindow::showHelp()
+{
+    QMessageBox::information(
+        this, kTitle,
+        QStringLiteral("1. ファイル > 開く（Ctrl+O）で画像を開きます（ドラッグ＆ドロップでも開けます）。\n"
+                       "2. 白色板の上をドラッグして範囲を選びます。\n"
+                       "3. 「白色板に設定」で範囲の値を白色板の値にします。\n"
+                       "4. ファイル > 書き出し でNDVIラスター、表示中の画像、範囲の数値を保存します。\n\n"
+                       "表示: 1 カラー、2 NIR、3 Red、4 NDVI。ホイールでポインターの位置を中心に拡大・縮小、"
+                       "中ボタンかスペースキーを押しながらのドラッグで移動します。"));
+}
+
+void ViewerWindow::chooseAndOpen()
+{
+    const QString path = prompts_.openPath();
+    if (!path.isEmpty()) openFile(path);
+}
+
+bool ViewerWindow::openFile(const QString& path)
+{
+    std::unique_ptr<LoadedPicture> loaded;
+    QString failure;
+    try {
+        if (isRasterName(path)) {
+            loaded = readRaster(path);
+        } else {
+            WaitCursor wait;
+            loaded = std::make_unique<LoadedPicture>(LoadedPicture::readBitmap(encoded(path)));
+        }
+    } catch (const std::bad_alloc&) {
+        failure = QStringLiteral("画像が大きすぎてメモリに収まりません\n%1").arg(QDir::toNativeSeparators(path));
+    } catch (const std::exception& e) {
+        // The engine's message for a picture it cannot read, or the raster's.
+        failure = QString::fromUtf8(e.what());
+    }
+    if (!failure.isEmpty()) {
+        prompts_.message(failure);
+        return false;
+    }
+    if (!loaded) return false;  // the width was not given
+    install(std::move(loaded), path);
+    return true;
+}
+
+std::unique_ptr<LoadedPicture> ViewerWindow::readRaster(const QString& path)
+{
+    const std::string file = encoded(path);
+    if (const auto header = enviHeaderBeside(file)) {
+        std::ifstream in(*header, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        if (!in) throw bitmap::EngineError(bitmap::Failure::CannotOpenInput, *header);
+        const RasterLayout layout = parseEnviHeader(text.str(), *header);
+        WaitCursor wait;
+        return std::make_unique<LoadedPicture>(LoadedPicture::readRaster(file, layout.width, layout.height, layout.offset));
+    }
+    const std::int64_t bytes = fileSize(file);
+    const auto width = prompts_.rasterWidth(path, bytes);
+    if (!width) return nullptr;
+    if (*width <= 0 || bytes == 0 || bytes % (4 * *width) != 0) {
+        throw ViewError(QStringLiteral("ファイルの大きさ（%1 バイト）が幅 %2 の float32 ラスターに合いません\n%3")
+                            .arg(bytes)
+                            .arg(*width)
+                            .arg(QDir::toNativeSeparators(path))
+                            .toStdString());
+    }
+    WaitCursor wait;
+    return std::make_unique<LoadedPicture>(LoadedPicture::readRaster(file, *width, bytes / (4 * *width)));
+}
+
+void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString& path)
+{
+    // The canvas lets go of the old picture before it is freed.
+    canvas_->setPicture(nullptr);
+    picture_ = std::move(picture);
+    figures_.reset();
+    pointer_.reset();
+    const bool raster = picture_->kind() == LoadedPicture::Kind::Raster;
+    if (raster) {
+        wholeHistogram_ = wholePictureHistogram(*picture_, nullptr);
+        setView(Canvas::Mode::Ndvi);
+    } else {
+        wholeHistogram_ = wholePictureHistogram(*picture_, &*table_);
+    }
+    canvas_->setPicture(picture_.get());
+    setWindowTitle(QStringLiteral("%1 - %2").arg(QFileInfo(path).fileName(), kTitle));
+    sizeLabel_->setText(QStringLiteral("%1×%2").arg(picture_->width()).arg(picture_->height()));
+    addRecentFile(path);
+    refreshPointer();
+    refreshPanel();
+    updateActions();
+    canvas_->setFocus();
+}
+
+void ViewerWindow::setView(Canvas::Mode mode)
+{
+    if (picture_ && picture_->kind() == LoadedPicture::Kind::Raster) mode = Canvas::Mode::Ndvi;
+    viewActions_[static_cast<std::size_t>(mode)]->setChecked(true);
+    canvas_->setMode(mode);
+    legend_->setVisible(mode == Canvas::Mode::Ndvi);
+    settings().setValue(QStringLiteral("view"), static_cast<int>(mode));
+}
+
+void ViewerWindow::setWhiteValues(WhiteValues white)
+{
+    // One recomputation for both values.
+    const QSignalBlocker blockNir(nirWhite_);
+    const QSignalBlocker blockRed(redWhite_);
+    nirWhite_->setValue(white.nir);
+    redWhite_->setValue(white.red);
+    whiteValuesChanged();
+}
+
+WhiteValues ViewerWindow::whiteValues() const
+{
+    return {nirWhite_->value(), redWhite_->value()};
+}
+
+void ViewerWindow::setWhiteChoice(WhiteChoice choice)
+{
+    whiteChoice_->setCurrentIndex(static_cast<int>(choice));
+}
+
+void ViewerWindow::whiteValuesChanged()
+{
+    // Integers 1..255 are exact as floats: the very white values the operations take.
+    table_.emplace(static_cast<float>(nirWhite_->value()), static_cast<float>(redWhite_->value()));
+    if (picture_ && picture_->kind() == LoadedPicture::Kind::Bitmap) {
+        wholeHistogram_ = wholePictureHistogram(*picture_, &*table_);
+    }
+    coloursChanged();
+    refreshNdviFigures();
+    refreshPointer();
+}
+
+void ViewerWindow::coloursChanged()
+{
+    scale_ = ColourScale(static_cast<Palette>(paletteBox_->currentIndex()), static_cast<float>(low_->value()),
+                         static_cast<float>(high_->value()));
+    settings().setValue(QStringLiteral("palette"), paletteBox_->currentIndex());
+    for (int nir = 0; nir < 256; ++nir) {
+        for (int red = 0; red < 256; ++red) {
+            pairColours_[static_cast<std::size_t>(nir << 8 | red)] =
+                scale_.colourOf((*table_)(static_cast<std::uint8_t>(nir), static_cast<std::uint8_t>(red)));
+        }
+    }
+    canvas_->setNdviColours(&pairColours_, &scale_);
+    legend_->update();
+    refreshPanel();
+}
+
+void ViewerWindow::selectArea(std::optional<bitmap::Rectangle> typed)
+{
+    if (!picture_) return;
+    if (typed) typed = bitmap::clampToPicture(*typed, picture_->width(), picture_->height());
+    canvas_->setSelection(typed);
+}
+
+void ViewerWindow::selectionChanged()
+{
+    figures_.reset();
+    if (picture_ && canvas_->selection()) {
+        WaitCursor wait;
+        const bitmap::Rectangle area = *canvas_->selection();
+        // The NDVI statistics on a second core while this one counts the channels.
+        auto ndvi = std::async(std::launch::async, [&] { return ndviFigures(*picture_, area, &*table_); });
+        figures_ = channelFigures(*picture_, area);
+        figures_->ndvi = ndvi.get();
+    }
+    refreshPanel();
+    updateActions();
+}
+
+void ViewerWindow::refreshNdviFigures()
+{
+    if (figures_ && picture_) figures_->ndvi = ndviFigures(*picture_, figures_->area, &*table_);
+    refreshPanel();
+}
+
+void ViewerWindow::refreshPanel()
+{
+    if (!figuresLabel_ || !histogram_) return;
+    if (figures_) {
+        figuresLabel_->setText(figureLines(*figures_).join(QLatin1Char('\n')));
+        histogramTitle_->setText(QStringLiteral("範囲内（%1 画素）").arg(figures_->ndvi.count));
+        histogram_->setCounts(figures_->ndvi.histogram, scale_);
+    } else {
+        figuresLabel_->setText(picture_ ? QStringLiteral("範囲: なし\n画像の上をドラッグして範囲を選びます。")
+                                        : QStringLiteral("範囲: なし"));
+        histogramTitle_->setText(picture_ ? QStringLiteral("画像全体（%1 画素）").arg(wholeHistogram_.count)
+                                          : QString());
+        histogram_->setCounts(picture_ ? wholeHistogram_.histogram : decltype(wholeHistogram_.histogram){}, scale_);
+    }
+}
+
+void ViewerWindow::refreshPointer()
+{
+    if (!picture_ || !pointer_ || pointer_->x() >= picture_->width() || pointer_->y() >= picture_->height()) {
+        pointerLabel_->clear();
+        return;
+    }
+    pointerLabel_->setText(view::pointerText(*picture_, &*table_, pointer_->x(), pointer_->y()));
+}
+
+QString ViewerWindow::pointerText() const
+{
+    return pointerLabel_->text();
+}
+
+QStringList ViewerWindow::panelLines() const
+{
+    return figuresLabel_->text().split(QLatin1Char('\n'));
+}
+
+void ViewerWindow::updateActions()
+{
+    const bool open = picture_ != nullptr;
+    const bool bitmapOpen = open && picture_->kind() == LoadedPicture::Kind::Bitmap;
+    const bool area = figures_.has_value();
+    for (int i = 0; i < 3; ++i) viewActions_[static_cast<std::size_t>(i)]->setEnabled(!open || bitmapOpen);
+    exportRasterAction_->setEnabled(bitmapOpen);
+    exportPictureAction_->setEnabled(open);
+    exportFiguresAction_->setEnabled(area);
+    copyAction_->setEnabled(area);
+    copyRectAction_->setEnabled(area);
+    clearRectAction_->setEnabled(area);
+    for (QAction* a : {fitAction_, actualSizeAction_, zoomInAction_, zoomOutAction_}) a->setEnabled(open);
+    setWhiteButton_->setEnabled(bitmapOpen && area && figures_->pixels > 0);
+    nirWhite_->setEnabled(!open || bitmapOpen);
+    redWhite_->setEnabled(!open || bitmapOpen);
+}
+
+void ViewerWindow::applyWhitePanel()
+{
+    if (!figures_ || !figures_->channels || figures_->pixels == 0) return;
+    setWhiteValues(whiteValuesOf(*figures_, static_cast<WhiteChoice>(whiteChoice_->currentIndex())));
+}
+
+QString ViewerWindow::figuresLine() const
+{
+    if (!figures_) return {};
+    return figureFieldValues(*figures_).join(QLatin1Char('\t'));
+}
+
+QString ViewerWindow::proposedName(const QString& suffix) const
+{
+    const QFileInfo info(picture_ ? decoded(picture_->path()) : QString());
+    return info.dir().filePath(info.completeBaseName() + suffix);
+}
+
+void ViewerWindow::chooseAndExport(int which)
+{
+    if (!picture_) return;
+    struct Kind {
+        QString title, suffixName, filter, suffix;
+    };
+    const Kind kinds[] = {
+        {QStringLiteral("NDVIラスターの書き出し"), QStringLiteral("_ndvi.raw"),
+         QStringLiteral("NDVIラスター (*.raw)"), QStringLiteral("raw")},
+        {QStringLiteral("表示中の画像の書き出し"), QStringLiteral("_view.png"), QStringLiteral("PNG画像 (*.png)"),
+         QStringLiteral("png")},
+        {QStringLiteral("範囲の数値の書き出し"), QStringLiteral("_area.csv"), QStringLiteral("CSV (*.csv)"),
+         QStringLiteral("csv")},
+    };
+    const Kind& k = kinds[which];
+    const QString path = prompts_.savePath(k.title, proposedName(k.suffixName), k.filter, k.suffix);
+    if (path.isEmpty()) return;
+    bool written = false;
+    if (which == 0) written = exportRaster(path);
+    if (which == 1) written = exportViewPicture(path);
+    if (which == 2) written = exportFigures(path);
+    if (written) statusBar()->showMessage(QStringLiteral("書き出しました: %1").arg(QDir::toNativeSeparators(path)), 5000);
+}
+
+bool ViewerWindow::refuseOpenPicture(const QString& path)
+{
+    if (!picture_ || !sameFile(picture_->identity(), encoded(path))) return false;
+    prompts_.message(fromUtf8(bitmap::kOutputIsInput));
+    return true;
+}
+
+bool ViewerWindow::exportRaster(const QString& path)
+{
+    if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap) return false;
+    const std::string out = encoded(path);
+    const std::string header = headerPathFor(out);
+    const WhiteValues white = whiteValues();
+    if (refuseOpenPicture(decoded(header))) return false;
+    // The save dialog asked about the raster only; a header left beside a raster that
+    // is gone is replaced only when the user agrees.
+    if (!std::filesystem::exists(out) && std::filesystem::exists(header) &&
+        !prompts_.confirm(QStringLiteral("%1 は既に存在します。置き換えますか？").arg(decoded(header)))) {
+        return false;
+    }
+    QString failure;
+    try {
+        WaitCursor wait;
+        // The file as it is now, through the very run the window's operation makes.
+        bitmap::PictureReader reader = bitmap::PictureReader::open(picture_->path());
+        reader.require24Bit();
+        if (reader.isSameFile(header)) throw bitmap::EngineError(bitmap::Failure::OutputIsInput, header);
+        {
+            auto raster = bitmap::OutputFile::create(out, &reader);
+            bitmap::runNdvi(reader, static_cast<float>(white.nir), static_cast<float>(white.red), raster.get());
+            raster->finish();
+        }
+        const std::string text = bitmap::enviHeaderText(reader.width(), reader.height());
+        auto hdr = bitmap::OutputFile::create(header, &reader);
+        hdr->write(text.data(), text.size());
+        hdr->finish();
+    } catch (const runtime::Exception& e) {
+        failure = QString::fromStdString(e.message());
+    } catch (const std::exception& e) {
+        failure = QString::fromUtf8(e.what());
+    }
+    if (!failure.isEmpty()) {
+        prompts_.message(failure);
+        return false;
+    }
+    return true;
+}
+
+bool ViewerWindow::exportViewPicture(const QString& path)
+{
+    if (!picture_ || refuseOpenPicture(path)) return false;
+    const QImage view = canvas_->renderView(canvas_->viewport()->size(), 1.0);
+    const bool legend = canvas_->mode() == Canvas::Mode::Ndvi;
+    QImage image(view.width(), view.height() + (legend ? kLegendHeight : 0), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        painter.drawImage(0, 0, view);
+        if (legend) {
+            paintLegend(painter, QRect(0, view.height() + 4, image.width(), kLegendHeight - 6), scale_, Qt::black);
+        }
+    }
+    QImageWriter writer(path, "png");
+    if (!writer.write(image)) {
+        prompts_.message(QString::fromStdString(bitmap::failureMessage(
+            QFileInfo::exists(path) ? bitmap::Failure::WriteFailed : bitmap::Failure::CannotCreateOutput, encoded(path))));
+        return false;
+    }
+    return true;
+}
+
+bool ViewerWindow::exportFigures(const QString& path)
+{
+    if (!figures_ || refuseOpenPicture(path)) return false;
+    QString source = decoded(picture_->path());
+    source.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    const WhiteValues white = whiteValues();
+    const bool bitmapOpen = picture_->kind() == LoadedPicture::Kind::Bitmap;
+    const QString text = QStringLiteral("ファイル,") + figureFieldNames().join(QLatin1Char(',')) +
+                         QStringLiteral(",NIR白色板,Red白色板\r\n\"") + source + QStringLiteral("\",") +
+                         figureFieldValues(*figures_).join(QLatin1Char(',')) + QLatin1Char(',') +
+                         (bitmapOpen ? QString::number(white.nir) : QString()) + QLatin1Char(',') +
+                         (bitmapOpen ? QString::number(white.red) : QString()) + QStringLiteral("\r\n");
+    QSaveFile file(path);
+    // The byte-order mark lets spreadsheet programs read the Japanese names as UTF-8.
+    const bool ok = file.open(QIODevice::WriteOnly) && file.write("\xEF\xBB\xBF") == 3 &&
+                    file.write(text.toUtf8()) >= 0 && file.commit();
+    if (!ok) {
+        prompts_.message(QString::fromStdString(bitmap::failureMessage(bitmap::Failure::CannotCreateOutput, encoded(path))));
+        return false;
+    }
+    return true;
+}
+
+void ViewerWindow::addRecentFile(const QString& path)
+{
+    const QString full = QFileInfo(path).absoluteFilePath();
+    QSettings s = settings();
+    QStringList files = s.value(QStringLiteral("recentFiles")).toStringList();
+    files.removeAll(full);
+    files.prepend(full);
+    while (files.size() > kRecentFiles) files.removeLast();
+    s.setValue(QStringLiteral("recentFiles"), files);
+    s.setValue(QStringLiteral("lastFolder"), QFileInfo(full).absolutePath());
+    rebuildRecentMenu();
+}
+
+void ViewerWindow::rebuildRecentMenu()
+{
+    recentMenu_->clear();
+    const QStringList files = settings().value(QStringLiteral("recentFiles")).toStringList();
+    int n = 0;
+    for (const QString& f : files) {
+        QAction* a = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(++n).arg(QFileInfo(f).fileName()), this,
+                                            [this, f] { openFile(f); });
+        a->setToolTip(QDir::toNativeSeparators(f));
+        a->setStatusTip(QDir::toNativeSeparators(f));
+    }
+    if (files.isEmpty()) {
+        recentMenu_->addAction(QStringLiteral("（なし）"))->setEnabled(false);
+        return;
+    }
+    recentMenu_->addSeparator();
+    recentMenu_->addAction(QStringLiteral("履歴を消去"), this, [this] {
+        settings().remove(QStringLiteral("recentFiles"));
+        rebuildRecentMenu();
+    });
+}
+
+void ViewerWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!urls.isEmpty() && urls.first().isLocalFile()) event->acceptProposedAction();
+}
+
+void ViewerWindow::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.first().isLocalFile()) return;
+    event->acceptProposedAction();
+    const QString path = urls.first().toLocalFile();
+    // Opened after the drop has finished, so a message box does not hold the source.
+    QMetaObject::invokeMethod(this, [this, path] { openFile(path); }, Qt::QueuedConnection);
+}
+
+}  // namespace view

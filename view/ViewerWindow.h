@@ -1,0 +1,143 @@
+#pragma once
+// The viewer's main window: menus, tool bar, the picture, the side panel with the
+// white values, colours, the rectangle's figures and the NDVI histogram, and the
+// status bar with the pointer's pixel. Slots only gather input and call one worker.
+
+#include "bitmap/Kernels.h"
+#include "view/Canvas.h"
+#include "view/ColourScale.h"
+#include "view/Figures.h"
+#include "view/LoadedPicture.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QAction;
+class QActionGroup;
+class QComboBox;
+class QDoubleSpinBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSpinBox;
+
+namespace view {
+
+class HistogramWidget;
+class LegendWidget;
+
+class ViewerWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    // What the window asks the user. Qt's dialogs by default; tests answer in code.
+    struct Prompts {
+        std::function<QString()> openPath;  // empty: cancelled
+        // The save dialog asks before replacing a file. Empty: cancelled.
+        std::function<QString(const QString& title, const QString& proposed, const QString& filter,
+                              const QString& suffix)>
+            savePath;
+        // The width of a raster without a header; nothing: cancelled.
+        std::function<std::optional<std::int64_t>(const QString& path, std::int64_t fileBytes)> rasterWidth;
+        std::function<void(const QString& text)> message;
+        std::function<bool(const QString& question)> confirm;
+    };
+
+    explicit ViewerWindow(QWidget* parent = nullptr);
+    ~ViewerWindow() override;
+
+    Prompts& prompts() noexcept { return prompts_; }
+
+    // Shows the picture or raster at path; false, after a message, when it cannot.
+    bool openFile(const QString& path);
+    // The rectangle by its corners as typed (fitted to the picture like the window's
+    // area fields), or none.
+    void selectArea(std::optional<bitmap::Rectangle> typed);
+    void setWhiteValues(WhiteValues white);
+    WhiteValues whiteValues() const;
+    void setWhiteChoice(WhiteChoice choice);
+    void setView(Canvas::Mode mode);
+
+    // 白色板に設定: the rectangle's white values into the spin boxes.
+    void applyWhitePanel();
+    // The exports, to path; false, after a message, when nothing or not all was written.
+    bool exportRaster(const QString& path);
+    bool exportViewPicture(const QString& path);
+    bool exportFigures(const QString& path);
+    // The rectangle's figures as one tab-separated line, and its corners.
+    QString figuresLine() const;
+
+    const LoadedPicture* picture() const noexcept { return picture_.get(); }
+    Canvas* canvas() const noexcept { return canvas_; }
+    QString pointerText() const;
+    QStringList panelLines() const;
+    const HistogramWidget* histogram() const noexcept { return histogram_; }
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void createActions();
+    void createPanel();
+    void install(std::unique_ptr<LoadedPicture> picture, const QString& path);
+    std::unique_ptr<LoadedPicture> readRaster(const QString& path);
+    void whiteValuesChanged();
+    void coloursChanged();
+    void selectionChanged();
+    void refreshNdviFigures();
+    void refreshPanel();
+    void refreshPointer();
+    void updateActions();
+    void addRecentFile(const QString& path);
+    void rebuildRecentMenu();
+    bool refuseOpenPicture(const QString& path);
+    void chooseAndOpen();
+    void chooseAndExport(int which);
+    QString proposedName(const QString& suffix) const;
+    void showHelp();
+
+    Prompts prompts_;
+    std::unique_ptr<LoadedPicture> picture_;
+    std::optional<bitmap::NdviTable> table_;
+    ColourScale scale_;
+    std::vector<QRgb> pairColours_;
+    std::optional<RegionFigures> figures_;
+    bitmap::NdviStats wholeHistogram_;
+    std::optional<QPoint> pointer_;
+
+    Canvas* canvas_ = nullptr;
+    LegendWidget* legend_ = nullptr;
+    QLabel* pointerLabel_ = nullptr;
+    QLabel* sizeLabel_ = nullptr;
+    QLabel* zoomLabel_ = nullptr;
+    QSpinBox* nirWhite_ = nullptr;
+    QSpinBox* redWhite_ = nullptr;
+    QComboBox* paletteBox_ = nullptr;
+    QDoubleSpinBox* low_ = nullptr;
+    QDoubleSpinBox* high_ = nullptr;
+    QLabel* figuresLabel_ = nullptr;
+    QComboBox* whiteChoice_ = nullptr;
+    QPushButton* setWhiteButton_ = nullptr;
+    QLabel* histogramTitle_ = nullptr;
+    HistogramWidget* histogram_ = nullptr;
+
+    QMenu* recentMenu_ = nullptr;
+    QActionGroup* viewGroup_ = nullptr;
+    std::vector<QAction*> viewActions_;
+    QAction* exportRasterAction_ = nullptr;
+    QAction* exportPictureAction_ = nullptr;
+    QAction* exportFiguresAction_ = nullptr;
+    QAction* copyAction_ = nullptr;
+    QAction* copyRectAction_ = nullptr;
+    QAction* clearRectAction_ = nullptr;
+    QAction* fitAction_ = nullptr;
+    QAction* actualSizeAction_ = nullptr;
+    QAction* zoomInAction_ = nullptr;
+    QAction* zoomOutAction_ = nullptr;
+};
+
+}  // namespace view

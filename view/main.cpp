@@ -1,0 +1,36 @@
+// zrvimage-view [--white NIR,RED] [--select X1,Y1,X2,Y2] [FILE]
+#include "view/CommandLine.h"
+#include "view/ViewerWindow.h"
+
+#include <QApplication>
+#include <QIcon>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("zrvimage-view"));
+    QApplication::setOrganizationName(QStringLiteral("zrvimage"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.zrvimage.viewer"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/view/icon-48.png")));
+
+    QStringList arguments = QApplication::arguments();
+    arguments.removeFirst();
+    const view::CommandLine line = view::parseCommandLine(arguments);
+    if (!line.error.isEmpty()) {
+        std::fprintf(stderr, "zrvimage-view: %s\n\n%s", line.error.toUtf8().constData(),
+                     view::usageText().toUtf8().constData());
+        return 2;
+    }
+    if (line.help) {
+        std::fputs(view::usageText().toUtf8().constData(), stdout);
+        return 0;
+    }
+
+    view::ViewerWindow window;
+    if (line.white) window.setWhiteValues(*line.white);
+    window.show();
+    if (!line.file.isEmpty() && window.openFile(line.file) && line.select) window.selectArea(*line.select);
+    return app.exec();
+}
