@@ -151,12 +151,14 @@ TEST(OperationsWindow, AreaMaximaThatStopsEarlyLeavesTheLabelsAsTheyWere)
         std::optional<QString> input;
         std::array<const char*, 4> corners;
         const char* box;  // nullptr: none
+        QMessageBox::Icon icon;
     } cases[] = {
-        {"cancelled dialog", std::nullopt, {"0", "0", "5", "4"}, nullptr},
-        {"32-bit picture", pathText(dir.path("deep.bmp")), {"0", "0", "5", "4"}, nullptr},
+        {"cancelled dialog", std::nullopt, {"0", "0", "5", "4"}, nullptr, QMessageBox::NoIcon},
+        {"32-bit picture", pathText(dir.path("deep.bmp")), {"0", "0", "5", "4"},
+         "24ビットカラー画像以外には対応していません（32ビット）", QMessageBox::NoIcon},
         // Edit3 is converted before Edit4, so its text is the one reported.
         {"field not an integer", pathText(dir.path("frame.bmp")), {"0", "0", "abc", "xyz"},
-         "'abc' は整数ではありません."},
+         "'abc' は整数ではありません.", QMessageBox::Critical},
     };
 
     TForm87 form;
@@ -177,7 +179,7 @@ TEST(OperationsWindow, AreaMaximaThatStopsEarlyLeavesTheLabelsAsTheyWere)
         if (c.box) {
             ASSERT_EQ(driver.boxes.size(), 1u);
             EXPECT_EQ(driver.boxes[0].text, QString::fromUtf8(c.box));
-            EXPECT_EQ(driver.boxes[0].icon, QMessageBox::Critical);
+            EXPECT_EQ(driver.boxes[0].icon, c.icon);
             EXPECT_EQ(driver.boxes[0].title, form.applicationTitle());
         } else {
             EXPECT_TRUE(driver.boxes.empty());
