@@ -7,6 +7,7 @@
 #include "BmpFixture.h"
 #include "FakeServices.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -53,6 +54,17 @@ inline std::vector<std::string> windowMaxima(const std::filesystem::path& input,
     bitmap::findAreaMaxima(fake);
     using bitmap::ResultLabel;
     return {fake.labels[ResultLabel::Label8], fake.labels[ResultLabel::Label9], fake.labels[ResultLabel::Label10]};
+}
+
+// Every file and folder under dir, hidden ones included, relative to it, sorted.
+inline std::vector<std::string> filesIn(const std::filesystem::path& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+        names.push_back(std::filesystem::relative(entry.path(), dir));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 // A line of the batch's text output: the path and the values, tab-separated.

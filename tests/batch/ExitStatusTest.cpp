@@ -24,14 +24,6 @@ using testing_support::TempDir;
 using testing_support::writeFile;
 namespace fs = std::filesystem;
 
-std::vector<std::string> filesIn(const fs::path& dir)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::recursive_directory_iterator(dir)) names.push_back(fs::relative(entry.path(), dir));
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST(BadUsage, EndsWithStatus2AndSaysWhyBeforeTouchingAnything)
 {
     const struct {
@@ -60,6 +52,10 @@ TEST(BadUsage, EndsWithStatus2AndSaysWhyBeforeTouchingAnything)
         {{"ndvi", "IN", "-o", "a.raw", "--nir-white", "255"}, "--nir-white と --red-white を指定してください"},
         {{"ndvi", "IN", "IN2", "--out-dir", "out", "--nir-white", "1", "--red-white", "1", "--preview", "p.png"},
          "--preview は入力ファイルが一つのときだけ使えます"},
+        // A white value below 1 gives no raster: refused before any file is touched.
+        {{"ndvi", "IN", "-o", "a.raw", "--nir-white", "255", "--red-white", "0"}, "--red-white には 1 以上の整数を指定してください"},
+        {{"ndvi", "IN", "-o", "a.raw", "--nir-white=-120", "--red-white", "0x60"}, "--nir-white には 1 以上の整数を指定してください"},
+        {{"ndvi", "IN", "-o", "a.raw", "--nir-white", "$FFFFFFFF", "--red-white", "9"}, "--nir-white には 1 以上の整数を指定してください"},
         {{"crop", "IN", "--out-dir", "out", "-j", "0"}, "-j には 1 以上の整数を指定してください"},
         {{"crop", "IN", "--out-dir", "out", "-j", "1.5"}, "'1.5' は整数ではありません."},
     };
@@ -91,35 +87,39 @@ TEST(Help, IsJapaneseWithEnglishOptionNamesWhereverItIsAsked)
         EXPECT_EQ(result.out.rfind("使い方:\n", 0), 0u);
         for (const char* name : {"crop", "maxima", "ndvi", "-o FILE", "--out-dir DIR", "--rect X1,Y1,X2,Y2", "--nir-white N",
                                  "--red-white N", "--envi-header", "--preview PNG", "--preview-dir DIR", "--stats",
-                                 "--json", "--force", "-j N", "白色板 NIR (Max:255)", "NDVI画像（Float-RAW）作成"}) {
+                                 "--json", "--force", "-j N", "白色板 NIR (Max:255)", "NDVI画像（Float-RAW）作成",
+                                 "64", "\\ufffd", "一時ファイル"}) {
             EXPECT_NE(result.out.find(name), std::string::npos) << name;
         }
         EXPECT_EQ(result.err, "");
     }
 }
 
-// A folder with one good picture and three the operations refuse.
+// A folder with one good picture and four the operations refuse.
 struct MixedFolder {
     TempDir dir;
     fs::path good = dir.path("good.bmp");
     fs::path eightBit = dir.path("eight.bmp");
     fs::path missing = dir.path("missing.bmp");
     fs::path depth32 = dir.path("depth32.bmp");
+    fs::path truncated = dir.path("truncated.bmp");
     fs::path out = dir.path("out");
 
     MixedFolder()
     {
-        writeFile(good, encodeBmp(asymmetricPicture()));
+        const auto picture = encodeBmp(asymmetricPicture());
+        writeFile(good, picture);
         writeFile(eightBit, bmpHeader(6, 5, 8));
         writeFile(depth32, encodeBmp(asymmetricPicture(), 32));
+        writeFile(truncated, testing_support::cut(picture, picture.size() - 24));  // cut short
     }
     std::vector<std::string> inputs() const
     {
-        return {eightBit.string(), good.string(), missing.string(), depth32.string()};
+        return {eightBit.string(), good.string(), missing.string(), depth32.string(), truncated.string()};
     }
 };
 
-TEST(FailedFiles, FailAloneWithTheWindowsMessageAndAreNamedInTheSummary)
+TEST(FailedFiles, FailAloneWithTheWindowsOrTheEnginesMessageAndAreNamedInTheSummary)
 {
     const struct {
         std::vector<std::string> args;
@@ -142,11 +142,13 @@ TEST(FailedFiles, FailAloneWithTheWindowsMessageAndAreNamedInTheSummary)
         const std::string e = folder.eightBit.string();
         const std::string m = folder.missing.string();
         const std::string d = folder.depth32.string();
+        const std::string t = folder.truncated.string();
         for (const std::string& line : {e + ": " + c.eightBitMessage, m + ": 入力ファイルを開けません: " + m,
-                                        d + ": 対応していない画像のため処理しませんでした"}) {
+                                        d + ": 24ビットカラー画像以外には対応していません（32ビット）",
+                                        t + ": 画像ファイルが途中で切れています: " + t}) {
             EXPECT_NE(result.err.find(line + "\n"), std::string::npos) << line << "\n" << result.err;
         }
-        const std::string summary = "zrvimage-batch: 失敗したファイル 3/4: " + e + " " + m + " " + d + "\n";
+        const std::string summary = "zrvimage-batch: 失敗したファイル 4/5: " + e + " " + m + " " + d + " " + t + "\n";
         EXPECT_TRUE(result.err.ends_with(summary)) << result.err;
         if (c.goodOutput) {
             EXPECT_EQ(filesIn(folder.out), std::vector<std::string>{c.goodOutput});
@@ -157,7 +159,7 @@ TEST(FailedFiles, FailAloneWithTheWindowsMessageAndAreNamedInTheSummary)
     }
 }
 
-TEST(FailedFiles, RectangleOrWhiteValueTheWindowRejectsFailsEveryFile)
+TEST(FailedFiles, RectangleTheWindowRejectsFailsEveryFile)
 {
     const struct {
         std::vector<std::string> args;
@@ -165,12 +167,10 @@ TEST(FailedFiles, RectangleOrWhiteValueTheWindowRejectsFailsEveryFile)
     } cases[] = {
         {{"maxima", "--rect", "0,3,5,2"}, "y値が違います"},
         {{"maxima", "--rect", "4,0,3,2"}, "x値が違います"},
-        {{"ndvi", "--nir-white", "255", "--red-white", "0", "--out-dir", "OUT"}, "0 による浮動小数点数除算."},
     };
     for (const auto& c : cases) {
         TempDir dir;
-        std::vector<std::string> args;
-        for (const auto& a : c.args) args.push_back(a == "OUT" ? dir.path("out").string() : a);
+        std::vector<std::string> args = c.args;
         std::vector<std::string> inputs;
         for (const char* name : {"a.bmp", "b.bmp"}) {
             inputs.push_back(dir.path(name).string());
@@ -219,6 +219,27 @@ TEST(ExistingOutputs, AreRefusedBeforeAnyWorkUnlessForced)
     }
 }
 
+TEST(ExistingOutputs, StayAsTheyWereWhenAWhiteValueIsBelowOneEvenWithForce)
+{
+    for (const char* white : {"0", "-1", "$FFFFFFFF"}) {
+        TempDir dir;
+        const auto in = dir.path("a.bmp");
+        writeFile(in, encodeBmp(asymmetricPicture()));
+        fs::create_directories(dir.path("out"));
+        for (const char* name : {"out/a.raw", "out/a.hdr", "out/a.png"}) writeFile(dir.path(name), {'o', 'l', 'd'});
+
+        const BatchResult result =
+            runBatch({"ndvi", in.string(), "--nir-white", "255", "--red-white", white, "--out-dir", dir.path("out").string(),
+                      "--envi-header", "--preview-dir", dir.path("out").string(), "--force"});
+        EXPECT_EQ(result.status, batch::kBadUsage) << white;
+        EXPECT_TRUE(result.err.starts_with("zrvimage-batch: --red-white には 1 以上の整数を指定してください\n")) << result.err;
+        EXPECT_EQ(filesIn(dir.path("out")), (std::vector<std::string>{"a.hdr", "a.png", "a.raw"}));
+        for (const char* name : {"out/a.raw", "out/a.hdr", "out/a.png"}) {
+            EXPECT_EQ(readFile(dir.path(name)), (std::vector<std::uint8_t>{'o', 'l', 'd'})) << name << " with " << white;
+        }
+    }
+}
+
 TEST(ExistingOutputs, NeverTheInputOrTwiceTheSameNameEvenWithForce)
 {
     TempDir dir;
@@ -240,6 +261,33 @@ TEST(ExistingOutputs, NeverTheInputOrTwiceTheSameNameEvenWithForce)
     EXPECT_NE(twice.err.find("出力ファイル名が重複しています: " + dir.path("out/a.bmp").string()), std::string::npos)
         << twice.err;
     EXPECT_FALSE(fs::exists(dir.path("out")));
+}
+
+TEST(Workers, AreAsManyAsAskedButNeverMoreThanTheFilesOr64)
+{
+    const struct {
+        int jobs;  // -j; 0 when not given
+        std::size_t files;
+        unsigned cores;
+        std::size_t workers;
+    } cases[] = {
+        {0, 10, 8, 8},    {0, 3, 8, 3},     {0, 10, 0, 1},  // cores unknown
+        {0, 500, 256, 64}, {5, 10, 2, 5},   {5, 2, 2, 2},
+        {1000, 500, 2, 64}, {2147483647, 100000, 2, 64},    {3, 0, 2, 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(batch::workerCount(c.jobs, c.files, c.cores), c.workers) << c.jobs << " " << c.files << " " << c.cores;
+    }
+    // The largest -j there is runs as well as any.
+    TempDir dir;
+    std::vector<std::string> args{"maxima", "--rect", "0,0,9,9", "-j", "2147483647"};
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) {
+        args.push_back(dir.path(name).string());
+        writeFile(args.back(), encodeBmp(asymmetricPicture()));
+    }
+    const BatchResult result = runBatch(args);
+    EXPECT_EQ(result.status, batch::kAllSucceeded) << result.err;
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 3);
 }
 
 TEST(Program, ExitStatusReachesTheShell)

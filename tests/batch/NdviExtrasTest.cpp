@@ -4,6 +4,7 @@
 #include "BatchRun.h"
 
 #include "batch/NdviPreview.h"
+#include "batch/Report.h"
 #include "bitmap/NdviRaster.h"
 
 #include <QByteArray>
@@ -11,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QUtf8StringView>
 
 #include <gtest/gtest.h>
 
@@ -57,9 +59,10 @@ std::string text(const std::vector<std::uint8_t>& bytes)
 
 struct NdviFolder {
     TempDir dir;
-    std::string run(const std::string& picture, const Picture& p, std::vector<std::string> options)
+    std::string run(const std::string& picture, const Picture& p, std::vector<std::string> options,
+                    const testing_support::BmpLayout& layout = {})
     {
-        writeFile(dir.path(picture), encodeBmp(p));
+        writeFile(dir.path(picture), encodeBmp(p, layout));
         std::vector<std::string> args{"ndvi", dir.path(picture).string(), "--nir-white", "255", "--red-white", "255"};
         args.insert(args.end(), options.begin(), options.end());
         const BatchResult result = runBatch(args);
@@ -69,46 +72,56 @@ struct NdviFolder {
     }
 };
 
-TEST(EnviHeader, DescribesTheRawFileBesideIt)
+TEST(EnviHeader, DescribesTheRawFileBesideItWhateverTheRowOrder)
 {
-    NdviFolder folder;
-    const std::string out = folder.run("frame.bmp", asymmetricPicture(6, 5),
-                                       {"-o", folder.dir.path("ndvi.raw").string(), "--envi-header"});
-    EXPECT_EQ(out, "");
-    EXPECT_EQ(text(readFile(folder.dir.path("ndvi.hdr"))),
-              "ENVI\nsamples = 6\nlines = 5\nbands = 1\nheader offset = 0\ndata type = 4\ninterleave = bsq\n"
-              "byte order = 0\nband names = {NDVI}\ndata ignore value = -10\n");
+    for (const bool topDown : {false, true}) {
+        NdviFolder folder;
+        const std::string out = folder.run("frame.bmp", asymmetricPicture(6, 5),
+                                           {"-o", folder.dir.path("ndvi.raw").string(), "--envi-header"},
+                                           {.infoSize = 124, .topDown = topDown});
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(text(readFile(folder.dir.path("ndvi.hdr"))),
+                  "ENVI\nsamples = 6\nlines = 5\nbands = 1\nheader offset = 0\ndata type = 4\ninterleave = bsq\n"
+                  "byte order = 0\nband names = {NDVI}\ndata ignore value = -10\n")
+            << "top-down: " << topDown;
+    }
 }
 
+// The preview is coloured from the rows as the raster is made; a top-down picture
+// shows whether they land the right way up.
 TEST(Preview, MapsNdviToColoursWithTheMarkerTransparentAndAColourBarBelow)
 {
-    NdviFolder folder;
-    const auto png = folder.dir.path("preview.png");
-    folder.run("frame.bmp", knownPicture(), {"-o", folder.dir.path("ndvi.raw").string(), "--preview", png.string()});
+    for (const bool topDown : {false, true}) {
+        SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
+        NdviFolder folder;
+        const auto png = folder.dir.path("preview.png");
+        folder.run("frame.bmp", knownPicture(), {"-o", folder.dir.path("ndvi.raw").string(), "--preview", png.string()},
+                   {.topDown = topDown});
 
-    const QImage image(QString::fromStdString(png.string()));
-    ASSERT_FALSE(image.isNull());
-    EXPECT_EQ(image.width(), 4);
-    EXPECT_EQ(image.height(), 2 + batch::kColourBarGap + 4);
-    EXPECT_TRUE(image.hasAlphaChannel());
+        const QImage image(QString::fromStdString(png.string()));
+        ASSERT_FALSE(image.isNull());
+        EXPECT_EQ(image.width(), 4);
+        EXPECT_EQ(image.height(), 2 + batch::kColourBarGap + 4);
+        EXPECT_TRUE(image.hasAlphaChannel());
 
-    const QRgb transparent = qRgba(0, 0, 0, 0);
-    const QRgb red = qRgba(165, 0, 38, 255);
-    const QRgb yellow = qRgba(255, 255, 191, 255);
-    const QRgb green = qRgba(0, 104, 55, 255);
-    const struct {
-        int x, y;
-        QRgb colour;
-    } pixels[] = {
-        {0, 0, transparent}, {1, 0, red}, {2, 0, green}, {1, 1, yellow}, {2, 1, transparent}, {3, 1, yellow},
-        {0, 2, transparent}, {3, 3, transparent},  // the gap
-        {0, 4, red}, {3, 4, green}, {0, 7, red}, {3, 7, green},  // the bar, -1 to +1
-    };
-    for (const auto& p : pixels) {
-        const QRgb actual = image.pixel(p.x, p.y);
-        EXPECT_EQ(qAlpha(actual), qAlpha(p.colour)) << p.x << "," << p.y;
-        if (qAlpha(p.colour) != 0) {
-            EXPECT_EQ(actual, p.colour) << p.x << "," << p.y;
+        const QRgb transparent = qRgba(0, 0, 0, 0);
+        const QRgb red = qRgba(165, 0, 38, 255);
+        const QRgb yellow = qRgba(255, 255, 191, 255);
+        const QRgb green = qRgba(0, 104, 55, 255);
+        const struct {
+            int x, y;
+            QRgb colour;
+        } pixels[] = {
+            {0, 0, transparent}, {1, 0, red}, {2, 0, green}, {1, 1, yellow}, {2, 1, transparent}, {3, 1, yellow},
+            {0, 2, transparent}, {3, 3, transparent},  // the gap
+            {0, 4, red}, {3, 4, green}, {0, 7, red}, {3, 7, green},  // the bar, -1 to +1
+        };
+        for (const auto& p : pixels) {
+            const QRgb actual = image.pixel(p.x, p.y);
+            EXPECT_EQ(qAlpha(actual), qAlpha(p.colour)) << p.x << "," << p.y;
+            if (qAlpha(p.colour) != 0) {
+                EXPECT_EQ(actual, p.colour) << p.x << "," << p.y;
+            }
         }
     }
 }
@@ -202,6 +215,51 @@ TEST(Json, OneObjectPerFileInInputOrderWithEveryPathEscaped)
         EXPECT_EQ(std::to_string(lines[i]["green"].toInt()), expected[1]);
         EXPECT_EQ(std::to_string(lines[i]["blue"].toInt()), expected[2]);
     }
+}
+
+TEST(Json, BytesThatAreNotUtf8BecomeOneReplacementCharacterPerMaximalIllFormedPart)
+{
+    const struct {
+        std::string text;
+        std::string literal;
+    } cases[] = {
+        {"日本語 é", "\"日本語 é\""},                        // well-formed: as it is
+        {"\xF0\x9F\x98\x80", "\"\xF0\x9F\x98\x80\""},      // four bytes, U+1F600
+        {"b\xE9.bmp", "\"b\\ufffd.bmp\""},                 // Latin-1 é
+        {"\x82\xA0.bmp", "\"\\ufffd\\ufffd.bmp\""},        // Shift_JIS あ: two stray bytes
+        {"\xE3\x81" "A", "\"\\ufffdA\""},                  // cut short: one for both bytes
+        {"\xE3\x81", "\"\\ufffd\""},                       // cut short by the end
+        {"\xC0\xAF", "\"\\ufffd\\ufffd\""},                // overlong
+        {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},     // a surrogate
+        {"\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},  // past U+10FFFF
+        {"\xFF\"\x01", "\"\\ufffd\\\"\\u0001\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(batch::jsonString(c.text), c.literal) << c.literal;
+}
+
+TEST(Json, FileNamesThatAreNotUtf8StillGiveValidJsonLines)
+{
+    TempDir dir;
+    const std::string latin1 = dir.path("b\xE9.bmp").string();  // how a Latin-1 system names "bé.bmp"
+    const std::string sjis = dir.path("\x82\xA0.bmp").string(); // and a Shift_JIS one "あ.bmp"
+    for (const auto& path : {latin1, sjis}) writeFile(path, encodeBmp(asymmetricPicture()));
+
+    const BatchResult maxima = runBatch({"maxima", latin1, sjis, "--rect", "0,0,9,9", "--json"});
+    ASSERT_EQ(maxima.status, batch::kAllSucceeded) << maxima.err;
+    const BatchResult ndvi = runBatch({"ndvi", latin1, sjis, "--nir-white", "255", "--red-white", "255", "--out-dir",
+                                       dir.path("out").string(), "--json"});
+    ASSERT_EQ(ndvi.status, batch::kAllSucceeded) << ndvi.err;
+
+    const std::string d = dir.dir().string();
+    const std::string fffd = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
+    for (const auto& out : {maxima.out, ndvi.out}) {
+        EXPECT_TRUE(QUtf8StringView(out).isValidUtf8()) << out;
+        const auto lines = jsonLines(out);
+        ASSERT_EQ(lines.size(), 2u) << out;
+        EXPECT_EQ(lines[0]["path"].toString().toStdString(), d + "/b" + fffd + ".bmp");
+        EXPECT_EQ(lines[1]["path"].toString().toStdString(), d + "/" + fffd + fffd + ".bmp");
+    }
+    EXPECT_EQ(jsonLines(ndvi.out)[0]["output"].toString().toStdString(), d + "/out/b" + fffd + ".raw");
 }
 
 }  // namespace

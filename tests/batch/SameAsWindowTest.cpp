@@ -16,18 +16,31 @@ using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
 
-// Pictures that show row-order, padding, width and empty-picture faults; written as
-// frame01.bmp, frame02.bmp, ... in dir.
+// Pictures that show row-order, padding, width and empty-picture faults, and the
+// layouts other programs write (top-down rows, 108- and 124-byte info headers, a gap
+// before the pixels, an unpadded last row); written as frame01.bmp, frame02.bmp, ...
+// in dir.
 std::vector<std::filesystem::path> writeFrames(const TempDir& dir)
 {
-    const testing_support::Picture pictures[] = {
-        asymmetricPicture(6, 5), asymmetricPicture(1, 1), asymmetricPicture(2049, 3),
-        asymmetricPicture(7, 0), asymmetricPicture(13, 9),
+    using testing_support::BmpLayout;
+    const struct {
+        testing_support::Picture picture;
+        BmpLayout layout;
+    } frames[] = {
+        {asymmetricPicture(6, 5), {}},
+        {asymmetricPicture(1, 1), {}},
+        {asymmetricPicture(2049, 3), {}},
+        {asymmetricPicture(7, 0), {}},
+        {asymmetricPicture(13, 9), {}},
+        {asymmetricPicture(5, 4), {.topDown = true}},
+        {asymmetricPicture(7, 3), {.infoSize = 124, .gap = 6}},
+        {asymmetricPicture(2050, 3), {.infoSize = 108, .topDown = true}},
+        {asymmetricPicture(9, 4), {.infoSize = 124, .topDown = true, .lastRowUnpadded = true}},
     };
     std::vector<std::filesystem::path> paths;
-    for (const auto& picture : pictures) {
+    for (const auto& frame : frames) {
         paths.push_back(dir.path("frame0" + std::to_string(paths.size() + 1) + ".bmp"));
-        writeFile(paths.back(), encodeBmp(picture));
+        writeFile(paths.back(), encodeBmp(frame.picture, frame.layout));
     }
     return paths;
 }
@@ -74,12 +87,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FileCommand{"crop", {}, ".bmp", bitmap::cropTo2048, {}},
                       FileCommand{"ndvi", {"--nir-white", "255", "--red-white", "255"}, ".raw", bitmap::makeNdviRaster,
                                   {{Field::Edit5, "255"}, {Field::Edit6, "255"}}},
-                      // Numbers go to the operation as typed: hexadecimal, a leading
-                      // space, and a white value below the pixels' that caps them.
+                      // Numbers read as the window reads its fields: hexadecimal, a
+                      // leading space, a white value below the pixels' that caps them,
+                      // and one past the fields' 255.
                       FileCommand{"ndvi", {"--nir-white", " $C8", "--red-white", "90"}, ".raw", bitmap::makeNdviRaster,
                                   {{Field::Edit5, "200"}, {Field::Edit6, "90"}}},
-                      FileCommand{"ndvi", {"--nir-white=-120", "--red-white", "0x60"}, ".raw", bitmap::makeNdviRaster,
-                                  {{Field::Edit5, "-120"}, {Field::Edit6, "96"}}}));
+                      FileCommand{"ndvi", {"--nir-white=0x12C", "--red-white", "0x60"}, ".raw", bitmap::makeNdviRaster,
+                                  {{Field::Edit5, "300"}, {Field::Edit6, "96"}}}));
 
 TEST(SameAsWindow, SingleOutputNamedWithDashO)
 {
