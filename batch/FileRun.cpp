@@ -64,6 +64,35 @@ void writeFile(const StagedOutput& output, const void* data, std::size_t bytes)
     file->finish();
 }
 
+// The outputs of one file, each staged; whatever is not put in place is removed when
+// this goes.
+struct FileOutputs {
+    std::optional<StagedOutput> operation, header, preview;
+    std::vector<StagedOutput*> all;
+
+    // Stages path in slot; a failure is told with failureMessage when one is given.
+    StagedOutput& stage(std::optional<StagedOutput>& slot, const std::string& path, const char* failureMessage = nullptr)
+    {
+        try {
+            slot.emplace(path);
+        } catch (const EngineError&) {
+            if (!failureMessage) throw;
+            throw FileFailure(withPath(failureMessage, path));
+        }
+        all.push_back(&*slot);
+        return *slot;
+    }
+
+    // An engine error about a temporary file, told with the output's own name.
+    EngineError withFinalName(const EngineError& e) const
+    {
+        for (const StagedOutput* s : all) {
+            if (e.path() == s->path()) return EngineError(e.failure(), s->finalPath());
+        }
+        return e;
+    }
+};
+
 std::string maxima(const Options& options, const FileJob& job, bitmap::PictureReader& picture,
                    const bitmap::RunControl& control)
 {
@@ -77,102 +106,88 @@ std::string maxima(const Options& options, const FileJob& job, bitmap::PictureRe
                       options.json);
 }
 
+std::string crop(const FileJob& job, bitmap::PictureReader& picture, const bitmap::RunControl& control,
+                 FileOutputs& outputs)
+{
+    const auto file = bitmap::OutputFile::create(outputs.stage(outputs.operation, job.output).path());
+    bitmap::runCrop(picture, *file, control);
+    file->finish();
+    return {};
+}
+
+std::string ndvi(const Options& options, const FileJob& job, bitmap::PictureReader& picture,
+                 const bitmap::RunControl& control, FileOutputs& outputs)
+{
+    const std::int64_t width = picture.width();
+    const std::int64_t height = picture.height();
+    // Everything that can fail before the rows are computed, first.
+    std::optional<NdviPreview> image;
+    if (!job.preview.empty()) {
+        image.emplace(static_cast<int>(width), static_cast<int>(height));
+        if (!image->valid()) throw FileFailure(withPath(kCannotWritePreview, job.preview));
+    }
+    const auto raster = bitmap::OutputFile::create(outputs.stage(outputs.operation, job.output).path());
+    if (!job.header.empty()) outputs.stage(outputs.header, job.header, kCannotWriteHeader);
+    if (image) outputs.stage(outputs.preview, job.preview, kCannotWritePreview);
+
+    std::optional<bitmap::NdviStatsAccumulator> stats;
+    if (options.stats) stats.emplace();
+    bitmap::NdviRowsObserver observe;
+    if (image || stats) {
+        observe = [&](std::int64_t first, std::int64_t count, const float* values) {
+            const auto columns = static_cast<std::size_t>(width);
+            for (std::int64_t i = 0; i < count; ++i, values += columns) {
+                if (image) image->setRow(static_cast<int>(first + i), values);
+                // Row by row, as the statistics have always been gathered.
+                if (stats) stats->addRow(values, columns);
+            }
+        };
+    }
+    bitmap::runNdvi(picture, static_cast<float>(options.nirWhite), static_cast<float>(options.redWhite), raster.get(),
+                    observe, control);
+    raster->finish();
+
+    NdviResult result;
+    result.path = job.input;
+    result.output = job.output;
+    result.width = width;
+    result.height = height;
+    if (outputs.header) {
+        try {
+            const std::string text = bitmap::enviHeaderText(width, height);
+            writeFile(*outputs.header, text.data(), text.size());
+        } catch (const EngineError&) {
+            throw FileFailure(withPath(kCannotWriteHeader, job.header));
+        }
+        result.header = job.header;
+    }
+    if (image) {
+        if (!image->save(outputs.preview->path())) throw FileFailure(withPath(kCannotWritePreview, job.preview));
+        result.preview = job.preview;
+    }
+    if (stats) result.stats = stats->result();
+    return ndviLine(result, options.json);
+}
+
 }  // namespace
 
 FileOutcome runFile(const Options& options, const FileJob& job, const Sink& onMessage, const std::atomic<bool>* cancel)
 {
-    // Declared first so that they outlive everything that writes to them; whatever
-    // is not put in place is removed when they go.
-    std::optional<StagedOutput> output, header, preview;
-    std::vector<StagedOutput*> staged;
-    // An engine error about a temporary file names the output the user asked for.
-    const auto finalName = [&](const EngineError& e) {
-        for (const StagedOutput* s : staged) {
-            if (e.path() == s->path()) return EngineError(e.failure(), s->finalPath());
-        }
-        return e;
-    };
-
+    FileOutputs outputs;  // outlives everything that writes to them
     FileOutcome outcome;
     try {
         bitmap::PictureReader picture = openPicture(options, job.input);
         bitmap::RunControl control;
         control.cancel = cancel;
-
         switch (options.command) {
+        case Command::Crop: outcome.line = crop(job, picture, control, outputs); break;
         case Command::Maxima: outcome.line = maxima(options, job, picture, control); break;
-        case Command::Crop: {
-            output.emplace(job.output);
-            staged.push_back(&*output);
-            const auto file = bitmap::OutputFile::create(output->path());
-            bitmap::runCrop(picture, *file, control);
-            file->finish();
-            break;
+        case Command::Ndvi: outcome.line = ndvi(options, job, picture, control, outputs); break;
         }
-        case Command::Ndvi: {
-            const std::int64_t width = picture.width();
-            const std::int64_t height = picture.height();
-            std::optional<NdviPreview> image;
-            if (!job.preview.empty()) {
-                image.emplace(static_cast<int>(width), static_cast<int>(height));
-                if (!image->valid()) throw FileFailure(withPath(kCannotWritePreview, job.preview));
-            }
-            std::optional<bitmap::NdviStatsAccumulator> stats;
-            if (options.stats) stats.emplace();
-            bitmap::NdviRowsObserver observe;
-            if (image || stats) {
-                observe = [&](std::int64_t first, std::int64_t count, const float* values) {
-                    const auto columns = static_cast<std::size_t>(width);
-                    for (std::int64_t i = 0; i < count; ++i, values += columns) {
-                        if (image) image->setRow(static_cast<int>(first + i), values);
-                        // Row by row, as the statistics have always been gathered.
-                        if (stats) stats->addRow(values, columns);
-                    }
-                };
-            }
-
-            output.emplace(job.output);
-            staged.push_back(&*output);
-            const auto file = bitmap::OutputFile::create(output->path());
-            bitmap::runNdvi(picture, static_cast<float>(options.nirWhite), static_cast<float>(options.redWhite),
-                            file.get(), observe, control);
-            file->finish();
-
-            NdviResult result;
-            result.path = job.input;
-            result.output = job.output;
-            result.width = width;
-            result.height = height;
-            if (!job.header.empty()) {
-                try {
-                    header.emplace(job.header);
-                    const std::string text = bitmap::enviHeaderText(width, height);
-                    writeFile(*header, text.data(), text.size());
-                } catch (const EngineError&) {
-                    throw FileFailure(withPath(kCannotWriteHeader, job.header));
-                }
-                staged.push_back(&*header);
-                result.header = job.header;
-            }
-            if (image) {
-                try {
-                    preview.emplace(job.preview);
-                } catch (const EngineError&) {
-                    throw FileFailure(withPath(kCannotWritePreview, job.preview));
-                }
-                staged.push_back(&*preview);
-                if (!image->save(preview->path())) throw FileFailure(withPath(kCannotWritePreview, job.preview));
-                result.preview = job.preview;
-            }
-            if (stats) result.stats = stats->result();
-            outcome.line = ndviLine(result, options.json);
-            break;
-        }
-        }
-        putInPlace(staged);
+        putInPlace(outputs.all);
         outcome.succeeded = true;
     } catch (const EngineError& e) {
-        onMessage(finalName(e).what());
+        onMessage(outputs.withFinalName(e).what());
         outcome = {};
     } catch (const runtime::EAbort&) {
         outcome = {};  // cancelled: the batch says so once
