@@ -87,7 +87,9 @@ TEST(FailedFile, KeepsItsOldOutputsWhereverItFailsAndLeavesNoTemporaryFile)
         EXPECT_EQ(filesIn(run.out), (std::vector<std::string>{"a.hdr", "a.png", "a.raw", "b.hdr", "b.png", "b.raw"}))
             << c.what;
         for (const char* name : {"a.raw", "a.hdr", "a.png"}) {
-            if (fs::is_regular_file(run.out / name)) EXPECT_EQ(readFile(run.out / name), kOld) << c.what << ": " << name;
+            if (fs::is_regular_file(run.out / name)) {
+                EXPECT_EQ(readFile(run.out / name), kOld) << c.what << ": " << name;
+            }
         }
         // The other file's outputs are replaced as usual.
         EXPECT_EQ(readFile(run.out / "b.raw"), testing_support::expectedNdvi(run.picture)) << c.what;
