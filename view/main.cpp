@@ -12,7 +12,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zrvimage-view"));
     QApplication::setOrganizationName(QStringLiteral("zrvimage"));
-    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.zrvimage.viewer"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(ZRV_VIEW_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/view/icon-48.png")));
 
     QStringList arguments = QApplication::arguments();

@@ -63,7 +63,7 @@ int main(int argc, char* argv[])
     // desktop's language.
     installJapaneseQtTexts(app);
     // The installed desktop entry's name (packaging/), so desktops match the window to it.
-    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.zrvimage.zrvimage"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(ZRV_APP_ID));
     try {
         auto form = std::make_unique<TForm87>();
         form->show();
