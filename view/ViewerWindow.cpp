@@ -15,6 +15,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QDir>
 #include <QDockWidget>
 #include <QDoubleSpinBox>
@@ -34,6 +35,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QSaveFile>
 #include <QSettings>
 #include <QSpinBox>
@@ -157,6 +159,16 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
         return QMessageBox::question(this, kTitle, question) == QMessageBox::Yes;
     };
 
+    figuresWatcher_ = new QFutureWatcher<RegionFigures>(this);
+    // Only the latest computation reports: setFuture lets go of any earlier one.
+    connect(figuresWatcher_, &QFutureWatcher<RegionFigures>::finished, this, [this] {
+        if (!figuresPending_ || figuresWatcher_->isCanceled()) return;
+        figuresPending_ = false;
+        figures_ = figuresWatcher_->result();
+        refreshPanel();
+        updateActions();
+    });
+
     canvas_ = new Canvas;
     legend_ = new LegendWidget(&scale_);
     auto* central = new QWidget;
@@ -201,7 +213,7 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     setView(static_cast<Canvas::Mode>(std::clamp(mode, 0, 3)));
     rebuildRecentMenu();
     updateActions();
-    resize(1100, 760);
+    resize(QSize(1280, 800).boundedTo(screen()->availableSize()));
 }
 
 ViewerWindow::~ViewerWindow() = default;
@@ -456,6 +468,8 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
     canvas_->setPicture(nullptr);
     picture_ = std::move(picture);
     figures_.reset();
+    figuresPending_ = false;
+    figuresWatcher_->cancel();
     pointer_.reset();
     const bool raster = picture_->kind() == LoadedPicture::Kind::Raster;
     if (raster) {
@@ -463,6 +477,7 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
         setView(Canvas::Mode::Ndvi);
     } else {
         wholeHistogram_ = wholePictureHistogram(*picture_, &*table_);
+        setView(static_cast<Canvas::Mode>(std::clamp(settings().value(QStringLiteral("view"), 0).toInt(), 0, 3)));
     }
     canvas_->setPicture(picture_.get());
     setWindowTitle(QStringLiteral("%1 - %2").arg(QFileInfo(path).fileName(), kTitle));
@@ -476,11 +491,15 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
 
 void ViewerWindow::setView(Canvas::Mode mode)
 {
-    if (picture_ && picture_->kind() == LoadedPicture::Kind::Raster) mode = Canvas::Mode::Ndvi;
+    // A raster has only its values; the view chosen for pictures is kept for the next.
+    if (picture_ && picture_->kind() == LoadedPicture::Kind::Raster) {
+        mode = Canvas::Mode::Ndvi;
+    } else {
+        settings().setValue(QStringLiteral("view"), static_cast<int>(mode));
+    }
     viewActions_[static_cast<std::size_t>(mode)]->setChecked(true);
     canvas_->setMode(mode);
-    legend_->setVisible(mode == Canvas::Mode::Ndvi);
-    settings().setValue(QStringLiteral("view"), static_cast<int>(mode));
+    legend_->setVisible(picture_ && mode == Canvas::Mode::Ndvi);
 }
 
 void ViewerWindow::setWhiteValues(WhiteValues white)
@@ -511,8 +530,10 @@ void ViewerWindow::whiteValuesChanged()
         wholeHistogram_ = wholePictureHistogram(*picture_, &*table_);
     }
     coloursChanged();
-    refreshNdviFigures();
     refreshPointer();
+    // The picture first; the rectangle's NDVI figures after.
+    canvas_->viewport()->repaint();
+    if (canvas_->selection()) computeFigures(!figures_.has_value());
 }
 
 void ViewerWindow::coloursChanged()
@@ -541,28 +562,54 @@ void ViewerWindow::selectArea(std::optional<bitmap::Rectangle> typed)
 void ViewerWindow::selectionChanged()
 {
     figures_.reset();
-    if (picture_ && canvas_->selection()) {
-        WaitCursor wait;
-        const bitmap::Rectangle area = *canvas_->selection();
-        // The NDVI statistics on a second core while this one counts the channels.
-        auto ndvi = std::async(std::launch::async, [&] { return ndviFigures(*picture_, area, &*table_); });
-        figures_ = channelFigures(*picture_, area);
-        figures_->ndvi = ndvi.get();
+    computeFigures(true);
+}
+
+void ViewerWindow::computeFigures(bool channelsToo)
+{
+    if (!picture_ || !canvas_->selection()) {
+        figuresWatcher_->cancel();
+        figuresPending_ = false;
+        refreshPanel();
+        updateActions();
+        return;
+    }
+    const bitmap::Rectangle area = *canvas_->selection();
+    std::optional<RegionFigures> known = channelsToo ? std::nullopt : figures_;
+    // Channels on one core, the NDVI statistics on the other, each in row order.
+    auto work = [picture = picture_, area, table = *table_, known]() {
+        auto ndvi = std::async(std::launch::async, [&] { return ndviFigures(*picture, area, &table); });
+        RegionFigures f = known ? *known : channelFigures(*picture, area);
+        f.ndvi = ndvi.get();
+        return f;
+    };
+    const std::int64_t pixels = area.x1 <= area.x2 && area.y1 <= area.y2 ? (area.x2 - area.x1 + 1) * (area.y2 - area.y1 + 1) : 0;
+    // Rectangles up to a few million pixels take a few tens of milliseconds; larger ones
+    // are worked out in the background so the picture is repainted at once.
+    constexpr std::int64_t kAtOnce = std::int64_t{1} << 22;
+    if (pixels <= kAtOnce) {
+        figuresWatcher_->cancel();
+        figuresPending_ = false;
+        figures_ = work();
+    } else {
+        figures_.reset();
+        figuresPending_ = true;
+        figuresWatcher_->setFuture(QtConcurrent::run(work));
     }
     refreshPanel();
     updateActions();
 }
 
-void ViewerWindow::refreshNdviFigures()
-{
-    if (figures_ && picture_) figures_->ndvi = ndviFigures(*picture_, figures_->area, &*table_);
-    refreshPanel();
-}
-
 void ViewerWindow::refreshPanel()
 {
     if (!figuresLabel_ || !histogram_) return;
-    if (figures_) {
+    if (figuresPending_) {
+        const bitmap::Rectangle area = *canvas_->selection();
+        figuresLabel_->setText(QStringLiteral("範囲: %1\n画素数: %2\n計算中…")
+                                   .arg(rectangleText(area))
+                                   .arg((area.x2 - area.x1 + 1) * (area.y2 - area.y1 + 1)));
+        histogramTitle_->setText(QStringLiteral("範囲内（計算中…）"));
+    } else if (figures_) {
         figuresLabel_->setText(figureLines(*figures_).join(QLatin1Char('\n')));
         histogramTitle_->setText(QStringLiteral("範囲内（%1 画素）").arg(figures_->ndvi.count));
         histogram_->setCounts(figures_->ndvi.histogram, scale_);

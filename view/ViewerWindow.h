@@ -9,6 +9,7 @@
 #include "view/Figures.h"
 #include "view/LoadedPicture.h"
 
+#include <QFutureWatcher>
 #include <QMainWindow>
 
 #include <functional>
@@ -88,7 +89,7 @@ private:
     void whiteValuesChanged();
     void coloursChanged();
     void selectionChanged();
-    void refreshNdviFigures();
+    void computeFigures(bool channelsToo);
     void refreshPanel();
     void refreshPointer();
     void updateActions();
@@ -101,11 +102,14 @@ private:
     void showHelp();
 
     Prompts prompts_;
-    std::unique_ptr<LoadedPicture> picture_;
+    // Shared with a figures computation still running for a large rectangle.
+    std::shared_ptr<const LoadedPicture> picture_;
     std::optional<bitmap::NdviTable> table_;
     ColourScale scale_;
     std::vector<QRgb> pairColours_;
-    std::optional<RegionFigures> figures_;
+    std::optional<RegionFigures> figures_;  // complete, for the rectangle shown
+    bool figuresPending_ = false;
+    QFutureWatcher<RegionFigures>* figuresWatcher_ = nullptr;
     bitmap::NdviStats wholeHistogram_;
     std::optional<QPoint> pointer_;
 

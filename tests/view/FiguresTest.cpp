@@ -212,3 +212,36 @@ INSTANTIATE_TEST_SUITE_P(Choices, WhitePanelTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+// A rectangle of millions of pixels is worked out in the background; its figures are
+// the same in the end, for the white values set last.
+TEST(LargeRectangle, FiguresArriveForTheLatestWhiteValues)
+{
+    const Picture p = testing_support::asymmetricPicture(2200, 2000);
+    testing_support::TempDir dir;
+    testing_support::writeFile(dir.path("large.bmp"), testing_support::encodeBmp(p));
+    Viewer v;
+    ASSERT_TRUE(v.open(dir.path("large.bmp")));
+    v.window.selectArea(bitmap::Rectangle{0, 0, 2199, 1999});
+    v.window.setWhiteValues({250, 240});
+    v.window.setWhiteValues({231, 219});
+    const auto ready = [&] { return !v.line(QStringLiteral("NDVI-Mean : ")).isEmpty(); };
+    ASSERT_TRUE(QTest::qWaitFor(ready, 120000));
+
+    std::vector<double> ndvi;
+    ndvi.reserve(p.pixels.size());
+    for (const Pixel& px : p.pixels) {
+        const float value = oracleNdvi(px.r, px.g, 231, 219);
+        if (value != -10.0f) ndvi.push_back(value);
+    }
+    EXPECT_EQ(v.line(QStringLiteral("NDVI-Mean : ")),
+              QStringLiteral("NDVI-Mean : %1  標準偏差 : %2").arg(fourDecimals(mean(ndvi)), fourDecimals(deviation(ndvi))));
+    bitmap::PictureReader reader = bitmap::PictureReader::open(dir.path("large.bmp").string());
+    reader.require24Bit();
+    const auto m = bitmap::runAreaMaxima(reader, {0, 0, 2199, 1999});
+    EXPECT_TRUE(v.line(QStringLiteral("Red-Max : ")).startsWith(QStringLiteral("Red-Max : %1  ").arg(m.red())));
+}
+
+}  // namespace

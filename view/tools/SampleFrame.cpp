@@ -41,8 +41,8 @@ Bands scene(int x, int y, int w, int h)
     // Dark lens corners: no light at all in the very corners.
     const double dx = u - 0.5, dy = (v - 0.5) * h / w;
     const double r = std::sqrt(dx * dx + dy * dy);
-    if (r > 0.66) return {0, 0, 0};
-    const double vignette = r > 0.56 ? 1.0 - (r - 0.56) / 0.10 : 1.0;
+    if (r > 0.605) return {0, 0, 0};
+    const double vignette = r > 0.50 ? 1.0 - (r - 0.50) / 0.105 : 1.0;
 
     const bitmap::Rectangle panel = samplePanel(w, h);
     const int rim = std::max(2, w / 200);
@@ -55,11 +55,14 @@ Bands scene(int x, int y, int w, int h)
         return {38 + 6 * n1, 36 + 6 * n2, 40};
     }
 
-    Bands b;
-    // Crop rows, slightly slanted, one every ~1.6 % of the width.
-    const double across = (u + 0.08 * v) * 62.0;
+    // Two fields either side of a farm track: rows running down on the left, across on
+    // the right, the canopy thinner in places.
+    const double trackCentre = 0.40 + 0.06 * std::sin(v * 3.0);
+    const bool left = u < trackCentre;
+    const double across = left ? (u + 0.05 * v) * 70.0 : (v - 0.03 * u) * 46.0;
     const double inRow = 0.5 + 0.5 * std::cos(across * 2.0 * M_PI);
-    const double canopy = std::clamp((inRow - 0.35) * 2.2 + 0.25 * n1, 0.0, 1.0);
+    const double density = 0.30 + 0.18 * std::sin(u * 7.0 + 1.0) * std::sin(v * 5.0 + 2.0) + (left ? 0.0 : 0.08);
+    const double canopy = std::clamp((inRow - (1.0 - density) * 0.8) * 2.4 + 0.35 * n1, 0.0, 1.0);
     Bands soil{112 + 14 * n1, 92 + 10 * n2, 74 + 8 * n1};
     Bands leaf{196 + 22 * n1 + 10 * std::sin(v * 9.0), 44 + 9 * n2, 58 + 8 * n2};
     // A stressed patch on the right: less NIR, more red.
@@ -67,12 +70,18 @@ Bands scene(int x, int y, int w, int h)
     const double stress = std::clamp(1.3 - std::sqrt(px * px + py * py), 0.0, 1.0);
     leaf.nir -= 70 * stress;
     leaf.red += 38 * stress;
-    b = {soil.nir + (leaf.nir - soil.nir) * canopy, soil.red + (leaf.red - soil.red) * canopy,
-         soil.blue + (leaf.blue - soil.blue) * canopy};
+    Bands b{soil.nir + (leaf.nir - soil.nir) * canopy, soil.red + (leaf.red - soil.red) * canopy,
+            soil.blue + (leaf.blue - soil.blue) * canopy};
 
-    // A farm track running down the frame.
-    const double trackCentre = 0.40 + 0.06 * std::sin(v * 3.0);
-    if (std::abs(u - trackCentre) < 0.018) b = {146 + 8 * n1, 134 + 8 * n2, 120 + 6 * n1};
+    if (std::abs(u - trackCentre) < 0.016) b = {146 + 8 * n1, 134 + 8 * n2, 120 + 6 * n1};
+    // A grass margin along the top and a row of tree crowns in it.
+    if (v < 0.08) b = {170 + 16 * n1, 70 + 10 * n2, 66 + 6 * n1};
+    for (int t = 0; t < 7; ++t) {
+        const double tx = (u - (0.30 + 0.1 * t + 0.02 * std::sin(t * 3.0))) * w, ty = (v - 0.045) * h;
+        const double radius = 0.022 * w * (0.8 + 0.3 * std::sin(t * 1.7));
+        const double d = std::sqrt(tx * tx + ty * ty) / radius;
+        if (d < 1.0) b = {225 - 60 * d * d + 12 * n1, 30 + 8 * d + 5 * n2, 48 + 6 * n1};
+    }
     // A pond at the lower left: water reflects little NIR.
     const double wx = (u - 0.20) / 0.11, wy = (v - 0.78) / 0.09;
     if (wx * wx + wy * wy < 1.0) b = {26 + 5 * n1, 44 + 5 * n2, 62 + 5 * n1};
