@@ -13,6 +13,8 @@ float reflectance(std::uint8_t byte, float white)
     return value > 1.0f ? 1.0f : value;
 }
 
+}  // namespace
+
 float ndviOfReflectances(float nir, float red)
 {
     // The sum and difference of two floats are exact in extended precision; only the
@@ -23,7 +25,15 @@ float ndviOfReflectances(float nir, float red)
     return runtime::divideToFloat(static_cast<long double>(nir) - red, sum);
 }
 
-}  // namespace
+float bandReflectance(std::uint8_t byte, const BandCalibration& band)
+{
+    if (band.isPlainRatio()) return reflectance(byte, band.dnWhite);
+    // The line through the two targets, in extended precision in the order it is
+    // written, rounded once.
+    const long double rise = (static_cast<long double>(byte) - band.dnDark) * (static_cast<long double>(band.rWhite) - band.rDark);
+    const auto value = static_cast<float>(band.rDark + rise / (static_cast<long double>(band.dnWhite) - band.dnDark));
+    return std::clamp(value, 0.0f, 1.0f);
+}
 
 float ndviPixel(std::uint8_t nirByte, std::uint8_t redByte, float nirWhite, float redWhite)
 {
@@ -39,6 +49,19 @@ NdviTable::NdviTable(float nirWhite, float redWhite) : values_(std::size_t{1} <<
     for (int b = 0; b < 256; ++b) {
         red[b] = reflectance(static_cast<std::uint8_t>(b), redWhite);
         nir[b] = reflectance(static_cast<std::uint8_t>(b), nirWhite);
+    }
+    for (int n = 0; n < 256; ++n) {
+        for (int r = 0; r < 256; ++r) values_[static_cast<std::size_t>(n) << 8 | r] = ndviOfReflectances(nir[n], red[r]);
+    }
+}
+
+NdviTable::NdviTable(const NdviModel& model) : values_(std::size_t{1} << 16)
+{
+    std::array<float, 256> red{};
+    std::array<float, 256> nir{};
+    for (int b = 0; b < 256; ++b) {
+        red[b] = bandReflectance(static_cast<std::uint8_t>(b), model.red);
+        nir[b] = bandReflectance(static_cast<std::uint8_t>(b), model.nir);
     }
     for (int n = 0; n < 256; ++n) {
         for (int r = 0; r < 256; ++r) values_[static_cast<std::size_t>(n) << 8 | r] = ndviOfReflectances(nir[n], red[r]);

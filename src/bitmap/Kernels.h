@@ -7,6 +7,8 @@
 // makes the first division a floating-point error: EInvalidOp when the byte is 0 too,
 // EZeroDivide otherwise.
 
+#include "bitmap/Calibration.h"
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -20,11 +22,21 @@ inline constexpr float kNdviMarker = -10.0f;
 // The plain per-pixel formula; the reference every faster path must match bit for bit.
 float ndviPixel(std::uint8_t nirByte, std::uint8_t redByte, float nirWhite, float redWhite);
 
+// The reflectance of one byte under one band's calibration (Calibration.h): the plain
+// ratio exactly as ndviPixel computes it, or the empirical line limited to 0..1.
+float bandReflectance(std::uint8_t byte, const BandCalibration& band);
+
+// NDVI of two reflectances: (nir - red) / (nir + red) in extended precision rounded
+// once to float32, -10 where they add up to 0.
+float ndviOfReflectances(float nir, float red);
+
 // Every (NIR byte, red byte) pair computed once by ndviPixel, for one pair of white
-// values. Needs both white values non-zero.
+// values, or by a calibration model. Needs both white values non-zero; a model must
+// have passed modelProblem().
 class NdviTable {
 public:
     NdviTable(float nirWhite, float redWhite);
+    explicit NdviTable(const NdviModel& model);
     float operator()(std::uint8_t nirByte, std::uint8_t redByte) const noexcept
     {
         return values_[static_cast<std::size_t>(nirByte) << 8 | redByte];

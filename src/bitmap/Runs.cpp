@@ -99,24 +99,11 @@ ChannelMaxima runAreaMaxima(PictureReader& picture, const Rectangle& area, const
     return max;
 }
 
-void runNdvi(PictureReader& picture, float nirWhite, float redWhite, BlockSink* out, const NdviRowsObserver& observe,
-             const RunControl& control)
+namespace {
+
+void ndviRows(RowStream& input, const NdviTable& table, std::int64_t rows, std::size_t width, BlockSink* out,
+              const NdviRowsObserver& observe, const RunControl& control)
 {
-    const std::int64_t rows = picture.height();
-    if (rows == 0) return;
-    const auto width = static_cast<std::size_t>(picture.width());
-    RowStream input(picture, RowStream::Order::TopFirst, 0, rows - 1);
-
-    std::optional<NdviTable> table;
-    if (nirWhite == 0.0f || redWhite == 0.0f) {
-        // A zero white value fails at the very first pixel, with the error that
-        // pixel's bytes give.
-        beforeRow(control);
-        const std::uint8_t* first = input.next();
-        ndviPixel(first[2], first[1], nirWhite, redWhite);
-    }
-    table.emplace(nirWhite, redWhite);
-
     const std::size_t rowBytes = width * sizeof(float);
     const std::int64_t perBlock = blockRows(rowBytes, rows);
     std::unique_ptr<float[]> ownBlock;
@@ -127,7 +114,7 @@ void runNdvi(PictureReader& picture, float nirWhite, float redWhite, BlockSink* 
         float* block = out ? reinterpret_cast<float*>(out->reserve(bytes)) : ownBlock.get();
         for (std::int64_t i = 0; i < n; ++i) {
             beforeRow(control);
-            table->row(input.next(), width, block + static_cast<std::size_t>(i) * width);
+            table.row(input.next(), width, block + static_cast<std::size_t>(i) * width);
             afterRow(control, width);
         }
         if (observe) observe(done, n, block);
@@ -136,4 +123,32 @@ void runNdvi(PictureReader& picture, float nirWhite, float redWhite, BlockSink* 
     }
 }
 
+}  // namespace
+
+void runNdvi(PictureReader& picture, float nirWhite, float redWhite, BlockSink* out, const NdviRowsObserver& observe,
+             const RunControl& control)
+{
+    const std::int64_t rows = picture.height();
+    if (rows == 0) return;
+    RowStream input(picture, RowStream::Order::TopFirst, 0, rows - 1);
+    if (nirWhite == 0.0f || redWhite == 0.0f) {
+        // A zero white value fails at the very first pixel, with the error that
+        // pixel's bytes give.
+        beforeRow(control);
+        const std::uint8_t* first = input.next();
+        ndviPixel(first[2], first[1], nirWhite, redWhite);
+    }
+    const NdviTable table(nirWhite, redWhite);
+    ndviRows(input, table, rows, static_cast<std::size_t>(picture.width()), out, observe, control);
+}
+
+void runNdvi(PictureReader& picture, const NdviModel& model, BlockSink* out, const NdviRowsObserver& observe,
+             const RunControl& control)
+{
+    const std::int64_t rows = picture.height();
+    if (rows == 0) return;
+    RowStream input(picture, RowStream::Order::TopFirst, 0, rows - 1);
+    const NdviTable table(model);
+    ndviRows(input, table, rows, static_cast<std::size_t>(picture.width()), out, observe, control);
+}
 }  // namespace bitmap

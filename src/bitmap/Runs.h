@@ -41,4 +41,8 @@ using NdviRowsObserver = std::function<void(std::int64_t first, std::int64_t cou
 void runNdvi(PictureReader& picture, float nirWhite, float redWhite, BlockSink* out,
              const NdviRowsObserver& observe = {}, const RunControl& control = {});
 
+// The same with a calibration model, which must have passed modelProblem().
+void runNdvi(PictureReader& picture, const NdviModel& model, BlockSink* out, const NdviRowsObserver& observe = {},
+             const RunControl& control = {});
+
 }  // namespace bitmap

@@ -100,3 +100,21 @@ inline std::vector<std::string> expectedMaxima(const Picture& p)
 }
 
 }  // namespace testing_support
+
+namespace testing_support {
+
+// One band's reflectance under the empirical line, written out as it reads:
+// rDark + (DN - dnDark) * (rWhite - rDark) / (dnWhite - dnDark) in extended
+// precision, rounded to float32 and limited to 0..1; the plain ratio (capped at 1
+// only) for the default targets.
+inline float oracleReflectance(std::uint8_t dn, float dnWhite, float rWhite, float dnDark, float rDark)
+{
+    if (rWhite == 1 && dnDark == 0 && rDark == 0) {
+        return std::min(static_cast<float>(static_cast<long double>(dn) / dnWhite), 1.0f);
+    }
+    const long double numerator = (static_cast<long double>(dn) - dnDark) * (static_cast<long double>(rWhite) - rDark);
+    const auto r = static_cast<float>(rDark + numerator / (static_cast<long double>(dnWhite) - dnDark));
+    return std::clamp(r, 0.0f, 1.0f);
+}
+
+}  // namespace testing_support
