@@ -52,4 +52,23 @@ TEST(ZoomTest, WheelKeepsThePixelUnderThePointerUpToThirtyTwoTimes)
     EXPECT_EQ(canvas->zoom(), fit);
 }
 
+TEST(ZoomTest, SpaceHeldTurnsADragIntoAPan)
+{
+    testing_support::TempDir dir;
+    testing_support::writeFile(dir.path("big.bmp"), testing_support::encodeBmp(testing_support::asymmetricPicture(1600, 1200)));
+    Viewer v;
+    ASSERT_TRUE(v.open(dir.path("big.bmp")));
+    view::Canvas* canvas = v.window.canvas();
+    canvas->zoomAbout(4.0, canvas->centreOfPixel(800, 600));
+    const QPointF at = canvas->centreOfPixel(800, 600);
+    QTest::keyPress(canvas, Qt::Key_Space);
+    QTest::mousePress(canvas->viewport(), Qt::LeftButton, {}, at.toPoint());
+    QTest::mouseMove(canvas->viewport(), at.toPoint() + QPoint(0, 20));
+    QTest::mouseMove(canvas->viewport(), at.toPoint() + QPoint(0, 40));
+    QTest::mouseRelease(canvas->viewport(), Qt::LeftButton, {}, at.toPoint() + QPoint(0, 40));
+    QTest::keyRelease(canvas, Qt::Key_Space);
+    EXPECT_EQ(canvas->pixelAt(at), QPoint(800, 590));  // 40 screen pixels at 4x
+    EXPECT_FALSE(canvas->selection().has_value());
+}
+
 }  // namespace
