@@ -150,8 +150,9 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
             this, QStringLiteral("ラスターの幅"),
             QStringLiteral("%1 にはENVIヘッダー（.hdr）がありません。\n1行の画素数（幅）を入力してください。")
                 .arg(QFileInfo(path).fileName()),
-            std::min(2048, most), 1, most, 1, &ok);
+            std::min(settings().value(QStringLiteral("rasterWidth"), 2048).toInt(), most), 1, most, 1, &ok);
         if (!ok) return std::nullopt;
+        settings().setValue(QStringLiteral("rasterWidth"), width);
         return width;
     };
     prompts_.message = [this](const QString& text) { QMessageBox::warning(this, kTitle, text); };

@@ -4,6 +4,9 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -14,6 +17,12 @@ int main(int argc, char** argv)
     QApplication::setOrganizationName(QStringLiteral("zrvimage"));
     QGuiApplication::setDesktopFileName(QStringLiteral(ZRV_VIEW_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/view/icon-48.png")));
+    // Qt's own buttons and dialogs in Japanese too, like every other text.
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
+    QTranslator qtTexts;
+    if (qtTexts.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(&qtTexts);
+    }
 
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
