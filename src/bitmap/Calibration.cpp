@@ -1,17 +1,18 @@
 #include "bitmap/Calibration.h"
 
 #include <cmath>
-#include <cstdio>
+#include <charconv>
 
 namespace bitmap {
 
 namespace {
 
+// The shortest text that reads back as the same float: 0.92, not 0.920000017.
 std::string number(float value)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
-    return text;
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return std::string(text, end);
 }
 
 bool isReflectance(float r) { return std::isfinite(r) && r >= 0 && r <= 1; }

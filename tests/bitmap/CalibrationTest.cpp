@@ -98,7 +98,7 @@ TEST(Calibration, ImpossibleModelsAreRefusedWithTheBandNamed)
 TEST(Calibration, DescriptionNamesEveryTarget)
 {
     EXPECT_EQ(bitmap::describeModel({band(243, 0.92f, 12, 0.03f), band(238, 0.9f)}),
-              "NIR: 白色板 243 (反射率 0.920000017), 暗色板 12 (反射率 0.0299999993); Red: 白色板 238 (反射率 0.899999976)");
+              "NIR: 白色板 243 (反射率 0.92), 暗色板 12 (反射率 0.03); Red: 白色板 238 (反射率 0.9)");
 }
 
 struct TiffRead {
