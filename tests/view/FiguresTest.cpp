@@ -4,8 +4,9 @@
 
 #include "bitmap/PictureReader.h"
 #include "bitmap/Runs.h"
+#include "view/HistogramWidget.h"
 
-#include <QComboBox>
+#include <QClipboard>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -138,6 +139,43 @@ TEST(RectangleDrag, DraggingSelectsWholePixelsFromCornerToCorner)
     QTest::mouseRelease(canvas->viewport(), Qt::LeftButton, {}, to.toPoint());
     EXPECT_EQ(v.line(QStringLiteral("範囲: ")), QStringLiteral("範囲: 2,1,6,4"));
     EXPECT_EQ(v.line(QStringLiteral("画素数: ")), QStringLiteral("画素数: 20"));
+
+    // Ctrl+Shift+C copies the corners for zrvimage-batch --rect; Ctrl+C the figures.
+    QTest::keyClick(&v.window, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("2,1,6,4"));
+    QTest::keyClick(&v.window, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), v.window.figuresLine());
+    EXPECT_TRUE(v.window.figuresLine().startsWith(QStringLiteral("2\t1\t6\t4\t20\t")));
+}
+
+// The histogram's 20 bins over -1..+1 (+1 in the last), counted here pixel by pixel:
+// of the whole picture without a rectangle, of the rectangle with one.
+TEST(Histogram, CountsTheNdviOfThePictureOrTheRectangle)
+{
+    Picture p = testing_support::asymmetricPicture(23, 17);
+    p.pixels[40] = {7, 0, 0};
+    p.pixels[41] = {0, 0, 200};  // NDVI +1
+    testing_support::TempDir dir;
+    testing_support::writeFile(dir.path("h.bmp"), testing_support::encodeBmp(p));
+    const auto expected = [&](bitmap::Rectangle r) {
+        std::array<std::uint64_t, 20> bins{};
+        for (auto y = r.y1; y <= r.y2; ++y) {
+            for (auto x = r.x1; x <= r.x2; ++x) {
+                const Pixel px = p.at(static_cast<int>(x), static_cast<int>(y));
+                const float v = oracleNdvi(px.r, px.g, 211, 173);
+                if (v != -10.0f) ++bins[static_cast<std::size_t>(std::clamp(static_cast<int>(std::floor((v + 1.0) * 10.0)), 0, 19))];
+            }
+        }
+        return bins;
+    };
+    Viewer v;
+    ASSERT_TRUE(v.open(dir.path("h.bmp")));
+    v.window.setWhiteValues({211, 173});
+    EXPECT_EQ(v.window.histogram()->counts(), expected({0, 0, 22, 16}));
+    v.window.selectArea(bitmap::Rectangle{3, 1, 19, 9});
+    EXPECT_EQ(v.window.histogram()->counts(), expected({3, 1, 19, 9}));
+    v.window.selectArea(std::nullopt);
+    EXPECT_EQ(v.window.histogram()->counts(), expected({0, 0, 22, 16}));
 }
 
 // The white values the panel rectangle gives, by sorting its bytes here.
