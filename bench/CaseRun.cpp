@@ -3,6 +3,7 @@
 #include "Unit87.h"
 #include "bitmap/BitmapProbe.h"
 #include "bitmap/ByteOrder.h"
+#include "bitmap/PictureReader.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -220,8 +221,7 @@ int runCaseProcess(int argc, char** argv)
         buttonName = "Button2";
         answers.pop_back();
         // The whole frame.
-        auto file = bitmap::InputFile::open(input.string());
-        const bitmap::BitmapProbe size = file ? bitmap::probe(*file) : bitmap::BitmapProbe{};
+        const bitmap::BitmapProbe size = bitmap::PictureReader::open(input.string()).header();
         setField(form, "Edit1", QStringLiteral("0"));
         setField(form, "Edit2", QStringLiteral("0"));
         setField(form, "Edit3", QString::number(size.width - 1));

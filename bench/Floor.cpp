@@ -5,7 +5,9 @@
 #include "bitmap/ByteOrder.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 #include <stdexcept>
 #include <time.h>
 #include <vector>
@@ -24,23 +26,30 @@ const char* operationName(Operation op)
 
 namespace {
 
-bitmap::FilePtr openFile(const std::filesystem::path& path, const char* mode)
+constexpr std::size_t kChunk = std::size_t{1} << 20;
+
+int openOrThrow(const std::filesystem::path& path, int flags)
 {
-    bitmap::FilePtr file(std::fopen(path.c_str(), mode));
-    if (!file) throw std::runtime_error("cannot open " + path.string());
-    return file;
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    if (fd < 0) throw std::runtime_error("cannot open " + path.string());
+    return fd;
 }
 
-void readAt(std::FILE* f, std::int64_t offset, void* buffer, std::size_t size)
+// Reads the whole file front to back in 1 MiB reads.
+void readAll(int fd, std::vector<std::uint8_t>& chunk)
 {
-    ::fseeko(f, static_cast<off_t>(offset), SEEK_SET);
-    std::fread(buffer, 1, size, f);
+    while (::read(fd, chunk.data(), chunk.size()) > 0) {
+    }
 }
 
-void writeAt(std::FILE* f, std::int64_t offset, const void* data, std::size_t size)
+// Writes bytes bytes in 1 MiB writes.
+void writeBytes(int fd, const std::vector<std::uint8_t>& chunk, std::int64_t bytes)
 {
-    ::fseeko(f, static_cast<off_t>(offset), SEEK_SET);
-    std::fwrite(data, 1, size, f);
+    while (bytes > 0) {
+        const auto n = static_cast<std::size_t>(std::min<std::int64_t>(bytes, static_cast<std::int64_t>(chunk.size())));
+        if (::write(fd, chunk.data(), n) != static_cast<ssize_t>(n)) throw std::runtime_error("floor write failed");
+        bytes -= static_cast<std::int64_t>(n);
+    }
 }
 
 }  // namespace
@@ -58,44 +67,24 @@ Moment Moment::now()
 Seconds runFloor(Operation op, const std::filesystem::path& input, const std::filesystem::path& output)
 {
     const Moment start = Moment::now();
-    auto in = openFile(input, "rb");
-    // Width and height, read the way the operations' probe reads them.
+    const int in = openOrThrow(input, O_RDONLY);
+    std::vector<std::uint8_t> chunk(kChunk);
+    // The output's size comes from the header, read as the operations read it.
     std::uint8_t head[8];
-    readAt(in.get(), 18, head, sizeof head);
+    ::pread(in, head, sizeof head, 18);
     const std::int64_t width = static_cast<std::int32_t>(bitmap::loadLE32(head));
-    const std::int64_t height = static_cast<std::int32_t>(bitmap::loadLE32(head + 4));
-    const std::int64_t stride = bitmap::rowStride(width);
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(std::max<std::int64_t>(stride, bitmap::kCropRowBytes)));
+    const std::int64_t height = std::abs(static_cast<std::int64_t>(static_cast<std::int32_t>(bitmap::loadLE32(head + 4))));
+    std::int64_t outputBytes = 0;
+    if (op == Operation::Crop) outputBytes = 54 + height * bitmap::kCropRowBytes;
+    if (op == Operation::Ndvi) outputBytes = width * height * 4;
 
-    switch (op) {
-    case Operation::Crop: {
-        auto out = openFile(output, "wb");
-        writeAt(out.get(), 0, row.data(), 54);
-        for (std::int64_t k = 0; k < height; ++k) {
-            readAt(in.get(), bitmap::kPixelDataOffset + k * stride, row.data(), static_cast<std::size_t>(stride));
-            writeAt(out.get(), bitmap::kPixelDataOffset + k * bitmap::kCropRowBytes, row.data(), bitmap::kCropRowBytes);
-        }
-        std::fclose(out.release());
-        break;
+    readAll(in, chunk);
+    if (op != Operation::Maxima) {
+        const int out = openOrThrow(output, O_WRONLY | O_CREAT | O_TRUNC);
+        writeBytes(out, chunk, outputBytes);
+        ::close(out);
     }
-    case Operation::Maxima:
-        for (std::int64_t y = 0; y < height; ++y) {
-            readAt(in.get(), bitmap::imageRowOffset(height, stride, y), row.data(), static_cast<std::size_t>(stride));
-        }
-        break;
-    case Operation::Ndvi: {
-        auto out = openFile(output, "wb");
-        std::vector<float> values(static_cast<std::size_t>(width));
-        const auto rowBytes = values.size() * sizeof(float);
-        for (std::int64_t i = 0; i < height; ++i) {
-            readAt(in.get(), bitmap::imageRowOffset(height, stride, i), row.data(), static_cast<std::size_t>(stride));
-            writeAt(out.get(), i * static_cast<std::int64_t>(rowBytes), values.data(), rowBytes);
-        }
-        std::fclose(out.release());
-        break;
-    }
-    }
-    std::fclose(in.release());
+    ::close(in);
     return Moment::now() - start;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
-// The floor an operation is measured against: the same input read row by row and an
-// output of the same size written row by row, with the same stdio calls the
-// operation makes (an absolute fseeko before every fread and every fwrite), and
-// nothing else. No operation can be faster than its floor on the same machine.
+// The floor an operation is measured against: the physical one. The whole input read
+// front to back and an output of the same size written, with plain read and write
+// calls of 1 MiB, and nothing else; area maxima writes nothing. No program doing the
+// operation's I/O can be much faster on the same machine.
 
 #include <filesystem>
 

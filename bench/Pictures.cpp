@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <stdexcept>
+#include <memory>
 #include <vector>
 
 namespace bench {
@@ -27,7 +28,7 @@ void writePicture(const std::filesystem::path& path, PictureSize size)
     bitmap::storeLE16(&header[28], 24);
     bitmap::storeLE32(&header[34], imageBytes);
 
-    bitmap::FilePtr file(std::fopen(path.c_str(), "wb"));
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
     if (!file) throw std::runtime_error("cannot create " + path.string());
     std::fwrite(header.data(), 1, header.size(), file.get());
 
