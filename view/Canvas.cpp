@@ -191,8 +191,11 @@ QImage Canvas::renderView(QSize deviceSize, qreal dpr) const
     const auto rows = sample(image.height(), o.y(), picture_->height());
     const LoadedPicture& p = *picture_;
 
+    if ((p.kind() == LoadedPicture::Kind::Raster && !scale_) || (mode_ == Mode::Ndvi && !pairColours_)) {
+        image.fill(kBackground);  // no colours given yet
+        return image;
+    }
     if (p.kind() == LoadedPicture::Kind::Raster) {
-        if (!scale_) return image.fill(kBackground), image;
         const ColourScale& scale = *scale_;
         fill(image, columns, rows, [&](std::int64_t y, std::int64_t x) { return scale.colourOf(p.values(y)[x]); });
         return image;
@@ -216,16 +219,14 @@ QImage Canvas::renderView(QSize deviceSize, qreal dpr) const
             return qRgb(v, v, v);
         });
         break;
-    case Mode::Ndvi:
-        if (!pairColours_) return image.fill(kBackground), image;
-        {
-            const QRgb* colours = pairColours_->data();
-            fill(image, columns, rows, [&](std::int64_t y, std::int64_t x) {
-                const std::uint8_t* b = p.pixel(x, y);
-                return colours[static_cast<std::size_t>(b[2]) << 8 | b[1]];
-            });
-        }
+    case Mode::Ndvi: {
+        const QRgb* colours = pairColours_->data();
+        fill(image, columns, rows, [&](std::int64_t y, std::int64_t x) {
+            const std::uint8_t* b = p.pixel(x, y);
+            return colours[static_cast<std::size_t>(b[2]) << 8 | b[1]];
+        });
         break;
+    }
     }
     return image;
 }

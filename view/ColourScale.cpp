@@ -95,9 +95,15 @@ void paintLegend(QPainter& painter, const QRect& area, const ColourScale& scale,
     const double low = scale.low();
     const double high = scale.high();
     if (high > low) {
+        // Both ends, and round values between them not crowding an end.
         const double step = tickStep(high - low);
-        const int decimals = std::max(0, static_cast<int>(std::ceil(-std::log10(step) - 1e-9)));
-        for (double v = std::ceil(low / step - 1e-9) * step; v <= high + step * 1e-6; v += step) {
+        const int decimals = std::max(2, static_cast<int>(std::ceil(-std::log10(step) - 1e-9)));
+        std::vector<double> ticks{low};
+        for (double v = std::ceil(low / step - 1e-9) * step; v < high; v += step) {
+            if (v - low > step * 0.45 && high - v > step * 0.45) ticks.push_back(v);
+        }
+        ticks.push_back(high);
+        for (double v : ticks) {
             const int x = barLeft + static_cast<int>(std::lround((v - low) / (high - low) * (barWidth - 1)));
             painter.drawLine(x, barTop + barHeight, x, barTop + barHeight + 4);
             const QString label = QString::number(std::abs(v) < step * 1e-6 ? 0.0 : v, 'f', decimals);
