@@ -7,6 +7,7 @@
 #include "view/ViewerWindow.h"
 
 #include <QApplication>
+#include <QSettings>
 #include <QTest>
 
 #include <cmath>
@@ -76,8 +77,14 @@ inline QString fourDecimals(double v)
     return QString::number(v, 'f', 4);
 }
 
+// Each test starts from no remembered view, palette or recent files.
+struct FreshSettings {
+    FreshSettings() { QSettings(QStringLiteral("zrvimage"), QStringLiteral("zrvimage-view")).clear(); }
+};
+
 // The window with every question answered from the queues below.
 struct Viewer {
+    FreshSettings fresh;
     view::ViewerWindow window;
     std::vector<QString> messages;
     std::deque<QString> savePaths;
