@@ -2,9 +2,11 @@
 
 namespace bitmap {
 
-std::string enviHeaderText(std::int64_t width, std::int64_t height)
+std::string enviHeaderText(std::int64_t width, std::int64_t height, const std::string& description)
 {
-    return "ENVI\n"
+    std::string text = "ENVI\n";
+    if (!description.empty()) text += "description = {" + description + "}\n";
+    return text +
            "samples = " + std::to_string(width) + "\n"
            "lines = " + std::to_string(height) + "\n"
            "bands = 1\n"

@@ -7,6 +7,8 @@
 
 namespace bitmap {
 
-std::string enviHeaderText(std::int64_t width, std::int64_t height);
+// description, when not empty, becomes the header's "description = {...}" line; it
+// must hold no '}' and no line break, which would end the field early.
+std::string enviHeaderText(std::int64_t width, std::int64_t height, const std::string& description = {});
 
 }  // namespace bitmap
