@@ -54,6 +54,7 @@ void Canvas::setPicture(const LoadedPicture* picture)
 {
     picture_ = picture;
     selection_.reset();
+    darkTarget_.reset();
     pressed_ = selecting_ = panning_ = false;
     fitToWindow();
 }
@@ -250,16 +251,35 @@ void Canvas::paintEvent(QPaintEvent*)
     }
     painter.drawImage(QPointF(0, 0), cache_);
 
+    // The dark target in cyan with a label, so it reads apart from the yellow rectangle
+    // even where the two coincide.
+    if (darkTarget_ && darkTarget_->x1 <= darkTarget_->x2 && darkTarget_->y1 <= darkTarget_->y2) {
+        const QRectF r = onScreen(*darkTarget_);
+        painter.setPen(QPen(Qt::black, 0));
+        painter.drawRect(r);
+        painter.setPen(QPen(QColor(0, 220, 255), 0, Qt::DotLine));
+        painter.drawRect(r);
+        const QString label = QStringLiteral("暗色板");
+        const QRectF text = painter.fontMetrics().boundingRect(label).adjusted(-3, -1, 3, 1);
+        const QRectF box(r.left(), r.top() - text.height(), text.width(), text.height());
+        painter.fillRect(box, QColor(0, 220, 255));
+        painter.setPen(Qt::black);
+        painter.drawText(box, Qt::AlignCenter, label);
+    }
     if (selection_ && selection_->x1 <= selection_->x2 && selection_->y1 <= selection_->y2) {
-        const QPointF o = origin();
-        const QRectF r(o.x() + selection_->x1 * zoom_, o.y() + selection_->y1 * zoom_,
-                       (selection_->x2 - selection_->x1 + 1) * zoom_, (selection_->y2 - selection_->y1 + 1) * zoom_);
+        const QRectF r = onScreen(*selection_);
         painter.setPen(QPen(Qt::black, 0));
         painter.drawRect(r);
         QPen dashed(QColor(255, 235, 0), 0, Qt::DashLine);
         painter.setPen(dashed);
         painter.drawRect(r);
     }
+}
+
+QRectF Canvas::onScreen(const bitmap::Rectangle& a) const
+{
+    const QPointF o = origin();
+    return {o.x() + a.x1 * zoom_, o.y() + a.y1 * zoom_, (a.x2 - a.x1 + 1) * zoom_, (a.y2 - a.y1 + 1) * zoom_};
 }
 
 void Canvas::resizeEvent(QResizeEvent* event)
@@ -336,6 +356,12 @@ void Canvas::setSelection(std::optional<bitmap::Rectangle> area)
     selection_ = area;
     viewport()->update();
     emit selectionChanged();
+}
+
+void Canvas::setDarkTarget(std::optional<bitmap::Rectangle> area)
+{
+    darkTarget_ = area;
+    viewport()->update();
 }
 
 void Canvas::wheelEvent(QWheelEvent* event)

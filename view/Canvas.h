@@ -43,6 +43,10 @@ public:
     std::optional<bitmap::Rectangle> selection() const { return selection_; }
     // Sets or clears the rectangle (already fitted to the picture); emits selectionChanged.
     void setSelection(std::optional<bitmap::Rectangle> area);
+    // The dark target's rectangle, drawn in its own colour beside the one being
+    // dragged; a new picture clears it like the rectangle.
+    std::optional<bitmap::Rectangle> darkTarget() const { return darkTarget_; }
+    void setDarkTarget(std::optional<bitmap::Rectangle> area);
 
     // The pixel under a viewport point, if any.
     std::optional<QPoint> pixelAt(QPointF viewportPoint) const;
@@ -80,6 +84,7 @@ private:
     void reportPointer(QPointF position);
     QPoint clampedPixelAt(QPointF position) const;
     void updateCursor();
+    QRectF onScreen(const bitmap::Rectangle& area) const;
 
     const LoadedPicture* picture_ = nullptr;
     Mode mode_ = Mode::Colour;
@@ -88,6 +93,7 @@ private:
     double zoom_ = 1.0;
     bool fitting_ = true;  // follows the window's size until the user zooms
     std::optional<bitmap::Rectangle> selection_;
+    std::optional<bitmap::Rectangle> darkTarget_;
 
     bool spaceHeld_ = false;
     bool panning_ = false;

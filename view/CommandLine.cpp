@@ -1,5 +1,8 @@
 #include "view/CommandLine.h"
 
+#include <QRegularExpression>
+
+#include <utility>
 #include <vector>
 
 namespace view {
@@ -21,16 +24,39 @@ std::optional<std::vector<int>> integers(const QString& text, int count)
     return values;
 }
 
+// Exactly two reflectances 0..1 separated by a comma, with at most three decimals as
+// the window's fields hold them, so the picture shows what was typed.
+std::optional<std::pair<double, double>> reflectances(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 2) return std::nullopt;
+    static const QRegularExpression number(QStringLiteral("^(0|1)?(\\.[0-9]{0,3})?$"));
+    double values[2];
+    for (int i = 0; i < 2; ++i) {
+        const QString part = parts[i].trimmed();
+        bool ok = false;
+        values[i] = part.toDouble(&ok);
+        if (!ok || !number.match(part).hasMatch() || !(values[i] >= 0.0 && values[i] <= 1.0)) return std::nullopt;
+    }
+    return std::pair{values[0], values[1]};
+}
+
 }  // namespace
 
 QString usageText()
 {
     return QStringLiteral(
-        "使い方: zrvimage-view [--white NIR,RED] [--select X1,Y1,X2,Y2] [ファイル]\n"
+        "使い方: zrvimage-view [--white NIR,RED] [--panel-reflectance NIR,RED]\n"
+        "                      [--dark NIR,RED [--dark-reflectance NIR,RED]] [--select X1,Y1,X2,Y2] [ファイル]\n"
         "\n"
         "24ビットBMP、またはNDVIラスター（.raw、ENVIヘッダー .hdr があればその大きさで）を表示します。\n"
         "\n"
         "  --white NIR,RED        白色板の値（NIR と Red、1〜255 の整数。既定 255,255）\n"
+        "  --panel-reflectance NIR,RED\n"
+        "                         白色板の反射率（0〜1、小数点以下3桁まで。既定 1,1）\n"
+        "  --dark NIR,RED         暗色板の値（0〜254 の整数。白色板の値より小さく）\n"
+        "  --dark-reflectance NIR,RED\n"
+        "                         暗色板の反射率（0〜1、小数点以下3桁まで。既定 0,0）\n"
         "  --select X1,Y1,X2,Y2   範囲の左上と右下の画素（両端を含む。x は左から、y は上から）\n"
         "  -h, --help             この説明を表示します\n");
 }
@@ -42,6 +68,14 @@ CommandLine parseCommandLine(const QStringList& arguments)
         c.error = message;
         return c;
     };
+    const auto takesValue = [](const QString& a) {
+        for (const char* name : {"--white", "--select", "--panel-reflectance", "--dark", "--dark-reflectance"}) {
+            if (a == QLatin1String(name)) return true;
+        }
+        return false;
+    };
+    std::optional<WhiteValues> dark;
+    std::optional<std::pair<double, double>> panelReflectance, darkReflectance;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         QString argument = arguments[i];
         QString value;
@@ -53,7 +87,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
         }
         if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
             c.help = true;
-        } else if (argument == QLatin1String("--white") || argument == QLatin1String("--select")) {
+        } else if (takesValue(argument)) {
             if (!hasValue) {
                 if (i + 1 >= arguments.size()) return fail(QStringLiteral("%1 の値がありません").arg(argument));
                 value = arguments[++i];
@@ -64,13 +98,26 @@ CommandLine parseCommandLine(const QStringList& arguments)
                     return fail(QStringLiteral("--white には NIR,RED を 1〜255 の整数2つで指定してください: '%1'").arg(value));
                 }
                 c.white = WhiteValues{(*v)[0], (*v)[1]};
-            } else {
+            } else if (argument == QLatin1String("--dark")) {
+                const auto v = integers(value, 2);
+                if (!v || (*v)[0] < 0 || (*v)[0] > 254 || (*v)[1] < 0 || (*v)[1] > 254) {
+                    return fail(QStringLiteral("--dark には NIR,RED を 0〜254 の整数2つで指定してください: '%1'").arg(value));
+                }
+                dark = WhiteValues{(*v)[0], (*v)[1]};
+            } else if (argument == QLatin1String("--select")) {
                 const auto v = integers(value, 4);
                 if (!v) return fail(QStringLiteral("--select には X1,Y1,X2,Y2 を整数4つで指定してください: '%1'").arg(value));
                 if ((*v)[0] > (*v)[2] || (*v)[1] > (*v)[3]) {
                     return fail(QStringLiteral("--select の範囲は X1≦X2、Y1≦Y2 で指定してください: '%1'").arg(value));
                 }
                 c.select = bitmap::Rectangle{(*v)[0], (*v)[1], (*v)[2], (*v)[3]};
+            } else {
+                const auto v = reflectances(value);
+                if (!v) {
+                    return fail(QStringLiteral("%1 には NIR,RED を 0〜1 の数（小数点以下3桁まで）2つで指定してください: '%2'")
+                                    .arg(argument, value));
+                }
+                (argument == QLatin1String("--panel-reflectance") ? panelReflectance : darkReflectance) = *v;
             }
         } else if (argument.startsWith(QLatin1Char('-')) && argument != QLatin1String("-")) {
             return fail(QStringLiteral("不明なオプションです: %1").arg(arguments[i]));
@@ -79,6 +126,27 @@ CommandLine parseCommandLine(const QStringList& arguments)
         } else {
             c.file = argument;
         }
+    }
+    // A dark target's reflectance means nothing without its bytes.
+    if (darkReflectance && !dark) return fail(QStringLiteral("--dark-reflectance は --dark と一緒に指定してください"));
+    if (c.white || panelReflectance || dark) {
+        const WhiteValues white = c.white.value_or(WhiteValues{});
+        bitmap::NdviModel m = bitmap::NdviModel::plain(static_cast<float>(white.nir), static_cast<float>(white.red));
+        // Through float as the window's fields give them: the same model either way.
+        if (panelReflectance) {
+            m.nir.rWhite = static_cast<float>(panelReflectance->first);
+            m.red.rWhite = static_cast<float>(panelReflectance->second);
+        }
+        if (dark) {
+            m.nir.dnDark = static_cast<float>(dark->nir);
+            m.red.dnDark = static_cast<float>(dark->red);
+        }
+        if (darkReflectance) {
+            m.nir.rDark = static_cast<float>(darkReflectance->first);
+            m.red.rDark = static_cast<float>(darkReflectance->second);
+        }
+        if (const auto problem = bitmap::modelProblem(m)) return fail(QString::fromStdString(*problem));
+        c.model = m;
     }
     return c;
 }

@@ -1,5 +1,6 @@
 #pragma once
-// zrvimage-view [--white NIR,RED] [--select X1,Y1,X2,Y2] [FILE]
+// zrvimage-view [--white NIR,RED] [--panel-reflectance NIR,RED] [--dark NIR,RED]
+//               [--dark-reflectance NIR,RED] [--select X1,Y1,X2,Y2] [FILE]
 
 #include "bitmap/Kernels.h"
 #include "view/Figures.h"
@@ -13,6 +14,9 @@ namespace view {
 
 struct CommandLine {
     std::optional<WhiteValues> white;
+    // The calibration the four options give over the defaults, when any was given; a
+    // possible one (bitmap::modelProblem), or the line is bad usage.
+    std::optional<bitmap::NdviModel> model;
     std::optional<bitmap::Rectangle> select;  // as typed; fitted to the picture when shown
     QString file;
     bool help = false;

@@ -125,6 +125,12 @@ WhiteValues whiteValuesOf(const RegionFigures& f, WhiteChoice choice)
     return {pick(f.red), pick(f.green)};
 }
 
+WhiteValues darkValuesOf(const RegionFigures& f)
+{
+    const auto mean = [](const ChannelFigures& c) { return std::clamp(static_cast<int>(std::lround(c.mean)), 0, 254); };
+    return {mean(f.red), mean(f.green)};
+}
+
 QString ndviText(float value)
 {
     if (value == bitmap::kNdviMarker) return QStringLiteral("-10");

@@ -54,6 +54,11 @@ struct WhiteValues {
 // maxima, rounded means or 99th percentiles, kept within 1..255. Needs pixels.
 WhiteValues whiteValuesOf(const RegionFigures& figures, WhiteChoice choice);
 
+// The dark target's values a rectangle over it gives: its red (NIR) and green (red)
+// means, rounded, within 0..254. Always the mean: a dark target's highest bytes are
+// noise and specks of light, and the line through it should meet its typical byte.
+WhiteValues darkValuesOf(const RegionFigures& figures);
+
 // The smallest byte value at or above which lie no more than 1 % of the pixels: at
 // least 99 % of them are at or below it (nearest rank).
 int percentile99(const std::array<std::uint64_t, 256>& counts, std::uint64_t total);

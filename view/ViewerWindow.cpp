@@ -3,6 +3,7 @@
 #include "bitmap/EngineError.h"
 #include "bitmap/EnviHeader.h"
 #include "bitmap/Messages.h"
+#include "bitmap/NdviTiff.h"
 #include "bitmap/OutputFile.h"
 #include "bitmap/PictureReader.h"
 #include "bitmap/Runs.h"
@@ -25,6 +26,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QImageWriter>
@@ -36,6 +38,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSaveFile>
 #include <QSettings>
 #include <QSpinBox>
@@ -43,10 +47,12 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <sstream>
+#include <tuple>
 
 namespace view {
 
@@ -98,6 +104,18 @@ struct WaitCursor {
 };
 
 constexpr int kLegendHeight = 52;
+
+QString describe(const bitmap::NdviModel& model)
+{
+    return QString::fromStdString(bitmap::describeModel(model));
+}
+
+// Both bands of the panel at the plain ratio: the raster is then the window's own,
+// header and all.
+bool isPlain(const bitmap::NdviModel& model)
+{
+    return model.nir.isPlainRatio() && model.red.isPlainRatio();
+}
 
 }  // namespace
 
@@ -210,7 +228,7 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     QSettings s = settings();
     const int mode = s.value(QStringLiteral("view"), 0).toInt();
     paletteBox_->setCurrentIndex(std::clamp(s.value(QStringLiteral("palette"), 0).toInt(), 0, 2));
-    whiteValuesChanged();
+    calibrationChanged();
     setView(static_cast<Canvas::Mode>(std::clamp(mode, 0, 3)));
     rebuildRecentMenu();
     updateActions();
@@ -224,20 +242,72 @@ void ViewerWindow::createPanel()
     auto* panel = new QWidget;
     auto* column = new QVBoxLayout(panel);
 
-    auto* white = new QGroupBox(QStringLiteral("白色板の値"));
-    auto* whiteForm = new QFormLayout(white);
-    nirWhite_ = new QSpinBox;
-    redWhite_ = new QSpinBox;
-    for (QSpinBox* box : {nirWhite_, redWhite_}) {
-        box->setRange(1, 255);
-        box->setValue(255);
-        connect(box, &QSpinBox::valueChanged, this, &ViewerWindow::whiteValuesChanged);
+    // Each band's white panel and dark target: its byte, and its reflectance from the
+    // maker's calibration sheet beside it.
+    auto* calibration = new QGroupBox(QStringLiteral("較正"));
+    auto* grid = new QGridLayout(calibration);
+    grid->addWidget(new QLabel(QStringLiteral("値")), 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("反射率")), 0, 2);
+    const auto byteBox = [this](const char* name, int low, int high, int value) {
+        auto* box = new QSpinBox;
+        box->setObjectName(QLatin1String(name));
+        box->setRange(low, high);
+        box->setValue(value);
+        connect(box, &QSpinBox::valueChanged, this, &ViewerWindow::calibrationChanged);
+        return box;
+    };
+    const auto reflectanceBox = [this](const char* name, double value) {
+        auto* box = new QDoubleSpinBox;
+        box->setObjectName(QLatin1String(name));
+        box->setRange(0.0, 1.0);
+        box->setDecimals(3);
+        box->setSingleStep(0.01);
+        box->setValue(value);
+        connect(box, &QDoubleSpinBox::valueChanged, this, &ViewerWindow::calibrationChanged);
+        return box;
+    };
+    nirWhite_ = byteBox("nirWhite", 1, 255, 255);
+    redWhite_ = byteBox("redWhite", 1, 255, 255);
+    nirDark_ = byteBox("nirDark", 0, 254, 0);
+    redDark_ = byteBox("redDark", 0, 254, 0);
+    nirWhiteReflectance_ = reflectanceBox("nirWhiteReflectance", 1.0);
+    redWhiteReflectance_ = reflectanceBox("redWhiteReflectance", 1.0);
+    nirDarkReflectance_ = reflectanceBox("nirDarkReflectance", 0.0);
+    redDarkReflectance_ = reflectanceBox("redDarkReflectance", 0.0);
+    const std::tuple<QString, QSpinBox*, QDoubleSpinBox*> rows[] = {
+        {QStringLiteral("白色板 NIR（赤バイト）:"), nirWhite_, nirWhiteReflectance_},
+        {QStringLiteral("白色板 Red（緑バイト）:"), redWhite_, redWhiteReflectance_},
+        {QStringLiteral("暗色板 NIR（赤バイト）:"), nirDark_, nirDarkReflectance_},
+        {QStringLiteral("暗色板 Red（緑バイト）:"), redDark_, redDarkReflectance_},
+    };
+    int row = 1;
+    for (const auto& [name, byte, reflectance] : rows) {
+        auto* label = new QLabel(name);
+        label->setBuddy(byte);
+        byte->setAccessibleName(name.chopped(1) + QStringLiteral(" の値"));
+        reflectance->setAccessibleName(name.chopped(1) + QStringLiteral(" の反射率"));
+        grid->addWidget(label, row, 0);
+        grid->addWidget(byte, row, 1);
+        grid->addWidget(reflectance, row, 2);
+        ++row;
     }
-    nirWhite_->setObjectName(QStringLiteral("nirWhite"));
-    redWhite_->setObjectName(QStringLiteral("redWhite"));
-    whiteForm->addRow(QStringLiteral("NIR（赤バイト）:"), nirWhite_);
-    whiteForm->addRow(QStringLiteral("Red（緑バイト）:"), redWhite_);
-    column->addWidget(white);
+    clearDarkButton_ = new QPushButton(QStringLiteral("暗色板を解除"));
+    clearDarkButton_->setToolTip(QStringLiteral("暗色板の値と反射率を0に戻し、印を消します"));
+    connect(clearDarkButton_, &QPushButton::clicked, this, &ViewerWindow::clearDarkTarget);
+    grid->addWidget(clearDarkButton_, row++, 0, 1, 3, Qt::AlignRight);
+    modelLabel_ = new QLabel;
+    modelLabel_->setObjectName(QStringLiteral("model"));
+    modelLabel_->setAccessibleName(QStringLiteral("使用中の較正"));
+    modelLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    modelLabel_->setWordWrap(true);
+    grid->addWidget(modelLabel_, row++, 0, 1, 3);
+    problemLabel_ = new QLabel;
+    problemLabel_->setObjectName(QStringLiteral("modelProblem"));
+    problemLabel_->setWordWrap(true);
+    problemLabel_->setStyleSheet(QStringLiteral("color: #c00000;"));
+    problemLabel_->hide();
+    grid->addWidget(problemLabel_, row++, 0, 1, 3);
+    column->addWidget(calibration);
 
     auto* colours = new QGroupBox(QStringLiteral("NDVIの色"));
     auto* colourForm = new QFormLayout(colours);
@@ -290,6 +360,10 @@ void ViewerWindow::createPanel()
     whiteRow->addWidget(whiteChoice_);
     whiteRow->addWidget(setWhiteButton_, 1);
     areaColumn->addLayout(whiteRow);
+    setDarkButton_ = new QPushButton(QStringLiteral("暗色板に設定"));
+    setDarkButton_->setToolTip(QStringLiteral("範囲の赤バイトと緑バイトの平均値を暗色板の値にし、範囲を暗色板として印を付けます"));
+    connect(setDarkButton_, &QPushButton::clicked, this, &ViewerWindow::applyDarkTarget);
+    areaColumn->addWidget(setDarkButton_);
     column->addWidget(area);
 
     auto* histogramBox = new QGroupBox(QStringLiteral("NDVIヒストグラム"));
@@ -306,7 +380,14 @@ void ViewerWindow::createPanel()
     auto* dock = new QDockWidget(QStringLiteral("パネル"), this);
     dock->setObjectName(QStringLiteral("panel"));
     dock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetClosable);
-    dock->setWidget(panel);
+    // Scrolled rather than stretching the window on a short screen.
+    auto* scroller = new QScrollArea;
+    scroller->setWidget(panel);
+    scroller->setWidgetResizable(true);
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroller->setFixedWidth(panel->width() + scroller->verticalScrollBar()->sizeHint().width());
+    dock->setWidget(scroller);
     addDockWidget(Qt::RightDockWidgetArea, dock);
 }
 
@@ -321,6 +402,8 @@ void ViewerWindow::createActions()
     QMenu* exports = file->addMenu(QStringLiteral("書き出し(&E)"));
     exportRasterAction_ = exports->addAction(QStringLiteral("NDVIラスター（ENVIヘッダー付き）(&N)..."), this,
                                              [this] { chooseAndExport(0); });
+    exportTiffAction_ = exports->addAction(QStringLiteral("NDVI（TIFF float32）(&T)..."), this,
+                                           [this] { chooseAndExport(3); });
     exportPictureAction_ = exports->addAction(QStringLiteral("表示中の画像（PNG、凡例付き）(&P)..."), this,
                                               [this] { chooseAndExport(1); });
     exportFiguresAction_ = exports->addAction(QStringLiteral("範囲の数値（CSV）(&C)..."), this,
@@ -350,7 +433,7 @@ void ViewerWindow::createActions()
     const QString tips[] = {QStringLiteral("記録されたバイトのままのカラー（1）"),
                             QStringLiteral("赤バイト（近赤外）をグレーで（2）"),
                             QStringLiteral("緑バイト（可視の赤）をグレーで（3）"),
-                            QStringLiteral("白色板の値で計算したNDVI（4）")};
+                            QStringLiteral("白色板と暗色板の較正で計算したNDVI（4）")};
     for (int i = 0; i < 4; ++i) {
         QAction* a = viewMenu->addAction(names[i]);
         a->setCheckable(true);
@@ -399,8 +482,9 @@ void ViewerWindow::showHelp()
         this, kTitle,
         QStringLiteral("1. ファイル > 開く（Ctrl+O）で画像を開きます（ドラッグ＆ドロップでも開けます）。\n"
                        "2. 白色板の上をドラッグして範囲を選びます。\n"
-                       "3. 「白色板に設定」で範囲の値を白色板の値にします。\n"
-                       "4. ファイル > 書き出し でNDVIラスター、表示中の画像、範囲の数値を保存します。\n\n"
+                       "3. 「白色板に設定」で範囲の値を白色板の値にし、白色板の反射率（メーカーの校正表の値）を入力します。\n"
+                       "   暗色板があれば、その上をドラッグして「暗色板に設定」を押し、反射率を入力します。\n"
+                       "4. ファイル > 書き出し でNDVIラスター（ENVI、TIFF）、表示中の画像、範囲の数値を保存します。\n\n"
                        "表示: 1 カラー、2 NIR、3 Red、4 NDVI。ホイールでポインターの位置を中心に拡大・縮小、"
                        "中ボタンかスペースキーを押しながらのドラッグで移動します。"));
 }
@@ -510,7 +594,40 @@ void ViewerWindow::setWhiteValues(WhiteValues white)
     const QSignalBlocker blockRed(redWhite_);
     nirWhite_->setValue(white.nir);
     redWhite_->setValue(white.red);
-    whiteValuesChanged();
+    calibrationChanged();
+}
+
+void ViewerWindow::setModel(const bitmap::NdviModel& model)
+{
+    {
+        // One recomputation for all eight fields.
+        const QSignalBlocker blocks[] = {QSignalBlocker(nirWhite_),           QSignalBlocker(redWhite_),
+                                         QSignalBlocker(nirDark_),            QSignalBlocker(redDark_),
+                                         QSignalBlocker(nirWhiteReflectance_), QSignalBlocker(redWhiteReflectance_),
+                                         QSignalBlocker(nirDarkReflectance_), QSignalBlocker(redDarkReflectance_)};
+        nirWhite_->setValue(static_cast<int>(std::lround(model.nir.dnWhite)));
+        redWhite_->setValue(static_cast<int>(std::lround(model.red.dnWhite)));
+        nirDark_->setValue(static_cast<int>(std::lround(model.nir.dnDark)));
+        redDark_->setValue(static_cast<int>(std::lround(model.red.dnDark)));
+        nirWhiteReflectance_->setValue(model.nir.rWhite);
+        redWhiteReflectance_->setValue(model.red.rWhite);
+        nirDarkReflectance_->setValue(model.nir.rDark);
+        redDarkReflectance_->setValue(model.red.rDark);
+    }
+    calibrationChanged();
+}
+
+bitmap::NdviModel ViewerWindow::fieldsModel() const
+{
+    // Whole bytes are exact as floats, and a reflectance of three decimals becomes the
+    // float its text would: the very model zrvimage-batch builds from the same numbers.
+    const auto band = [](const QSpinBox* white, const QDoubleSpinBox* rWhite, const QSpinBox* dark,
+                         const QDoubleSpinBox* rDark) {
+        return bitmap::BandCalibration{static_cast<float>(white->value()), static_cast<float>(rWhite->value()),
+                                       static_cast<float>(dark->value()), static_cast<float>(rDark->value())};
+    };
+    return {band(nirWhite_, nirWhiteReflectance_, nirDark_, nirDarkReflectance_),
+            band(redWhite_, redWhiteReflectance_, redDark_, redDarkReflectance_)};
 }
 
 WhiteValues ViewerWindow::whiteValues() const
@@ -523,10 +640,22 @@ void ViewerWindow::setWhiteChoice(WhiteChoice choice)
     whiteChoice_->setCurrentIndex(static_cast<int>(choice));
 }
 
-void ViewerWindow::whiteValuesChanged()
+void ViewerWindow::calibrationChanged()
 {
-    // Integers 1..255 are exact as floats: the very white values the operations take.
-    table_.emplace(static_cast<float>(nirWhite_->value()), static_cast<float>(redWhite_->value()));
+    const bitmap::NdviModel wanted = fieldsModel();
+    const auto problem = bitmap::modelProblem(wanted);
+    // While the fields give an impossible model (often only half-way through typing a
+    // number) the picture and its figures stay on the last possible one, and say so.
+    problemLabel_->setText(problem ? QString::fromStdString(*problem) +
+                                         QStringLiteral("\n表示と数値は直前の正しい較正のままです。")
+                                   : QString());
+    problemLabel_->setVisible(problem.has_value());
+    clearDarkButton_->setEnabled(wanted.nir.dnDark != 0 || wanted.red.dnDark != 0 || wanted.nir.rDark != 0 ||
+                                 wanted.red.rDark != 0 || canvas_->darkTarget());
+    if (problem) return;
+    model_ = wanted;
+    modelLabel_->setText(QStringLiteral("使用中: ") + describe(model_).replace(QStringLiteral("; "), QStringLiteral("\n")));
+    table_.emplace(model_);
     if (picture_ && picture_->kind() == LoadedPicture::Kind::Bitmap) {
         wholeHistogram_ = wholePictureHistogram(*picture_, &*table_);
     }
@@ -649,6 +778,7 @@ void ViewerWindow::updateActions()
     const bool area = figures_.has_value();
     for (int i = 0; i < 3; ++i) viewActions_[static_cast<std::size_t>(i)]->setEnabled(!open || bitmapOpen);
     exportRasterAction_->setEnabled(bitmapOpen);
+    exportTiffAction_->setEnabled(bitmapOpen);
     exportPictureAction_->setEnabled(open);
     exportFiguresAction_->setEnabled(area);
     copyAction_->setEnabled(area);
@@ -656,14 +786,50 @@ void ViewerWindow::updateActions()
     clearRectAction_->setEnabled(area);
     for (QAction* a : {fitAction_, actualSizeAction_, zoomInAction_, zoomOutAction_}) a->setEnabled(open);
     setWhiteButton_->setEnabled(bitmapOpen && area && figures_->pixels > 0);
-    nirWhite_->setEnabled(!open || bitmapOpen);
-    redWhite_->setEnabled(!open || bitmapOpen);
+    setDarkButton_->setEnabled(setWhiteButton_->isEnabled());
+    // A raster's values are already NDVI: no calibration applies to them.
+    for (QWidget* w : std::initializer_list<QWidget*>{nirWhite_, redWhite_, nirDark_, redDark_, nirWhiteReflectance_,
+                                                      redWhiteReflectance_, nirDarkReflectance_, redDarkReflectance_}) {
+        w->setEnabled(!open || bitmapOpen);
+    }
 }
 
 void ViewerWindow::applyWhitePanel()
 {
     if (!figures_ || !figures_->channels || figures_->pixels == 0) return;
     setWhiteValues(whiteValuesOf(*figures_, static_cast<WhiteChoice>(whiteChoice_->currentIndex())));
+}
+
+void ViewerWindow::applyDarkTarget()
+{
+    if (!figures_ || !figures_->channels || figures_->pixels == 0) return;
+    const WhiteValues dark = darkValuesOf(*figures_);
+    canvas_->setDarkTarget(figures_->area);
+    {
+        const QSignalBlocker blockNir(nirDark_);
+        const QSignalBlocker blockRed(redDark_);
+        nirDark_->setValue(dark.nir);
+        redDark_->setValue(dark.red);
+    }
+    calibrationChanged();
+}
+
+void ViewerWindow::clearDarkTarget()
+{
+    canvas_->setDarkTarget(std::nullopt);
+    bitmap::NdviModel m = fieldsModel();
+    m.nir.dnDark = m.red.dnDark = 0;
+    m.nir.rDark = m.red.rDark = 0;
+    setModel(m);
+}
+
+bool ViewerWindow::refuseImpossibleModel()
+{
+    // A raster is written only for the model the fields show, never for an older one.
+    const auto problem = bitmap::modelProblem(fieldsModel());
+    if (!problem) return false;
+    prompts_.message(QString::fromStdString(*problem));
+    return true;
 }
 
 QString ViewerWindow::figuresLine() const
@@ -691,6 +857,8 @@ void ViewerWindow::chooseAndExport(int which)
          QStringLiteral("png")},
         {QStringLiteral("範囲の数値の書き出し"), QStringLiteral("_area.csv"), QStringLiteral("CSV (*.csv)"),
          QStringLiteral("csv")},
+        {QStringLiteral("NDVI（TIFF float32）の書き出し"), QStringLiteral("_ndvi.tif"),
+         QStringLiteral("TIFF画像 (*.tif *.tiff)"), QStringLiteral("tif")},
     };
     const Kind& k = kinds[which];
     const QString path = prompts_.savePath(k.title, proposedName(k.suffixName), k.filter, k.suffix);
@@ -699,6 +867,7 @@ void ViewerWindow::chooseAndExport(int which)
     if (which == 0) written = exportRaster(path);
     if (which == 1) written = exportViewPicture(path);
     if (which == 2) written = exportFigures(path);
+    if (which == 3) written = exportTiff(path);
     if (written) statusBar()->showMessage(QStringLiteral("書き出しました: %1").arg(QDir::toNativeSeparators(path)), 5000);
 }
 
@@ -711,10 +880,9 @@ bool ViewerWindow::refuseOpenPicture(const QString& path)
 
 bool ViewerWindow::exportRaster(const QString& path)
 {
-    if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap) return false;
+    if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap || refuseImpossibleModel()) return false;
     const std::string out = encoded(path);
     const std::string header = headerPathFor(out);
-    const WhiteValues white = whiteValues();
     if (refuseOpenPicture(decoded(header))) return false;
     // The save dialog asked about the raster only; a header left beside a raster that
     // is gone is replaced only when the user agrees.
@@ -731,10 +899,13 @@ bool ViewerWindow::exportRaster(const QString& path)
         if (reader.isSameFile(header)) throw bitmap::EngineError(bitmap::Failure::OutputIsInput, header);
         {
             auto raster = bitmap::OutputFile::create(out, &reader);
-            bitmap::runNdvi(reader, static_cast<float>(white.nir), static_cast<float>(white.red), raster.get());
+            bitmap::runNdvi(reader, model_, raster.get());
             raster->finish();
         }
-        const std::string text = bitmap::enviHeaderText(reader.width(), reader.height());
+        std::string text = bitmap::enviHeaderText(reader.width(), reader.height());
+        // GDAL shows an ENVI description as the raster's; only a calibrated raster
+        // needs one, so a plain one keeps the window's header byte for byte.
+        if (!isPlain(model_)) text += "description = {" + bitmap::describeModel(model_) + "}\n";
         auto hdr = bitmap::OutputFile::create(header, &reader);
         hdr->write(text.data(), text.size());
         hdr->finish();
@@ -744,6 +915,40 @@ bool ViewerWindow::exportRaster(const QString& path)
         failure = QString::fromUtf8(e.what());
     }
     if (!failure.isEmpty()) {
+        prompts_.message(failure);
+        return false;
+    }
+    return true;
+}
+
+bool ViewerWindow::exportTiff(const QString& path)
+{
+    if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap || refuseImpossibleModel()) return false;
+    const std::string out = encoded(path);
+    QString failure;
+    bool created = false;
+    try {
+        WaitCursor wait;
+        bitmap::PictureReader reader = bitmap::PictureReader::open(picture_->path());
+        reader.require24Bit();
+        // libtiff would truncate whatever the name leads to, so the check comes first.
+        if (reader.isSameFile(out)) throw bitmap::EngineError(bitmap::Failure::OutputIsInput, out);
+        bitmap::NdviTiffWriter tiff(out, reader.width(), reader.height(), bitmap::describeModel(model_));
+        created = true;
+        bitmap::runNdvi(reader, model_, nullptr,
+                        [&tiff](std::int64_t first, std::int64_t count, const float* values) {
+                            tiff.addRows(first, count, values);
+                        });
+        tiff.finish();
+    } catch (const runtime::Exception& e) {
+        failure = QString::fromStdString(e.message());
+    } catch (const std::exception& e) {
+        failure = QString::fromUtf8(e.what());
+    }
+    if (!failure.isEmpty()) {
+        // Half a TIFF opens nowhere; better none.
+        std::error_code ignored;
+        if (created) std::filesystem::remove(out, ignored);
         prompts_.message(failure);
         return false;
     }
@@ -778,13 +983,16 @@ bool ViewerWindow::exportFigures(const QString& path)
     if (!figures_ || refuseOpenPicture(path)) return false;
     QString source = decoded(picture_->path());
     source.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    const WhiteValues white = whiteValues();
+    // The model the figures were worked out with, which is not the fields' while they
+    // are impossible.
     const bool bitmapOpen = picture_->kind() == LoadedPicture::Kind::Bitmap;
+    const QString model = bitmapOpen ? QLatin1Char('"') + describe(model_) + QLatin1Char('"') : QString();
     const QString text = QStringLiteral("ファイル,") + figureFieldNames().join(QLatin1Char(',')) +
-                         QStringLiteral(",NIR白色板,Red白色板\r\n\"") + source + QStringLiteral("\",") +
-                         figureFieldValues(*figures_).join(QLatin1Char(',')) + QLatin1Char(',') +
-                         (bitmapOpen ? QString::number(white.nir) : QString()) + QLatin1Char(',') +
-                         (bitmapOpen ? QString::number(white.red) : QString()) + QStringLiteral("\r\n");
+                         QStringLiteral(",較正,NIR白色板,Red白色板\r\n\"") + source + QStringLiteral("\",") +
+                         figureFieldValues(*figures_).join(QLatin1Char(',')) + QLatin1Char(',') + model +
+                         QLatin1Char(',') + (bitmapOpen ? QString::number(model_.nir.dnWhite) : QString()) +
+                         QLatin1Char(',') + (bitmapOpen ? QString::number(model_.red.dnWhite) : QString()) +
+                         QStringLiteral("\r\n");
     QSaveFile file(path);
     // The byte-order mark lets spreadsheet programs read the Japanese names as UTF-8.
     const bool ok = file.open(QIODevice::WriteOnly) && file.write("\xEF\xBB\xBF") == 3 &&

@@ -1,6 +1,6 @@
 #pragma once
 // The viewer's main window: menus, tool bar, the picture, the side panel with the
-// white values, colours, the rectangle's figures and the NDVI histogram, and the
+// calibration (white panel and dark target), colours, the rectangle's figures and the NDVI histogram, and the
 // status bar with the pointer's pixel. Slots only gather input and call one worker.
 
 #include "bitmap/Kernels.h"
@@ -62,10 +62,24 @@ public:
     void setWhiteChoice(WhiteChoice choice);
     void setView(Canvas::Mode mode);
 
+    // Every calibration field at once: the bytes rounded to whole numbers, the
+    // reflectances to the fields' three decimals.
+    void setModel(const bitmap::NdviModel& model);
+    // What the fields say now, possible or not.
+    bitmap::NdviModel fieldsModel() const;
+    // What the NDVI view and figures use: the fields' model, or while that is
+    // impossible the last possible one.
+    const bitmap::NdviModel& model() const noexcept { return model_; }
+
     // 白色板に設定: the rectangle's white values into the spin boxes.
     void applyWhitePanel();
+    // 暗色板に設定: the rectangle's means as the dark target's bytes, the rectangle
+    // marked on the picture. 暗色板を解除: no dark target (bytes and reflectances 0).
+    void applyDarkTarget();
+    void clearDarkTarget();
     // The exports, to path; false, after a message, when nothing or not all was written.
     bool exportRaster(const QString& path);
+    bool exportTiff(const QString& path);
     bool exportViewPicture(const QString& path);
     bool exportFigures(const QString& path);
     // The rectangle's figures as one tab-separated line, and its corners.
@@ -86,7 +100,8 @@ private:
     void createPanel();
     void install(std::unique_ptr<LoadedPicture> picture, const QString& path);
     std::unique_ptr<LoadedPicture> readRaster(const QString& path);
-    void whiteValuesChanged();
+    void calibrationChanged();
+    bool refuseImpossibleModel();
     void coloursChanged();
     void selectionChanged();
     void computeFigures(bool channelsToo);
@@ -104,7 +119,8 @@ private:
     Prompts prompts_;
     // Shared with a figures computation still running for a large rectangle.
     std::shared_ptr<const LoadedPicture> picture_;
-    std::optional<bitmap::NdviTable> table_;
+    bitmap::NdviModel model_ = bitmap::NdviModel::plain(255, 255);
+    std::optional<bitmap::NdviTable> table_;  // of model_
     ColourScale scale_;
     std::vector<QRgb> pairColours_;
     std::optional<RegionFigures> figures_;  // complete, for the rectangle shown
@@ -120,12 +136,22 @@ private:
     QLabel* zoomLabel_ = nullptr;
     QSpinBox* nirWhite_ = nullptr;
     QSpinBox* redWhite_ = nullptr;
+    QDoubleSpinBox* nirWhiteReflectance_ = nullptr;
+    QDoubleSpinBox* redWhiteReflectance_ = nullptr;
+    QSpinBox* nirDark_ = nullptr;
+    QSpinBox* redDark_ = nullptr;
+    QDoubleSpinBox* nirDarkReflectance_ = nullptr;
+    QDoubleSpinBox* redDarkReflectance_ = nullptr;
+    QLabel* modelLabel_ = nullptr;
+    QLabel* problemLabel_ = nullptr;
+    QPushButton* clearDarkButton_ = nullptr;
     QComboBox* paletteBox_ = nullptr;
     QDoubleSpinBox* low_ = nullptr;
     QDoubleSpinBox* high_ = nullptr;
     QLabel* figuresLabel_ = nullptr;
     QComboBox* whiteChoice_ = nullptr;
     QPushButton* setWhiteButton_ = nullptr;
+    QPushButton* setDarkButton_ = nullptr;
     QLabel* histogramTitle_ = nullptr;
     HistogramWidget* histogram_ = nullptr;
 
@@ -133,6 +159,7 @@ private:
     QActionGroup* viewGroup_ = nullptr;
     std::vector<QAction*> viewActions_;
     QAction* exportRasterAction_ = nullptr;
+    QAction* exportTiffAction_ = nullptr;
     QAction* exportPictureAction_ = nullptr;
     QAction* exportFiguresAction_ = nullptr;
     QAction* copyAction_ = nullptr;

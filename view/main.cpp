@@ -1,4 +1,5 @@
-// zrvimage-view [--white NIR,RED] [--select X1,Y1,X2,Y2] [FILE]
+// zrvimage-view [--white NIR,RED] [--panel-reflectance NIR,RED] [--dark NIR,RED]
+//               [--dark-reflectance NIR,RED] [--select X1,Y1,X2,Y2] [FILE]
 #include "view/CommandLine.h"
 #include "view/ViewerWindow.h"
 
@@ -38,7 +39,7 @@ int main(int argc, char** argv)
     }
 
     view::ViewerWindow window;
-    if (line.white) window.setWhiteValues(*line.white);
+    if (line.model) window.setModel(*line.model);
     window.show();
     if (!line.file.isEmpty() && window.openFile(line.file) && line.select) window.selectArea(*line.select);
     return app.exec();
