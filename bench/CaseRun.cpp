@@ -1,8 +1,9 @@
 #include "CaseRun.h"
 
 #include "Unit87.h"
-#include "bitmap/BitmapProbe.h"
-#include "bitmap/ByteOrder.h"
+#include "batch/CommandLine.h"
+#include "batch/FileRun.h"
+#include "batch/OutputPlan.h"
 #include "bitmap/PictureReader.h"
 
 #include <QApplication>
@@ -14,10 +15,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <fstream>
+#include <iterator>
 #include <spawn.h>
 #include <sstream>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -32,19 +36,19 @@ namespace {
 // dialog and when it asked for its closing message: its own work lies between the two.
 class TimedForm : public TForm87 {
 public:
-    Moment dialogDone;
-    Moment messageAsked;
+    double dialogDone = 0;
+    double messageAsked = 0;
 
     std::optional<std::string> chooseFile(bitmap::FileDialog dialog, const bitmap::FileDialogRequest& request) override
     {
         auto chosen = TForm87::chooseFile(dialog, request);
-        dialogDone = Moment::now();
+        dialogDone = now();
         return chosen;
     }
 
     void showMessage(const std::string& text) override
     {
-        messageAsked = Moment::now();
+        messageAsked = now();
         TForm87::showMessage(text);
     }
 };
@@ -93,43 +97,37 @@ private:
     QTimer timer_;
 };
 
-// A field of /proc/self/status in kB (VmRSS, VmHWM), or -1.
-long statusKb(const char* field)
+// A field of /proc/self/status in MiB (VmRSS, VmHWM), or a negative number.
+double statusMiB(const char* field)
 {
     std::ifstream status("/proc/self/status");
     std::string line;
     const std::size_t length = std::strlen(field);
     while (std::getline(status, line)) {
         if (line.compare(0, length, field) == 0 && line.size() > length && line[length] == ':') {
-            return std::stol(line.substr(length + 1));
+            return static_cast<double>(std::stol(line.substr(length + 1))) / 1024.0;
         }
     }
     return -1;
 }
 
-// Starts the peak over again from the memory in use now.
-void resetPeakMemory()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
+// Peak memory of one stretch of work: the peak starts over from what is resident when
+// this is made.
+class PeakMemory {
+public:
+    PeakMemory() : before_(statusMiB("VmRSS")) { std::ofstream("/proc/self/clear_refs") << "5"; }
+    double peak() const { return statusMiB("VmHWM"); }
+    double added() const { return peak() - before_; }
+
+private:
+    double before_;
+};
 
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
     const std::size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-// The median of each clock on its own.
-Seconds median(const std::vector<Seconds>& times)
-{
-    std::vector<double> wall;
-    std::vector<double> cpu;
-    for (const Seconds& t : times) {
-        wall.push_back(t.wall);
-        cpu.push_back(t.cpu);
-    }
-    return {median(wall), median(cpu)};
 }
 
 std::optional<Operation> operationFromArgument(const std::string& name)
@@ -144,6 +142,58 @@ void setField(QWidget& form, const char* name, const QString& text)
 {
     form.findChild<QLineEdit*>(QString::fromLatin1(name))->setText(text);
 }
+
+bool sameBytes(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    std::ifstream fa(a, std::ios::binary);
+    std::ifstream fb(b, std::ios::binary);
+    return fa && fb && std::equal(std::istreambuf_iterator<char>(fa), {}, std::istreambuf_iterator<char>(fb), {});
+}
+
+// zrvimage-batch on one picture, by its own command line parser and per-file run:
+// everything the tool does for a file, without the process around it.
+class BatchRun {
+public:
+    BatchRun(Operation op, const std::filesystem::path& input, const std::filesystem::path& output,
+             std::int64_t width, std::int64_t height)
+    {
+        std::vector<std::string> args;
+        switch (op) {
+        case Operation::Crop: args = {"crop", input.string(), "-o", output.string()}; break;
+        case Operation::Maxima:
+            args = {"maxima", input.string(), "--rect",
+                    "0,0," + std::to_string(width - 1) + "," + std::to_string(height - 1)};
+            break;
+        case Operation::Ndvi:
+            // The window's white values as it starts.
+            args = {"ndvi", input.string(), "--nir-white", "255", "--red-white", "255", "-o", output.string()};
+            break;
+        }
+        const batch::ParseResult parsed = batch::parseCommandLine(args);
+        if (const auto* options = std::get_if<batch::Options>(&parsed)) options_ = *options;
+        const auto jobs = batch::planJobs(options_);
+        if (jobs.size() == 1) job_ = jobs.front();
+    }
+
+    // Seconds the file took; negative when it failed.
+    double run()
+    {
+        std::string messages;
+        const double start = now();
+        const batch::FileOutcome outcome =
+            batch::runFile(options_, job_, [&](const std::string& text) { messages += text; });
+        const double seconds = now() - start;
+        if (!outcome.succeeded) {
+            std::fprintf(stderr, "zrvimage-batch: %s\n", messages.c_str());
+            return -1;
+        }
+        return seconds;
+    }
+
+private:
+    batch::Options options_;
+    batch::FileJob job_;
+};
 
 }  // namespace
 
@@ -183,8 +233,8 @@ std::optional<CaseResult> measureCase(Operation op, const std::filesystem::path&
         std::istringstream fields(line);
         std::string tag;
         CaseResult r;
-        if (fields >> tag >> r.operation.wall >> r.operation.cpu >> r.floor.wall >> r.floor.cpu >> r.longestGapMs
-                >> r.peakMiB >> r.idleMiB
+        if (fields >> tag >> r.floor >> r.window >> r.batch >> r.windowRatio >> r.batchRatio >> r.windowToBatch
+                >> r.longestGapMs >> r.windowPeakMiB >> r.windowAddedMiB >> r.batchPeakMiB >> r.batchAddedMiB
             && tag == "RESULT") {
             return r;
         }
@@ -211,56 +261,95 @@ int runCaseProcess(int argc, char** argv)
     form.show();
     QCoreApplication::processEvents();
 
-    const auto picture = QString::fromStdString(input.string());
-    const auto output = folder / (*op == Operation::Ndvi ? "out.raw" : "out.bmp");
+    const bitmap::BitmapProbe size = bitmap::PictureReader::open(input.string()).header();
+    const std::int64_t width = size.width;
+    const std::int64_t height = size.rows();
+    const char* extension = *op == Operation::Ndvi ? ".raw" : ".bmp";
+    const auto windowOutput = folder / (std::string("window") + extension);
+    const auto batchOutput = folder / (std::string("batch") + extension);
     const auto floorOutput = folder / "floor.out";
+    const std::int64_t floorBytes = outputBytes(*op, width, height);
+
+    const auto picture = QString::fromStdString(input.string());
     const char* buttonName = "Button3";
-    std::deque<QString> answers{picture, QString::fromStdString(output.string())};
+    std::deque<QString> answers{picture, QString::fromStdString(windowOutput.string())};
     if (*op == Operation::Crop) buttonName = "Button1";
     if (*op == Operation::Maxima) {
         buttonName = "Button2";
         answers.pop_back();
         // The whole frame.
-        const bitmap::BitmapProbe size = bitmap::PictureReader::open(input.string()).header();
         setField(form, "Edit1", QStringLiteral("0"));
         setField(form, "Edit2", QStringLiteral("0"));
-        setField(form, "Edit3", QString::number(size.width - 1));
-        setField(form, "Edit4", QString::number(size.height - 1));
+        setField(form, "Edit3", QString::number(width - 1));
+        setField(form, "Edit4", QString::number(height - 1));
     }
     auto* button = form.findChild<QPushButton*>(QString::fromLatin1(buttonName));
-
     DialogAnswerer answerer;
-    std::vector<Seconds> operationTimes;
-    std::vector<Seconds> floorTimes;
-    double longestGapMs = 0;
-    long idleKb = 0;
-    for (int run = 0; run <= runs; ++run) {  // run 0 warms up
-        if (run == 1) {
-            idleKb = statusKb("VmRSS");
-            resetPeakMemory();
-        }
-        std::filesystem::remove(floorOutput);
-        const Seconds floorTime = runFloor(*op, input, floorOutput);
-        std::filesystem::remove(floorOutput);
-        std::filesystem::remove(output);
+    BatchRun batchRun(*op, input, batchOutput, width, height);
 
+    CaseResult r;
+    // Each returns its seconds, negative when the run failed; outputs of the run
+    // before are removed first, so that every run writes a new file.
+    const auto runWindow = [&] {
+        std::filesystem::remove(windowOutput);
         answerer.prepare(answers);
+        const PeakMemory memory;
         button->click();
+        r.windowPeakMiB = std::max(r.windowPeakMiB, memory.peak());
+        r.windowAddedMiB = std::max(r.windowAddedMiB, memory.added());
         if (answerer.boxTexts != std::vector<QString>{QStringLiteral("完了")}) {
             for (const auto& t : answerer.boxTexts) std::fprintf(stderr, "box: %s\n", t.toUtf8().constData());
-            return 1;
+            return -1.0;
         }
-        if (run == 0) continue;
-        floorTimes.push_back(floorTime);
-        operationTimes.push_back(form.messageAsked - form.dialogDone);
-        longestGapMs = std::max(longestGapMs, static_cast<double>(form.longestEventGapNs()) / 1e6);
-    }
-    std::filesystem::remove(output);
+        r.longestGapMs = std::max(r.longestGapMs, static_cast<double>(form.longestEventGapNs()) / 1e6);
+        return form.messageAsked - form.dialogDone;
+    };
+    const auto runBatch = [&] {
+        std::filesystem::remove(batchOutput);
+        const PeakMemory memory;
+        const double seconds = batchRun.run();
+        r.batchPeakMiB = std::max(r.batchPeakMiB, memory.peak());
+        r.batchAddedMiB = std::max(r.batchAddedMiB, memory.added());
+        return seconds;
+    };
 
-    const Seconds operation = median(operationTimes);
-    const Seconds floor = median(floorTimes);
-    std::printf("RESULT %.9f %.9f %.9f %.9f %.3f %.3f %.3f\n", operation.wall, operation.cpu, floor.wall, floor.cpu,
-                longestGapMs, static_cast<double>(statusKb("VmHWM")) / 1024.0, static_cast<double>(idleKb) / 1024.0);
+    // The warm-up: both front ends must have written the same bytes.
+    if (runWindow() < 0 || runBatch() < 0) return 1;
+    if (*op != Operation::Maxima && !sameBytes(windowOutput, batchOutput)) {
+        std::fprintf(stderr, "the window and zrvimage-batch wrote different files\n");
+        return 1;
+    }
+    r = {};
+
+    std::vector<double> floors, windows, batches, windowRatios, batchRatios, windowToBatch;
+    for (int run = 0; run < runs; ++run) {
+        std::filesystem::remove(floorOutput);
+        const double floor = runFloor(input, floorOutput, floorBytes);
+        std::filesystem::remove(floorOutput);
+        // In turns first, so that neither always follows the floor.
+        double window = 0;
+        double batch = 0;
+        if (run % 2 == 0) {
+            window = runWindow();
+            batch = runBatch();
+        } else {
+            batch = runBatch();
+            window = runWindow();
+        }
+        if (window < 0 || batch < 0) return 1;
+        floors.push_back(floor);
+        windows.push_back(window);
+        batches.push_back(batch);
+        windowRatios.push_back(window / floor);
+        batchRatios.push_back(batch / floor);
+        windowToBatch.push_back(window / batch);
+    }
+    std::filesystem::remove(windowOutput);
+    std::filesystem::remove(batchOutput);
+
+    std::printf("RESULT %.9f %.9f %.9f %.4f %.4f %.4f %.3f %.3f %.3f %.3f %.3f\n", median(floors), median(windows),
+                median(batches), median(windowRatios), median(batchRatios), median(windowToBatch), r.longestGapMs,
+                r.windowPeakMiB, r.windowAddedMiB, r.batchPeakMiB, r.batchAddedMiB);
     return 0;
 }
 

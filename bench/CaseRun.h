@@ -1,24 +1,35 @@
 #pragma once
 // One case of the benchmark, an operation on one picture, measured in a process of its
-// own so that its peak memory is its own.
+// own so that its memory is its own: the floor, the window and zrvimage-batch's
+// per-file run, in turn, several times over.
 
 #include "Floor.h"
 
 #include <filesystem>
 #include <optional>
-#include <string>
 
 namespace bench {
 
 struct CaseResult {
-    Seconds operation;        // medians over the timed runs, each clock on its own
-    Seconds floor;
-    double longestGapMs = 0;      // the worst over the timed runs
-    double peakMiB = 0;           // highest resident memory during the timed runs
-    double idleMiB = 0;           // resident memory before them, the window already up
+    // Medians over the timed runs, in seconds.
+    double floor = 0;
+    double window = 0;
+    double batch = 0;
+    // Medians of the ratios within each timed run: each run's floor, window and batch
+    // ran back to back, so a load that comes and goes moves all three together.
+    double windowRatio = 0;  // window / floor
+    double batchRatio = 0;   // batch / floor
+    double windowToBatch = 0;
+    double longestGapMs = 0;  // the window's worst over the timed runs
+    // Highest resident memory of the process during the window's and during the
+    // batch's timed runs, and the most either run added to what was resident before it.
+    double windowPeakMiB = 0;
+    double windowAddedMiB = 0;
+    double batchPeakMiB = 0;
+    double batchAddedMiB = 0;
 };
 
-// The arguments that make this program run one case (see runCaseProcess).
+// The argument that makes this program run one case (see runCaseProcess).
 inline constexpr const char* kCaseFlag = "--case";
 
 // Runs the case in a child process (this same program with kCaseFlag) and reads
@@ -28,9 +39,11 @@ std::optional<CaseResult> measureCase(Operation op, const std::filesystem::path&
 
 // The child's side: argv is this program, kCaseFlag, the operation, the picture, the
 // folder for outputs and the number of timed runs. Starts the real window on the
-// offscreen platform, runs one untimed warm-up and then the timed runs, each the
-// floor first and then the operation by a click on its button with the dialogs
-// answered, and prints one line of results. Returns the process status.
+// offscreen platform and runs one untimed warm-up (which also checks that the window
+// and the batch wrote the same bytes), then the timed runs: each the floor, then the
+// window's operation by a click on its button with its dialogs answered, and
+// zrvimage-batch's per-file run on the same picture, these two in turns first. Prints
+// one line of results. Returns the process status.
 int runCaseProcess(int argc, char** argv);
 
 }  // namespace bench

@@ -4,6 +4,7 @@
 // calls of 1 MiB, and nothing else; area maxima writes nothing. No program doing the
 // operation's I/O can be much faster on the same machine.
 
+#include <cstdint>
 #include <filesystem>
 
 namespace bench {
@@ -12,24 +13,14 @@ enum class Operation { Crop, Maxima, Ndvi };
 
 const char* operationName(Operation op);
 
-// Seconds on the wall clock and of this thread's processor time (user and system:
-// the kernel's copying of file data counts), the second being the one the rest of the
-// machine's load hardly moves.
-struct Seconds {
-    double wall = 0;
-    double cpu = 0;
-};
+// Seconds on the monotonic clock.
+double now();
 
-// Both clocks at once, for measuring from one moment to another.
-struct Moment {
-    static Moment now();
-    Seconds operator-(const Moment& since) const { return {wall - since.wall, cpu - since.cpu}; }
-    double wall = 0;
-    double cpu = 0;
-};
+// The size of op's output for a picture of that many columns and rows (0: none).
+std::int64_t outputBytes(Operation op, std::int64_t width, std::int64_t height);
 
-// Runs the floor of op on the picture at input, writing to output where op writes
-// a file; returns the time it took, opening and closing the files included.
-Seconds runFloor(Operation op, const std::filesystem::path& input, const std::filesystem::path& output);
+// Reads the whole file at input and, when outputBytes > 0, writes that many bytes to
+// a new file at output; returns the seconds it took, opening and closing included.
+double runFloor(const std::filesystem::path& input, const std::filesystem::path& output, std::int64_t outputBytes);
 
 }  // namespace bench
