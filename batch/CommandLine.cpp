@@ -4,9 +4,10 @@
 #include "runtime/Exceptions.h"
 #include "runtime/IntegerConversion.h"
 
+#include <charconv>
 #include <map>
-#include <tuple>
 #include <string_view>
+#include <tuple>
 
 namespace batch {
 
@@ -27,6 +28,8 @@ constexpr OptionRule kOptions[] = {
     {"--preview", true, kNdvi},           {"--preview-dir", true, kNdvi},
     {"--stats", false, kNdvi},            {"--json", false, kMaxima | kNdvi},
     {"--force", false, kCrop | kNdvi},    {"-j", true, kAll},
+    {"--panel-reflectance", true, kNdvi}, {"--dark", true, kNdvi},
+    {"--dark-reflectance", true, kNdvi},  {"--tiff", false, kNdvi},
 };
 
 const OptionRule* findOption(std::string_view name)
@@ -49,6 +52,28 @@ std::optional<UsageError> checkInteger(const std::string& text, std::int32_t* va
     }
 }
 
+// A reflectance as written on a panel's calibration sheet: digits with an optional
+// fraction after a full stop, and a minus sign so that a negative one is refused
+// for its range rather than its form. No exponent, no comma, no "inf", whatever the
+// locale: from_chars reads it, rounding once to the nearest float.
+std::optional<float> decimalNumber(std::string_view text)
+{
+    std::string_view digits = text;
+    if (digits.starts_with('-')) digits.remove_prefix(1);
+    const auto point = digits.find('.');
+    const std::string_view whole = digits.substr(0, point);
+    const std::string_view fraction = point == std::string_view::npos ? std::string_view{} : digits.substr(point + 1);
+    const auto allDigits = [](std::string_view part) {
+        return part.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    if (whole.empty() && fraction.empty()) return std::nullopt;
+    if (!allDigits(whole) || !allDigits(fraction)) return std::nullopt;
+    float value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
+    if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
 std::vector<std::string> splitAtCommas(const std::string& text)
 {
     std::vector<std::string> parts(1);
@@ -60,6 +85,62 @@ std::vector<std::string> splitAtCommas(const std::string& text)
         }
     }
     return parts;
+}
+
+// The NIR and red values of a "NIR,RED" option, each read by readOne.
+template <typename T, typename Read>
+std::optional<UsageError> readPair(const char* name, const std::string& text, T& nir, T& red, Read readOne)
+{
+    const auto parts = splitAtCommas(text);
+    if (parts.size() != 2) return UsageError{std::string(name) + " は NIR,RED の形で指定してください"};
+    if (auto error = readOne(parts[0], nir)) return error;
+    return readOne(parts[1], red);
+}
+
+// The calibration model from the white values and the panel and dark target options;
+// a model the engine would refuse is bad usage, with the engine's words.
+template <typename Value>
+std::optional<UsageError> readModel(Options& o, const Value& value)
+{
+    bitmap::NdviModel& m = o.model;
+    m = bitmap::NdviModel::plain(static_cast<float>(o.nirWhite), static_cast<float>(o.redWhite));
+    const auto reflectance = [](const char* name) {
+        return [name](const std::string& text, float& r) -> std::optional<UsageError> {
+            const auto number = decimalNumber(text);
+            if (!number) return UsageError{std::string(name) + " の '" + text + "' は小数ではありません（例: 0.92）"};
+            r = *number;
+            return std::nullopt;
+        };
+    };
+    if (const auto panel = value("--panel-reflectance")) {
+        if (auto error = readPair("--panel-reflectance", *panel, m.nir.rWhite, m.red.rWhite,
+                                  reflectance("--panel-reflectance"))) {
+            return error;
+        }
+    }
+    const auto dark = value("--dark");
+    const auto darkReflectance = value("--dark-reflectance");
+    if (darkReflectance && !dark) return UsageError{"--dark-reflectance は --dark と一緒に指定してください"};
+    if (dark) {
+        const auto byte = [](const std::string& text, float& dn) -> std::optional<UsageError> {
+            std::int32_t v = 0;
+            if (auto error = checkInteger(text, &v)) return error;
+            // A byte is never below 0; a dark value above the white one is the
+            // model's to refuse, with the band named.
+            if (v < 0) return UsageError{"--dark には 0 以上の整数を指定してください"};
+            dn = static_cast<float>(v);
+            return std::nullopt;
+        };
+        if (auto error = readPair("--dark", *dark, m.nir.dnDark, m.red.dnDark, byte)) return error;
+    }
+    if (darkReflectance) {
+        if (auto error = readPair("--dark-reflectance", *darkReflectance, m.nir.rDark, m.red.rDark,
+                                  reflectance("--dark-reflectance"))) {
+            return error;
+        }
+    }
+    if (auto problem = bitmap::modelProblem(m)) return UsageError{*problem};
+    return std::nullopt;
 }
 
 // Fills the options of one subcommand from the parsed names and values.
@@ -81,6 +162,7 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
     o.stats = given.count("--stats") != 0;
     o.json = given.count("--json") != 0;
     o.force = given.count("--force") != 0;
+    o.tiff = given.count("--tiff") != 0;
 
     if (o.inputs.empty()) return UsageError{"入力ファイルを指定してください"};
     if (command != Command::Maxima) {
@@ -113,6 +195,10 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
             if (auto error = checkInteger(text, white)) return *error;
             if (*white < 1) return UsageError{std::string(name) + " には 1 以上の整数を指定してください"};
         }
+        if (o.tiff && o.enviHeader) {
+            return UsageError{"--envi-header は --tiff と同時に使えません（TIFF ファイルには ENVI ヘッダが要りません）"};
+        }
+        if (auto error = readModel(o, value)) return *error;
     }
     if (const auto jobs = value("-j")) {
         std::int32_t n = 0;

@@ -1,7 +1,10 @@
 #pragma once
 // The batch tool's command line: a subcommand, input files and options. Numbers are
 // read with the window's own integer conversion, so they mean what they would mean
-// typed into the window's fields.
+// typed into the window's fields; reflectances are plain decimals, read the same
+// whatever the locale.
+
+#include "bitmap/Calibration.h"
 
 #include <array>
 #include <cstdint>
@@ -22,6 +25,10 @@ struct Options {
     std::array<std::int32_t, 4> rect{};     // --rect X1,Y1,X2,Y2
     std::int32_t nirWhite = 0;              // --nir-white, at least 1
     std::int32_t redWhite = 0;              // --red-white, at least 1
+    // The white values with --panel-reflectance, --dark and --dark-reflectance;
+    // always one modelProblem() accepts.
+    bitmap::NdviModel model;
+    bool tiff = false;                      // the raster as float32 TIFF, not raw
     bool enviHeader = false;
     std::optional<std::string> preview;     // --preview, one input only
     std::optional<std::string> previewDir;  // --preview-dir

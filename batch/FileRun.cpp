@@ -4,15 +4,18 @@
 #include "batch/Report.h"
 #include "batch/StagedOutput.h"
 
+#include "bitmap/Calibration.h"
 #include "bitmap/EngineError.h"
 #include "bitmap/EnviHeader.h"
 #include "bitmap/NdviStats.h"
+#include "bitmap/NdviTiff.h"
 #include "bitmap/OutputFile.h"
 #include "bitmap/PictureReader.h"
 #include "bitmap/Runs.h"
 #include "runtime/ErrorText.h"
 #include "runtime/Exceptions.h"
 
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -126,16 +129,27 @@ std::string ndvi(const Options& options, const FileJob& job, bitmap::PictureRead
         image.emplace(static_cast<int>(width), static_cast<int>(height));
         if (!image->valid()) throw FileFailure(withPath(kCannotWritePreview, job.preview));
     }
-    const auto raster = bitmap::OutputFile::create(outputs.stage(outputs.operation, job.output).path());
+    // The raster: raw floats through the engine's block writer, or a TIFF fed from
+    // the rows as they are computed.
+    const std::string& rasterPath = outputs.stage(outputs.operation, job.output).path();
+    std::unique_ptr<bitmap::OutputFile> raw;
+    std::optional<bitmap::NdviTiffWriter> tiff;
+    if (options.tiff) {
+        tiff.emplace(rasterPath, width, height, bitmap::describeModel(options.model));
+    } else {
+        raw = bitmap::OutputFile::create(rasterPath);
+    }
     if (!job.header.empty()) outputs.stage(outputs.header, job.header, kCannotWriteHeader);
     if (image) outputs.stage(outputs.preview, job.preview, kCannotWritePreview);
 
     std::optional<bitmap::NdviStatsAccumulator> stats;
     if (options.stats) stats.emplace();
     bitmap::NdviRowsObserver observe;
-    if (image || stats) {
+    if (image || stats || tiff) {
         observe = [&](std::int64_t first, std::int64_t count, const float* values) {
+            if (tiff) tiff->addRows(first, count, values);
             const auto columns = static_cast<std::size_t>(width);
+            if (!image && !stats) return;
             for (std::int64_t i = 0; i < count; ++i, values += columns) {
                 if (image) image->setRow(static_cast<int>(first + i), values);
                 // Row by row, as the statistics have always been gathered.
@@ -143,18 +157,19 @@ std::string ndvi(const Options& options, const FileJob& job, bitmap::PictureRead
             }
         };
     }
-    bitmap::runNdvi(picture, static_cast<float>(options.nirWhite), static_cast<float>(options.redWhite), raster.get(),
-                    observe, control);
-    raster->finish();
+    bitmap::runNdvi(picture, options.model, raw.get(), observe, control);
+    if (raw) raw->finish();
+    if (tiff) tiff->finish();
 
     NdviResult result;
     result.path = job.input;
     result.output = job.output;
     result.width = width;
     result.height = height;
+    result.model = options.model;
     if (outputs.header) {
         try {
-            const std::string text = bitmap::enviHeaderText(width, height);
+            const std::string text = bitmap::enviHeaderText(width, height, "NDVI, " + bitmap::describeModel(options.model));
             writeFile(*outputs.header, text.data(), text.size());
         } catch (const EngineError&) {
             throw FileFailure(withPath(kCannotWriteHeader, job.header));

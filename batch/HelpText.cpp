@@ -8,7 +8,8 @@ const char* helpText()
   zrvimage-batch crop IN.bmp... (-o OUT.bmp | --out-dir DIR) [--force] [-j N]
   zrvimage-batch maxima IN.bmp... --rect X1,Y1,X2,Y2 [--json] [-j N]
   zrvimage-batch ndvi IN.bmp... --nir-white N --red-white N (-o OUT.raw | --out-dir DIR)
-                 [--envi-header] [--preview PNG | --preview-dir DIR] [--stats] [--json]
+                 [--panel-reflectance NIR,RED] [--dark NIR,RED [--dark-reflectance NIR,RED]]
+                 [--tiff | --envi-header] [--preview PNG | --preview-dir DIR] [--stats] [--json]
                  [--force] [-j N]
 
 MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットBMPファイルにまとめて行います。
@@ -20,6 +21,7 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
            （パス、Red、Green、Blue）で標準出力に書きます。
   ndvi     NDVI画像（Float-RAW）作成：各画素のNDVIを、ヘッダのない float32 RAWファイル
            （上の行から、リトルエンディアン）に書き出します。NIRとRが共にゼロの画素は -10 です。
+           --tiff では float32 TIFF に書き出します。
 
 オプション:
   -o FILE             出力ファイル（入力ファイルが一つのときだけ）。
@@ -27,15 +29,27 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
   --rect X1,Y1,X2,Y2  左上座標（x,y) と 右下座標（x,y）。x は左端から、y は上端から数えます。
   --nir-white N       白色板 NIR (Max:255)。1 以上。
   --red-white N       白色板 Red (Max:255)。1 以上。
+  --panel-reflectance NIR,RED
+                      白色板の反射率（0 から 1 の小数、例: 0.92,0.90）。白色板のメーカーの
+                      校正表から、カメラの NIR と Red の波長での値を読みます。既定: 1,1。
+  --dark NIR,RED      暗色板の値（NIR と Red、0 以上の整数）。maxima で暗色板の矩形を調べた
+                      値です。白色板の値より小さくなければなりません。
+  --dark-reflectance NIR,RED
+                      暗色板の反射率（0 から 1 の小数）。--dark と一緒に指定します。既定: 0,0。
+  --tiff              RAWファイルの代わりに、1バンドの float32 TIFF（DEFLATE 圧縮、浮動小数点
+                      予測子、-10 を NoData として GDAL のタグに記録、説明タグに校正モデル）を
+                      書きます。--out-dir の出力名は .tif です。GDAL、QGIS、ImageJ でそのまま
+                      開けます。--envi-header とは同時に使えません。
   --envi-header       RAWファイルの隣に ENVI ヘッダ（.hdr）を書きます。GDAL や QGIS で
-                      RAWファイルを直接開けます。
+                      RAWファイルを直接開けます。description に校正モデルを書きます。
   --preview PNG       NDVIのカラー画像（PNG、-1 赤 … 0 黄 … +1 緑、-10 の画素は透明、
                       下端にカラーバー）を書きます（入力ファイルが一つのときだけ）。
   --preview-dir DIR   カラー画像をこのフォルダに、入力名から付けた名前（.png）で書きます。
   --stats             ファイルごとに -10 の画素数と、それ以外の画素の最小値・最大値・平均・
-                      標準偏差、-1 から +1 までを20区間に分けたヒストグラムを書きます。
-  --json              結果を1ファイル1行の JSON で書きます。パスのうち UTF-8 として正しくない
-                      バイト列は \ufffd（�）に置き換えます。
+                      標準偏差、-1 から +1 までを20区間に分けたヒストグラムと、校正モデル
+                      （model=nir:白色板の値,反射率,暗色板の値,反射率;red:…）を書きます。
+  --json              結果を1ファイル1行の JSON で書きます（ndvi では校正モデルも "model" に）。
+                      パスのうち UTF-8 として正しくないバイト列は \ufffd（�）に置き換えます。
   --force             既存の出力ファイルを上書きします。指定がなく既存の出力ファイルが
                       あるときは、処理を始める前に中止します。
   -j N                同時に処理するファイル数（既定: CPUのコア数）。ファイル数と 64 を
@@ -43,6 +57,10 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
   -h, --help          この説明を表示します。
 
 数値はウィンドウの入力欄と同じ規則で読みます（10進数、または $、x、0x に続く16進数）。
+反射率だけは小数で、小数点はロケールにかかわらず「.」です。
+各バンドの反射率は、暗色板の反射率 + (値 - 暗色板の値) × (白色板の反射率 - 暗色板の反射率)
+÷ (白色板の値 - 暗色板の値) を 0 から 1 に収めたものです。校正のオプションをどれも指定しない
+ときは 値 ÷ 白色板の値（1 まで）で、ウィンドウの NDVI とバイト単位で同じです。
 メッセージは標準エラー出力に、ファイルのパスを付けて書きます。端末では進み具合も表示します。
 8ビット画像など処理できない画像や逆向きの矩形は、そのファイルだけが失敗になり、ほかのファイルは
 続けて処理します。

@@ -44,7 +44,7 @@ std::vector<FileJob> planJobs(const Options& options)
         FileJob job;
         job.input = input;
         if (options.command != Command::Maxima) {
-            const char* extension = options.command == Command::Crop ? ".bmp" : ".raw";
+            const char* extension = options.command == Command::Crop ? ".bmp" : options.tiff ? ".tif" : ".raw";
             job.output = options.output ? *options.output : inDir(*options.outDir, input, extension);
         }
         if (options.command == Command::Ndvi) {

@@ -17,8 +17,8 @@ struct FileJob {
 };
 
 // One job per input. --out-dir names outputs after their inputs (frame01.bmp gives
-// frame01.bmp for crop, frame01.raw for ndvi); the header takes the raster's name
-// with the extension .hdr.
+// frame01.bmp for crop, frame01.raw for ndvi, frame01.tif with --tiff); the header
+// takes the raster's name with the extension .hdr.
 std::vector<FileJob> planJobs(const Options& options);
 
 // Bad usage the plan shows: two jobs writing one file, or an output that is one of

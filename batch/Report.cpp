@@ -70,6 +70,19 @@ std::size_t utf8Prefix(std::string_view text, bool& complete)
     return lead.following + 1;
 }
 
+// "W,RW,D,RD" for the text line.
+std::string bandText(const bitmap::BandCalibration& b)
+{
+    return shortestText(b.dnWhite) + ',' + shortestText(b.rWhite) + ',' + shortestText(b.dnDark) + ','
+           + shortestText(b.rDark);
+}
+
+std::string bandJson(const bitmap::BandCalibration& b)
+{
+    return "{\"white\":" + shortestText(b.dnWhite) + ",\"white_reflectance\":" + shortestText(b.rWhite)
+           + ",\"dark\":" + shortestText(b.dnDark) + ",\"dark_reflectance\":" + shortestText(b.rDark) + "}";
+}
+
 }  // namespace
 
 std::string shortestText(float value)
@@ -127,10 +140,12 @@ std::string ndviLine(const NdviResult& r, bool json)
         const NdviStats& s = *r.stats;
         return r.path + "\tmarkers=" + std::to_string(s.markers) + "\tmin=" + optionalNumber(s.min, "-")
                + "\tmax=" + optionalNumber(s.max, "-") + "\tmean=" + optionalNumber(s.mean, "-")
-               + "\tstddev=" + optionalNumber(s.stddev, "-") + "\thistogram=" + histogramText(s, ',') + '\n';
+               + "\tstddev=" + optionalNumber(s.stddev, "-") + "\thistogram=" + histogramText(s, ',')
+               + "\tmodel=nir:" + bandText(r.model.nir) + ";red:" + bandText(r.model.red) + '\n';
     }
     std::string line = "{\"path\":" + jsonString(r.path) + ",\"output\":" + jsonString(r.output)
-                       + ",\"width\":" + std::to_string(r.width) + ",\"height\":" + std::to_string(r.height);
+                       + ",\"width\":" + std::to_string(r.width) + ",\"height\":" + std::to_string(r.height)
+                       + ",\"model\":{\"nir\":" + bandJson(r.model.nir) + ",\"red\":" + bandJson(r.model.red) + "}";
     if (!r.header.empty()) line += ",\"header\":" + jsonString(r.header);
     if (!r.preview.empty()) line += ",\"preview\":" + jsonString(r.preview);
     if (r.stats) {

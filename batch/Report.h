@@ -2,6 +2,7 @@
 // The lines a batch writes to standard output, one per file: tab-separated text or
 // one JSON object.
 
+#include "bitmap/Calibration.h"
 #include "bitmap/NdviStats.h"
 
 #include <cstdint>
@@ -25,6 +26,7 @@ struct NdviResult {
     std::string preview;  // empty when none was written
     std::int64_t width = 0;
     std::int64_t height = 0;
+    bitmap::NdviModel model;  // the calibration the raster was made with
     std::optional<NdviStats> stats;
 };
 
@@ -32,9 +34,12 @@ struct NdviResult {
 std::string maximaLine(const MaximaResult& result, bool json);
 
 // Text: "path<TAB>markers=N<TAB>min=..<TAB>max=..<TAB>mean=..<TAB>stddev=..<TAB>
-// histogram=c0,...,c19" ("-" where there is no value), written only with statistics.
-// JSON: path, output, width, height, header and preview when written, and the
-// statistics' keys markers, min, max, mean, stddev (null when there is no value),
+// histogram=c0,...,c19<TAB>model=nir:W,RW,D,RD;red:W,RW,D,RD" ("-" where there is no
+// value; W and D the white panel's and dark target's bytes, RW and RD their
+// reflectances), written only with statistics.
+// JSON: path, output, width, height, model ({"nir":{"white":..,"white_reflectance":..,
+// "dark":..,"dark_reflectance":..},"red":{..}}), header and preview when written, and
+// the statistics' keys markers, min, max, mean, stddev (null when there is no value),
 // histogram.
 std::string ndviLine(const NdviResult& result, bool json);
 

@@ -87,7 +87,8 @@ TEST(Help, IsJapaneseWithEnglishOptionNamesWhereverItIsAsked)
         EXPECT_EQ(result.out.rfind("使い方:\n", 0), 0u);
         for (const char* name : {"crop", "maxima", "ndvi", "-o FILE", "--out-dir DIR", "--rect X1,Y1,X2,Y2", "--nir-white N",
                                  "--red-white N", "--envi-header", "--preview PNG", "--preview-dir DIR", "--stats",
-                                 "--json", "--force", "-j N", "白色板 NIR (Max:255)", "NDVI画像（Float-RAW）作成",
+                                 "--json", "--force", "-j N", "--panel-reflectance NIR,RED", "--dark NIR,RED",
+                                 "--dark-reflectance NIR,RED", "--tiff", "白色板 NIR (Max:255)", "NDVI画像（Float-RAW）作成",
                                  "64", "\\ufffd", "一時ファイル"}) {
             EXPECT_NE(result.out.find(name), std::string::npos) << name;
         }

@@ -81,7 +81,8 @@ TEST(EnviHeader, DescribesTheRawFileBesideItWhateverTheRowOrder)
                                            {.infoSize = 124, .topDown = topDown});
         EXPECT_EQ(out, "");
         EXPECT_EQ(text(readFile(folder.dir.path("ndvi.hdr"))),
-                  "ENVI\nsamples = 6\nlines = 5\nbands = 1\nheader offset = 0\ndata type = 4\ninterleave = bsq\n"
+                  "ENVI\ndescription = {NDVI, NIR: 白色板 255 (反射率 1); Red: 白色板 255 (反射率 1)}\n"
+                  "samples = 6\nlines = 5\nbands = 1\nheader offset = 0\ndata type = 4\ninterleave = bsq\n"
                   "byte order = 0\nband names = {NDVI}\ndata ignore value = -10\n")
             << "top-down: " << topDown;
     }
@@ -155,7 +156,7 @@ TEST(Statistics, CountMarkersAndDescribeTheOtherValues)
 
     // Values -1, +1, 0, 0, 1/3, -1/3 besides two markers.
     const std::string start = in + "\tmarkers=2\tmin=-1\tmax=1\tmean=0\tstddev=";
-    const std::string end = "\thistogram=1,0,0,0,0,0,1,0,0,0,2,0,0,1,0,0,0,0,0,1\n";
+    const std::string end = "\thistogram=1,0,0,0,0,0,1,0,0,0,2,0,0,1,0,0,0,0,0,1\tmodel=nir:255,1,0,0;red:255,1,0,0\n";
     ASSERT_TRUE(out.starts_with(start) && out.ends_with(end)) << out;
     const double stddev = std::stod(out.substr(start.size(), out.size() - start.size() - end.size()));
     EXPECT_NEAR(stddev, std::sqrt((2.0 + 2.0 * kThird * kThird) / 6.0), 1e-15);
@@ -185,7 +186,8 @@ TEST(Statistics, PictureOfMarkersOnlyHasNoValuesToDescribe)
     const Picture black{3, 1, {{7, 0, 0}, {7, 0, 0}, {7, 0, 0}}};
     const std::string in = folder.dir.path("black.bmp").string();
     const std::string out = folder.run("black.bmp", black, {"--out-dir", folder.dir.path("out").string(), "--stats"});
-    EXPECT_EQ(out, in + "\tmarkers=3\tmin=-\tmax=-\tmean=-\tstddev=-\thistogram=0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0\n");
+    EXPECT_EQ(out, in + "\tmarkers=3\tmin=-\tmax=-\tmean=-\tstddev=-\thistogram=0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0"
+                        "\tmodel=nir:255,1,0,0;red:255,1,0,0\n");
 
     const auto lines = jsonLines(
         folder.run("black.bmp", black, {"--out-dir", folder.dir.path("out").string(), "--stats", "--json", "--force"}));
