@@ -905,7 +905,7 @@ bool ViewerWindow::exportRaster(const QString& path)
         std::string text = bitmap::enviHeaderText(reader.width(), reader.height());
         // GDAL shows an ENVI description as the raster's; only a calibrated raster
         // needs one, so a plain one keeps the window's header byte for byte.
-        if (!isPlain(model_)) text += "description = {" + bitmap::describeModel(model_) + "}\n";
+        if (!isPlain(model_)) text += "description = {NDVI, " + bitmap::describeModel(model_) + "}\n";
         auto hdr = bitmap::OutputFile::create(header, &reader);
         hdr->write(text.data(), text.size());
         hdr->finish();
