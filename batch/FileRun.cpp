@@ -169,7 +169,7 @@ std::string ndvi(const Options& options, const FileJob& job, bitmap::PictureRead
     result.model = options.model;
     if (outputs.header) {
         try {
-            const std::string text = bitmap::enviHeaderText(width, height, "NDVI, " + bitmap::describeModel(options.model));
+            const std::string text = bitmap::ndviEnviHeader(width, height, options.model);
             writeFile(*outputs.header, text.data(), text.size());
         } catch (const EngineError&) {
             throw FileFailure(withPath(kCannotWriteHeader, job.header));

@@ -26,6 +26,11 @@ std::optional<std::string> bandProblem(const BandCalibration& band, const char* 
     if (!isReflectance(band.rWhite) || !isReflectance(band.rDark)) {
         return std::string(name) + ": 反射率は 0 から 1 の範囲で指定してください";
     }
+    // A white panel no brighter than the dark target gives no line to read by (a white
+    // reflectance of 0 would make every pixel the marker).
+    if (!(band.rWhite > band.rDark)) {
+        return std::string(name) + ": 白色板の反射率は暗色板の反射率より大きくなければなりません";
+    }
     return std::nullopt;
 }
 

@@ -38,8 +38,8 @@ struct NdviModel {
 };
 
 // Why the model cannot be used, in the words shown to the user; nothing when it can.
-// A white panel's byte must lie above the dark target's, and every reflectance
-// within 0..1.
+// A white panel's byte and reflectance must lie above the dark target's, and every
+// reflectance within 0..1.
 std::optional<std::string> modelProblem(const NdviModel& model);
 
 // One line for people and for the ENVI header's description, e.g.

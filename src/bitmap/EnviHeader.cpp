@@ -18,4 +18,9 @@ std::string enviHeaderText(std::int64_t width, std::int64_t height, const std::s
            "data ignore value = -10\n";
 }
 
+std::string ndviEnviHeader(std::int64_t width, std::int64_t height, const NdviModel& model)
+{
+    return enviHeaderText(width, height, "NDVI, " + describeModel(model));
+}
+
 }  // namespace bitmap

@@ -83,6 +83,8 @@ TEST(Calibration, ImpossibleModelsAreRefusedWithTheBandNamed)
         {{band(255, 1.2f), band(255, 1)}, "NIR: 反射率は 0 から 1 の範囲で指定してください"},
         {{band(255, 1), band(255, 0.9f, 10, -0.01f)}, "Red: 反射率は 0 から 1 の範囲で指定してください"},
         {{band(255, std::numeric_limits<float>::quiet_NaN()), band(255, 1)}, "NIR: 反射率は 0 から 1 の範囲で指定してください"},
+        {{band(255, 0), band(255, 1)}, "NIR: 白色板の反射率は暗色板の反射率より大きくなければなりません"},
+        {{band(255, 1), band(255, 0.3f, 10, 0.3f)}, "Red: 白色板の反射率は暗色板の反射率より大きくなければなりません"},
         {{band(255, 0.92f, 10, 0.02f), band(250, 0.9f)}, nullptr},
     };
     for (const auto& c : cases) {
