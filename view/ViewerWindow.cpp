@@ -902,10 +902,10 @@ bool ViewerWindow::exportRaster(const QString& path)
             bitmap::runNdvi(reader, model_, raster.get());
             raster->finish();
         }
-        std::string text = bitmap::enviHeaderText(reader.width(), reader.height());
-        // GDAL shows an ENVI description as the raster's; only a calibrated raster
-        // needs one, so a plain one keeps the window's header byte for byte.
-        if (!isPlain(model_)) text += "description = {NDVI, " + bitmap::describeModel(model_) + "}\n";
+        // The model goes into the header's description, as zrvimage-batch writes it,
+        // for a calibrated raster; a plain one keeps the window's header byte for byte.
+        const std::string text = bitmap::enviHeaderText(
+            reader.width(), reader.height(), isPlain(model_) ? std::string() : "NDVI, " + bitmap::describeModel(model_));
         auto hdr = bitmap::OutputFile::create(header, &reader);
         hdr->write(text.data(), text.size());
         hdr->finish();
