@@ -1,5 +1,5 @@
 // zrv_view_sample_frame OUT.bmp [WIDTH HEIGHT]: writes the sample frame and prints
-// where its white panel lies, as X1,Y1,X2,Y2.
+// where its white panel and then its dark target lie, as X1,Y1,X2,Y2, one a line.
 #include "SampleFrame.h"
 
 #include <cstdio>
@@ -17,8 +17,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot write %s\n", argv[1]);
         return 1;
     }
-    const auto p = view::samplePanel(width, height);
-    std::printf("%lld,%lld,%lld,%lld\n", static_cast<long long>(p.x1), static_cast<long long>(p.y1),
-                static_cast<long long>(p.x2), static_cast<long long>(p.y2));
+    for (const auto& p : {view::samplePanel(width, height), view::sampleDarkTarget(width, height)}) {
+        std::printf("%lld,%lld,%lld,%lld\n", static_cast<long long>(p.x1), static_cast<long long>(p.y1),
+                    static_cast<long long>(p.x2), static_cast<long long>(p.y2));
+    }
     return 0;
 }

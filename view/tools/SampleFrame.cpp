@@ -45,14 +45,17 @@ Bands scene(int x, int y, int w, int h)
     const double vignette = r > 0.50 ? 1.0 - (r - 0.50) / 0.105 : 1.0;
 
     const bitmap::Rectangle panel = samplePanel(w, h);
+    const bitmap::Rectangle dark = sampleDarkTarget(w, h);
     const int rim = std::max(2, w / 200);
-    if (x >= panel.x1 - rim && x <= panel.x2 + rim && y >= panel.y1 - rim && y <= panel.y2 + rim) {
+    // One holder around both targets.
+    if (x >= panel.x1 - rim && x <= dark.x2 + rim && y >= panel.y1 - rim && y <= panel.y2 + rim) {
         if (x >= panel.x1 && x <= panel.x2 && y >= panel.y1 && y <= panel.y2) {
             // A few glints reach 255.
             if (noise(x, y, 7) > 0.9985) return {255, 255, 255};
             return {243 + 4 * n1, 238 + 4 * n2, 241 + 3 * n1};
         }
-        return {38 + 6 * n1, 36 + 6 * n2, 40};
+        if (x >= dark.x1 && x <= dark.x2 && y >= dark.y1 && y <= dark.y2) return {19 + 4 * n1, 17 + 4 * n2, 18 + 3 * n1};
+        return {62 + 6 * n1, 58 + 6 * n2, 64};
     }
 
     // Two fields either side of a farm track: rows running down on the left, across on
@@ -102,6 +105,13 @@ bitmap::Rectangle samplePanel(int width, int height)
     const int y1 = height * 14 / 100;
     const int side = std::max(4, width * 6 / 100);
     return {x1, y1, x1 + side - 1, y1 + side * 3 / 4 - 1};
+}
+
+bitmap::Rectangle sampleDarkTarget(int width, int height)
+{
+    const bitmap::Rectangle panel = samplePanel(width, height);
+    const std::int64_t gap = std::max<std::int64_t>(2, (panel.x2 - panel.x1 + 1) / 4);
+    return {panel.x2 + 1 + gap, panel.y1, panel.x2 + gap + (panel.x2 - panel.x1 + 1), panel.y2};
 }
 
 bool writeSampleFrame(const std::string& path, int width, int height)
