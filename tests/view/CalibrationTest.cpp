@@ -265,12 +265,18 @@ TEST(ImpossibleModel, IsShownAndNeitherUsedNorExported)
     const auto counts = v.window.histogram()->counts();
     auto* problem = v.window.findChild<QLabel*>(QStringLiteral("modelProblem"));
 
+    // A field set to a value that breaks the model, and back to the good one.
     struct Break {
         const char* field;
-        int value;
+        double broken, good;
     };
-    for (const Break b : {Break{"nirDark", 200}, Break{"redWhite", 25}, Break{"redWhite", 3}}) {
-        v.window.findChild<QSpinBox*>(QLatin1String(b.field))->setValue(b.value);
+    const auto set = [&](const char* field, double value) {
+        if (auto* whole = v.window.findChild<QSpinBox*>(QLatin1String(field))) whole->setValue(static_cast<int>(value));
+        else v.window.findChild<QDoubleSpinBox*>(QLatin1String(field))->setValue(value);
+    };
+    for (const Break b : {Break{"nirDark", 200, 30}, Break{"redWhite", 25, 180}, Break{"redWhite", 3, 180},
+                          Break{"nirWhiteReflectance", 0.05, 0.9}}) {
+        set(b.field, b.broken);
         const auto expected = bitmap::modelProblem(v.window.fieldsModel());
         ASSERT_TRUE(expected) << b.field;
         EXPECT_FALSE(problem->isHidden());
@@ -287,8 +293,7 @@ TEST(ImpossibleModel, IsShownAndNeitherUsedNorExported)
         EXPECT_FALSE(v.window.exportRaster(QString::fromStdString(raw.string())));
         EXPECT_EQ(v.messages, std::vector<QString>(2, QString::fromStdString(*expected)));
         EXPECT_FALSE(std::filesystem::exists(tiff) || std::filesystem::exists(raw));
-        v.window.findChild<QSpinBox*>(QLatin1String(b.field))->setValue(
-            static_cast<int>(b.field == std::string("nirDark") ? good.nir.dnDark : good.red.dnWhite));
+        set(b.field, b.good);
         EXPECT_TRUE(problem->isHidden());
         EXPECT_EQ(v.window.model(), good);
     }
