@@ -110,13 +110,6 @@ QString describe(const bitmap::NdviModel& model)
     return QString::fromStdString(bitmap::describeModel(model));
 }
 
-// Both bands of the panel at the plain ratio: the raster is then the window's own,
-// header and all.
-bool isPlain(const bitmap::NdviModel& model)
-{
-    return model.nir.isPlainRatio() && model.red.isPlainRatio();
-}
-
 }  // namespace
 
 // The legend under the NDVI view.
@@ -902,10 +895,8 @@ bool ViewerWindow::exportRaster(const QString& path)
             bitmap::runNdvi(reader, model_, raster.get());
             raster->finish();
         }
-        // The model goes into the header's description, as zrvimage-batch writes it,
-        // for a calibrated raster; a plain one keeps the window's header byte for byte.
-        const std::string text = bitmap::enviHeaderText(
-            reader.width(), reader.height(), isPlain(model_) ? std::string() : "NDVI, " + bitmap::describeModel(model_));
+        // The same header zrvimage-batch writes, naming the model in its description.
+        const std::string text = bitmap::ndviEnviHeader(reader.width(), reader.height(), model_);
         auto hdr = bitmap::OutputFile::create(header, &reader);
         hdr->write(text.data(), text.size());
         hdr->finish();

@@ -59,7 +59,8 @@ TEST(ExportTest, RasterIsTheWindowOperationsOutputAndHasItsHeader)
     EXPECT_EQ(readFile(f.dir.path("viewer.raw")), readFile(f.dir.path("window.raw")));
     const auto header = readFile(f.dir.path("viewer.hdr"));
     EXPECT_EQ(std::string(header.begin(), header.end()),
-              "ENVI\nsamples = 7\nlines = 5\nbands = 1\nheader offset = 0\ndata type = 4\ninterleave = bsq\n"
+              "ENVI\ndescription = {NDVI, NIR: 白色板 201 (反射率 1); Red: 白色板 187 (反射率 1)}\n"
+              "samples = 7\nlines = 5\nbands = 1\nheader offset = 0\ndata type = 4\ninterleave = bsq\n"
               "byte order = 0\nband names = {NDVI}\ndata ignore value = -10\n");
 }
 
