@@ -37,12 +37,9 @@ std::uint8_t* OutputFile::reserve(std::size_t bytes)
         std::lock_guard lock(mutex_);
         if (failed_) throw EngineError(Failure::WriteFailed, path_);
     }
-    Buffer& b = buffers_[filling_];
-    if (b.capacity < bytes) {
-        b.data = std::make_unique_for_overwrite<std::uint8_t[]>(bytes);
-        b.capacity = bytes;
-    }
-    return b.data.get();
+    BlockBuffer& b = buffers_[filling_];
+    if (b.capacity() < bytes) b = BlockBuffer(bytes);
+    return b.get();
 }
 
 void OutputFile::commit(std::size_t bytes)
@@ -83,11 +80,11 @@ void OutputFile::writerLoop()
     for (;;) {
         changed_.wait(lock, [this] { return pending_ || stopping_; });
         if (!pending_) return;
-        const Buffer& b = buffers_[filling_ ^ 1];
+        const BlockBuffer& b = buffers_[filling_ ^ 1];
         const std::size_t bytes = pendingBytes_;
         const bool skip = failed_;
         lock.unlock();
-        const bool ok = skip || writeAll(b.data.get(), bytes);
+        const bool ok = skip || writeAll(b.get(), bytes);
         lock.lock();
         if (!ok) failed_ = true;
         pending_ = false;

@@ -2,6 +2,7 @@
 // Where an operation's output goes: blocks the operation fills in place and hands
 // over, written to the file by a second thread while the next block is computed.
 
+#include "bitmap/BlockBuffer.h"
 #include "bitmap/EngineError.h"
 
 #include <condition_variable>
@@ -54,14 +55,9 @@ private:
     bool writeAll(const std::uint8_t* data, std::size_t bytes) noexcept;
     void stopWriter();
 
-    struct Buffer {
-        std::unique_ptr<std::uint8_t[]> data;
-        std::size_t capacity = 0;
-    };
-
     int fd_;
     std::string path_;
-    Buffer buffers_[2];
+    BlockBuffer buffers_[2];
     int filling_ = 0;  // the buffer the operation fills; the writer owns the other
 
     std::mutex mutex_;
