@@ -62,12 +62,13 @@ package: build
 	cd $(BUILD_DIR) && cpack -G DEB
 
 # The benchmark (bench/, docs/performance.md) in an optimised build of its own: every
-# operation through the window against the plain file I/O it needs, in one table.
+# operation through the window and zrvimage-batch against the plain file I/O it needs,
+# in one table.
 BENCH_DIR ?= build-release
 .PHONY: bench
 bench: deps
 	cmake -S . -B $(BENCH_DIR) -DCMAKE_BUILD_TYPE=Release -DZRV_BUILD_TESTS=OFF $(CMAKE_FLAGS)
-	cmake --build $(BENCH_DIR) -j $(JOBS) --target zrv_bench
+	cmake --build $(BENCH_DIR) -j $(JOBS) --target zrv_bench zrvimage-batch
 	$(BENCH_DIR)/zrv_bench $(BENCH_ARGS)
 
 # Every build folder the commands above make.
