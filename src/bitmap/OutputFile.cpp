@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace bitmap {
@@ -18,8 +19,17 @@ void BlockSink::write(const void* data, std::size_t bytes)
 std::unique_ptr<OutputFile> OutputFile::create(const std::string& path, const PictureReader* input)
 {
     if (input && input->isSameFile(path)) throw EngineError(Failure::OutputIsInput, path);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // Not O_TRUNC: truncating a file, even an empty one (the batch tool's staged
+    // outputs), makes ext4 flush the whole file to disk when it is closed, which cost a
+    // 160 MB raster 50 ms more than the write itself. Only a file with bytes in it is
+    // emptied.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) throw EngineError(Failure::CannotCreateOutput, path);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && st.st_size > 0 && ::ftruncate(fd, 0) != 0)) {
+        ::close(fd);
+        throw EngineError(Failure::CannotCreateOutput, path);
+    }
     return std::unique_ptr<OutputFile>(new OutputFile(fd, path));
 }
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -129,20 +128,17 @@ void ndviRows(RowStream& input, const NdviTable& table, std::int64_t rows, std::
 // The table of the white values or model asked for last, kept for the next run: frame
 // after frame with the same panel skips building it (65,536 extended-precision
 // divisions) and faulting in its 256 KiB, about a quarter of a millisecond, a tenth of
-// a 2048x1536 frame. Keys compare bit for bit; fromModel tells which constructor make
-// uses.
-std::shared_ptr<const NdviTable> keptTable(bool fromModel, const NdviModel& key,
-                                           const std::function<std::shared_ptr<const NdviTable>()>& make)
+// a 2048x1536 frame. Models compare bit for bit. Plain white values are the plain
+// model, whose table NdviTable computes with the very same reflectances.
+std::shared_ptr<const NdviTable> keptTable(const NdviModel& model)
 {
     static std::mutex mutex;
     static std::shared_ptr<const NdviTable> table;
-    static bool tableFromModel = false;
-    static NdviModel tableKey;
+    static NdviModel tableModel;
     std::lock_guard lock(mutex);
-    if (!table || tableFromModel != fromModel || std::memcmp(&tableKey, &key, sizeof key) != 0) {
-        table = make();
-        tableFromModel = fromModel;
-        tableKey = key;
+    if (!table || std::memcmp(&tableModel, &model, sizeof model) != 0) {
+        table = std::make_shared<const NdviTable>(model);
+        tableModel = model;
     }
     return table;
 }
@@ -162,8 +158,7 @@ void runNdvi(PictureReader& picture, float nirWhite, float redWhite, BlockSink* 
         const std::uint8_t* first = input.next();
         ndviPixel(first[2], first[1], nirWhite, redWhite);
     }
-    const auto table = keptTable(false, NdviModel::plain(nirWhite, redWhite),
-                                 [&] { return std::make_shared<const NdviTable>(nirWhite, redWhite); });
+    const auto table = keptTable(NdviModel::plain(nirWhite, redWhite));
     ndviRows(input, *table, rows, static_cast<std::size_t>(picture.width()), out, observe, control);
 }
 
@@ -173,7 +168,7 @@ void runNdvi(PictureReader& picture, const NdviModel& model, BlockSink* out, con
     const std::int64_t rows = picture.height();
     if (rows == 0) return;
     RowStream input(picture, RowStream::Order::TopFirst, 0, rows - 1);
-    const auto table = keptTable(true, model, [&] { return std::make_shared<const NdviTable>(model); });
+    const auto table = keptTable(model);
     ndviRows(input, *table, rows, static_cast<std::size_t>(picture.width()), out, observe, control);
 }
 }  // namespace bitmap
