@@ -4,13 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
-#include <exception>
-#include <mutex>
-#include <system_error>
-#include <thread>
-#include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -143,97 +137,6 @@ void PictureReader::readStoredColumns(std::int64_t first, std::int64_t count, st
     }
 }
 
-// The thread that reads the next block ahead: one request at a time, into a buffer of
-// its own that next() swaps with the one it hands rows out of.
-class RowStream::ReadAhead {
-public:
-    ReadAhead(RowStream& stream, std::size_t bytes) : stream_(stream), buffer_(bytes) {}
-
-    ~ReadAhead()
-    {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        changed_.notify_all();
-        if (thread_.joinable()) thread_.join();
-    }
-
-    // Starts reading block index; the thread is started with the first request.
-    void request(std::int64_t index)
-    {
-        {
-            std::lock_guard lock(mutex_);
-            asked_ = index;
-            ready_ = false;
-        }
-        if (thread_.joinable()) {
-            changed_.notify_all();
-            return;
-        }
-        try {
-            thread_ = std::thread([this] { loop(); });
-        } catch (const std::system_error&) {
-            // No thread to be had: the block is read here and now.
-            std::lock_guard lock(mutex_);
-            readAsked();
-        }
-    }
-
-    // Waits for the block asked for and swaps it into buffer; throws its read error.
-    void take(BlockBuffer& buffer)
-    {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return ready_; });
-        asked_ = -1;
-        if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
-        buffer.swap(buffer_);
-    }
-
-private:
-    void loop()
-    {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [this] { return stopping_ || (asked_ >= 0 && !ready_); });
-            if (stopping_) return;
-            const std::int64_t index = asked_;
-            lock.unlock();
-            std::exception_ptr error = readInto(index);
-            lock.lock();
-            error_ = error;
-            ready_ = true;
-            changed_.notify_all();
-        }
-    }
-
-    std::exception_ptr readInto(std::int64_t index) noexcept
-    {
-        try {
-            stream_.readBlock(index, buffer_.get());
-            return nullptr;
-        } catch (...) {
-            return std::current_exception();
-        }
-    }
-
-    void readAsked() noexcept
-    {
-        error_ = readInto(asked_);
-        ready_ = true;
-    }
-
-    RowStream& stream_;
-    BlockBuffer buffer_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::int64_t asked_ = -1;  // the block to read, -1 for none
-    bool ready_ = false;       // asked_ has been read (or failed)
-    bool stopping_ = false;
-    std::exception_ptr error_;
-    std::thread thread_;
-};
-
 RowStream::RowStream(PictureReader& reader, Order order, std::int64_t y1, std::int64_t y2) : reader_(reader)
 {
     if (order == Order::BottomFirst) {
@@ -249,20 +152,7 @@ RowStream::RowStream(PictureReader& reader, Order order, std::int64_t y1, std::i
     firstStored_ = reader.storedIndex(y1);
     const auto stride = static_cast<std::size_t>(reader.stride());
     blockRows_ = std::min<std::int64_t>(count_, static_cast<std::int64_t>((kBlockBytes + stride - 1) / stride));
-    const std::size_t blockBytes = static_cast<std::size_t>(blockRows_) * stride;
-    buffer_ = BlockBuffer(blockBytes);
-    if (count_ > blockRows_) readAhead_ = std::make_unique<ReadAhead>(*this, blockBytes);
-}
-
-RowStream::~RowStream() = default;
-
-std::int64_t RowStream::readBlock(std::int64_t index, std::uint8_t* buffer)
-{
-    const std::int64_t done = index * blockRows_;
-    const std::int64_t n = std::min(blockRows_, count_ - done);
-    const std::int64_t start = firstStored_ + direction_ * done;  // stored index of the block's first row
-    reader_.readStored(direction_ > 0 ? start : start - n + 1, n, buffer);
-    return n;
+    buffer_ = BlockBuffer(static_cast<std::size_t>(blockRows_) * stride);
 }
 
 const std::uint8_t* RowStream::next()
@@ -270,16 +160,10 @@ const std::uint8_t* RowStream::next()
     if (done_ >= count_) return nullptr;
     const std::int64_t stride = reader_.stride();
     if (inBlock_ == 0) {
-        const std::int64_t index = nextBlock_++;
-        const std::int64_t n = std::min(blockRows_, count_ - index * blockRows_);
-        if (index == 0) {
-            // The second block is asked for first, so that it is read while this one is.
-            if (readAhead_) readAhead_->request(1);
-            readBlock(0, buffer_.get());
-        } else {
-            readAhead_->take(buffer_);
-            if (nextBlock_ * blockRows_ < count_) readAhead_->request(nextBlock_);
-        }
+        const std::int64_t n = std::min(blockRows_, count_ - done_);
+        const std::int64_t start = firstStored_ + direction_ * done_;  // stored index of the next row
+        const std::int64_t lowest = direction_ > 0 ? start : start - n + 1;
+        reader_.readStored(lowest, n, buffer_.get());
         cursor_ = buffer_.get() + (direction_ > 0 ? 0 : (n - 1) * stride);
         inBlock_ = n;
     } else {

@@ -79,10 +79,7 @@ private:
 // Image rows in the order an operation needs them, read in blocks of many rows.
 // Each call to next() gives the next row's bytes (stride() bytes, valid until the
 // following call). A block is one read of at least kBlockBytes unless the rows
-// asked for are fewer. When there is more than one block, a second thread reads the
-// next block while the rows of the current one are worked on, so the operation does
-// not wait for the file; a read error of that block is thrown by the next() that
-// reaches it, as if it had been read then.
+// asked for are fewer.
 class RowStream {
 public:
     enum class Order { TopFirst, BottomFirst };
@@ -91,18 +88,11 @@ public:
     // Image rows y1..y2 from the top (TopFirst), or every row from the bottom up
     // (BottomFirst: y1 and y2 are ignored).
     RowStream(PictureReader& reader, Order order, std::int64_t y1, std::int64_t y2);
-    ~RowStream();  // waits for a read under way
-    RowStream(const RowStream&) = delete;
-    RowStream& operator=(const RowStream&) = delete;
 
     std::int64_t rows() const noexcept { return count_; }
     const std::uint8_t* next();
 
 private:
-    class ReadAhead;
-    // Reads block index (0 is the first handed out) into buffer; returns its rows.
-    std::int64_t readBlock(std::int64_t index, std::uint8_t* buffer);
-
     PictureReader& reader_;
     std::int64_t count_ = 0;      // rows in all
     std::int64_t done_ = 0;       // rows handed out
@@ -110,10 +100,8 @@ private:
     int direction_ = 1;           // +1: file order; -1: against it
     std::int64_t blockRows_ = 0;  // rows per block
     std::int64_t inBlock_ = 0;    // rows of the current block not yet handed out
-    std::int64_t nextBlock_ = 0;  // index of the block next() reads next
     const std::uint8_t* cursor_ = nullptr;
     BlockBuffer buffer_;
-    std::unique_ptr<ReadAhead> readAhead_;  // only with more than one block
 };
 
 }  // namespace bitmap
