@@ -51,6 +51,30 @@ public:
         messageAsked = now();
         TForm87::showMessage(text);
     }
+
+    // Time spent handling events during the operation: the pump's share of its time.
+    double eventSeconds = 0;
+    int eventPasses = 0;
+
+protected:
+    void pumpNow() override
+    {
+        const double start = now();
+        passed_ = false;
+        TForm87::pumpNow();
+        if (!passed_) return;
+        eventSeconds += now() - start;
+        ++eventPasses;
+    }
+
+public:
+    TimedForm()
+    {
+        setEventPassHook([this] { passed_ = true; });
+    }
+
+private:
+    bool passed_ = false;
 };
 
 // Answers the window's file dialogs and boxes from a timer, as a user would.
@@ -234,7 +258,7 @@ std::optional<CaseResult> measureCase(Operation op, const std::filesystem::path&
         std::string tag;
         CaseResult r;
         if (fields >> tag >> r.floor >> r.window >> r.batch >> r.windowRatio >> r.batchRatio >> r.windowToBatch
-                >> r.longestGapMs >> r.windowPeakMiB >> r.windowAddedMiB >> r.batchPeakMiB >> r.batchAddedMiB
+                >> r.longestGapMs >> r.windowPeakMiB >> r.windowAddedMiB >> r.batchPeakMiB >> r.batchAddedMiB >> r.windowEvents
             && tag == "RESULT") {
             return r;
         }
@@ -288,11 +312,14 @@ int runCaseProcess(int argc, char** argv)
     BatchRun batchRun(*op, input, batchOutput, width, height);
 
     CaseResult r;
+    std::vector<double> eventSeconds;
     // Each returns its seconds, negative when the run failed; outputs of the run
     // before are removed first, so that every run writes a new file.
     const auto runWindow = [&] {
         std::filesystem::remove(windowOutput);
         answerer.prepare(answers);
+        form.eventSeconds = 0;
+        form.eventPasses = 0;
         const PeakMemory memory;
         button->click();
         r.windowPeakMiB = std::max(r.windowPeakMiB, memory.peak());
@@ -302,6 +329,7 @@ int runCaseProcess(int argc, char** argv)
             return -1.0;
         }
         r.longestGapMs = std::max(r.longestGapMs, static_cast<double>(form.longestEventGapNs()) / 1e6);
+        eventSeconds.push_back(form.eventSeconds);
         return form.messageAsked - form.dialogDone;
     };
     const auto runBatch = [&] {
@@ -320,6 +348,7 @@ int runCaseProcess(int argc, char** argv)
         return 1;
     }
     r = {};
+    eventSeconds.clear();
 
     std::vector<double> floors, windows, batches, windowRatios, batchRatios, windowToBatch;
     for (int run = 0; run < runs; ++run) {
@@ -347,9 +376,9 @@ int runCaseProcess(int argc, char** argv)
     std::filesystem::remove(windowOutput);
     std::filesystem::remove(batchOutput);
 
-    std::printf("RESULT %.9f %.9f %.9f %.4f %.4f %.4f %.3f %.3f %.3f %.3f %.3f\n", median(floors), median(windows),
+    std::printf("RESULT %.9f %.9f %.9f %.4f %.4f %.4f %.3f %.3f %.3f %.3f %.3f %.9f\n", median(floors), median(windows),
                 median(batches), median(windowRatios), median(batchRatios), median(windowToBatch), r.longestGapMs,
-                r.windowPeakMiB, r.windowAddedMiB, r.batchPeakMiB, r.batchAddedMiB);
+                r.windowPeakMiB, r.windowAddedMiB, r.batchPeakMiB, r.batchAddedMiB, median(eventSeconds));
     return 0;
 }
 

@@ -21,6 +21,7 @@ struct CaseResult {
     double batchRatio = 0;   // batch / floor
     double windowToBatch = 0;
     double longestGapMs = 0;  // the window's worst over the timed runs
+    double windowEvents = 0;  // median seconds the window's run spent handling events
     // Highest resident memory of the process during the window's and during the
     // batch's timed runs, and the most either run added to what was resident before it.
     double windowPeakMiB = 0;
