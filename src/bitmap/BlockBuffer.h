@@ -1,7 +1,7 @@
 #pragma once
 // Memory for a block of rows, kept for the next run once a run is done with it. A
 // fresh megabyte costs its page faults on first touch (about 0.4 ms a MiB on the
-// virtual machines this runs on, a fifth of a 2048x1536 NDVI); a kept one costs
+// virtual machines this runs on, a sixth of a 2048x1536 NDVI); a kept one costs
 // nothing. At most a few blocks are kept, so memory stays flat.
 
 #include <cstddef>
