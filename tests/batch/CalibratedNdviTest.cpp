@@ -2,6 +2,7 @@
 // TIFF: how the options become the model, that the raster follows the empirical line,
 // where the model is reported, and that a TIFF is staged like every other output.
 
+#include "TiffRead.h"
 #include "BatchRun.h"
 
 #include "ExpectedOutput.h"
@@ -278,40 +279,8 @@ TEST(BatchCalibrationReport, StatsJsonAndEnviHeaderNameTheModel)
     EXPECT_EQ(red["dark_reflectance"].toDouble(), 0);
 }
 
-struct TiffRead {
-    bool opened = false;
-    std::uint32_t width = 0, height = 0;
-    std::uint16_t bits = 0, samples = 0, format = 0, compression = 0, predictor = 0;
-    std::string noData, description;
-    std::vector<std::uint8_t> values;  // float32 as the raw holds them, top row first
-};
-
-TiffRead readTiff(const fs::path& path)
-{
-    TiffRead t;
-    bitmap::installGdalTags();  // else the no-data tag reads back as an unknown one
-    TIFF* tiff = TIFFOpen(path.c_str(), "r");
-    if (!tiff) return t;
-    t.opened = true;
-    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &t.width);
-    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &t.height);
-    TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &t.bits);
-    TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &t.samples);
-    TIFFGetField(tiff, TIFFTAG_SAMPLEFORMAT, &t.format);
-    TIFFGetField(tiff, TIFFTAG_COMPRESSION, &t.compression);
-    TIFFGetField(tiff, TIFFTAG_PREDICTOR, &t.predictor);
-    char* text = nullptr;
-    if (TIFFGetField(tiff, bitmap::kGdalNoDataTag, &text) && text) t.noData = text;
-    if (TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &text) && text) t.description = text;
-    std::vector<float> row(t.width);
-    for (std::uint32_t y = 0; y < t.height; ++y) {
-        if (TIFFReadScanline(tiff, row.data(), y, 0) != 1) break;
-        const auto* b = reinterpret_cast<const std::uint8_t*>(row.data());
-        t.values.insert(t.values.end(), b, b + row.size() * 4);
-    }
-    TIFFClose(tiff);
-    return t;
-}
+using testing_support::readTiff;
+using testing_support::TiffRead;
 
 // 300 columns make strips of 218 rows, which the engine's blocks of rows do not
 // line up with; stored top-down, so rows landing upside down would show.

@@ -1,6 +1,7 @@
 // Calibrated reflectance: the empirical line through a white panel and a dark target,
 // the default model bit for bit today's NDVI, refused models, and the float32 TIFF.
 
+#include "TiffRead.h"
 #include "bitmap/Calibration.h"
 #include "bitmap/NdviTiff.h"
 #include "bitmap/Runs.h"
@@ -103,38 +104,8 @@ TEST(Calibration, DescriptionNamesEveryTarget)
               "NIR: 白色板 243 (反射率 0.92), 暗色板 12 (反射率 0.03); Red: 白色板 238 (反射率 0.9)");
 }
 
-struct TiffRead {
-    std::uint32_t width = 0, height = 0;
-    std::uint16_t bits = 0, format = 0, compression = 0, predictor = 0, samples = 0;
-    std::string noData, description;
-    std::vector<std::uint8_t> values;  // little-endian float32, top row first
-};
-
-TiffRead readTiff(const std::string& path)
-{
-    TiffRead t;
-    bitmap::installGdalTags();
-    TIFF* tiff = TIFFOpen(path.c_str(), "r");
-    if (!tiff) return t;
-    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &t.width);
-    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &t.height);
-    TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &t.bits);
-    TIFFGetField(tiff, TIFFTAG_SAMPLEFORMAT, &t.format);
-    TIFFGetField(tiff, TIFFTAG_COMPRESSION, &t.compression);
-    TIFFGetField(tiff, TIFFTAG_PREDICTOR, &t.predictor);
-    TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &t.samples);
-    char* text = nullptr;
-    if (TIFFGetField(tiff, bitmap::kGdalNoDataTag, &text) && text) t.noData = text;
-    if (TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &text) && text) t.description = text;
-    std::vector<float> row(t.width);
-    for (std::uint32_t y = 0; y < t.height; ++y) {
-        if (TIFFReadScanline(tiff, row.data(), y, 0) != 1) break;
-        const auto* b = reinterpret_cast<const std::uint8_t*>(row.data());
-        t.values.insert(t.values.end(), b, b + row.size() * 4);
-    }
-    TIFFClose(tiff);
-    return t;
-}
+using testing_support::readTiff;
+using testing_support::TiffRead;
 
 TEST(NdviTiff, ReadsBackWithItsValuesCompressionPredictorAndNoData)
 {

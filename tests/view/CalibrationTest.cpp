@@ -3,6 +3,7 @@
 // both raster exports, an impossible model refused without touching the picture, and
 // the command line options for all of it. Values are checked against the empirical
 // line worked out here from the bytes.
+#include "TiffRead.h"
 #include "ViewerFixture.h"
 
 #include "ExpectedOutput.h"
@@ -299,37 +300,8 @@ TEST(ImpossibleModel, IsShownAndNeitherUsedNorExported)
     }
 }
 
-struct TiffRead {
-    std::uint32_t width = 0, height = 0;
-    std::uint16_t bits = 0, format = 0, compression = 0, predictor = 0;
-    std::string noData, description;
-    std::vector<std::uint8_t> values;  // little-endian float32, top row first
-};
-
-TiffRead readTiff(const std::filesystem::path& path)
-{
-    TiffRead t;
-    bitmap::installGdalTags();
-    TIFF* tiff = TIFFOpen(path.c_str(), "r");
-    if (!tiff) return t;
-    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &t.width);
-    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &t.height);
-    TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &t.bits);
-    TIFFGetField(tiff, TIFFTAG_SAMPLEFORMAT, &t.format);
-    TIFFGetField(tiff, TIFFTAG_COMPRESSION, &t.compression);
-    TIFFGetField(tiff, TIFFTAG_PREDICTOR, &t.predictor);
-    char* text = nullptr;
-    if (TIFFGetField(tiff, bitmap::kGdalNoDataTag, &text) && text) t.noData = text;
-    if (TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &text) && text) t.description = text;
-    std::vector<float> row(t.width);
-    for (std::uint32_t y = 0; y < t.height; ++y) {
-        if (TIFFReadScanline(tiff, row.data(), y, 0) != 1) break;
-        const auto* b = reinterpret_cast<const std::uint8_t*>(row.data());
-        t.values.insert(t.values.end(), b, b + row.size() * 4);
-    }
-    TIFFClose(tiff);
-    return t;
-}
+using testing_support::readTiff;
+using testing_support::TiffRead;
 
 class TiffExport : public ::testing::TestWithParam<ModelCase> {};
 

@@ -1,0 +1,51 @@
+#pragma once
+// A float32 TIFF read back with libtiff, tags and values, for the tests of every
+// program that writes one.
+
+#include "bitmap/NdviTiff.h"
+
+#include <tiffio.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct TiffRead {
+    bool opened = false;
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t bits = 0, samples = 0, format = 0, compression = 0, predictor = 0;
+    std::string noData, description;
+    std::vector<std::uint8_t> values;  // float32 as the raw holds them, top row first
+};
+
+inline TiffRead readTiff(const std::filesystem::path& path)
+{
+    TiffRead t;
+    bitmap::installGdalTags();  // else the no-data tag reads back as an unknown one
+    TIFF* tiff = TIFFOpen(path.c_str(), "r");
+    if (!tiff) return t;
+    t.opened = true;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &t.width);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &t.height);
+    TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &t.bits);
+    TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &t.samples);
+    TIFFGetField(tiff, TIFFTAG_SAMPLEFORMAT, &t.format);
+    TIFFGetField(tiff, TIFFTAG_COMPRESSION, &t.compression);
+    TIFFGetField(tiff, TIFFTAG_PREDICTOR, &t.predictor);
+    char* text = nullptr;
+    if (TIFFGetField(tiff, bitmap::kGdalNoDataTag, &text) && text) t.noData = text;
+    if (TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &text) && text) t.description = text;
+    std::vector<float> row(t.width);
+    for (std::uint32_t y = 0; y < t.height; ++y) {
+        if (TIFFReadScanline(tiff, row.data(), y, 0) != 1) break;
+        const auto* b = reinterpret_cast<const std::uint8_t*>(row.data());
+        t.values.insert(t.values.end(), b, b + row.size() * 4);
+    }
+    TIFFClose(tiff);
+    return t;
+}
+
+}  // namespace testing_support
