@@ -305,16 +305,8 @@ TEST(BatchTiff, HoldsTheRawFilesValuesCompressedWithThePredictorAndNoData)
     EXPECT_EQ(filesIn(dir.path("tiff")), std::vector<std::string>{"frame.tif"});
 
     const TiffRead t = readTiff(dir.path("tiff/frame.tif"));
-    ASSERT_TRUE(t.opened);
-    EXPECT_EQ(t.width, 300u);
-    EXPECT_EQ(t.height, 500u);
-    EXPECT_EQ(t.bits, 32);
-    EXPECT_EQ(t.samples, 1);
-    EXPECT_EQ(t.format, SAMPLEFORMAT_IEEEFP);
-    EXPECT_EQ(t.compression, COMPRESSION_ADOBE_DEFLATE);
-    EXPECT_EQ(t.predictor, PREDICTOR_FLOATINGPOINT);
-    EXPECT_EQ(t.noData, "-10");
-    EXPECT_EQ(t.description, "NIR: 白色板 243 (反射率 0.92), 暗色板 12 (反射率 0); Red: 白色板 238 (反射率 0.9), 暗色板 9 (反射率 0)");
+    testing_support::expectNdviTiffTags(
+        t, 300, 500, "NIR: 白色板 243 (反射率 0.92), 暗色板 12 (反射率 0); Red: 白色板 238 (反射率 0.9), 暗色板 9 (反射率 0)");
     const auto raw = readFile(dir.path("raw/frame.raw"));
     ASSERT_EQ(t.values.size(), raw.size());
     EXPECT_TRUE(t.values == raw);

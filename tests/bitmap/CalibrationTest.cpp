@@ -129,15 +129,7 @@ TEST(NdviTiff, ReadsBackWithItsValuesCompressionPredictorAndNoData)
     }
 
     const TiffRead t = readTiff(path);
-    EXPECT_EQ(t.width, 300u);
-    EXPECT_EQ(t.height, 500u);
-    EXPECT_EQ(t.bits, 32);
-    EXPECT_EQ(t.samples, 1);
-    EXPECT_EQ(t.format, SAMPLEFORMAT_IEEEFP);
-    EXPECT_EQ(t.compression, COMPRESSION_ADOBE_DEFLATE);
-    EXPECT_EQ(t.predictor, PREDICTOR_FLOATINGPOINT);
-    EXPECT_EQ(t.noData, "-10");
-    EXPECT_EQ(t.description, bitmap::describeModel(model));
+    testing_support::expectNdviTiffTags(t, 300, 500, bitmap::describeModel(model));
 
     std::vector<std::uint8_t> expected;
     for (int y = 0; y < picture.height; ++y) {

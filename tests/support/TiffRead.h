@@ -4,6 +4,7 @@
 
 #include "bitmap/NdviTiff.h"
 
+#include <gtest/gtest.h>
 #include <tiffio.h>
 
 #include <cstdint>
@@ -46,6 +47,23 @@ inline TiffRead readTiff(const std::filesystem::path& path)
     }
     TIFFClose(tiff);
     return t;
+}
+
+// The tags every NDVI TIFF carries: one float32 band of this size, DEFLATE with the
+// floating-point predictor, -10 as no data, and the model as its description.
+inline void expectNdviTiffTags(const TiffRead& t, std::uint32_t width, std::uint32_t height,
+                               const std::string& description)
+{
+    ASSERT_TRUE(t.opened);
+    EXPECT_EQ(t.width, width);
+    EXPECT_EQ(t.height, height);
+    EXPECT_EQ(t.bits, 32);
+    EXPECT_EQ(t.samples, 1);
+    EXPECT_EQ(t.format, SAMPLEFORMAT_IEEEFP);
+    EXPECT_EQ(t.compression, COMPRESSION_ADOBE_DEFLATE);
+    EXPECT_EQ(t.predictor, PREDICTOR_FLOATINGPOINT);
+    EXPECT_EQ(t.noData, "-10");
+    EXPECT_EQ(t.description, description);
 }
 
 }  // namespace testing_support

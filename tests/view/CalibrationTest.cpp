@@ -329,14 +329,7 @@ TEST_P(TiffExport, HoldsTheRawExportsValuesWithItsTags)
         expected.insert(expected.end(), bytes, bytes + 4);
     }
     const TiffRead t = readTiff(dir.path("out.tif"));
-    EXPECT_EQ(t.width, 13u);
-    EXPECT_EQ(t.height, 9u);
-    EXPECT_EQ(t.bits, 32);
-    EXPECT_EQ(t.format, SAMPLEFORMAT_IEEEFP);
-    EXPECT_EQ(t.compression, COMPRESSION_ADOBE_DEFLATE);
-    EXPECT_EQ(t.predictor, PREDICTOR_FLOATINGPOINT);
-    EXPECT_EQ(t.noData, "-10");
-    EXPECT_EQ(t.description, bitmap::describeModel(m));
+    testing_support::expectNdviTiffTags(t, 13, 9, bitmap::describeModel(m));
     EXPECT_EQ(t.values, expected);
     EXPECT_EQ(readFile(dir.path("out.raw")), expected);
     // The ENVI header names the model, as zrvimage-batch's does.

@@ -1,0 +1,25 @@
+# An installed program, on a virtual X display, shows a window with its title, the
+# WM_CLASS its desktop entry names (StartupWMClass) and its 48 x 48 icon.
+# Arguments: cmake, build tree, program, window title.
+. "$(dirname "$0")/scratch-install.sh"
+[ $# -eq 2 ] || fail "usage: cmake build program title"
+
+ROOT=$root PROGRAM=$1 TITLE=$2 xvfb-run -a -s '-nolisten tcp -screen 0 1280x1024x24' sh -eu -c '
+  fail() { echo "FAIL: $*" >&2; kill "$pid" 2>/dev/null; exit 1; }
+  QT_QPA_PLATFORM=xcb "$ROOT/usr/bin/$PROGRAM" &
+  pid=$!
+  shown() {
+    window=$(xwininfo -root -tree | grep -F "\"$TITLE\": (\"$PROGRAM\" " | awk "{ print \$1 }")
+    [ -n "$window" ] && xwininfo -id "$window" | grep -q "Map State: IsViewable"
+  }
+  # However long start-up takes; a minute before giving up.
+  tries=0
+  until shown; do
+    kill -0 "$pid" 2>/dev/null || fail "$PROGRAM ended before showing its window"
+    tries=$((tries + 1))
+    [ "$tries" -lt 600 ] || fail "no window titled $TITLE shown"
+    sleep 0.1
+  done
+  xprop -id "$window" _NET_WM_ICON | grep -q "Icon (48 x 48)" || fail "window $window has no 48 x 48 icon"
+  kill "$pid"
+'
