@@ -4,14 +4,16 @@
 
 #include "bitmap/BlockBuffer.h"
 #include "bitmap/EngineError.h"
+#include "bitmap/KeptThread.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
-#include <thread>
 
 namespace bitmap {
 
@@ -25,6 +27,19 @@ public:
     virtual void commit(std::size_t bytes) = 0;
 
     void write(const void* data, std::size_t bytes);
+
+    // Whether passThrough() writes straight from mapped memory; where not, the
+    // operations read into reserved room instead.
+    virtual bool passesThrough() const { return false; }
+    // Writes head and then bytes bytes at data, memory that only the kernel may read
+    // (MappedBytes). Returns how many bytes of the two it wrote, fewer than all when
+    // data could not be read (its file was cut meanwhile); throws like commit() when a
+    // write fails.
+    virtual std::size_t passThrough(std::span<const std::uint8_t> /*head*/, const std::uint8_t* /*data*/,
+                                    std::size_t /*bytes*/)
+    {
+        return 0;
+    }
 };
 
 class PictureReader;
@@ -43,6 +58,8 @@ public:
     // after the first failure.
     std::uint8_t* reserve(std::size_t bytes) override;
     void commit(std::size_t bytes) override;
+    bool passesThrough() const override { return true; }
+    std::size_t passThrough(std::span<const std::uint8_t> head, const std::uint8_t* data, std::size_t bytes) override;
 
     // Writes what is left and closes; throws EngineError(WriteFailed) when any write,
     // or the close, failed.
@@ -51,7 +68,8 @@ public:
 private:
     OutputFile(int fd, std::string path);
     void writerLoop();
-    void waitForWriter(std::unique_lock<std::mutex>& lock);
+    void waitForWriter();
+    void handOver();
     bool writeAll(const std::uint8_t* data, std::size_t bytes) noexcept;
     void stopWriter();
 
@@ -60,13 +78,15 @@ private:
     BlockBuffer buffers_[2];
     int filling_ = 0;  // the buffer the operation fills; the writer owns the other
 
+    // The hand-over: pending_ says the writer's buffer holds pendingBytes_ to write.
+    // Each side spins a little before it sleeps on changed_ (see OutputFile.cpp).
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::size_t pendingBytes_ = 0;  // bytes of the writer's buffer still to write
-    bool pending_ = false;
-    bool failed_ = false;
-    bool stopping_ = false;
-    std::thread writer_;
+    std::size_t pendingBytes_ = 0;
+    std::atomic<bool> pending_ = false;
+    std::atomic<bool> failed_ = false;
+    std::atomic<bool> stopping_ = false;
+    KeptThread* writer_ = nullptr;
 };
 
 }  // namespace bitmap

@@ -11,8 +11,41 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace bitmap {
+
+// Bytes of a file mapped into memory, for the kernel to copy from: a write() from them
+// takes the file's cached pages without copying them through a buffer first. Only the
+// kernel may read them: once the file is cut, touching a mapped page past its end kills
+// the process with SIGBUS, while the kernel's own read of it fails with EFAULT.
+class MappedBytes {
+public:
+    MappedBytes() = default;
+    MappedBytes(void* base, std::size_t length, const std::uint8_t* data) : base_(base), length_(length), data_(data) {}
+    ~MappedBytes();
+    MappedBytes(MappedBytes&& other) noexcept
+        : base_(std::exchange(other.base_, nullptr)), length_(std::exchange(other.length_, 0)),
+          data_(std::exchange(other.data_, nullptr))
+    {
+    }
+    MappedBytes& operator=(MappedBytes&& other) noexcept
+    {
+        MappedBytes old(std::move(*this));
+        base_ = std::exchange(other.base_, nullptr);
+        length_ = std::exchange(other.length_, 0);
+        data_ = std::exchange(other.data_, nullptr);
+        return *this;
+    }
+
+    const std::uint8_t* data() const noexcept { return data_; }
+    explicit operator bool() const noexcept { return data_ != nullptr; }
+
+private:
+    void* base_ = nullptr;
+    std::size_t length_ = 0;
+    const std::uint8_t* data_ = nullptr;
+};
 
 // Where the picture's bytes come from: a file, or in tests a source made to fail.
 class ByteSource {
@@ -24,6 +57,9 @@ public:
     virtual std::size_t readAt(std::int64_t offset, std::uint8_t* buffer, std::size_t size) = 0;
     // True when path names the very file read (any spelling, hard or symbolic link).
     virtual bool isSameFile(const std::string& path) const = 0;
+    // size bytes at offset mapped (see MappedBytes), or nothing where the source cannot
+    // be mapped; then the caller reads.
+    virtual MappedBytes map(std::int64_t /*offset*/, std::size_t /*size*/) { return {}; }
 };
 
 // Opens path for reading with pread; throws EngineError(CannotOpenInput) for a path
@@ -67,6 +103,14 @@ public:
     // first .. first + count - 1 into buffer, packed `bytes` apart: what the crop
     // needs of a wide picture, without reading the columns it drops.
     void readStoredColumns(std::int64_t first, std::int64_t count, std::size_t bytes, std::uint8_t* buffer);
+
+    // The stored rows first .. first + count - 1 mapped for the kernel to copy from,
+    // or nothing where the file cannot be mapped. Whether the rows are still all there
+    // shows only when they are written; readStored() then tells what went wrong.
+    MappedBytes mapStored(std::int64_t first, std::int64_t count)
+    {
+        return source_->map(header_.pixelOffset + first * stride(), static_cast<std::size_t>(count * stride()));
+    }
 
     bool isSameFile(const std::string& path) const { return source_->isSameFile(path); }
 

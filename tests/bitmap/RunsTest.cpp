@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 namespace {
@@ -129,6 +130,63 @@ TEST(RunFailures, AFailedWriteStopsTheRunAtTheNextBlock)
     }
     // The first block failed in the writer; at most one more was made meanwhile.
     EXPECT_LE(rows, 2 * 132);
+}
+
+// A bottom-up 2048-column picture goes from the file straight into the output file,
+// mapped a window of rows at a time; 2,800 rows need two windows.
+TEST(RunCrop, AStraightCopyIsExactAcrossItsWindows)
+{
+    testing_support::TempDir dir;
+    const auto picture = asymmetricPicture(2048, 2800);
+    testing_support::writeFile(dir.path("in.bmp"), encodeBmp(picture));
+    auto reader = bitmap::PictureReader::open(dir.path("in.bmp").string());
+    reader.require24Bit();
+    auto out = bitmap::OutputFile::create(dir.path("out.bmp").string(), &reader);
+    std::size_t rows = 0;
+    bitmap::RunControl control;
+    control.onRow = [&](std::size_t pixels) {
+        EXPECT_EQ(pixels, 2048u);
+        ++rows;
+    };
+    bitmap::runCrop(reader, *out, control);
+    out->finish();
+    EXPECT_EQ(rows, 2800u);
+    EXPECT_EQ(testing_support::readFile(dir.path("out.bmp")), testing_support::expectedCrop(picture));
+}
+
+// The kernel cannot read the mapped rows of a file cut meanwhile; the crop then reads
+// them and reports the cut, as it does for any other picture.
+TEST(RunCrop, AStraightCopyOfAFileCutMidRunIsReportedAsCut)
+{
+    testing_support::TempDir dir;
+    testing_support::writeFile(dir.path("in.bmp"), encodeBmp(asymmetricPicture(2048, 2800)));
+    auto reader = bitmap::PictureReader::open(dir.path("in.bmp").string());
+    reader.require24Bit();
+    auto out = bitmap::OutputFile::create(dir.path("out.bmp").string(), &reader);
+    bitmap::RunControl control;
+    control.onRow = [&](std::size_t) { std::filesystem::resize_file(dir.path("in.bmp"), 54 + 6144 * 2000); };
+    try {
+        bitmap::runCrop(reader, *out, control);
+        ADD_FAILURE() << "finished";
+    } catch (const bitmap::EngineError& e) {
+        EXPECT_EQ(e.failure(), bitmap::Failure::Truncated);
+    }
+}
+
+TEST(RunCrop, AStraightCopyToAFullDiskIsAWriteFailure)
+{
+    testing_support::TempDir dir;
+    testing_support::writeFile(dir.path("in.bmp"), encodeBmp(asymmetricPicture(2048, 300)));
+    auto reader = bitmap::PictureReader::open(dir.path("in.bmp").string());
+    reader.require24Bit();
+    auto out = bitmap::OutputFile::create("/dev/full");
+    try {
+        bitmap::runCrop(reader, *out);
+        out->finish();
+        ADD_FAILURE() << "reported written";
+    } catch (const bitmap::EngineError& e) {
+        EXPECT_EQ(e.failure(), bitmap::Failure::WriteFailed);
+    }
 }
 
 TEST(RunAreaMaxima, AnEmptyRectangleReadsNoPixelsButPassesItsRows)
