@@ -3,7 +3,9 @@
 // against the floor of the same file I/O. Prints one table; docs/performance.md
 // explains it.
 //
-//   zrv_bench [--runs N]      N timed runs per case after one warm-up (default 9)
+//   zrv_bench [--runs N] [--picture WIDTHxHEIGHT]
+//     N timed runs per case after one warm-up (default 9); only the cases of one of the
+//     four pictures when given
 
 #include "CaseRun.h"
 #include "Floor.h"
@@ -114,9 +116,19 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && std::strcmp(argv[1], bench::kCaseFlag) == 0) return bench::runCaseProcess(argc, argv);
     int runs = 9;
-    if (argc == 3 && std::strcmp(argv[1], "--runs") == 0) runs = std::atoi(argv[2]);
-    if (runs < 1 || (argc != 1 && argc != 3)) {
-        std::fprintf(stderr, "usage: %s [--runs N]\n", argv[0]);
+    std::string only;  // one picture's cases, for a quick look
+    bool usage = false;
+    for (int i = 1; i < argc; ++i) {
+        if (i + 1 < argc && std::strcmp(argv[i], "--runs") == 0) {
+            runs = std::atoi(argv[++i]);
+        } else if (i + 1 < argc && std::strcmp(argv[i], "--picture") == 0) {
+            only = argv[++i];
+        } else {
+            usage = true;
+        }
+    }
+    if (runs < 1 || usage) {
+        std::fprintf(stderr, "usage: %s [--runs N] [--picture WIDTHxHEIGHT]\n", argv[0]);
         return 2;
     }
 
@@ -133,6 +145,7 @@ int main(int argc, char** argv)
     std::map<std::pair<Operation, int>, std::pair<double, double>> added;
     double longestGap = 0;
     for (const PictureSize picture : kPictures) {
+        if (!only.empty() && picture.name() != only) continue;
         const auto input = folder.path() / (picture.name() + ".bmp");
         bench::writePicture(input, picture);
         for (const Operation op : kOperations) {

@@ -51,30 +51,6 @@ public:
         messageAsked = now();
         TForm87::showMessage(text);
     }
-
-    // Time spent handling events during the operation: the pump's share of its time.
-    double eventSeconds = 0;
-    int eventPasses = 0;
-
-protected:
-    void pumpNow() override
-    {
-        const double start = now();
-        passed_ = false;
-        TForm87::pumpNow();
-        if (!passed_) return;
-        eventSeconds += now() - start;
-        ++eventPasses;
-    }
-
-public:
-    TimedForm()
-    {
-        setEventPassHook([this] { passed_ = true; });
-    }
-
-private:
-    bool passed_ = false;
 };
 
 // Answers the window's file dialogs and boxes from a timer, as a user would.
@@ -318,8 +294,6 @@ int runCaseProcess(int argc, char** argv)
     const auto runWindow = [&] {
         std::filesystem::remove(windowOutput);
         answerer.prepare(answers);
-        form.eventSeconds = 0;
-        form.eventPasses = 0;
         const PeakMemory memory;
         button->click();
         r.windowPeakMiB = std::max(r.windowPeakMiB, memory.peak());
@@ -329,7 +303,7 @@ int runCaseProcess(int argc, char** argv)
             return -1.0;
         }
         r.longestGapMs = std::max(r.longestGapMs, static_cast<double>(form.longestEventGapNs()) / 1e6);
-        eventSeconds.push_back(form.eventSeconds);
+        eventSeconds.push_back(static_cast<double>(form.eventPassesNs()) / 1e9);
         return form.messageAsked - form.dialogDone;
     };
     const auto runBatch = [&] {

@@ -39,6 +39,10 @@ public:
     // handling window events (a modal dialog or box handles them while it is up).
     // A figure for the benchmark, taken where the pump reads its clock anyway.
     qint64 longestEventGapNs() const noexcept { return longestEventGapNs_; }
+    // Of the current or last run, the passes through waiting events and the time they
+    // took in all, in nanoseconds, by the same clock.
+    int eventPasses() const noexcept { return eventPasses_; }
+    qint64 eventPassesNs() const noexcept { return eventPassesNs_; }
 
     // The clock the pump decides by, in nanoseconds from any fixed start; a steady
     // clock unless a test sets its own, so that what the pump does can be tested
@@ -85,6 +89,8 @@ private:
     Clock clock_;
     qint64 lastEventPassNs_ = 0;
     qint64 longestEventGapNs_ = 0;
+    int eventPasses_ = 0;
+    qint64 eventPassesNs_ = 0;
     std::function<void()> eventPassHook_;
 
     QPushButton* Button1 = nullptr;

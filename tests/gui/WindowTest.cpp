@@ -213,12 +213,12 @@ TForm87::Clock steppingClock(qint64 stepNs)
     return [stepNs, now = qint64{0}]() mutable { return now += stepNs; };
 }
 
-TEST(Window, EventsAreHandledOnceFiveMillisecondsHavePassed)
+TEST(Window, EventsAreHandledOnceTenMillisecondsHavePassed)
 {
     TempDir dir;
     writeFile(dir.path("in.bmp"), encodeBmp(asymmetricPicture(2048, 12)));
     TForm87 form;
-    form.setClock(steppingClock(2'000'000));
+    form.setClock(steppingClock(4'000'000));
     int passes = 0;
     form.setEventPassHook([&] { ++passes; });
     ModalDriver driver;
@@ -228,9 +228,11 @@ TEST(Window, EventsAreHandledOnceFiveMillisecondsHavePassed)
     child<QPushButton>(form, "Button3")->click();
 
     // The pump is handed over after pixels 1, 4097, ... 20481 of 24,576: six times, each
-    // a clock reading 2 ms on, so every third one is 6 ms after the last pass.
+    // a clock reading 4 ms on, so every third one is 12 ms after the last pass.
     EXPECT_EQ(passes, 2);
-    EXPECT_EQ(form.longestEventGapNs(), 6'000'000);
+    EXPECT_EQ(form.eventPasses(), 2);
+    EXPECT_EQ(form.longestEventGapNs(), 12'000'000);
+    EXPECT_EQ(form.eventPassesNs(), 2 * 4'000'000);  // each pass, one clock step
     ASSERT_EQ(driver.boxes.size(), 1u);
     EXPECT_EQ(driver.boxes[0].text, QString::fromUtf8("完了"));
 }
