@@ -38,7 +38,6 @@ KeptThread* KeptThread::start(std::function<void()> job)
         t->busy_ = true;
         t->job_ = std::move(job);
         t->thread_ = std::thread([t] { t->loop(); });
-        t->thread_.detach();
         return t;
     }
     {
@@ -70,6 +69,8 @@ void KeptThread::join()
         busy_ = true;
     }
     changed_.notify_all();
+    thread_.join();
+    delete this;
 }
 
 void KeptThread::loop()
@@ -87,8 +88,6 @@ void KeptThread::loop()
         busy_ = false;
         changed_.notify_all();
     }
-    lock.unlock();
-    delete this;
 }
 
 }  // namespace bitmap

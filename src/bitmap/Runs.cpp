@@ -65,7 +65,7 @@ std::int64_t cropMapped(PictureReader& picture, BlockSink& out, std::span<const 
                 // The mapped rows could not be read: read them, which tells why, and
                 // write what did not go out.
                 std::uint8_t* block = out.reserve(wanted);
-                std::memcpy(block, header.data(), header.size());
+                if (!header.empty()) std::memcpy(block, header.data(), header.size());
                 picture.readStored(done, n, block + header.size());
                 std::memmove(block, block + written, wanted - written);
                 out.commit(wanted - written);

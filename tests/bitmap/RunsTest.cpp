@@ -14,6 +14,8 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -186,6 +188,32 @@ TEST(RunCrop, AStraightCopyToAFullDiskIsAWriteFailure)
         ADD_FAILURE() << "reported written";
     } catch (const bitmap::EngineError& e) {
         EXPECT_EQ(e.failure(), bitmap::Failure::WriteFailed);
+    }
+}
+
+// Writer threads are kept for the next outputs, at most a few of them: twelve outputs
+// open at once start twelve, and the ones past those kept end when their outputs do.
+TEST(OutputFile, ManyOutputsAtOnceEachWriteTheirOwnBytes)
+{
+    testing_support::TempDir dir;
+    for (int round = 0; round < 2; ++round) {
+        std::vector<std::unique_ptr<bitmap::OutputFile>> outs;
+        for (int k = 0; k < 12; ++k) outs.push_back(bitmap::OutputFile::create(dir.path(std::to_string(k)).string()));
+        for (int block = 0; block < 3; ++block) {
+            for (int k = 0; k < 12; ++k) {
+                const Bytes bytes(1000 + static_cast<std::size_t>(block), static_cast<std::uint8_t>(k * 16 + block + round));
+                outs[static_cast<std::size_t>(k)]->write(bytes.data(), bytes.size());
+            }
+        }
+        for (auto& out : outs) out->finish();
+        for (int k = 0; k < 12; ++k) {
+            Bytes expected;
+            for (int block = 0; block < 3; ++block) {
+                expected.insert(expected.end(), 1000 + static_cast<std::size_t>(block),
+                                static_cast<std::uint8_t>(k * 16 + block + round));
+            }
+            EXPECT_EQ(testing_support::readFile(dir.path(std::to_string(k))), expected) << "output " << k;
+        }
     }
 }
 
