@@ -35,8 +35,10 @@ std::int64_t blockRows(std::size_t rowBytes, std::int64_t rows)
 
 namespace {
 
-// Mapped input per call of the crop's straight copy: a few blocks, so that the rows
-// mapped at a time (resident while mapped) do not grow with the picture.
+// Rows mapped and written at a time by the crop's straight copy. One write of 16 MiB
+// costs less than sixteen of 1 MiB (a 2048x1536 crop at 0.86-0.89x its floor against
+// 0.95-0.99x), and the rows mapped at a time, resident while mapped, do not grow with
+// the picture.
 constexpr std::size_t kMappedBytes = std::size_t{16} << 20;
 
 // A bottom-up picture of exactly 2048 columns is its crop, header aside: its stored
@@ -48,33 +50,28 @@ std::int64_t cropMapped(PictureReader& picture, BlockSink& out, std::span<const 
 {
     const std::int64_t rows = picture.height();
     const auto rowBytes = static_cast<std::size_t>(kCropRowBytes);
-    const std::int64_t perBlock = blockRows(rowBytes, rows);
-    const std::int64_t perMap = std::max<std::int64_t>(perBlock, static_cast<std::int64_t>(kMappedBytes / rowBytes));
+    const auto perMap = static_cast<std::int64_t>(kMappedBytes / rowBytes);
     std::int64_t done = 0;
     while (done < rows) {
-        const MappedBytes mapped = picture.mapStored(done, std::min(perMap, rows - done));
+        const std::int64_t n = std::min(perMap, rows - done);
+        const MappedBytes mapped = picture.mapStored(done, n);
         if (!mapped) break;
-        const std::int64_t mapEnd = std::min(perMap, rows - done) + done;
-        for (const std::uint8_t* data = mapped.data(); done < mapEnd;) {
-            const std::int64_t n = mapEnd - done;
-            const std::size_t bytes = static_cast<std::size_t>(n) * rowBytes;
-            for (std::int64_t i = 0; i < n; ++i) beforeRow(control);
-            const std::size_t wanted = header.size() + bytes;
-            const std::size_t written = out.passThrough(header, data, bytes);
-            if (written < wanted) {
-                // The mapped rows could not be read: read them, which tells why, and
-                // write what did not go out.
-                std::uint8_t* block = out.reserve(wanted);
-                if (!header.empty()) std::memcpy(block, header.data(), header.size());
-                picture.readStored(done, n, block + header.size());
-                std::memmove(block, block + written, wanted - written);
-                out.commit(wanted - written);
-            }
-            header = {};
-            for (std::int64_t i = 0; i < n; ++i) afterRow(control, kCropWidth);
-            data += bytes;
-            done += n;
+        const std::size_t bytes = static_cast<std::size_t>(n) * rowBytes;
+        for (std::int64_t i = 0; i < n; ++i) beforeRow(control);
+        const std::size_t wanted = header.size() + bytes;
+        const std::size_t written = out.passThrough(header, mapped.data(), bytes);
+        if (written < wanted) {
+            // The mapped rows could not be read: read them, which tells why, and write
+            // what did not go out.
+            std::uint8_t* block = out.reserve(wanted);
+            if (!header.empty()) std::memcpy(block, header.data(), header.size());
+            picture.readStored(done, n, block + header.size());
+            std::memmove(block, block + written, wanted - written);
+            out.commit(wanted - written);
         }
+        header = {};
+        for (std::int64_t i = 0; i < n; ++i) afterRow(control, kCropWidth);
+        done += n;
     }
     if (!header.empty()) out.write(header.data(), header.size());
     return done;
