@@ -216,7 +216,7 @@ TForm87::Clock steppingClock(qint64 stepNs)
 TEST(Window, EventsAreHandledOnceTenMillisecondsHavePassed)
 {
     TempDir dir;
-    writeFile(dir.path("in.bmp"), encodeBmp(asymmetricPicture(2048, 12)));
+    writeFile(dir.path("in.bmp"), encodeBmp(asymmetricPicture(2048, 48)));
     TForm87 form;
     form.setClock(steppingClock(4'000'000));
     int passes = 0;
@@ -227,7 +227,7 @@ TEST(Window, EventsAreHandledOnceTenMillisecondsHavePassed)
 
     child<QPushButton>(form, "Button3")->click();
 
-    // The pump is handed over after pixels 1, 4097, ... 20481 of 24,576: six times, each
+    // The pump is handed over after pixels 1, 16385, ... 81921 of 98,304: six times, each
     // a clock reading 4 ms on, so every third one is 12 ms after the last pass.
     EXPECT_EQ(passes, 2);
     EXPECT_EQ(form.eventPasses(), 2);
