@@ -63,6 +63,7 @@ public:
     void setResultLabel(bitmap::ResultLabel label, const std::string& text) override;
     bitmap::ProgressModel& progressBar() override { return progress_; }
     [[noreturn]] void exitProcess(int status) override;
+    void pumpWhileWaiting() override { pumpNow(); }
 
     static const char* helpText();
 

@@ -25,6 +25,7 @@ std::unique_ptr<OutputFile> createOutput(Services& services, const PictureReader
 {
     std::unique_ptr<OutputFile> output;
     runReporting(services, [&] { output = OutputFile::create(path, &picture); });
+    if (output) output->setWaitHook([&services] { services.pumpWhileWaiting(); });
     return output;
 }
 

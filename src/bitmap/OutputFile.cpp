@@ -8,7 +8,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -55,17 +54,19 @@ namespace {
 // not a waste.
 constexpr auto kSpin = std::chrono::microseconds(100);
 
+// How often a waiting operation calls its wait hook.
+constexpr auto kWaitSlice = std::chrono::milliseconds(1);
+
 template <class Ready>
-void await(std::mutex& mutex, std::condition_variable& changed, Ready ready)
+bool spinUntil(Ready ready)
 {
-    if (ready()) return;
+    if (ready()) return true;
     const auto until = std::chrono::steady_clock::now() + kSpin;
     do {
         std::this_thread::yield();
-        if (ready()) return;
+        if (ready()) return true;
     } while (std::chrono::steady_clock::now() < until);
-    std::unique_lock lock(mutex);
-    changed.wait(lock, ready);
+    return false;
 }
 
 }  // namespace
@@ -84,44 +85,21 @@ void OutputFile::commit(std::size_t bytes)
     if (failed_.load()) throw EngineError(Failure::WriteFailed, path_);
     pendingBytes_ = bytes;
     filling_ ^= 1;  // the writer takes the filled buffer, the operation the other
-    pending_.store(true);
-    if (!writer_) {
-        writer_ = KeptThread::start([this] { writerLoop(); });
-        return;
-    }
-    handOver();
+    handOverPending();
 }
 
 std::size_t OutputFile::passThrough(std::span<const std::uint8_t> head, const std::uint8_t* data, std::size_t bytes)
 {
     waitForWriter();  // the blocks handed over come first
     if (failed_.load()) throw EngineError(Failure::WriteFailed, path_);
-    iovec parts[2] = {{const_cast<std::uint8_t*>(head.data()), head.size()}, {const_cast<std::uint8_t*>(data), bytes}};
-    iovec* part = parts;
-    const iovec* const end = parts + 2;
-    std::size_t written = 0;
-    for (;;) {
-        while (part != end && part->iov_len == 0) ++part;
-        if (part == end) break;
-        const ssize_t n = ::writev(fd_, part, static_cast<int>(end - part));
-        if (n < 0 && errno == EINTR) continue;
-        // EFAULT: a mapped page could not be read, the input was cut; the caller reads
-        // what is left and finds out.
-        if (n < 0 && errno == EFAULT) return written;
-        if (n <= 0) {
-            failed_.store(true);
-            throw EngineError(Failure::WriteFailed, path_);
-        }
-        written += static_cast<std::size_t>(n);
-        for (auto left = static_cast<std::size_t>(n); left > 0; ++part) {
-            const std::size_t step = std::min(left, part->iov_len);
-            part->iov_base = static_cast<std::uint8_t*>(part->iov_base) + step;
-            part->iov_len -= step;
-            left -= step;
-            if (part->iov_len > 0) break;
-        }
-    }
-    return written;
+    parts_[0] = {const_cast<std::uint8_t*>(head.data()), head.size()};
+    parts_[1] = {const_cast<std::uint8_t*>(data), bytes};
+    passing_ = true;
+    handOverPending();
+    waitForWriter();
+    passing_ = false;
+    if (failed_.load()) throw EngineError(Failure::WriteFailed, path_);
+    return partsWritten_;
 }
 
 void OutputFile::finish()
@@ -135,9 +113,30 @@ void OutputFile::finish()
     if (!ok) throw EngineError(Failure::WriteFailed, path_);
 }
 
+void OutputFile::handOverPending()
+{
+    pending_.store(true);
+    if (!writer_) {
+        writer_ = KeptThread::start([this] { writerLoop(); });
+        return;
+    }
+    handOver();
+}
+
 void OutputFile::waitForWriter()
 {
-    await(mutex_, changed_, [this] { return !pending_.load(); });
+    const auto written = [this] { return !pending_.load(); };
+    if (spinUntil(written)) return;
+    std::unique_lock lock(mutex_);
+    if (!waitHook_) {
+        changed_.wait(lock, written);
+        return;
+    }
+    while (!changed_.wait_for(lock, kWaitSlice, written)) {
+        lock.unlock();
+        waitHook_();
+        lock.lock();
+    }
 }
 
 // Wakes the other side if it sleeps. Taking the mutex orders this after a sleeper's
@@ -150,13 +149,49 @@ void OutputFile::handOver()
 
 void OutputFile::writerLoop()
 {
+    const auto work = [this] { return pending_.load() || stopping_.load(); };
     for (;;) {
-        await(mutex_, changed_, [this] { return pending_.load() || stopping_.load(); });
+        if (!spinUntil(work)) {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, work);
+        }
         if (!pending_.load()) return;
-        const BlockBuffer& b = buffers_[filling_ ^ 1];
-        if (!failed_.load() && !writeAll(b.get(), pendingBytes_)) failed_.store(true);
+        if (passing_) {
+            writeParts();
+        } else if (!failed_.load() && !writeAll(buffers_[filling_ ^ 1].get(), pendingBytes_)) {
+            failed_.store(true);
+        }
         pending_.store(false);
         handOver();
+    }
+}
+
+// Writes parts_, counting into partsWritten_. EFAULT: a mapped page could not be read,
+// its file was cut; the operation reads what is left and finds out. Any other error
+// fails the output.
+void OutputFile::writeParts() noexcept
+{
+    partsWritten_ = 0;
+    iovec* part = parts_;
+    const iovec* const end = parts_ + 2;
+    for (;;) {
+        while (part != end && part->iov_len == 0) ++part;
+        if (part == end) return;
+        const ssize_t n = ::writev(fd_, part, static_cast<int>(end - part));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EFAULT) return;
+        if (n <= 0) {
+            failed_.store(true);
+            return;
+        }
+        partsWritten_ += static_cast<std::size_t>(n);
+        for (auto left = static_cast<std::size_t>(n); left > 0; ++part) {
+            const std::size_t step = std::min(left, part->iov_len);
+            part->iov_base = static_cast<std::uint8_t*>(part->iov_base) + step;
+            part->iov_len -= step;
+            left -= step;
+            if (part->iov_len > 0) break;
+        }
     }
 }
 

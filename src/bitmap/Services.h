@@ -63,6 +63,11 @@ public:
     // same unit. That lets a hot loop run free of the pump (see forEachPumped).
     std::int64_t pumpRunway() const noexcept { return pumpBudget_ > 0 ? pumpBudget_ : 1; }
 
+    // The pump while an operation waits for its output to be written (a disk that holds
+    // its writes); the window hands over to pumpNow(), so that it answers meanwhile.
+    // Nothing by default: waits take the time the disk takes, not units of work.
+    virtual void pumpWhileWaiting() {}
+
 protected:
     virtual void pumpNow() = 0;
     // Units of work between two calls of pumpNow(); 1 hands over every call.

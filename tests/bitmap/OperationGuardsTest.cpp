@@ -235,6 +235,25 @@ TEST_P(FileWritingOperation, WriteFailureIsReportedInPlaceOfDone)
     EXPECT_EQ(run.fake.progress.position(), 0);
 }
 
+// An output its disk holds (here a pipe read only once the window has pumped while
+// waiting) leaves the window answering, and the run ends as on any disk.
+TEST_P(FileWritingOperation, AnOutputItsDiskHoldsLeavesTheWindowAnswering)
+{
+    OperationRun run(encodeBmp(asymmetricPicture(2048, 40)));
+    testing_support::HeldPipe pipe(run.dir.path("disk"));
+    run.fake.dialogAnswers = {run.input.string(), run.dir.path("disk").string()};
+    run.fake.onWaitingPump = [&] { pipe.release(); };
+
+    GetParam().run(run.fake);
+    const auto written = pipe.bytes();
+
+    EXPECT_GT(run.fake.waitingPumps, 0);
+    EXPECT_EQ(run.fake.messages, std::vector<std::string>{"完了"});
+    run.fake.dialogAnswers = {run.input.string(), run.output.string()};
+    GetParam().run(run.fake);  // the same again, to a plain file
+    EXPECT_EQ(written, run.outputBytes());
+}
+
 INSTANTIATE_TEST_SUITE_P(Operations, EveryOperation, ::testing::Values(kCrop, kMaxima, kNdvi), operationName);
 INSTANTIATE_TEST_SUITE_P(Operations, FileWritingOperation, ::testing::Values(kCrop, kNdvi), operationName);
 

@@ -217,6 +217,37 @@ TEST(OutputFile, ManyOutputsAtOnceEachWriteTheirOwnBytes)
     }
 }
 
+// A pipe nobody reads from holds the writer as a slow disk would; the operation waits,
+// calling its hook, and the pipe is read only once the hook has been called. Blocks and
+// straight copies alike: both are written by the writer's thread.
+TEST(OutputFile, AnOperationWaitingForItsDiskCallsItsWaitHook)
+{
+    const Bytes head{1, 2, 3};
+    const Bytes body(1 << 20, 7);  // more than a pipe holds
+    for (const bool straight : {false, true}) {
+        SCOPED_TRACE(straight ? "straight copy" : "block");
+        testing_support::TempDir dir;
+        testing_support::HeldPipe pipe(dir.path("disk"));
+        auto out = bitmap::OutputFile::create(dir.path("disk").string());
+        int calls = 0;
+        out->setWaitHook([&] {
+            ++calls;
+            pipe.release();
+        });
+        out->write(head.data(), head.size());
+        if (straight) {
+            EXPECT_EQ(out->passThrough({}, body.data(), body.size()), body.size());
+        } else {
+            out->write(body.data(), body.size());
+        }
+        out->finish();
+        Bytes expected = head;
+        expected.insert(expected.end(), body.begin(), body.end());
+        EXPECT_EQ(pipe.bytes(), expected);
+        EXPECT_GT(calls, 0);
+    }
+}
+
 TEST(RunAreaMaxima, AnEmptyRectangleReadsNoPixelsButPassesItsRows)
 {
     auto reader = readerOf(encodeBmp(asymmetricPicture(6, 5)), 54);  // any pixel read would fail

@@ -1,10 +1,15 @@
 #include "BmpFixture.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace testing_support {
 
@@ -126,6 +131,37 @@ void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write test file " + path.string());
+}
+
+HeldPipe::HeldPipe(std::filesystem::path path) : path_(std::move(path))
+{
+    if (::mkfifo(path_.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+    // Opened here, without waiting for a writer, so that the writer's open never waits.
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("cannot open the pipe");
+    reader_ = std::thread([this, fd] {
+        for (int ms = 0; ms < 10'000 && !released_; ++ms) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        std::uint8_t chunk[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            bytes_.insert(bytes_.end(), chunk, chunk + n);
+        }
+        ::close(fd);
+    });
+}
+
+HeldPipe::~HeldPipe()
+{
+    if (reader_.joinable()) reader_.join();
+}
+
+std::vector<std::uint8_t> HeldPipe::bytes()
+{
+    if (reader_.joinable()) reader_.join();
+    return bytes_;
 }
 
 TempDir::TempDir()

@@ -1,9 +1,11 @@
 #pragma once
 // Pictures made in code for the tests, and small file helpers.
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace testing_support {
@@ -55,6 +57,27 @@ std::vector<std::uint8_t> cut(std::vector<std::uint8_t> bytes, std::size_t size)
 
 std::vector<std::uint8_t> readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+
+// The reading end of a named pipe that holds its writer: made at path, read from
+// only once release is set (or after ten seconds, so that a writer never released
+// ends the test instead of hanging it), then to the end. Its bytes come back when
+// the writer closes.
+class HeldPipe {
+public:
+    explicit HeldPipe(std::filesystem::path path);
+    ~HeldPipe();
+    HeldPipe(const HeldPipe&) = delete;
+    HeldPipe& operator=(const HeldPipe&) = delete;
+
+    void release() { released_ = true; }
+    std::vector<std::uint8_t> bytes();  // waits for the writer to close
+
+private:
+    std::filesystem::path path_;
+    std::atomic<bool> released_{false};
+    std::vector<std::uint8_t> bytes_;
+    std::thread reader_;
+};
 
 // A fresh folder under the system's temporary folder, removed with the object.
 class TempDir {

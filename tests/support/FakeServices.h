@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -34,7 +35,7 @@ public:
     std::vector<std::string> messages;
     std::int64_t pumps = 0;
     // Units of work between two hand-overs to the pump (pumps counts those); 1 hands
-    // over every call, the window takes 4096.
+    // over every call, the window takes 16384.
     std::int64_t pumpEvery = 1;
     bitmap::ProgressModel progress;
     // Progress position each time a message was shown, and the labels then.
@@ -47,6 +48,15 @@ public:
     void setResultLabel(bitmap::ResultLabel label, const std::string& text) override { labels[label] = text; }
     bitmap::ProgressModel& progressBar() override { return progress; }
     [[noreturn]] void exitProcess(int status) override { throw ProcessExit{status}; }
+    // Counted apart from pumps: how often the pump ran while the output was being
+    // written, which depends on the disk.
+    int waitingPumps = 0;
+    std::function<void()> onWaitingPump;
+    void pumpWhileWaiting() override
+    {
+        ++waitingPumps;
+        if (onWaitingPump) onWaitingPump();
+    }
 
 protected:
     void pumpNow() override { ++pumps; }
