@@ -68,8 +68,8 @@ public:
     void finish();
 
     // Called about every millisecond while the operation waits for the writer (a disk
-    // that holds its writes), so that a window can go on answering meanwhile. The
-    // writes themselves happen on the writer's thread, the mapped ones included.
+    // that holds its writes), so that a window can go on answering meanwhile. A
+    // passThrough() writes on the caller's thread and holds it for the write.
     void setWaitHook(std::function<void()> hook) { waitHook_ = std::move(hook); }
 
 private:
@@ -79,7 +79,7 @@ private:
     void waitForWriter();
     void handOver();
     bool writeAll(const std::uint8_t* data, std::size_t bytes) noexcept;
-    void writeParts() noexcept;
+    std::size_t writeParts(iovec (&parts)[2]) noexcept;
     void stopWriter();
 
     int fd_;
@@ -87,16 +87,11 @@ private:
     BlockBuffer buffers_[2];
     int filling_ = 0;  // the buffer the operation fills; the writer owns the other
 
-    // The hand-over: pending_ says the writer has work, the first pendingBytes_ of its
-    // buffer or, while passing_, the two parts_ (of which it leaves what it could not
-    // read unwritten, partsWritten_ telling how much went out). Each side spins a
-    // little before it sleeps on changed_ (see OutputFile.cpp).
+    // The hand-over: pending_ says the writer's buffer holds pendingBytes_ to write.
+    // Each side spins a little before it sleeps on changed_ (see OutputFile.cpp).
     std::mutex mutex_;
     std::condition_variable changed_;
     std::size_t pendingBytes_ = 0;
-    bool passing_ = false;
-    iovec parts_[2] = {};
-    std::size_t partsWritten_ = 0;
     std::atomic<bool> pending_ = false;
     std::atomic<bool> failed_ = false;
     std::atomic<bool> stopping_ = false;
