@@ -283,8 +283,9 @@ TEST(ChannelMaxima, FindsTheBrightByteInItsOwnChannelWhereverItLies)
     }
 }
 
-// The window hands over to the pump only every 4096 pixels, so the scan takes long
-// stretches of a row at once; they must still end at the rectangle's edges.
+// The window hands over to the pump only every 16384 pixels, so the scan takes long
+// stretches of a row at once (here 4096, so that some also end inside a row); they
+// must still end at the rectangle's edges.
 TEST(AreaMaximaLongStretches, StayInsideTheRectangle)
 {
     Picture p{5000, 3, {}};
