@@ -31,10 +31,6 @@ std::int64_t blockRows(std::size_t rowBytes, std::int64_t rows)
     return std::min<std::int64_t>(rows, static_cast<std::int64_t>(std::max<std::size_t>(perBlock, 1)));
 }
 
-}  // namespace
-
-namespace {
-
 // Rows mapped and written at a time by the crop's straight copy. One write of 16 MiB
 // costs less than sixteen of 1 MiB (a 2048x1536 crop at 0.86-0.89x its floor against
 // 0.95-0.99x), and the rows mapped at a time, resident while mapped, do not grow with
