@@ -40,8 +40,8 @@ constexpr std::size_t kMappedBytes = std::size_t{16} << 20;
 // A bottom-up picture of exactly 2048 columns is its crop, header aside: its stored
 // rows go from the page cache straight into the output, one copy by the kernel instead
 // of a read and a write. Returns the rows done; fewer than all where the file cannot
-// be mapped, and the caller copies the rest.
-std::int64_t cropMapped(PictureReader& picture, BlockSink& out, std::span<const std::uint8_t> header,
+// be mapped, and the caller copies the rest. Empties header once it is written.
+std::int64_t cropMapped(PictureReader& picture, BlockSink& out, std::span<const std::uint8_t>& header,
                         const RunControl& control)
 {
     const std::int64_t rows = picture.height();
@@ -69,7 +69,6 @@ std::int64_t cropMapped(PictureReader& picture, BlockSink& out, std::span<const 
         for (std::int64_t i = 0; i < n; ++i) afterRow(control, kCropWidth);
         done += n;
     }
-    if (!header.empty()) out.write(header.data(), header.size());
     return done;
 }
 
@@ -77,14 +76,15 @@ std::int64_t cropMapped(PictureReader& picture, BlockSink& out, std::span<const 
 
 void runCrop(PictureReader& picture, BlockSink& out, const RunControl& control)
 {
-    const auto header = cropHeader(static_cast<std::int32_t>(picture.height()));
+    const auto newHeader = cropHeader(static_cast<std::int32_t>(picture.height()));
+    // Not yet written: it goes out in front of the first rows, in the same block, so
+    // that a disk that fails takes the first block with it, whatever the timing.
+    std::span<const std::uint8_t> header(newHeader);
     const std::int64_t rows = picture.height();
     const auto width = static_cast<std::size_t>(picture.width());
     std::int64_t done = 0;
     if (width == static_cast<std::size_t>(kCropWidth) && !picture.topDown() && out.passesThrough()) {
         done = cropMapped(picture, out, header, control);
-    } else {
-        out.write(header.data(), header.size());
     }
 
     const auto rowBytes = static_cast<std::size_t>(kCropRowBytes);
@@ -98,7 +98,13 @@ void runCrop(PictureReader& picture, BlockSink& out, const RunControl& control)
 
     while (done < rows) {
         const std::int64_t n = std::min(perBlock, rows - done);
-        std::uint8_t* block = out.reserve(static_cast<std::size_t>(n) * rowBytes);
+        const std::size_t bytes = header.size() + static_cast<std::size_t>(n) * rowBytes;
+        std::uint8_t* block = out.reserve(bytes);
+        if (!header.empty()) {
+            std::memcpy(block, header.data(), header.size());
+            block += header.size();
+            header = {};
+        }
         if (wide && !picture.topDown()) {
             for (std::int64_t i = 0; i < n; ++i) beforeRow(control);
             if (width == static_cast<std::size_t>(kCropWidth)) {
@@ -121,9 +127,10 @@ void runCrop(PictureReader& picture, BlockSink& out, const RunControl& control)
                 afterRow(control, width);
             }
         }
-        out.commit(static_cast<std::size_t>(n) * rowBytes);
+        out.commit(bytes);
         done += n;
     }
+    if (!header.empty()) out.write(header.data(), header.size());  // a picture of no rows
 }
 
 ChannelMaxima runAreaMaxima(PictureReader& picture, const Rectangle& area, const RunControl& control)
