@@ -139,14 +139,14 @@ int main(int argc, char** argv)
     }
 
     TempFolder folder;
-    if (runs > 0) {
-        std::printf("zrvimage benchmark: medians of %d runs per case after one warm-up, pictures in %s\n\n", runs,
-                    folder.path().c_str());
-    } else {
-        std::printf("zrvimage benchmark: medians of 9 runs per case (25 on %s and %s) after one warm-up, pictures in "
-                    "%s\n\n",
-                    kPictures[0].name().c_str(), kPictures[3].name().c_str(), folder.path().c_str());
+    // How many runs each picture gets, as the table's first line says.
+    std::string runsText;
+    for (const PictureSize picture : kPictures) {
+        const int n = runs > 0 ? runs : defaultRuns(picture);
+        runsText += (runsText.empty() ? "" : ", ") + std::to_string(n) + " on " + picture.name();
     }
+    std::printf("zrvimage benchmark: medians of timed runs per case (%s) after one warm-up, pictures in %s\n\n",
+                runsText.c_str(), folder.path().c_str());
     std::printf("%-11s %-10s %8s %9s %7s %8s %7s %6s %9s %8s %11s %6s  %s\n", "operation", "picture", "floor ms",
                 "window ms", "x floor", "batch ms", "x floor", "w/b", "events ms", "peak MiB", "added w/b", "gap ms",
                 "targets");
@@ -158,10 +158,11 @@ int main(int argc, char** argv)
     double longestGap = 0;
     for (const PictureSize picture : kPictures) {
         if (!only.empty() && picture.name() != only) continue;
+        const int pictureRuns = runs > 0 ? runs : defaultRuns(picture);
         const auto input = folder.path() / (picture.name() + ".bmp");
         bench::writePicture(input, picture);
         for (const Operation op : kOperations) {
-            const std::optional<CaseResult> r = bench::measureCase(op, input, folder.path(), runs > 0 ? runs : defaultRuns(picture));
+            const std::optional<CaseResult> r = bench::measureCase(op, input, folder.path(), pictureRuns);
             if (!r) {
                 std::printf("%-11s %-10s failed\n", bench::operationName(op), picture.name().c_str());
                 allMet = false;
@@ -208,7 +209,7 @@ int main(int argc, char** argv)
     }
     std::printf("longest gap between the window's event passes, every case: %.1f ms (target <= %.0f ms): %s\n",
                 longestGap, kGapLimitMs, verdict(longestGap <= kGapLimitMs));
-    if (const auto seconds = batchProcessSeconds(folder.path(), runs > 0 ? runs : 9)) {
+    if (const auto seconds = batchProcessSeconds(folder.path(), runs > 0 ? runs : defaultRuns(kPictures[1]))) {
         std::printf("zrvimage-batch as a process on a 1x1 picture (start-up and exit, not in the batch column): %.1f ms\n",
                     *seconds * 1e3);
     }
