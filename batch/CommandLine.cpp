@@ -102,8 +102,8 @@ std::optional<UsageError> readPair(const char* name, const std::string& text, T&
 template <typename Value>
 std::optional<UsageError> readModel(Options& o, const Value& value)
 {
-    bitmap::NdviModel& m = o.model;
-    m = bitmap::NdviModel::plain(static_cast<float>(o.nirWhite), static_cast<float>(o.redWhite));
+    engine::NdviModel& m = o.model;
+    m = engine::NdviModel::plain(static_cast<float>(o.nirWhite), static_cast<float>(o.redWhite));
     const auto reflectance = [](const char* name) {
         return [name](const std::string& text, float& r) -> std::optional<UsageError> {
             const auto number = decimalNumber(text);
@@ -139,7 +139,7 @@ std::optional<UsageError> readModel(Options& o, const Value& value)
             return error;
         }
     }
-    if (auto problem = bitmap::modelProblem(m)) return UsageError{*problem};
+    if (auto problem = engine::modelProblem(m)) return UsageError{*problem};
     return std::nullopt;
 }
 

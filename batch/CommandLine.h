@@ -4,7 +4,7 @@
 // typed into the window's fields; reflectances are plain decimals, read the same
 // whatever the locale.
 
-#include "bitmap/Calibration.h"
+#include "engine/Calibration.h"
 
 #include <array>
 #include <cstdint>
@@ -27,7 +27,7 @@ struct Options {
     std::int32_t redWhite = 0;              // --red-white, at least 1
     // The white values with --panel-reflectance, --dark and --dark-reflectance;
     // always one modelProblem() accepts.
-    bitmap::NdviModel model;
+    engine::NdviModel model;
     bool tiff = false;                      // the raster as float32 TIFF, not raw
     bool enviHeader = false;
     std::optional<std::string> preview;     // --preview, one input only

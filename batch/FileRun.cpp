@@ -4,14 +4,14 @@
 #include "batch/Report.h"
 #include "batch/StagedOutput.h"
 
-#include "bitmap/Calibration.h"
-#include "bitmap/EngineError.h"
-#include "bitmap/EnviHeader.h"
-#include "bitmap/NdviStats.h"
-#include "bitmap/NdviTiff.h"
-#include "bitmap/OutputFile.h"
-#include "bitmap/PictureReader.h"
-#include "bitmap/Runs.h"
+#include "engine/Calibration.h"
+#include "engine/EngineError.h"
+#include "engine/EnviHeader.h"
+#include "engine/NdviStats.h"
+#include "engine/NdviTiff.h"
+#include "engine/OutputFile.h"
+#include "engine/PictureReader.h"
+#include "engine/Runs.h"
 #include "runtime/ErrorText.h"
 #include "runtime/Exceptions.h"
 
@@ -24,7 +24,7 @@ namespace batch {
 
 namespace {
 
-using bitmap::EngineError;
+using engine::EngineError;
 using Sink = std::function<void(const std::string&)>;
 
 constexpr const char* kCannotWriteHeader = "ENVIヘッダを書き込めません";
@@ -52,9 +52,9 @@ const char* eightBitMessage(Command command)
 }
 
 // The picture opened once, its rows known to be readable as 24-bit pixels.
-bitmap::PictureReader openPicture(const Options& options, const std::string& path)
+engine::PictureReader openPicture(const Options& options, const std::string& path)
 {
-    bitmap::PictureReader picture = bitmap::PictureReader::open(path);
+    engine::PictureReader picture = engine::PictureReader::open(path);
     if (picture.header().bitCount == 8) throw FileFailure(eightBitMessage(options.command));
     picture.require24Bit();
     return picture;
@@ -62,7 +62,7 @@ bitmap::PictureReader openPicture(const Options& options, const std::string& pat
 
 void writeFile(const StagedOutput& output, const void* data, std::size_t bytes)
 {
-    const auto file = bitmap::OutputFile::create(output.path());
+    const auto file = engine::OutputFile::create(output.path());
     file->write(data, bytes);
     file->finish();
 }
@@ -96,30 +96,30 @@ struct FileOutputs {
     }
 };
 
-std::string maxima(const Options& options, const FileJob& job, bitmap::PictureReader& picture,
-                   const bitmap::RunControl& control)
+std::string maxima(const Options& options, const FileJob& job, engine::PictureReader& picture,
+                   const engine::RunControl& control)
 {
-    bitmap::Rectangle area{options.rect[0], options.rect[1], options.rect[2], options.rect[3]};
+    engine::Rectangle area{options.rect[0], options.rect[1], options.rect[2], options.rect[3]};
     // The window's checks of the rectangle as typed, in its order.
     if (area.y1 > area.y2) throw FileFailure("y値が違います");
     if (area.x2 < area.x1) throw FileFailure("x値が違います");
-    area = bitmap::clampToPicture(area, picture.width(), picture.height());
-    const bitmap::ChannelMaxima max = bitmap::runAreaMaxima(picture, area, control);
+    area = engine::clampToPicture(area, picture.width(), picture.height());
+    const engine::ChannelMaxima max = engine::runAreaMaxima(picture, area, control);
     return maximaLine({job.input, std::to_string(max.red()), std::to_string(max.green()), std::to_string(max.blue())},
                       options.json);
 }
 
-std::string crop(const FileJob& job, bitmap::PictureReader& picture, const bitmap::RunControl& control,
+std::string crop(const FileJob& job, engine::PictureReader& picture, const engine::RunControl& control,
                  FileOutputs& outputs)
 {
-    const auto file = bitmap::OutputFile::create(outputs.stage(outputs.operation, job.output).path());
-    bitmap::runCrop(picture, *file, control);
+    const auto file = engine::OutputFile::create(outputs.stage(outputs.operation, job.output).path());
+    engine::runCrop(picture, *file, control);
     file->finish();
     return {};
 }
 
-std::string ndvi(const Options& options, const FileJob& job, bitmap::PictureReader& picture,
-                 const bitmap::RunControl& control, FileOutputs& outputs)
+std::string ndvi(const Options& options, const FileJob& job, engine::PictureReader& picture,
+                 const engine::RunControl& control, FileOutputs& outputs)
 {
     const std::int64_t width = picture.width();
     const std::int64_t height = picture.height();
@@ -132,19 +132,19 @@ std::string ndvi(const Options& options, const FileJob& job, bitmap::PictureRead
     // The raster: raw floats through the engine's block writer, or a TIFF fed from
     // the rows as they are computed.
     const std::string& rasterPath = outputs.stage(outputs.operation, job.output).path();
-    std::unique_ptr<bitmap::OutputFile> raw;
-    std::optional<bitmap::NdviTiffWriter> tiff;
+    std::unique_ptr<engine::OutputFile> raw;
+    std::optional<engine::NdviTiffWriter> tiff;
     if (options.tiff) {
-        tiff.emplace(rasterPath, width, height, bitmap::describeModel(options.model));
+        tiff.emplace(rasterPath, width, height, engine::describeModel(options.model));
     } else {
-        raw = bitmap::OutputFile::create(rasterPath);
+        raw = engine::OutputFile::create(rasterPath);
     }
     if (!job.header.empty()) outputs.stage(outputs.header, job.header, kCannotWriteHeader);
     if (image) outputs.stage(outputs.preview, job.preview, kCannotWritePreview);
 
-    std::optional<bitmap::NdviStatsAccumulator> stats;
+    std::optional<engine::NdviStatsAccumulator> stats;
     if (options.stats) stats.emplace();
-    bitmap::NdviRowsObserver observe;
+    engine::NdviRowsObserver observe;
     if (image || stats || tiff) {
         observe = [&](std::int64_t first, std::int64_t count, const float* values) {
             if (tiff) tiff->addRows(first, count, values);
@@ -157,7 +157,7 @@ std::string ndvi(const Options& options, const FileJob& job, bitmap::PictureRead
             }
         };
     }
-    bitmap::runNdvi(picture, options.model, raw.get(), observe, control);
+    engine::runNdvi(picture, options.model, raw.get(), observe, control);
     if (raw) raw->finish();
     if (tiff) tiff->finish();
 
@@ -169,7 +169,7 @@ std::string ndvi(const Options& options, const FileJob& job, bitmap::PictureRead
     result.model = options.model;
     if (outputs.header) {
         try {
-            const std::string text = bitmap::ndviEnviHeader(width, height, options.model);
+            const std::string text = engine::ndviEnviHeader(width, height, options.model);
             writeFile(*outputs.header, text.data(), text.size());
         } catch (const EngineError&) {
             throw FileFailure(withPath(kCannotWriteHeader, job.header));
@@ -191,8 +191,8 @@ FileOutcome runFile(const Options& options, const FileJob& job, const Sink& onMe
     FileOutputs outputs;  // outlives everything that writes to them
     FileOutcome outcome;
     try {
-        bitmap::PictureReader picture = openPicture(options, job.input);
-        bitmap::RunControl control;
+        engine::PictureReader picture = openPicture(options, job.input);
+        engine::RunControl control;
         control.cancel = cancel;
         switch (options.command) {
         case Command::Crop: outcome.line = crop(job, picture, control, outputs); break;

@@ -1,6 +1,6 @@
 #include "batch/NdviPreview.h"
 
-#include "bitmap/Kernels.h"
+#include "engine/Kernels.h"
 
 #include <QFile>
 #include <QImage>
@@ -35,7 +35,7 @@ QRgb toQRgb(Rgba c)
 
 Rgba ndviColour(float value) noexcept
 {
-    if (value == bitmap::kNdviMarker) return {0, 0, 0, 0};
+    if (value == engine::kNdviMarker) return {0, 0, 0, 0};
     const double t = (std::clamp(static_cast<double>(value), -1.0, 1.0) + 1.0) / 2.0 * kSteps;
     const int i = std::min(static_cast<int>(t), kSteps - 1);
     const double f = t - i;
@@ -46,7 +46,7 @@ Rgba ndviColour(float value) noexcept
 
 std::uint8_t paletteIndex(float value) noexcept
 {
-    if (value == bitmap::kNdviMarker) return kTransparentIndex;
+    if (value == engine::kNdviMarker) return kTransparentIndex;
     const double position = (std::clamp(static_cast<double>(value), -1.0, 1.0) + 1.0) * kHalfRamp;
     return static_cast<std::uint8_t>(position + 0.5);
 }

@@ -1,6 +1,6 @@
 #include "batch/OutputPlan.h"
 
-#include "bitmap/OperationSteps.h"
+#include "window/OperationSteps.h"
 
 #include <filesystem>
 #include <map>
@@ -69,7 +69,7 @@ std::optional<std::string> findConflict(const std::vector<FileJob>& jobs)
             const fs::path normal = fs::absolute(*output).lexically_normal();
             if (!written.insert(normal).second) return "出力ファイル名が重複しています: " + *output;
             const auto id = fileIdentity(*output);
-            if (id && inputs.count(*id)) return std::string(bitmap::kOutputIsInput) + ": " + *output;
+            if (id && inputs.count(*id)) return std::string(engine::kOutputIsInput) + ": " + *output;
         }
     }
     return std::nullopt;

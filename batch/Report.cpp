@@ -71,13 +71,13 @@ std::size_t utf8Prefix(std::string_view text, bool& complete)
 }
 
 // "W,RW,D,RD" for the text line.
-std::string bandText(const bitmap::BandCalibration& b)
+std::string bandText(const engine::BandCalibration& b)
 {
     return shortestText(b.dnWhite) + ',' + shortestText(b.rWhite) + ',' + shortestText(b.dnDark) + ','
            + shortestText(b.rDark);
 }
 
-std::string bandJson(const bitmap::BandCalibration& b)
+std::string bandJson(const engine::BandCalibration& b)
 {
     return "{\"white\":" + shortestText(b.dnWhite) + ",\"white_reflectance\":" + shortestText(b.rWhite)
            + ",\"dark\":" + shortestText(b.dnDark) + ",\"dark_reflectance\":" + shortestText(b.rDark) + "}";

@@ -2,8 +2,8 @@
 // The lines a batch writes to standard output, one per file: tab-separated text or
 // one JSON object.
 
-#include "bitmap/Calibration.h"
-#include "bitmap/NdviStats.h"
+#include "engine/Calibration.h"
+#include "engine/NdviStats.h"
 
 #include <cstdint>
 #include <optional>
@@ -12,7 +12,7 @@
 
 namespace batch {
 
-using bitmap::NdviStats;
+using engine::NdviStats;
 
 struct MaximaResult {
     std::string path;
@@ -26,7 +26,7 @@ struct NdviResult {
     std::string preview;  // empty when none was written
     std::int64_t width = 0;
     std::int64_t height = 0;
-    bitmap::NdviModel model;  // the calibration the raster was made with
+    engine::NdviModel model;  // the calibration the raster was made with
     std::optional<NdviStats> stats;
 };
 

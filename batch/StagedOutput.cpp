@@ -1,6 +1,6 @@
 #include "batch/StagedOutput.h"
 
-#include "bitmap/EngineError.h"
+#include "engine/EngineError.h"
 
 #include <atomic>
 #include <cerrno>
@@ -44,7 +44,7 @@ StagedOutput::StagedOutput(std::string finalPath) : final_(std::move(finalPath))
         }
         if (errno != EEXIST) break;
     }
-    throw bitmap::EngineError(bitmap::Failure::CannotCreateOutput, final_);
+    throw engine::EngineError(engine::Failure::CannotCreateOutput, final_);
 }
 
 StagedOutput::~StagedOutput()
@@ -57,12 +57,12 @@ void putInPlace(std::span<StagedOutput* const> outputs)
     for (const StagedOutput* output : outputs) {
         struct stat st {};
         if (::lstat(output->final_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            throw bitmap::EngineError(bitmap::Failure::CannotCreateOutput, output->final_);
+            throw engine::EngineError(engine::Failure::CannotCreateOutput, output->final_);
         }
     }
     for (StagedOutput* output : outputs) {
         if (::rename(output->temporary_.c_str(), output->final_.c_str()) != 0) {
-            throw bitmap::EngineError(bitmap::Failure::CannotCreateOutput, output->final_);
+            throw engine::EngineError(engine::Failure::CannotCreateOutput, output->final_);
         }
         output->placed_ = true;
     }

@@ -11,7 +11,7 @@ namespace batch {
 class StagedOutput {
 public:
     // Creates an empty temporary file beside finalPath, hidden (its name starts with a
-    // dot) and unique. Throws bitmap::EngineError(CannotCreateOutput, finalPath).
+    // dot) and unique. Throws engine::EngineError(CannotCreateOutput, finalPath).
     explicit StagedOutput(std::string finalPath);
     // Removes the temporary file unless it was put in place.
     ~StagedOutput();
@@ -31,7 +31,7 @@ private:
 
 // Renames every output over its final name. A folder under a final name, which no
 // rename replaces, is found before anything is renamed. Throws
-// bitmap::EngineError(CannotCreateOutput, finalPath) for the output that could not
+// engine::EngineError(CannotCreateOutput, finalPath) for the output that could not
 // be put in place.
 void putInPlace(std::span<StagedOutput* const> outputs);
 

@@ -1,10 +1,10 @@
 #include "CaseRun.h"
 
-#include "Unit87.h"
+#include "window/Unit87.h"
 #include "batch/CommandLine.h"
 #include "batch/FileRun.h"
 #include "batch/OutputPlan.h"
-#include "bitmap/PictureReader.h"
+#include "engine/PictureReader.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -39,7 +39,7 @@ public:
     double dialogDone = 0;
     double messageAsked = 0;
 
-    std::optional<std::string> chooseFile(bitmap::FileDialog dialog, const bitmap::FileDialogRequest& request) override
+    std::optional<std::string> chooseFile(window::FileDialog dialog, const window::FileDialogRequest& request) override
     {
         auto chosen = TForm87::chooseFile(dialog, request);
         dialogDone = now();
@@ -261,7 +261,7 @@ int runCaseProcess(int argc, char** argv)
     form.show();
     QCoreApplication::processEvents();
 
-    const bitmap::BitmapProbe size = bitmap::PictureReader::open(input.string()).header();
+    const engine::BitmapProbe size = engine::PictureReader::open(input.string()).header();
     const std::int64_t width = size.width;
     const std::int64_t height = size.rows();
     const char* extension = *op == Operation::Ndvi ? ".raw" : ".bmp";

@@ -1,6 +1,6 @@
 #include "Floor.h"
 
-#include "bitmap/Kernels.h"
+#include "engine/Kernels.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -31,7 +31,7 @@ double now()
 std::int64_t outputBytes(Operation op, std::int64_t width, std::int64_t height)
 {
     switch (op) {
-    case Operation::Crop: return 54 + height * bitmap::kCropRowBytes;
+    case Operation::Crop: return 54 + height * engine::kCropRowBytes;
     case Operation::Maxima: return 0;
     case Operation::Ndvi: return width * height * 4;
     }

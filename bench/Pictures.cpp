@@ -1,7 +1,7 @@
 #include "Pictures.h"
 
-#include "bitmap/BitmapProbe.h"
-#include "bitmap/ByteOrder.h"
+#include "engine/BitmapProbe.h"
+#include "engine/ByteOrder.h"
 
 #include <array>
 #include <cstdio>
@@ -13,20 +13,20 @@ namespace bench {
 
 void writePicture(const std::filesystem::path& path, PictureSize size)
 {
-    const auto stride = static_cast<std::size_t>(bitmap::rowStride(size.width));
+    const auto stride = static_cast<std::size_t>(engine::rowStride(size.width));
     const auto imageBytes = static_cast<std::uint32_t>(stride * static_cast<std::size_t>(size.height));
 
     std::array<std::uint8_t, 54> header{};
     header[0] = 'B';
     header[1] = 'M';
-    bitmap::storeLE32(&header[2], imageBytes + 54u);
-    bitmap::storeLE32(&header[10], 54);
-    bitmap::storeLE32(&header[14], 40);
-    bitmap::storeLE32(&header[18], static_cast<std::uint32_t>(size.width));
-    bitmap::storeLE32(&header[22], static_cast<std::uint32_t>(size.height));
-    bitmap::storeLE16(&header[26], 1);
-    bitmap::storeLE16(&header[28], 24);
-    bitmap::storeLE32(&header[34], imageBytes);
+    engine::storeLE32(&header[2], imageBytes + 54u);
+    engine::storeLE32(&header[10], 54);
+    engine::storeLE32(&header[14], 40);
+    engine::storeLE32(&header[18], static_cast<std::uint32_t>(size.width));
+    engine::storeLE32(&header[22], static_cast<std::uint32_t>(size.height));
+    engine::storeLE16(&header[26], 1);
+    engine::storeLE16(&header[28], 24);
+    engine::storeLE32(&header[34], imageBytes);
 
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
     if (!file) throw std::runtime_error("cannot create " + path.string());

@@ -131,7 +131,7 @@ Bytes Scratch::outputBytes() const
     return bytes;
 }
 
-Outcome run(void (*operation)(bitmap::Services&), testing_support::FakeServices& fake)
+Outcome run(void (*operation)(window::Services&), testing_support::FakeServices& fake)
 {
     fake.dialogAnswers = {Scratch::get().input(), Scratch::get().output()};
     Outcome outcome;

@@ -87,7 +87,7 @@ struct Outcome {
 // Runs the operation against a fake whose dialogs answer with the scratch files.
 // Anything but the fake's process exit and the program's own runtime errors escapes
 // and is reported by the fuzzer.
-Outcome run(void (*operation)(bitmap::Services&), testing_support::FakeServices& fake);
+Outcome run(void (*operation)(window::Services&), testing_support::FakeServices& fake);
 
 // What the checks before any output must decide for this header: the 8-bit stop, a
 // refusal with its message, or going on.

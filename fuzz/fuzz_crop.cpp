@@ -3,7 +3,7 @@
 
 #include "FuzzHarness.h"
 
-#include "bitmap/Crop2048.h"
+#include "window/Crop2048.h"
 #include "runtime/Exceptions.h"
 
 #include <algorithm>
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Scratch& scratch = Scratch::get();
     scratch.prepare(file);
     testing_support::FakeServices fake;
-    const Outcome outcome = run(bitmap::cropTo2048, fake);
+    const Outcome outcome = run(window::cropTo2048, fake);
     if (checkGateStop(h, outcome, fake, "24ビットカラ―画像を指定してください")) return 0;
 
     const Bytes out = scratch.outputBytes();

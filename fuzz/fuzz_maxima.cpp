@@ -3,7 +3,7 @@
 
 #include "FuzzHarness.h"
 
-#include "bitmap/AreaMaxima.h"
+#include "window/AreaMaxima.h"
 #include "runtime/Exceptions.h"
 #include "runtime/IntegerConversion.h"
 
@@ -11,7 +11,7 @@
 #include <map>
 
 using namespace fuzzing;
-using bitmap::ResultLabel;
+using window::ResultLabel;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -42,9 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Scratch::get().prepare(c.file);
     testing_support::FakeServices fake;
-    fake.fields = {{bitmap::Field::Edit1, c.fields[0]}, {bitmap::Field::Edit2, c.fields[1]},
-                   {bitmap::Field::Edit3, c.fields[2]}, {bitmap::Field::Edit4, c.fields[3]}};
-    const Outcome outcome = run(bitmap::findAreaMaxima, fake);
+    fake.fields = {{window::Field::Edit1, c.fields[0]}, {window::Field::Edit2, c.fields[1]},
+                   {window::Field::Edit3, c.fields[2]}, {window::Field::Edit4, c.fields[3]}};
+    const Outcome outcome = run(window::findAreaMaxima, fake);
     if (checkGateStop(h, outcome, fake, "24ビットカラー画像を指定してください")) {
         FUZZ_CHECK(fake.labels.empty());
         return 0;

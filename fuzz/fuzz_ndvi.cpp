@@ -5,7 +5,7 @@
 
 #include "FuzzHarness.h"
 
-#include "bitmap/NdviRaster.h"
+#include "window/NdviRaster.h"
 #include "runtime/Exceptions.h"
 #include "runtime/IntegerConversion.h"
 
@@ -27,8 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Scratch& scratch = Scratch::get();
     scratch.prepare(c.file);
     testing_support::FakeServices fake;
-    fake.fields = {{bitmap::Field::Edit5, c.fields[0]}, {bitmap::Field::Edit6, c.fields[1]}};
-    const Outcome outcome = run(bitmap::makeNdviRaster, fake);
+    fake.fields = {{window::Field::Edit5, c.fields[0]}, {window::Field::Edit6, c.fields[1]}};
+    const Outcome outcome = run(window::makeNdviRaster, fake);
     if (checkGateStop(h, outcome, fake, "24ビットフォルスカラ―画像を指定してください")) return 0;
 
     const auto nir = runtime::tryStrToInt(c.fields[0]);
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::uint8_t r = row[static_cast<std::size_t>(3 * x + 2)];
             const std::size_t pair = std::size_t{r} << 8 | g;
             if (!known[pair]) {
-                const float v = bitmap::ndviPixel(r, g, nirWhite, redWhite);
+                const float v = engine::ndviPixel(r, g, nirWhite, redWhite);
                 reference[pair] = std::bit_cast<std::uint32_t>(v);
                 known[pair] = true;
                 if (nirWhite > 0.0f && redWhite > 0.0f) {

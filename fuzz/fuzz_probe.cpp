@@ -4,8 +4,8 @@
 
 #include "FuzzHarness.h"
 
-#include "bitmap/OperationSteps.h"
-#include "bitmap/PictureReader.h"
+#include "window/OperationSteps.h"
+#include "engine/PictureReader.h"
 
 using namespace fuzzing;
 
@@ -16,8 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Scratch& scratch = Scratch::get();
     scratch.prepare(file);
 
-    auto reader = bitmap::PictureReader::open(scratch.input());
-    const bitmap::BitmapProbe& p = reader.header();
+    auto reader = engine::PictureReader::open(scratch.input());
+    const engine::BitmapProbe& p = reader.header();
     FUZZ_CHECK(p.width == h.width && p.height == h.height && p.bitCount == h.bitCount);
     FUZZ_CHECK(p.pixelOffset == h.pixelOffset && p.infoSize == h.infoSize && p.compression == h.compression);
 
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool taken = false;
     Outcome outcome;
     try {
-        taken = bitmap::gateInput(fake, reader, "8");
+        taken = window::gateInput(fake, reader, "8");
     } catch (const testing_support::ProcessExit& e) {
         outcome.exitStatus = e.status;
     }
@@ -39,10 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (h.rows() * stride > kByteBudget) return 0;
 
     // Every row, top first and bottom first, through the block reads.
-    for (const auto order : {bitmap::RowStream::Order::TopFirst, bitmap::RowStream::Order::BottomFirst}) {
-        bitmap::RowStream rows(reader, order, 0, h.rows() - 1);
+    for (const auto order : {engine::RowStream::Order::TopFirst, engine::RowStream::Order::BottomFirst}) {
+        engine::RowStream rows(reader, order, 0, h.rows() - 1);
         for (std::int64_t i = 0; i < h.rows(); ++i) {
-            const std::int64_t y = order == bitmap::RowStream::Order::TopFirst ? i : h.rows() - 1 - i;
+            const std::int64_t y = order == engine::RowStream::Order::TopFirst ? i : h.rows() - 1 - i;
             const Bytes expected = bytesAt(file, imageRowOffset(h, y), static_cast<std::size_t>(stride));
             FUZZ_CHECK(std::equal(expected.begin(), expected.end(), rows.next()));
         }

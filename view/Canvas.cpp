@@ -276,7 +276,7 @@ void Canvas::paintEvent(QPaintEvent*)
     }
 }
 
-QRectF Canvas::onScreen(const bitmap::Rectangle& a) const
+QRectF Canvas::onScreen(const engine::Rectangle& a) const
 {
     const QPointF o = origin();
     return {o.x() + a.x1 * zoom_, o.y() + a.y1 * zoom_, (a.x2 - a.x1 + 1) * zoom_, (a.y2 - a.y1 + 1) * zoom_};
@@ -327,7 +327,7 @@ void Canvas::mouseMoveEvent(QMouseEvent* event)
         if (!selecting_ && std::hypot(moved.x(), moved.y()) >= kDragThreshold) selecting_ = true;
         if (selecting_) {
             const QPoint here = clampedPixelAt(event->position());
-            selection_ = bitmap::Rectangle{std::min(anchorPixel_.x(), here.x()), std::min(anchorPixel_.y(), here.y()),
+            selection_ = engine::Rectangle{std::min(anchorPixel_.x(), here.x()), std::min(anchorPixel_.y(), here.y()),
                                            std::max(anchorPixel_.x(), here.x()), std::max(anchorPixel_.y(), here.y())};
             viewport()->update();
         }
@@ -351,14 +351,14 @@ void Canvas::mouseReleaseEvent(QMouseEvent* event)
     }
 }
 
-void Canvas::setSelection(std::optional<bitmap::Rectangle> area)
+void Canvas::setSelection(std::optional<engine::Rectangle> area)
 {
     selection_ = area;
     viewport()->update();
     emit selectionChanged();
 }
 
-void Canvas::setDarkTarget(std::optional<bitmap::Rectangle> area)
+void Canvas::setDarkTarget(std::optional<engine::Rectangle> area)
 {
     darkTarget_ = area;
     viewport()->update();

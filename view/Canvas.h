@@ -4,7 +4,7 @@
 // about the pointer, pans with the middle button, with Space held or with the scroll
 // bars, reports the pixel under the pointer and lets a rectangle be dragged out.
 
-#include "bitmap/Kernels.h"
+#include "engine/Kernels.h"
 #include "view/ColourScale.h"
 #include "view/LoadedPicture.h"
 
@@ -40,13 +40,13 @@ public:
     void zoomAbout(double zoom, QPointF anchor);
     void zoomBy(double factor);
 
-    std::optional<bitmap::Rectangle> selection() const { return selection_; }
+    std::optional<engine::Rectangle> selection() const { return selection_; }
     // Sets or clears the rectangle (already fitted to the picture); emits selectionChanged.
-    void setSelection(std::optional<bitmap::Rectangle> area);
+    void setSelection(std::optional<engine::Rectangle> area);
     // The dark target's rectangle, drawn in its own colour beside the one being
     // dragged; a new picture clears it like the rectangle.
-    std::optional<bitmap::Rectangle> darkTarget() const { return darkTarget_; }
-    void setDarkTarget(std::optional<bitmap::Rectangle> area);
+    std::optional<engine::Rectangle> darkTarget() const { return darkTarget_; }
+    void setDarkTarget(std::optional<engine::Rectangle> area);
 
     // The pixel under a viewport point, if any.
     std::optional<QPoint> pixelAt(QPointF viewportPoint) const;
@@ -84,7 +84,7 @@ private:
     void reportPointer(QPointF position);
     QPoint clampedPixelAt(QPointF position) const;
     void updateCursor();
-    QRectF onScreen(const bitmap::Rectangle& area) const;
+    QRectF onScreen(const engine::Rectangle& area) const;
 
     const LoadedPicture* picture_ = nullptr;
     Mode mode_ = Mode::Colour;
@@ -92,8 +92,8 @@ private:
     const ColourScale* scale_ = nullptr;
     double zoom_ = 1.0;
     bool fitting_ = true;  // follows the window's size until the user zooms
-    std::optional<bitmap::Rectangle> selection_;
-    std::optional<bitmap::Rectangle> darkTarget_;
+    std::optional<engine::Rectangle> selection_;
+    std::optional<engine::Rectangle> darkTarget_;
 
     bool spaceHeld_ = false;
     bool panning_ = false;

@@ -3,7 +3,7 @@
 // range, the -10 marker in a colour none of them uses, and the legend drawn under
 // the NDVI view and under an exported picture.
 
-#include "bitmap/Kernels.h"
+#include "engine/Kernels.h"
 
 #include <QColor>
 #include <QString>
@@ -32,7 +32,7 @@ public:
     // values that are not numbers the marker colour.
     QRgb colourOf(float value) const noexcept
     {
-        if (value == bitmap::kNdviMarker || !(value == value)) return kMarkerColour;
+        if (value == engine::kNdviMarker || !(value == value)) return kMarkerColour;
         const float t = (value - low_) * scale_;
         const int i = t <= 0.0f ? 0 : t >= 255.0f ? 255 : static_cast<int>(t + 0.5f);
         return colours_[static_cast<std::size_t>(i)];

@@ -110,7 +110,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
                 if ((*v)[0] > (*v)[2] || (*v)[1] > (*v)[3]) {
                     return fail(QStringLiteral("--select の範囲は X1≦X2、Y1≦Y2 で指定してください: '%1'").arg(value));
                 }
-                c.select = bitmap::Rectangle{(*v)[0], (*v)[1], (*v)[2], (*v)[3]};
+                c.select = engine::Rectangle{(*v)[0], (*v)[1], (*v)[2], (*v)[3]};
             } else {
                 const auto v = reflectances(value);
                 if (!v) {
@@ -131,7 +131,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
     if (darkReflectance && !dark) return fail(QStringLiteral("--dark-reflectance は --dark と一緒に指定してください"));
     if (c.white || panelReflectance || dark) {
         const WhiteValues white = c.white.value_or(WhiteValues{});
-        bitmap::NdviModel m = bitmap::NdviModel::plain(static_cast<float>(white.nir), static_cast<float>(white.red));
+        engine::NdviModel m = engine::NdviModel::plain(static_cast<float>(white.nir), static_cast<float>(white.red));
         // Through float as the window's fields give them: the same model either way.
         if (panelReflectance) {
             m.nir.rWhite = static_cast<float>(panelReflectance->first);
@@ -145,7 +145,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
             m.nir.rDark = static_cast<float>(darkReflectance->first);
             m.red.rDark = static_cast<float>(darkReflectance->second);
         }
-        if (const auto problem = bitmap::modelProblem(m)) return fail(QString::fromStdString(*problem));
+        if (const auto problem = engine::modelProblem(m)) return fail(QString::fromStdString(*problem));
         c.model = m;
     }
     return c;

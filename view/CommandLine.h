@@ -2,7 +2,7 @@
 // zrvimage-view [--white NIR,RED] [--panel-reflectance NIR,RED] [--dark NIR,RED]
 //               [--dark-reflectance NIR,RED] [--select X1,Y1,X2,Y2] [FILE]
 
-#include "bitmap/Kernels.h"
+#include "engine/Kernels.h"
 #include "view/Figures.h"
 
 #include <QString>
@@ -15,9 +15,9 @@ namespace view {
 struct CommandLine {
     std::optional<WhiteValues> white;
     // The calibration the four options give over the defaults, when any was given; a
-    // possible one (bitmap::modelProblem), or the line is bad usage.
-    std::optional<bitmap::NdviModel> model;
-    std::optional<bitmap::Rectangle> select;  // as typed; fitted to the picture when shown
+    // possible one (engine::modelProblem), or the line is bad usage.
+    std::optional<engine::NdviModel> model;
+    std::optional<engine::Rectangle> select;  // as typed; fitted to the picture when shown
     QString file;
     bool help = false;
     QString error;  // bad usage: what is wrong, in Japanese

@@ -35,7 +35,7 @@ QString fixed(double v, int decimals)
 
 }  // namespace
 
-RegionFigures channelFigures(const LoadedPicture& picture, const bitmap::Rectangle& area)
+RegionFigures channelFigures(const LoadedPicture& picture, const engine::Rectangle& area)
 {
     RegionFigures f;
     f.area = area;
@@ -44,7 +44,7 @@ RegionFigures channelFigures(const LoadedPicture& picture, const bitmap::Rectang
     const auto columns = static_cast<std::size_t>(area.x2 - area.x1 + 1);
     f.pixels = columns * static_cast<std::uint64_t>(area.y2 - area.y1 + 1);
     if (!f.channels) return f;
-    bitmap::ChannelMaxima maxima;
+    engine::ChannelMaxima maxima;
     for (std::int64_t y = area.y1; y <= area.y2; ++y) {
         const std::uint8_t* p = picture.pixel(area.x1, y);
         maxima.scan(p, columns);
@@ -61,10 +61,10 @@ RegionFigures channelFigures(const LoadedPicture& picture, const bitmap::Rectang
     return f;
 }
 
-bitmap::NdviStats ndviFigures(const LoadedPicture& picture, const bitmap::Rectangle& area,
-                              const bitmap::NdviTable* table)
+engine::NdviStats ndviFigures(const LoadedPicture& picture, const engine::Rectangle& area,
+                              const engine::NdviTable* table)
 {
-    bitmap::NdviStatsAccumulator stats;
+    engine::NdviStatsAccumulator stats;
     if (area.x1 > area.x2 || area.y1 > area.y2) return stats.result();
     const auto columns = static_cast<std::size_t>(area.x2 - area.x1 + 1);
     if (picture.kind() == LoadedPicture::Kind::Raster) {
@@ -79,23 +79,23 @@ bitmap::NdviStats ndviFigures(const LoadedPicture& picture, const bitmap::Rectan
     return stats.result();
 }
 
-bitmap::NdviStats wholePictureHistogram(const LoadedPicture& picture, const bitmap::NdviTable* table)
+engine::NdviStats wholePictureHistogram(const LoadedPicture& picture, const engine::NdviTable* table)
 {
     if (picture.kind() == LoadedPicture::Kind::Raster) {
         return ndviFigures(picture, {0, 0, picture.width() - 1, picture.height() - 1}, nullptr);
     }
-    bitmap::NdviStats s;
+    engine::NdviStats s;
     const std::uint64_t* counts = picture.pairCounts();
     for (int nir = 0; nir < 256; ++nir) {
         for (int red = 0; red < 256; ++red) {
             const std::uint64_t n = counts[nir << 8 | red];
             if (n == 0) continue;
             const float v = (*table)(static_cast<std::uint8_t>(nir), static_cast<std::uint8_t>(red));
-            if (v == bitmap::kNdviMarker) {
+            if (v == engine::kNdviMarker) {
                 s.markers += n;
             } else {
                 s.count += n;
-                s.histogram[static_cast<std::size_t>(bitmap::histogramBin(v))] += n;
+                s.histogram[static_cast<std::size_t>(engine::histogramBin(v))] += n;
             }
         }
     }
@@ -133,11 +133,11 @@ WhiteValues darkValuesOf(const RegionFigures& f)
 
 QString ndviText(float value)
 {
-    if (value == bitmap::kNdviMarker) return QStringLiteral("-10");
+    if (value == engine::kNdviMarker) return QStringLiteral("-10");
     return QString::number(value, 'f', 4);
 }
 
-QString pointerText(const LoadedPicture& picture, const bitmap::NdviTable* table, std::int64_t x, std::int64_t y)
+QString pointerText(const LoadedPicture& picture, const engine::NdviTable* table, std::int64_t x, std::int64_t y)
 {
     if (picture.kind() == LoadedPicture::Kind::Raster) {
         return QStringLiteral("x=%1 y=%2  NDVI=%3").arg(x).arg(y).arg(ndviText(picture.values(y)[x]));
@@ -152,7 +152,7 @@ QString pointerText(const LoadedPicture& picture, const bitmap::NdviTable* table
         .arg(ndviText((*table)(p[2], p[1])));
 }
 
-QString rectangleText(const bitmap::Rectangle& a)
+QString rectangleText(const engine::Rectangle& a)
 {
     return QStringLiteral("%1,%2,%3,%4").arg(a.x1).arg(a.y1).arg(a.x2).arg(a.y2);
 }
@@ -173,7 +173,7 @@ QStringList figureLines(const RegionFigures& f)
         channel("Green", f.green);
         channel("Blue", f.blue);
     }
-    const bitmap::NdviStats& s = f.ndvi;
+    const engine::NdviStats& s = f.ndvi;
     if (s.count > 0) {
         lines << QStringLiteral("NDVI-Mean : %1  標準偏差 : %2").arg(fixed(*s.mean, 4), fixed(*s.stddev, 4))
               << QStringLiteral("NDVI-Min : %1  NDVI-Max : %2").arg(ndviText(*s.min), ndviText(*s.max));
@@ -197,14 +197,14 @@ QStringList figureFieldNames()
 
 QStringList figureFieldValues(const RegionFigures& f)
 {
-    const bitmap::Rectangle& a = f.area;
+    const engine::Rectangle& a = f.area;
     QStringList v{QString::number(a.x1), QString::number(a.y1), QString::number(a.x2), QString::number(a.y2),
                   QString::number(f.pixels)};
     const bool channels = f.channels && f.pixels > 0;
     for (const ChannelFigures* c : {&f.red, &f.green, &f.blue}) v << (f.channels ? QString::number(c->max) : QString());
     for (const ChannelFigures* c : {&f.red, &f.green, &f.blue}) v << (channels ? fixed(c->mean, 4) : QString());
     for (const ChannelFigures* c : {&f.red, &f.green, &f.blue}) v << (channels ? fixed(c->stddev, 4) : QString());
-    const bitmap::NdviStats& s = f.ndvi;
+    const engine::NdviStats& s = f.ndvi;
     const bool ndvi = s.count > 0;
     v << (ndvi ? fixed(*s.mean, 6) : QString()) << (ndvi ? fixed(*s.min, 6) : QString())
       << (ndvi ? fixed(*s.max, 6) : QString()) << (ndvi ? fixed(*s.stddev, 6) : QString())

@@ -4,8 +4,8 @@
 // engine's kernels (ChannelMaxima, NdviTable, NdviStatsAccumulator), so they are the
 // very figures the operations give. Also the texts they are shown and copied in.
 
-#include "bitmap/Kernels.h"
-#include "bitmap/NdviStats.h"
+#include "engine/Kernels.h"
+#include "engine/NdviStats.h"
 #include "view/LoadedPicture.h"
 
 #include <QString>
@@ -24,24 +24,24 @@ struct ChannelFigures {
 };
 
 struct RegionFigures {
-    bitmap::Rectangle area{0, 0, -1, -1};  // fitted to the picture; empty when x1 > x2 or y1 > y2
+    engine::Rectangle area{0, 0, -1, -1};  // fitted to the picture; empty when x1 > x2 or y1 > y2
     std::uint64_t pixels = 0;
     bool channels = false;  // false for a raster
     ChannelFigures red, green, blue;
-    bitmap::NdviStats ndvi;
+    engine::NdviStats ndvi;
 };
 
 // The channel figures of a fitted rectangle (bitmaps only; a raster has none).
-RegionFigures channelFigures(const LoadedPicture& picture, const bitmap::Rectangle& area);
+RegionFigures channelFigures(const LoadedPicture& picture, const engine::Rectangle& area);
 
 // The NDVI statistics of the same rectangle: the values table gives for a bitmap, the
 // stored values for a raster. Rows are added top row first, as the operations do.
-bitmap::NdviStats ndviFigures(const LoadedPicture& picture, const bitmap::Rectangle& area,
-                              const bitmap::NdviTable* table);
+engine::NdviStats ndviFigures(const LoadedPicture& picture, const engine::Rectangle& area,
+                              const engine::NdviTable* table);
 
 // The NDVI histogram and marker count of the whole picture. For a bitmap it comes from
 // the byte-pair counts, so only 65536 values are looked at.
-bitmap::NdviStats wholePictureHistogram(const LoadedPicture& picture, const bitmap::NdviTable* table);
+engine::NdviStats wholePictureHistogram(const LoadedPicture& picture, const engine::NdviTable* table);
 
 enum class WhiteChoice { Maximum, Mean, Percentile99 };
 
@@ -64,7 +64,7 @@ WhiteValues darkValuesOf(const RegionFigures& figures);
 int percentile99(const std::array<std::uint64_t, 256>& counts, std::uint64_t total);
 
 // `x=<x> y=<y>  R=<r> G=<g> B=<b>  NDVI=<v>`, or `x=<x> y=<y>  NDVI=<v>` for a raster.
-QString pointerText(const LoadedPicture& picture, const bitmap::NdviTable* table, std::int64_t x, std::int64_t y);
+QString pointerText(const LoadedPicture& picture, const engine::NdviTable* table, std::int64_t x, std::int64_t y);
 
 // An NDVI value with four decimals, the marker as -10.
 QString ndviText(float value);
@@ -77,6 +77,6 @@ QStringList figureFieldNames();
 QStringList figureFieldValues(const RegionFigures& figures);
 
 // `X1,Y1,X2,Y2` as the window's fields and zrvimage-batch --rect take them.
-QString rectangleText(const bitmap::Rectangle& area);
+QString rectangleText(const engine::Rectangle& area);
 
 }  // namespace view

@@ -17,12 +17,12 @@ QSize HistogramWidget::sizeHint() const
     return {240, 130};
 }
 
-void HistogramWidget::setCounts(const std::array<std::uint64_t, bitmap::kHistogramBins>& counts, const ColourScale& scale)
+void HistogramWidget::setCounts(const std::array<std::uint64_t, engine::kHistogramBins>& counts, const ColourScale& scale)
 {
     counts_ = counts;
     scale_ = scale;
     QStringList description;
-    for (int i = 0; i < bitmap::kHistogramBins; ++i) {
+    for (int i = 0; i < engine::kHistogramBins; ++i) {
         if (counts[static_cast<std::size_t>(i)] > 0) {
             description << QStringLiteral("%1〜%2: %3")
                                .arg(-1.0 + i / 10.0, 0, 'f', 1)
@@ -42,7 +42,7 @@ void HistogramWidget::paintEvent(QPaintEvent*)
     const int labelHeight = metrics.height() + 2;
     const QRect plot = rect().adjusted(8, 6, -8, -labelHeight - 4);
     const std::uint64_t highest = *std::max_element(counts_.begin(), counts_.end());
-    const int bins = bitmap::kHistogramBins;
+    const int bins = engine::kHistogramBins;
     for (int i = 0; i < bins; ++i) {
         const int left = plot.left() + plot.width() * i / bins;
         const int right = plot.left() + plot.width() * (i + 1) / bins;

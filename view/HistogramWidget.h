@@ -2,7 +2,7 @@
 // The NDVI histogram under the rectangle's figures: the engine's 20 bins over -1..+1,
 // each bar in the palette's colour for the middle of its bin.
 
-#include "bitmap/NdviStats.h"
+#include "engine/NdviStats.h"
 #include "view/ColourScale.h"
 
 #include <QWidget>
@@ -16,15 +16,15 @@ class HistogramWidget : public QWidget {
     Q_OBJECT
 public:
     explicit HistogramWidget(QWidget* parent = nullptr);
-    void setCounts(const std::array<std::uint64_t, bitmap::kHistogramBins>& counts, const ColourScale& scale);
-    const std::array<std::uint64_t, bitmap::kHistogramBins>& counts() const noexcept { return counts_; }
+    void setCounts(const std::array<std::uint64_t, engine::kHistogramBins>& counts, const ColourScale& scale);
+    const std::array<std::uint64_t, engine::kHistogramBins>& counts() const noexcept { return counts_; }
     QSize sizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    std::array<std::uint64_t, bitmap::kHistogramBins> counts_{};
+    std::array<std::uint64_t, engine::kHistogramBins> counts_{};
     ColourScale scale_;
 };
 

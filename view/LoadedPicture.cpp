@@ -1,7 +1,7 @@
 #include "view/LoadedPicture.h"
 
-#include "bitmap/EngineError.h"
-#include "bitmap/PictureReader.h"
+#include "engine/EngineError.h"
+#include "engine/PictureReader.h"
 
 #include <algorithm>
 #include <cctype>
@@ -70,12 +70,12 @@ bool sameFile(const FileIdentity& a, const std::string& path)
 
 std::int64_t fileSize(const std::string& path)
 {
-    return bitmap::openFileSource(path)->size();
+    return engine::openFileSource(path)->size();
 }
 
 LoadedPicture LoadedPicture::readBitmap(const std::string& path)
 {
-    bitmap::PictureReader reader = bitmap::PictureReader::open(path);
+    engine::PictureReader reader = engine::PictureReader::open(path);
     reader.require24Bit();
 
     LoadedPicture p;
@@ -87,7 +87,7 @@ LoadedPicture LoadedPicture::readBitmap(const std::string& path)
     const auto rowBytes = static_cast<std::size_t>(p.width_) * 3;
     p.bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(rowBytes * static_cast<std::size_t>(p.height_));
     if (p.height_ > 0) {
-        bitmap::RowStream rows(reader, bitmap::RowStream::Order::TopFirst, 0, p.height_ - 1);
+        engine::RowStream rows(reader, engine::RowStream::Order::TopFirst, 0, p.height_ - 1);
         for (std::int64_t y = 0; y < p.height_; ++y) std::memcpy(p.bytes_.get() + y * rowBytes, rows.next(), rowBytes);
     }
 
@@ -105,7 +105,7 @@ LoadedPicture LoadedPicture::readBitmap(const std::string& path)
 LoadedPicture LoadedPicture::readRaster(const std::string& path, std::int64_t width, std::int64_t height,
                                         std::int64_t offset)
 {
-    auto source = bitmap::openFileSource(path);
+    auto source = engine::openFileSource(path);
     const std::int64_t needed = width * height * 4;
     if (width <= 0 || height <= 0 || offset < 0 || source->size() < offset + needed) {
         throw ViewError("ラスターの大きさが合いません（" + std::to_string(source->size()) + " バイト、" +
@@ -122,7 +122,7 @@ LoadedPicture LoadedPicture::readRaster(const std::string& path, std::int64_t wi
     // Stored little-endian, as this machine keeps floats.
     const auto bytes = static_cast<std::size_t>(needed);
     if (source->readAt(offset, reinterpret_cast<std::uint8_t*>(p.values_.get()), bytes) != bytes) {
-        throw bitmap::EngineError(bitmap::Failure::Truncated, path);
+        throw engine::EngineError(engine::Failure::Truncated, path);
     }
     return p;
 }

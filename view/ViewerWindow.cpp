@@ -1,12 +1,12 @@
 #include "view/ViewerWindow.h"
 
-#include "bitmap/EngineError.h"
-#include "bitmap/EnviHeader.h"
-#include "bitmap/Messages.h"
-#include "bitmap/NdviTiff.h"
-#include "bitmap/OutputFile.h"
-#include "bitmap/PictureReader.h"
-#include "bitmap/Runs.h"
+#include "engine/EngineError.h"
+#include "engine/EnviHeader.h"
+#include "engine/Messages.h"
+#include "engine/NdviTiff.h"
+#include "engine/OutputFile.h"
+#include "engine/PictureReader.h"
+#include "engine/Runs.h"
 #include "runtime/Exceptions.h"
 #include "view/HistogramWidget.h"
 
@@ -105,9 +105,9 @@ struct WaitCursor {
 
 constexpr int kLegendHeight = 52;
 
-QString describe(const bitmap::NdviModel& model)
+QString describe(const engine::NdviModel& model)
 {
-    return QString::fromStdString(bitmap::describeModel(model));
+    return QString::fromStdString(engine::describeModel(model));
 }
 
 }  // namespace
@@ -521,7 +521,7 @@ std::unique_ptr<LoadedPicture> ViewerWindow::readRaster(const QString& path)
         std::ifstream in(*header, std::ios::binary);
         std::ostringstream text;
         text << in.rdbuf();
-        if (!in) throw bitmap::EngineError(bitmap::Failure::CannotOpenInput, *header);
+        if (!in) throw engine::EngineError(engine::Failure::CannotOpenInput, *header);
         const RasterLayout layout = parseEnviHeader(text.str(), *header);
         WaitCursor wait;
         return std::make_unique<LoadedPicture>(LoadedPicture::readRaster(file, layout.width, layout.height, layout.offset));
@@ -590,7 +590,7 @@ void ViewerWindow::setWhiteValues(WhiteValues white)
     calibrationChanged();
 }
 
-void ViewerWindow::setModel(const bitmap::NdviModel& model)
+void ViewerWindow::setModel(const engine::NdviModel& model)
 {
     {
         // One recomputation for all eight fields.
@@ -610,13 +610,13 @@ void ViewerWindow::setModel(const bitmap::NdviModel& model)
     calibrationChanged();
 }
 
-bitmap::NdviModel ViewerWindow::fieldsModel() const
+engine::NdviModel ViewerWindow::fieldsModel() const
 {
     // Whole bytes are exact as floats, and a reflectance of three decimals becomes the
     // float its text would: the very model zrvimage-batch builds from the same numbers.
     const auto band = [](const QSpinBox* white, const QDoubleSpinBox* rWhite, const QSpinBox* dark,
                          const QDoubleSpinBox* rDark) {
-        return bitmap::BandCalibration{static_cast<float>(white->value()), static_cast<float>(rWhite->value()),
+        return engine::BandCalibration{static_cast<float>(white->value()), static_cast<float>(rWhite->value()),
                                        static_cast<float>(dark->value()), static_cast<float>(rDark->value())};
     };
     return {band(nirWhite_, nirWhiteReflectance_, nirDark_, nirDarkReflectance_),
@@ -635,8 +635,8 @@ void ViewerWindow::setWhiteChoice(WhiteChoice choice)
 
 void ViewerWindow::calibrationChanged()
 {
-    const bitmap::NdviModel wanted = fieldsModel();
-    const auto problem = bitmap::modelProblem(wanted);
+    const engine::NdviModel wanted = fieldsModel();
+    const auto problem = engine::modelProblem(wanted);
     // While the fields give an impossible model (often only half-way through typing a
     // number) the picture and its figures stay on the last possible one, and say so.
     problemLabel_->setText(problem ? QString::fromStdString(*problem) +
@@ -675,10 +675,10 @@ void ViewerWindow::coloursChanged()
     refreshPanel();
 }
 
-void ViewerWindow::selectArea(std::optional<bitmap::Rectangle> typed)
+void ViewerWindow::selectArea(std::optional<engine::Rectangle> typed)
 {
     if (!picture_) return;
-    if (typed) typed = bitmap::clampToPicture(*typed, picture_->width(), picture_->height());
+    if (typed) typed = engine::clampToPicture(*typed, picture_->width(), picture_->height());
     canvas_->setSelection(typed);
 }
 
@@ -697,7 +697,7 @@ void ViewerWindow::computeFigures(bool channelsToo)
         updateActions();
         return;
     }
-    const bitmap::Rectangle area = *canvas_->selection();
+    const engine::Rectangle area = *canvas_->selection();
     std::optional<RegionFigures> known = channelsToo ? std::nullopt : figures_;
     // Channels on one core, the NDVI statistics on the other, each in row order.
     auto work = [picture = picture_, area, table = *table_, known]() {
@@ -727,7 +727,7 @@ void ViewerWindow::refreshPanel()
 {
     if (!figuresLabel_ || !histogram_) return;
     if (figuresPending_) {
-        const bitmap::Rectangle area = *canvas_->selection();
+        const engine::Rectangle area = *canvas_->selection();
         figuresLabel_->setText(QStringLiteral("範囲: %1\n画素数: %2\n計算中…")
                                    .arg(rectangleText(area))
                                    .arg((area.x2 - area.x1 + 1) * (area.y2 - area.y1 + 1)));
@@ -810,7 +810,7 @@ void ViewerWindow::applyDarkTarget()
 void ViewerWindow::clearDarkTarget()
 {
     canvas_->setDarkTarget(std::nullopt);
-    bitmap::NdviModel m = fieldsModel();
+    engine::NdviModel m = fieldsModel();
     m.nir.dnDark = m.red.dnDark = 0;
     m.nir.rDark = m.red.rDark = 0;
     setModel(m);
@@ -819,7 +819,7 @@ void ViewerWindow::clearDarkTarget()
 bool ViewerWindow::refuseImpossibleModel()
 {
     // A raster is written only for the model the fields show, never for an older one.
-    const auto problem = bitmap::modelProblem(fieldsModel());
+    const auto problem = engine::modelProblem(fieldsModel());
     if (!problem) return false;
     prompts_.message(QString::fromStdString(*problem));
     return true;
@@ -867,7 +867,7 @@ void ViewerWindow::chooseAndExport(int which)
 bool ViewerWindow::refuseOpenPicture(const QString& path)
 {
     if (!picture_ || !sameFile(picture_->identity(), encoded(path))) return false;
-    prompts_.message(fromUtf8(bitmap::kOutputIsInput));
+    prompts_.message(fromUtf8(engine::kOutputIsInput));
     return true;
 }
 
@@ -887,17 +887,17 @@ bool ViewerWindow::exportRaster(const QString& path)
     try {
         WaitCursor wait;
         // The file as it is now, through the very run the window's operation makes.
-        bitmap::PictureReader reader = bitmap::PictureReader::open(picture_->path());
+        engine::PictureReader reader = engine::PictureReader::open(picture_->path());
         reader.require24Bit();
-        if (reader.isSameFile(header)) throw bitmap::EngineError(bitmap::Failure::OutputIsInput, header);
+        if (reader.isSameFile(header)) throw engine::EngineError(engine::Failure::OutputIsInput, header);
         {
-            auto raster = bitmap::OutputFile::create(out, &reader);
-            bitmap::runNdvi(reader, model_, raster.get());
+            auto raster = engine::OutputFile::create(out, &reader);
+            engine::runNdvi(reader, model_, raster.get());
             raster->finish();
         }
         // The same header zrvimage-batch writes, naming the model in its description.
-        const std::string text = bitmap::ndviEnviHeader(reader.width(), reader.height(), model_);
-        auto hdr = bitmap::OutputFile::create(header, &reader);
+        const std::string text = engine::ndviEnviHeader(reader.width(), reader.height(), model_);
+        auto hdr = engine::OutputFile::create(header, &reader);
         hdr->write(text.data(), text.size());
         hdr->finish();
     } catch (const runtime::Exception& e) {
@@ -920,13 +920,13 @@ bool ViewerWindow::exportTiff(const QString& path)
     bool created = false;
     try {
         WaitCursor wait;
-        bitmap::PictureReader reader = bitmap::PictureReader::open(picture_->path());
+        engine::PictureReader reader = engine::PictureReader::open(picture_->path());
         reader.require24Bit();
         // libtiff would truncate whatever the name leads to, so the check comes first.
-        if (reader.isSameFile(out)) throw bitmap::EngineError(bitmap::Failure::OutputIsInput, out);
-        bitmap::NdviTiffWriter tiff(out, reader.width(), reader.height(), bitmap::describeModel(model_));
+        if (reader.isSameFile(out)) throw engine::EngineError(engine::Failure::OutputIsInput, out);
+        engine::NdviTiffWriter tiff(out, reader.width(), reader.height(), engine::describeModel(model_));
         created = true;
-        bitmap::runNdvi(reader, model_, nullptr,
+        engine::runNdvi(reader, model_, nullptr,
                         [&tiff](std::int64_t first, std::int64_t count, const float* values) {
                             tiff.addRows(first, count, values);
                         });
@@ -962,8 +962,8 @@ bool ViewerWindow::exportViewPicture(const QString& path)
     }
     QImageWriter writer(path, "png");
     if (!writer.write(image)) {
-        prompts_.message(QString::fromStdString(bitmap::failureMessage(
-            QFileInfo::exists(path) ? bitmap::Failure::WriteFailed : bitmap::Failure::CannotCreateOutput, encoded(path))));
+        prompts_.message(QString::fromStdString(engine::failureMessage(
+            QFileInfo::exists(path) ? engine::Failure::WriteFailed : engine::Failure::CannotCreateOutput, encoded(path))));
         return false;
     }
     return true;
@@ -989,7 +989,7 @@ bool ViewerWindow::exportFigures(const QString& path)
     const bool ok = file.open(QIODevice::WriteOnly) && file.write("\xEF\xBB\xBF") == 3 &&
                     file.write(text.toUtf8()) >= 0 && file.commit();
     if (!ok) {
-        prompts_.message(QString::fromStdString(bitmap::failureMessage(bitmap::Failure::CannotCreateOutput, encoded(path))));
+        prompts_.message(QString::fromStdString(engine::failureMessage(engine::Failure::CannotCreateOutput, encoded(path))));
         return false;
     }
     return true;

@@ -3,7 +3,7 @@
 // calibration (white panel and dark target), colours, the rectangle's figures and the NDVI histogram, and the
 // status bar with the pointer's pixel. Slots only gather input and call one worker.
 
-#include "bitmap/Kernels.h"
+#include "engine/Kernels.h"
 #include "view/Canvas.h"
 #include "view/ColourScale.h"
 #include "view/Figures.h"
@@ -56,7 +56,7 @@ public:
     bool openFile(const QString& path);
     // The rectangle by its corners as typed (fitted to the picture like the window's
     // area fields), or none.
-    void selectArea(std::optional<bitmap::Rectangle> typed);
+    void selectArea(std::optional<engine::Rectangle> typed);
     void setWhiteValues(WhiteValues white);
     WhiteValues whiteValues() const;
     void setWhiteChoice(WhiteChoice choice);
@@ -64,12 +64,12 @@ public:
 
     // Every calibration field at once: the bytes rounded to whole numbers, the
     // reflectances to the fields' three decimals.
-    void setModel(const bitmap::NdviModel& model);
+    void setModel(const engine::NdviModel& model);
     // What the fields say now, possible or not.
-    bitmap::NdviModel fieldsModel() const;
+    engine::NdviModel fieldsModel() const;
     // What the NDVI view and figures use: the fields' model, or while that is
     // impossible the last possible one.
-    const bitmap::NdviModel& model() const noexcept { return model_; }
+    const engine::NdviModel& model() const noexcept { return model_; }
 
     // 白色板に設定: the rectangle's white values into the spin boxes.
     void applyWhitePanel();
@@ -119,14 +119,14 @@ private:
     Prompts prompts_;
     // Shared with a figures computation still running for a large rectangle.
     std::shared_ptr<const LoadedPicture> picture_;
-    bitmap::NdviModel model_ = bitmap::NdviModel::plain(255, 255);
-    std::optional<bitmap::NdviTable> table_;  // of model_
+    engine::NdviModel model_ = engine::NdviModel::plain(255, 255);
+    std::optional<engine::NdviTable> table_;  // of model_
     ColourScale scale_;
     std::vector<QRgb> pairColours_;
     std::optional<RegionFigures> figures_;  // complete, for the rectangle shown
     bool figuresPending_ = false;
     QFutureWatcher<RegionFigures>* figuresWatcher_ = nullptr;
-    bitmap::NdviStats wholeHistogram_;
+    engine::NdviStats wholeHistogram_;
     std::optional<QPoint> pointer_;
 
     Canvas* canvas_ = nullptr;

@@ -2,7 +2,7 @@
 // Runs the batch in this process, as the program would, and keeps what it wrote.
 
 #include "batch/Runner.h"
-#include "bitmap/AreaMaxima.h"
+#include "window/AreaMaxima.h"
 
 #include "BmpFixture.h"
 #include "FakeServices.h"
@@ -31,9 +31,9 @@ inline BatchResult runBatch(const std::vector<std::string>& args, bool errIsTerm
 }
 
 // The bytes the window's operation writes for this input, run with the test fake.
-inline std::vector<std::uint8_t> windowOutput(const std::function<void(bitmap::Services&)>& operation,
+inline std::vector<std::uint8_t> windowOutput(const std::function<void(window::Services&)>& operation,
                                               const std::filesystem::path& input,
-                                              std::map<bitmap::Field, std::string> fields = {})
+                                              std::map<window::Field, std::string> fields = {})
 {
     testing_support::TempDir dir;
     const auto output = dir.path("window.out");
@@ -47,12 +47,12 @@ inline std::vector<std::uint8_t> windowOutput(const std::function<void(bitmap::S
 // The red, green and blue maxima the window shows for this input and rectangle.
 inline std::vector<std::string> windowMaxima(const std::filesystem::path& input, const std::vector<std::string>& rect)
 {
-    using bitmap::Field;
+    using window::Field;
     testing_support::FakeServices fake;
     fake.fields = {{Field::Edit1, rect[0]}, {Field::Edit2, rect[1]}, {Field::Edit3, rect[2]}, {Field::Edit4, rect[3]}};
     fake.dialogAnswers = {input.string()};
-    bitmap::findAreaMaxima(fake);
-    using bitmap::ResultLabel;
+    window::findAreaMaxima(fake);
+    using window::ResultLabel;
     return {fake.labels[ResultLabel::Label8], fake.labels[ResultLabel::Label9], fake.labels[ResultLabel::Label10]};
 }
 

@@ -8,7 +8,7 @@
 #include "ExpectedOutput.h"
 #include "batch/FileRun.h"
 #include "batch/OutputPlan.h"
-#include "bitmap/NdviTiff.h"
+#include "engine/NdviTiff.h"
 
 #include <QByteArray>
 #include <QJsonDocument>
@@ -24,8 +24,8 @@
 namespace {
 
 using namespace batch_testing;
-using bitmap::BandCalibration;
-using bitmap::NdviModel;
+using engine::BandCalibration;
+using engine::NdviModel;
 using testing_support::encodeBmp;
 using testing_support::Picture;
 using testing_support::readFile;
@@ -106,7 +106,7 @@ TEST(BatchCalibrationOptions, MakeTheModelFromTheWhiteValuesPanelAndDarkTarget)
         auto options = c.options;
         options.insert(options.end(), {"-o", "out.raw"});
         const batch::Options o = parsed(ndviArgs("in.bmp", options));
-        EXPECT_EQ(o.model, c.model) << bitmap::describeModel(o.model);
+        EXPECT_EQ(o.model, c.model) << engine::describeModel(o.model);
     }
 }
 
@@ -236,7 +236,7 @@ TEST(BatchCalibratedRaster, FollowsTheEmpiricalLineForEveryModel)
         options.insert(options.end(), {"-o", dir.path("levels.raw").string()});
         const BatchResult result = runBatch(ndviArgs(in.string(), options));
         ASSERT_EQ(result.status, batch::kAllSucceeded) << result.err;
-        EXPECT_TRUE(readFile(dir.path("levels.raw")) == oracleRaster(picture, c.model)) << bitmap::describeModel(c.model);
+        EXPECT_TRUE(readFile(dir.path("levels.raw")) == oracleRaster(picture, c.model)) << engine::describeModel(c.model);
     }
 }
 

@@ -3,8 +3,8 @@
 
 #include "BatchRun.h"
 
-#include "bitmap/Crop2048.h"
-#include "bitmap/NdviRaster.h"
+#include "window/Crop2048.h"
+#include "window/NdviRaster.h"
 
 #include <gtest/gtest.h>
 

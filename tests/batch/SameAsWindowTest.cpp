@@ -2,8 +2,8 @@
 
 #include "BatchRun.h"
 
-#include "bitmap/Crop2048.h"
-#include "bitmap/NdviRaster.h"
+#include "window/Crop2048.h"
+#include "window/NdviRaster.h"
 
 #include <gtest/gtest.h>
 
@@ -49,8 +49,8 @@ struct FileCommand {
     const char* name;
     std::vector<std::string> options;  // besides inputs and --out-dir
     const char* extension;
-    std::function<void(bitmap::Services&)> operation;
-    std::map<bitmap::Field, std::string> fields;  // the same values, as window fields
+    std::function<void(window::Services&)> operation;
+    std::map<window::Field, std::string> fields;  // the same values, as window fields
 };
 
 void PrintTo(const FileCommand& c, std::ostream* os) { *os << c.name; }
@@ -80,19 +80,19 @@ TEST_P(SameAsWindow, EveryOutputMatchesTheWindowsOwnRunOfTheOperation)
     }
 }
 
-using bitmap::Field;
+using window::Field;
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, SameAsWindow,
-    ::testing::Values(FileCommand{"crop", {}, ".bmp", bitmap::cropTo2048, {}},
-                      FileCommand{"ndvi", {"--nir-white", "255", "--red-white", "255"}, ".raw", bitmap::makeNdviRaster,
+    ::testing::Values(FileCommand{"crop", {}, ".bmp", window::cropTo2048, {}},
+                      FileCommand{"ndvi", {"--nir-white", "255", "--red-white", "255"}, ".raw", window::makeNdviRaster,
                                   {{Field::Edit5, "255"}, {Field::Edit6, "255"}}},
                       // Numbers read as the window reads its fields: hexadecimal, a
                       // leading space, a white value below the pixels' that caps them,
                       // and one past the fields' 255.
-                      FileCommand{"ndvi", {"--nir-white", " $C8", "--red-white", "90"}, ".raw", bitmap::makeNdviRaster,
+                      FileCommand{"ndvi", {"--nir-white", " $C8", "--red-white", "90"}, ".raw", window::makeNdviRaster,
                                   {{Field::Edit5, "200"}, {Field::Edit6, "90"}}},
-                      FileCommand{"ndvi", {"--nir-white=0x12C", "--red-white", "0x60"}, ".raw", bitmap::makeNdviRaster,
+                      FileCommand{"ndvi", {"--nir-white=0x12C", "--red-white", "0x60"}, ".raw", window::makeNdviRaster,
                                   {{Field::Edit5, "300"}, {Field::Edit6, "96"}}}));
 
 TEST(SameAsWindow, SingleOutputNamedWithDashO)
@@ -104,12 +104,12 @@ TEST(SameAsWindow, SingleOutputNamedWithDashO)
 
     const BatchResult crop = runBatch({"crop", input.string(), "-o", output.string()});
     ASSERT_EQ(crop.status, batch::kAllSucceeded) << crop.err;
-    EXPECT_EQ(readFile(output), windowOutput(bitmap::cropTo2048, input));
+    EXPECT_EQ(readFile(output), windowOutput(window::cropTo2048, input));
 
     const BatchResult ndvi =
         runBatch({"ndvi", input.string(), "-o" + output.string(), "--force", "--nir-white", "255", "--red-white", "200"});
     ASSERT_EQ(ndvi.status, batch::kAllSucceeded) << ndvi.err;
-    EXPECT_EQ(readFile(output), windowOutput(bitmap::makeNdviRaster, input, {{Field::Edit6, "200"}}));
+    EXPECT_EQ(readFile(output), windowOutput(window::makeNdviRaster, input, {{Field::Edit6, "200"}}));
 }
 
 TEST(SameAsWindow, MaximaLinesHoldTheWindowsLabelsInInputOrder)

@@ -2,7 +2,7 @@
 // question before an existing file is replaced, and nothing left behind by a dialog
 // confirmed with Enter after typing a path.
 #include "ModalDriver.h"
-#include "Unit87.h"
+#include "window/Unit87.h"
 
 #include "BmpFixture.h"
 #include "ExpectedOutput.h"
@@ -46,7 +46,7 @@ std::vector<std::string> namesIn(const fs::path& folder)
     return names;
 }
 
-const bitmap::FileDialogRequest kBmpRequest{"対象カラ―画像ファイル", "BMPファイル (*.bmp) | *.bmp", ".bmp"};
+const window::FileDialogRequest kBmpRequest{"対象カラ―画像ファイル", "BMPファイル (*.bmp) | *.bmp", ".bmp"};
 
 // What the dialog shows besides the files: its labels and its two buttons.
 struct DialogTexts {
@@ -80,18 +80,18 @@ DialogTexts textsOf(QFileDialog& dialog)
 TEST(DialogsWindow, FileDialogsShowQtsOwnTextsInJapanese)
 {
     const struct {
-        bitmap::FileDialog dialog;
+        window::FileDialog dialog;
         DialogTexts texts;
     } cases[] = {
-        {bitmap::FileDialog::Open,
+        {window::FileDialog::Open,
          {utf8("アドレス:"), utf8("ファイル名(&N):"), utf8("ファイルの種類:"), utf8("開く(&O)"), utf8("キャンセル")}},
-        {bitmap::FileDialog::Save,
+        {window::FileDialog::Save,
          {utf8("アドレス:"), utf8("ファイル名(&N):"), utf8("ファイルの種類:"), utf8("保存(&S)"), utf8("キャンセル")}},
     };
     TForm87 form;
     ModalDriver driver;
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.dialog == bitmap::FileDialog::Open ? "open" : "save");
+        SCOPED_TRACE(c.dialog == window::FileDialog::Open ? "open" : "save");
         std::optional<DialogTexts> shown;
         driver.onDialog = [&](QFileDialog& dialog) { shown = textsOf(dialog); };
         driver.fileAnswers = {std::nullopt};
@@ -158,12 +158,12 @@ TEST(DialogsWindow, FirstClickAfterADialogConfirmedByTypingAndEnterIsNotLost)
     TempDir dir;
     writeFile(dir.path("frame.bmp"), encodeBmp(asymmetricPicture()));
     const struct {
-        bitmap::FileDialog dialog;
+        window::FileDialog dialog;
         const char* typed;  // each lists frame.bmp as a completion
         const char* chosen;
     } cases[] = {
-        {bitmap::FileDialog::Open, "frame.bmp", "frame.bmp"},
-        {bitmap::FileDialog::Save, "fr", "fr.bmp"},
+        {window::FileDialog::Open, "frame.bmp", "frame.bmp"},
+        {window::FileDialog::Save, "fr", "fr.bmp"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.typed);

@@ -1,5 +1,5 @@
 // The window's tests run the real TForm87 on Qt's offscreen platform.
-#include "Unit87.h"
+#include "window/Unit87.h"
 
 #include <QApplication>
 

@@ -1,7 +1,7 @@
 // The crop and the area maxima run through the real window: typed fields, real
 // dialogs and boxes, the result labels and the picture written.
 #include "ModalDriver.h"
-#include "Unit87.h"
+#include "window/Unit87.h"
 
 #include "BmpFixture.h"
 

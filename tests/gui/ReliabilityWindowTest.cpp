@@ -2,7 +2,7 @@
 // input and every output, typed into Qt's own dialogs, reach the disk unchanged and
 // never let an output land on the input.
 #include "ModalDriver.h"
-#include "Unit87.h"
+#include "window/Unit87.h"
 
 #include "BmpFixture.h"
 #include "ExpectedOutput.h"

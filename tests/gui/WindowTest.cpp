@@ -1,8 +1,8 @@
 #include "ModalDriver.h"
-#include "Unit87.h"
+#include "window/Unit87.h"
 
 #include "BmpFixture.h"
-#include "bitmap/NdviRaster.h"
+#include "window/NdviRaster.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -176,7 +176,7 @@ TEST(Window, NdviRunThroughTheRealDialogsAndBoxes)
             std::memcpy(&v, raw.data() + 4 * (y * 6 + x), 4);
             const Pixel px = picture.at(x, y);
             EXPECT_EQ(std::bit_cast<std::uint32_t>(v),
-                      std::bit_cast<std::uint32_t>(bitmap::ndviPixel(px.r, px.g, 200, 180)));
+                      std::bit_cast<std::uint32_t>(engine::ndviPixel(px.r, px.g, 200, 180)));
         }
     }
 

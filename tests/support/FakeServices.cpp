@@ -4,12 +4,12 @@ namespace testing_support {
 
 FakeServices::FakeServices()
 {
-    using bitmap::Field;
+    using window::Field;
     fields = {{Field::Edit1, "0"}, {Field::Edit2, "0"}, {Field::Edit3, "0"},
               {Field::Edit4, "0"}, {Field::Edit5, "255"}, {Field::Edit6, "255"}};
 }
 
-std::optional<std::string> FakeServices::chooseFile(bitmap::FileDialog dialog, const bitmap::FileDialogRequest& request)
+std::optional<std::string> FakeServices::chooseFile(window::FileDialog dialog, const window::FileDialogRequest& request)
 {
     dialogsShown.push_back(dialog);
     dialogRequests.push_back(request);

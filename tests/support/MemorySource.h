@@ -2,7 +2,7 @@
 // A picture's bytes in memory for the reader, optionally failing like a dying card:
 // every read that reaches failFrom throws the reader's I/O error.
 
-#include "bitmap/PictureReader.h"
+#include "engine/PictureReader.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,7 +13,7 @@
 
 namespace testing_support {
 
-class MemorySource final : public bitmap::ByteSource {
+class MemorySource final : public engine::ByteSource {
 public:
     explicit MemorySource(std::vector<std::uint8_t> bytes,
                           std::int64_t failFrom = std::numeric_limits<std::int64_t>::max())
@@ -26,7 +26,7 @@ public:
     std::size_t readAt(std::int64_t offset, std::uint8_t* buffer, std::size_t size) override
     {
         if (offset + static_cast<std::int64_t>(size) > failFrom_) {
-            throw bitmap::EngineError(bitmap::Failure::ReadFailed, "memory");
+            throw engine::EngineError(engine::Failure::ReadFailed, "memory");
         }
         if (offset >= this->size()) return 0;
         const std::size_t n = std::min(size, bytes_.size() - static_cast<std::size_t>(offset));
@@ -44,10 +44,10 @@ private:
     std::int64_t failFrom_;
 };
 
-inline bitmap::PictureReader readerOf(std::vector<std::uint8_t> bytes,
+inline engine::PictureReader readerOf(std::vector<std::uint8_t> bytes,
                                       std::int64_t failFrom = std::numeric_limits<std::int64_t>::max())
 {
-    return bitmap::PictureReader(std::make_unique<MemorySource>(std::move(bytes), failFrom), "memory");
+    return engine::PictureReader(std::make_unique<MemorySource>(std::move(bytes), failFrom), "memory");
 }
 
 }  // namespace testing_support

@@ -72,7 +72,7 @@ std::string messageOfError(F&& f)
 }
 
 // The progress bar as the window creates it, never touched since.
-inline bool progressUntouched(const bitmap::ProgressModel& p)
+inline bool progressUntouched(const window::ProgressModel& p)
 {
     return p.min() == 0 && p.max() == 100 && p.position() == 0 && p.step() == 10 && p.stepCount() == 0;
 }

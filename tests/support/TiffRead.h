@@ -2,7 +2,7 @@
 // A float32 TIFF read back with libtiff, tags and values, for the tests of every
 // program that writes one.
 
-#include "bitmap/NdviTiff.h"
+#include "engine/NdviTiff.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
@@ -25,7 +25,7 @@ struct TiffRead {
 inline TiffRead readTiff(const std::filesystem::path& path)
 {
     TiffRead t;
-    bitmap::installGdalTags();  // else the no-data tag reads back as an unknown one
+    engine::installGdalTags();  // else the no-data tag reads back as an unknown one
     TIFF* tiff = TIFFOpen(path.c_str(), "r");
     if (!tiff) return t;
     t.opened = true;
@@ -37,7 +37,7 @@ inline TiffRead readTiff(const std::filesystem::path& path)
     TIFFGetField(tiff, TIFFTAG_COMPRESSION, &t.compression);
     TIFFGetField(tiff, TIFFTAG_PREDICTOR, &t.predictor);
     char* text = nullptr;
-    if (TIFFGetField(tiff, bitmap::kGdalNoDataTag, &text) && text) t.noData = text;
+    if (TIFFGetField(tiff, engine::kGdalNoDataTag, &text) && text) t.noData = text;
     if (TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &text) && text) t.description = text;
     std::vector<float> row(t.width);
     for (std::uint32_t y = 0; y < t.height; ++y) {

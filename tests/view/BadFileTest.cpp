@@ -2,14 +2,14 @@
 // viewer goes on showing what it showed.
 #include "ViewerFixture.h"
 
-#include "bitmap/EngineError.h"
+#include "engine/EngineError.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 using namespace view_testing;
-using bitmap::Failure;
+using engine::Failure;
 
 std::vector<std::uint8_t> withByte(std::vector<std::uint8_t> b, std::size_t at, std::uint8_t v)
 {
@@ -46,14 +46,14 @@ TEST(BadFileTest, EveryUnreadablePictureGetsTheEnginesMessage)
         v.messages.clear();
         EXPECT_FALSE(v.open(dir.path(c.name))) << c.name;
         EXPECT_EQ(v.messages, std::vector<QString>{QString::fromStdString(
-                                  bitmap::failureMessage(c.failure, dir.path(c.name).string(), c.detail))})
+                                  engine::failureMessage(c.failure, dir.path(c.name).string(), c.detail))})
             << c.name;
     }
     for (const auto& missing : {dir.path("missing.bmp"), dir.dir()}) {
         v.messages.clear();
         EXPECT_FALSE(v.open(missing));
         EXPECT_EQ(v.messages, std::vector<QString>{QString::fromStdString(
-                                  bitmap::failureMessage(Failure::CannotOpenInput, missing.string()))});
+                                  engine::failureMessage(Failure::CannotOpenInput, missing.string()))});
     }
     // Still the good picture, still answering.
     EXPECT_EQ(v.window.picture()->path(), dir.path("good.bmp").string());

@@ -7,9 +7,9 @@
 #include "ViewerFixture.h"
 
 #include "ExpectedOutput.h"
-#include "bitmap/Calibration.h"
-#include "bitmap/Messages.h"
-#include "bitmap/NdviTiff.h"
+#include "engine/Calibration.h"
+#include "engine/Messages.h"
+#include "engine/NdviTiff.h"
 #include "view/CommandLine.h"
 #include "view/HistogramWidget.h"
 
@@ -29,8 +29,8 @@
 namespace {
 
 using namespace view_testing;
-using bitmap::BandCalibration;
-using bitmap::NdviModel;
+using engine::BandCalibration;
+using engine::NdviModel;
 using testing_support::readFile;
 
 // NDVI of a pixel under a model: both bands' reflectances from the independent
@@ -96,7 +96,7 @@ QString modelText(const view::ViewerWindow& w)
 
 QString describedLines(const NdviModel& m)
 {
-    return QStringLiteral("使用中: ") + QString::fromStdString(bitmap::describeModel(m)).replace(QStringLiteral("; "), QStringLiteral("\n"));
+    return QStringLiteral("使用中: ") + QString::fromStdString(engine::describeModel(m)).replace(QStringLiteral("; "), QStringLiteral("\n"));
 }
 
 QPushButton* button(QWidget& w, const QString& text)
@@ -154,7 +154,7 @@ TEST_P(CalibratedView, PointerFiguresAndHistogramFollowTheModel)
             << x << "," << y;
     }
 
-    const bitmap::Rectangle r{0, 0, 9, 6};
+    const engine::Rectangle r{0, 0, 9, 6};
     std::vector<double> values;
     std::uint64_t markers = 0;
     std::array<std::uint64_t, 20> bins{};
@@ -218,7 +218,7 @@ TEST(DarkTarget, SetFromTheRectangleMeansMarkedAndCleared)
     EXPECT_FALSE(setDark->isEnabled());  // no rectangle yet
     EXPECT_FALSE(clearDark->isEnabled());
 
-    v.window.selectArea(bitmap::Rectangle{2, 3, 8, 9});
+    v.window.selectArea(engine::Rectangle{2, 3, 8, 9});
     QTest::mouseClick(setDark, Qt::LeftButton);
     EXPECT_EQ(v.window.findChild<QSpinBox*>(QStringLiteral("nirDark"))->value(), rounded(nirSum));
     EXPECT_EQ(v.window.findChild<QSpinBox*>(QStringLiteral("redDark"))->value(), rounded(redSum));
@@ -228,7 +228,7 @@ TEST(DarkTarget, SetFromTheRectangleMeansMarkedAndCleared)
     EXPECT_TRUE(clearDark->isEnabled());
 
     // Then the white panel and both reflectances: the model is the two-target one.
-    v.window.selectArea(bitmap::Rectangle{14, 2, 21, 8});
+    v.window.selectArea(engine::Rectangle{14, 2, 21, 8});
     QTest::mouseClick(button(v.window, QStringLiteral("白色板に設定")), Qt::LeftButton);
     v.window.findChild<QDoubleSpinBox*>(QStringLiteral("nirWhiteReflectance"))->setValue(0.93);
     v.window.findChild<QDoubleSpinBox*>(QStringLiteral("redDarkReflectance"))->setValue(0.04);
@@ -260,7 +260,7 @@ TEST(ImpossibleModel, IsShownAndNeitherUsedNorExported)
     ASSERT_TRUE(v.open(dir.path("f.bmp")));
     const NdviModel good{band(200, 0.9f, 30, 0.05f), band(180, 0.88f, 25, 0.04f)};
     typeModel(v.window, good);
-    v.window.selectArea(bitmap::Rectangle{2, 1, 10, 7});
+    v.window.selectArea(engine::Rectangle{2, 1, 10, 7});
     const QString pointer = v.hover(6, 3);
     const QStringList figures = v.window.panelLines();
     const auto counts = v.window.histogram()->counts();
@@ -278,7 +278,7 @@ TEST(ImpossibleModel, IsShownAndNeitherUsedNorExported)
     for (const Break b : {Break{"nirDark", 200, 30}, Break{"redWhite", 25, 180}, Break{"redWhite", 3, 180},
                           Break{"nirWhiteReflectance", 0.05, 0.9}}) {
         set(b.field, b.broken);
-        const auto expected = bitmap::modelProblem(v.window.fieldsModel());
+        const auto expected = engine::modelProblem(v.window.fieldsModel());
         ASSERT_TRUE(expected) << b.field;
         EXPECT_FALSE(problem->isHidden());
         EXPECT_TRUE(problem->text().startsWith(QString::fromStdString(*expected))) << problem->text().toStdString();
@@ -329,12 +329,12 @@ TEST_P(TiffExport, HoldsTheRawExportsValuesWithItsTags)
         expected.insert(expected.end(), bytes, bytes + 4);
     }
     const TiffRead t = readTiff(dir.path("out.tif"));
-    testing_support::expectNdviTiffTags(t, 13, 9, bitmap::describeModel(m));
+    testing_support::expectNdviTiffTags(t, 13, 9, engine::describeModel(m));
     EXPECT_EQ(t.values, expected);
     EXPECT_EQ(readFile(dir.path("out.raw")), expected);
     // The ENVI header names the model, as zrvimage-batch's does.
     const auto header = readFile(dir.path("out.hdr"));
-    const std::string description = "description = {NDVI, " + bitmap::describeModel(m) + "}\n";
+    const std::string description = "description = {NDVI, " + engine::describeModel(m) + "}\n";
     EXPECT_TRUE(std::string(header.begin(), header.end()).starts_with("ENVI\n" + description));
 }
 
@@ -353,7 +353,7 @@ TEST(TiffExportRefusal, NeverOverTheOpenPicture)
     ASSERT_TRUE(v.open(file));
     EXPECT_FALSE(v.window.exportTiff(QString::fromStdString(file.string())));
     EXPECT_FALSE(v.window.exportTiff(QString::fromStdString(dir.path("link.tif").string())));
-    EXPECT_EQ(v.messages, std::vector<QString>(2, QString::fromUtf8(bitmap::kOutputIsInput)));
+    EXPECT_EQ(v.messages, std::vector<QString>(2, QString::fromUtf8(engine::kOutputIsInput)));
     EXPECT_EQ(readFile(file), before);
 }
 

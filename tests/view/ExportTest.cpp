@@ -4,10 +4,10 @@
 #include "ViewerFixture.h"
 
 #include "FakeServices.h"
-#include "bitmap/Messages.h"
-#include "bitmap/NdviRaster.h"
-#include "bitmap/PictureReader.h"
-#include "bitmap/Runs.h"
+#include "engine/Messages.h"
+#include "window/NdviRaster.h"
+#include "engine/PictureReader.h"
+#include "engine/Runs.h"
 
 #include <QAction>
 #include <QImage>
@@ -44,10 +44,10 @@ TEST(ExportTest, RasterIsTheWindowOperationsOutputAndHasItsHeader)
     // The window's NDVI operation on the same picture and white values.
     testing_support::FakeServices window;
     window.dialogAnswers = {f.file.string(), f.dir.path("window.raw").string()};
-    window.fields[bitmap::Field::Edit5] = "201";
-    window.fields[bitmap::Field::Edit6] = "187";
-    bitmap::makeNdviRaster(window);
-    ASSERT_EQ(window.messages.back(), bitmap::kDoneMessage);
+    window.fields[window::Field::Edit5] = "201";
+    window.fields[window::Field::Edit6] = "187";
+    window::makeNdviRaster(window);
+    ASSERT_EQ(window.messages.back(), engine::kDoneMessage);
 
     Viewer v;
     ASSERT_TRUE(v.open(f.file));
@@ -71,7 +71,7 @@ TEST(ExportTest, NoExportWritesOverTheOpenPicture)
     std::filesystem::create_symlink(f.file, f.dir.path("link.bmp"));
     Viewer v;
     ASSERT_TRUE(v.open(f.file));
-    v.window.selectArea(bitmap::Rectangle{0, 0, 3, 3});
+    v.window.selectArea(engine::Rectangle{0, 0, 3, 3});
     const QString names[] = {QString::fromStdString(f.file.string()),
                              QString::fromStdString(f.dir.path("link.bmp").string())};
     for (const QString& name : names) {
@@ -80,14 +80,14 @@ TEST(ExportTest, NoExportWritesOverTheOpenPicture)
         EXPECT_FALSE(v.window.exportFigures(name));
     }
     ASSERT_EQ(v.messages.size(), 6u);
-    for (const QString& m : v.messages) EXPECT_EQ(m, QString::fromUtf8(bitmap::kOutputIsInput));
+    for (const QString& m : v.messages) EXPECT_EQ(m, QString::fromUtf8(engine::kOutputIsInput));
     EXPECT_EQ(readFile(f.file), before);
     // Nor the header beside a raster: frame.raw's header would be frame.hdr, a picture here.
     std::filesystem::copy_file(f.file, f.dir.path("frame.hdr"));
     ASSERT_TRUE(v.open(f.dir.path("frame.hdr")));
     v.messages.clear();
     EXPECT_FALSE(v.window.exportRaster(QString::fromStdString(f.dir.path("frame.raw").string())));
-    EXPECT_EQ(v.messages, std::vector<QString>{QString::fromUtf8(bitmap::kOutputIsInput)});
+    EXPECT_EQ(v.messages, std::vector<QString>{QString::fromUtf8(engine::kOutputIsInput)});
     EXPECT_EQ(readFile(f.dir.path("frame.hdr")), before);
 }
 
@@ -121,7 +121,7 @@ TEST(ExportTest, FiguresCsvHoldsTheRectangleAndTheWhiteValues)
     Viewer v;
     ASSERT_TRUE(v.open(f.file));
     v.window.setWhiteValues({240, 236});
-    v.window.selectArea(bitmap::Rectangle{1, 1, 5, 3});
+    v.window.selectArea(engine::Rectangle{1, 1, 5, 3});
     const auto out = f.dir.path("area.csv");
     ASSERT_TRUE(v.window.exportFigures(QString::fromStdString(out.string())));
     const auto bytes = readFile(out);
@@ -131,9 +131,9 @@ TEST(ExportTest, FiguresCsvHoldsTheRectangleAndTheWhiteValues)
                                   .split(QStringLiteral("\r\n"));
     ASSERT_EQ(lines.size(), 3);  // names, values, and the empty rest after the last line end
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral("ファイル,X1,Y1,X2,Y2,画素数,Red-Max,Green-Max,Blue-Max,")));
-    bitmap::PictureReader reader = bitmap::PictureReader::open(f.file.string());
+    engine::PictureReader reader = engine::PictureReader::open(f.file.string());
     reader.require24Bit();
-    const auto m = bitmap::runAreaMaxima(reader, {1, 1, 5, 3});
+    const auto m = engine::runAreaMaxima(reader, {1, 1, 5, 3});
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral("\"%1\",1,1,5,3,15,%2,%3,%4,")
                                         .arg(QString::fromStdString(f.file.string()))
                                         .arg(m.red())

@@ -2,8 +2,8 @@
 // run gives them for the same four numbers, the other figures as worked out here.
 #include "ViewerFixture.h"
 
-#include "bitmap/PictureReader.h"
-#include "bitmap/Runs.h"
+#include "engine/PictureReader.h"
+#include "engine/Runs.h"
 #include "view/HistogramWidget.h"
 
 #include <QClipboard>
@@ -24,7 +24,7 @@ struct Expected {
     std::vector<double> ndvi;
 };
 
-Expected expectedOver(const Picture& p, bitmap::Rectangle r, int nirWhite, int redWhite)
+Expected expectedOver(const Picture& p, engine::Rectangle r, int nirWhite, int redWhite)
 {
     Expected e;
     for (auto y = r.y1; y <= r.y2; ++y) {
@@ -59,7 +59,7 @@ double deviation(const std::vector<double>& v)
 
 struct FiguresCase {
     const char* name;
-    bitmap::Rectangle typed;
+    engine::Rectangle typed;
     const char* shown;  // the rectangle fitted to the 9 x 7 picture
 };
 
@@ -78,10 +78,10 @@ TEST_P(FiguresTest, PanelShowsAreaMaximaAndStatisticsOfTheRectangle)
     ASSERT_TRUE(v.open(file));
     v.window.selectArea(GetParam().typed);
 
-    const bitmap::Rectangle fitted = bitmap::clampToPicture(GetParam().typed, 9, 7);
-    bitmap::PictureReader reader = bitmap::PictureReader::open(file.string());
+    const engine::Rectangle fitted = engine::clampToPicture(GetParam().typed, 9, 7);
+    engine::PictureReader reader = engine::PictureReader::open(file.string());
     reader.require24Bit();
-    const bitmap::ChannelMaxima maxima = bitmap::runAreaMaxima(reader, fitted);
+    const engine::ChannelMaxima maxima = engine::runAreaMaxima(reader, fitted);
     const Expected e = expectedOver(p, fitted, 230, 190);
 
     EXPECT_EQ(v.line(QStringLiteral("範囲: ")), QStringLiteral("範囲: ") + QLatin1String(GetParam().shown));
@@ -157,7 +157,7 @@ TEST(Histogram, CountsTheNdviOfThePictureOrTheRectangle)
     p.pixels[41] = {0, 0, 200};  // NDVI +1
     testing_support::TempDir dir;
     testing_support::writeFile(dir.path("h.bmp"), testing_support::encodeBmp(p));
-    const auto expected = [&](bitmap::Rectangle r) {
+    const auto expected = [&](engine::Rectangle r) {
         std::array<std::uint64_t, 20> bins{};
         for (auto y = r.y1; y <= r.y2; ++y) {
             for (auto x = r.x1; x <= r.x2; ++x) {
@@ -172,7 +172,7 @@ TEST(Histogram, CountsTheNdviOfThePictureOrTheRectangle)
     ASSERT_TRUE(v.open(dir.path("h.bmp")));
     v.window.setWhiteValues({211, 173});
     EXPECT_EQ(v.window.histogram()->counts(), expected({0, 0, 22, 16}));
-    v.window.selectArea(bitmap::Rectangle{3, 1, 19, 9});
+    v.window.selectArea(engine::Rectangle{3, 1, 19, 9});
     EXPECT_EQ(v.window.histogram()->counts(), expected({3, 1, 19, 9}));
     v.window.selectArea(std::nullopt);
     EXPECT_EQ(v.window.histogram()->counts(), expected({0, 0, 22, 16}));
@@ -224,7 +224,7 @@ TEST_P(WhitePanelTest, SetWhiteFillsTheSpinBoxesFromTheRectangle)
     testing_support::writeFile(dir.path("panel.bmp"), testing_support::encodeBmp(p));
     Viewer v;
     ASSERT_TRUE(v.open(dir.path("panel.bmp")));
-    v.window.selectArea(bitmap::Rectangle{5, 3, 24, 12});
+    v.window.selectArea(engine::Rectangle{5, 3, 24, 12});
     v.window.setWhiteChoice(GetParam().choice);
 
     QPushButton* button = nullptr;
@@ -262,7 +262,7 @@ TEST(LargeRectangle, FiguresArriveForTheLatestWhiteValues)
     testing_support::writeFile(dir.path("large.bmp"), testing_support::encodeBmp(p));
     Viewer v;
     ASSERT_TRUE(v.open(dir.path("large.bmp")));
-    v.window.selectArea(bitmap::Rectangle{0, 0, 2199, 1999});
+    v.window.selectArea(engine::Rectangle{0, 0, 2199, 1999});
     v.window.setWhiteValues({250, 240});
     v.window.setWhiteValues({231, 219});
     const auto ready = [&] { return !v.line(QStringLiteral("NDVI-Mean : ")).isEmpty(); };
@@ -276,9 +276,9 @@ TEST(LargeRectangle, FiguresArriveForTheLatestWhiteValues)
     }
     EXPECT_EQ(v.line(QStringLiteral("NDVI-Mean : ")),
               QStringLiteral("NDVI-Mean : %1  標準偏差 : %2").arg(fourDecimals(mean(ndvi)), fourDecimals(deviation(ndvi))));
-    bitmap::PictureReader reader = bitmap::PictureReader::open(dir.path("large.bmp").string());
+    engine::PictureReader reader = engine::PictureReader::open(dir.path("large.bmp").string());
     reader.require24Bit();
-    const auto m = bitmap::runAreaMaxima(reader, {0, 0, 2199, 1999});
+    const auto m = engine::runAreaMaxima(reader, {0, 0, 2199, 1999});
     EXPECT_TRUE(v.line(QStringLiteral("Red-Max : ")).startsWith(QStringLiteral("Red-Max : %1  ").arg(m.red())));
 }
 

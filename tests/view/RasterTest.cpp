@@ -21,7 +21,7 @@ struct Exported {
         Viewer v;
         EXPECT_TRUE(v.open(dir.path("frame.bmp")));
         v.window.setWhiteValues({222, 199});
-        v.window.selectArea(bitmap::Rectangle{1, 0, 5, 3});
+        v.window.selectArea(engine::Rectangle{1, 0, 5, 3});
         EXPECT_TRUE(v.window.exportRaster(QString::fromStdString(raw.string())));
         for (const QString& l : v.window.panelLines()) {
             if (l.startsWith(QLatin1String("NDVI"))) bitmapLines.push_back(l);
@@ -42,7 +42,7 @@ TEST(RasterTest, RasterWithHeaderShowsTheValuesAndFiguresOfThePicture)
     EXPECT_EQ(v.hover(4, 3), QStringLiteral("x=4 y=3  NDVI=%1").arg(fourDecimals(oracleNdvi(px.r, px.g, 222, 199))));
     EXPECT_EQ(v.hover(2, 1), QStringLiteral("x=2 y=1  NDVI=-10"));
     // The rectangle's NDVI figures are those the picture gave; no channel figures.
-    v.window.selectArea(bitmap::Rectangle{1, 0, 5, 3});
+    v.window.selectArea(engine::Rectangle{1, 0, 5, 3});
     std::vector<QString> rasterLines;
     for (const QString& l : v.window.panelLines()) {
         if (l.startsWith(QLatin1String("NDVI"))) rasterLines.push_back(l);

@@ -4,9 +4,9 @@
 // backing store does.
 #include "SampleFrame.h"
 
-#include "bitmap/OutputFile.h"
-#include "bitmap/PictureReader.h"
-#include "bitmap/Runs.h"
+#include "engine/OutputFile.h"
+#include "engine/PictureReader.h"
+#include "engine/Runs.h"
 #include "view/ViewerWindow.h"
 
 #include <QApplication>
@@ -65,10 +65,10 @@ int main(int argc, char** argv)
     std::vector<double> operation;
     for (int i = 0; i < 3; ++i) {
         operation.push_back(milliseconds([&] {
-            bitmap::PictureReader reader = bitmap::PictureReader::open(frame);
+            engine::PictureReader reader = engine::PictureReader::open(frame);
             reader.require24Bit();
-            auto out = bitmap::OutputFile::create(raster, &reader);
-            bitmap::runNdvi(reader, 243.0f, 238.0f, out.get());
+            auto out = engine::OutputFile::create(raster, &reader);
+            engine::runNdvi(reader, 243.0f, 238.0f, out.get());
             out->finish();
         }));
     }
@@ -129,10 +129,10 @@ int main(int argc, char** argv)
             canvas->viewport()->repaint();
         }));
     }
-    window.selectArea(bitmap::Rectangle{0, 0, width - 1, height - 1});
+    window.selectArea(engine::Rectangle{0, 0, width - 1, height - 1});
     // The figures of a rectangle this large arrive from the background.
     const double wholeRectangle = milliseconds([&] {
-        window.selectArea(bitmap::Rectangle{0, 0, width - 1, height - 1});
+        window.selectArea(engine::Rectangle{0, 0, width - 1, height - 1});
         while (window.panelLines().size() < 4) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     });
     std::vector<double> whiteWithWhole;

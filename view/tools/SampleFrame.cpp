@@ -44,8 +44,8 @@ Bands scene(int x, int y, int w, int h)
     if (r > 0.605) return {0, 0, 0};
     const double vignette = r > 0.50 ? 1.0 - (r - 0.50) / 0.105 : 1.0;
 
-    const bitmap::Rectangle panel = samplePanel(w, h);
-    const bitmap::Rectangle dark = sampleDarkTarget(w, h);
+    const engine::Rectangle panel = samplePanel(w, h);
+    const engine::Rectangle dark = sampleDarkTarget(w, h);
     const int rim = std::max(2, w / 200);
     // One holder around both targets.
     if (x >= panel.x1 - rim && x <= dark.x2 + rim && y >= panel.y1 - rim && y <= panel.y2 + rim) {
@@ -99,7 +99,7 @@ void put32(std::uint8_t* p, std::uint32_t v)
 
 }  // namespace
 
-bitmap::Rectangle samplePanel(int width, int height)
+engine::Rectangle samplePanel(int width, int height)
 {
     const int x1 = width * 12 / 100;
     const int y1 = height * 14 / 100;
@@ -107,9 +107,9 @@ bitmap::Rectangle samplePanel(int width, int height)
     return {x1, y1, x1 + side - 1, y1 + side * 3 / 4 - 1};
 }
 
-bitmap::Rectangle sampleDarkTarget(int width, int height)
+engine::Rectangle sampleDarkTarget(int width, int height)
 {
-    const bitmap::Rectangle panel = samplePanel(width, height);
+    const engine::Rectangle panel = samplePanel(width, height);
     const std::int64_t gap = std::max<std::int64_t>(2, (panel.x2 - panel.x1 + 1) / 4);
     return {panel.x2 + 1 + gap, panel.y1, panel.x2 + gap + (panel.x2 - panel.x1 + 1), panel.y2};
 }

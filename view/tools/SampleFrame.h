@@ -6,16 +6,16 @@
 // per cent reflectance over the sensor's offset). For screenshots and measurements;
 // deterministic.
 
-#include "bitmap/Kernels.h"
+#include "engine/Kernels.h"
 
 #include <string>
 
 namespace view {
 
 // Where the white panel lies in a frame of this size, corners inclusive.
-bitmap::Rectangle samplePanel(int width, int height);
+engine::Rectangle samplePanel(int width, int height);
 // And the dark target, the same size, to its right.
-bitmap::Rectangle sampleDarkTarget(int width, int height);
+engine::Rectangle sampleDarkTarget(int width, int height);
 
 // Writes the frame as a 24-bit bottom-up BMP; false when it could not be written.
 bool writeSampleFrame(const std::string& path, int width, int height);

@@ -1,0 +1,43 @@
+#include "engine/EngineError.h"
+
+#include "engine/Messages.h"
+
+namespace engine {
+
+namespace {
+
+std::string withPath(const char* sentence, const std::string& path)
+{
+    return std::string(sentence) + "\n" + path;
+}
+
+}  // namespace
+
+std::string failureMessage(Failure failure, const std::string& path, std::int64_t detail)
+{
+    switch (failure) {
+    case Failure::CannotOpenInput: return withPath(kCannotOpenInput, path);
+    case Failure::HeaderTruncated:
+    case Failure::Truncated: return withPath(kTruncated, path);
+    case Failure::EightBit:
+    case Failure::UnsupportedDepth:
+        return "24ビットカラー画像以外には対応していません（" + std::to_string(detail) + "ビット）";
+    case Failure::UnsupportedHeader: return withPath(kUnsupportedHeader, path);
+    case Failure::Compressed: return withPath(kCompressed, path);
+    case Failure::BadWidth: return withPath(kBadWidth, path);
+    case Failure::TooWide: return kTooWide;
+    case Failure::BadPixelOffset: return withPath(kBadPixelOffset, path);
+    case Failure::ReadFailed: return withPath(kReadFailed, path);
+    case Failure::CannotCreateOutput: return withPath(kCannotCreateOutput, path);
+    case Failure::OutputIsInput: return kOutputIsInput;
+    case Failure::WriteFailed: return withPath(kWriteFailed, path);
+    }
+    return {};
+}
+
+EngineError::EngineError(Failure failure, std::string path, std::int64_t detail)
+    : std::runtime_error(failureMessage(failure, path, detail)), failure_(failure), path_(std::move(path))
+{
+}
+
+}  // namespace engine

@@ -1,0 +1,212 @@
+#include "engine/OutputFile.h"
+
+#include "engine/PictureReader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+
+namespace engine {
+
+void BlockSink::write(const void* data, std::size_t bytes)
+{
+    std::memcpy(reserve(bytes), data, bytes);
+    commit(bytes);
+}
+
+std::unique_ptr<OutputFile> OutputFile::create(const std::string& path, const PictureReader* input)
+{
+    if (input && input->isSameFile(path)) throw EngineError(Failure::OutputIsInput, path);
+    // Not O_TRUNC: truncating a file, even an empty one (the batch tool's staged
+    // outputs), makes ext4 flush the whole file to disk when it is closed, which cost a
+    // 160 MB raster 50 ms more than the write itself. Only a file with bytes in it is
+    // emptied.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) throw EngineError(Failure::CannotCreateOutput, path);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && st.st_size > 0 && ::ftruncate(fd, 0) != 0)) {
+        ::close(fd);
+        throw EngineError(Failure::CannotCreateOutput, path);
+    }
+    return std::unique_ptr<OutputFile>(new OutputFile(fd, path));
+}
+
+OutputFile::OutputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+
+OutputFile::~OutputFile()
+{
+    stopWriter();
+    if (fd_ >= 0) ::close(fd_);
+}
+
+namespace {
+
+// How long a side of the hand-over spins before it sleeps. The other side usually
+// hands over within this (a megabyte is read or written in about 0.1 ms), and waking a
+// sleeping thread costs tens of microseconds on a virtual machine, a dozen times a
+// 2048x1536 frame. The spin yields the core, so that on a busy machine it is a queue,
+// not a waste.
+constexpr auto kSpin = std::chrono::microseconds(100);
+
+// How often a waiting operation calls its wait hook.
+constexpr auto kWaitSlice = std::chrono::milliseconds(1);
+
+template <class Ready>
+bool spinUntil(Ready ready)
+{
+    if (ready()) return true;
+    const auto until = std::chrono::steady_clock::now() + kSpin;
+    do {
+        std::this_thread::yield();
+        if (ready()) return true;
+    } while (std::chrono::steady_clock::now() < until);
+    return false;
+}
+
+}  // namespace
+
+std::uint8_t* OutputFile::reserve(std::size_t bytes)
+{
+    if (failed_.load()) throw EngineError(Failure::WriteFailed, path_);
+    BlockBuffer& b = buffers_[filling_];
+    if (b.capacity() < bytes) b = BlockBuffer(bytes);
+    return b.get();
+}
+
+void OutputFile::commit(std::size_t bytes)
+{
+    waitForWriter();
+    if (failed_.load()) throw EngineError(Failure::WriteFailed, path_);
+    pendingBytes_ = bytes;
+    filling_ ^= 1;  // the writer takes the filled buffer, the operation the other
+    handOverPending();
+}
+
+std::size_t OutputFile::passThrough(std::span<const std::uint8_t> head, const std::uint8_t* data, std::size_t bytes)
+{
+    waitForWriter();  // the blocks handed over come first
+    if (failed_.load()) throw EngineError(Failure::WriteFailed, path_);
+    // Written here rather than by the writer: there is nothing to do meanwhile, and a
+    // write from the mapping on the other thread measured slower, at times ten times.
+    iovec parts[2] = {{const_cast<std::uint8_t*>(head.data()), head.size()}, {const_cast<std::uint8_t*>(data), bytes}};
+    const std::size_t written = writeParts(parts);
+    if (failed_.load()) throw EngineError(Failure::WriteFailed, path_);
+    return written;
+}
+
+void OutputFile::finish()
+{
+    waitForWriter();
+    bool ok = !failed_.load();
+    stopWriter();
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) ok = false;
+    if (!ok) throw EngineError(Failure::WriteFailed, path_);
+}
+
+void OutputFile::handOverPending()
+{
+    pending_.store(true);
+    if (!writer_) {
+        writer_ = KeptThread::start([this] { writerLoop(); });
+        return;
+    }
+    handOver();
+}
+
+void OutputFile::waitForWriter()
+{
+    const auto written = [this] { return !pending_.load(); };
+    if (spinUntil(written)) return;
+    std::unique_lock lock(mutex_);
+    if (!waitHook_) {
+        changed_.wait(lock, written);
+        return;
+    }
+    while (!changed_.wait_for(lock, kWaitSlice, written)) {
+        lock.unlock();
+        waitHook_();
+        lock.lock();
+    }
+}
+
+// Wakes the other side if it sleeps. Taking the mutex orders this after a sleeper's
+// last look at the flags.
+void OutputFile::handOver()
+{
+    { std::lock_guard lock(mutex_); }
+    changed_.notify_all();
+}
+
+void OutputFile::writerLoop()
+{
+    const auto work = [this] { return pending_.load() || stopping_.load(); };
+    for (;;) {
+        if (!spinUntil(work)) {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, work);
+        }
+        if (!pending_.load()) return;
+        if (!failed_.load() && !writeAll(buffers_[filling_ ^ 1].get(), pendingBytes_)) failed_.store(true);
+        pending_.store(false);
+        handOver();
+    }
+}
+
+// Writes the two parts, returning how much went out. EFAULT: a mapped page could not
+// be read, its file was cut; the operation reads what is left and finds out. Any other
+// error fails the output.
+std::size_t OutputFile::writeParts(iovec (&parts)[2]) noexcept
+{
+    std::size_t written = 0;
+    iovec* part = parts;
+    const iovec* const end = parts + 2;
+    for (;;) {
+        while (part != end && part->iov_len == 0) ++part;
+        if (part == end) return written;
+        const ssize_t n = ::writev(fd_, part, static_cast<int>(end - part));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EFAULT) return written;
+        if (n <= 0) {
+            failed_.store(true);
+            return written;
+        }
+        written += static_cast<std::size_t>(n);
+        for (auto left = static_cast<std::size_t>(n); left > 0; ++part) {
+            const std::size_t step = std::min(left, part->iov_len);
+            part->iov_base = static_cast<std::uint8_t*>(part->iov_base) + step;
+            part->iov_len -= step;
+            left -= step;
+            if (part->iov_len > 0) break;
+        }
+    }
+}
+
+bool OutputFile::writeAll(const std::uint8_t* data, std::size_t bytes) noexcept
+{
+    while (bytes > 0) {
+        const ssize_t n = ::write(fd_, data, bytes);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        bytes -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void OutputFile::stopWriter()
+{
+    if (!writer_) return;
+    stopping_.store(true);
+    handOver();
+    std::exchange(writer_, nullptr)->join();
+}
+
+}  // namespace engine

@@ -1,0 +1,195 @@
+#include "engine/PictureReader.h"
+
+#include "engine/ByteOrder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace engine {
+
+namespace {
+
+class FileSource final : public ByteSource {
+public:
+    FileSource(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    ~FileSource() override { ::close(fd_); }
+    FileSource(const FileSource&) = delete;
+    FileSource& operator=(const FileSource&) = delete;
+
+    // Asked afresh each time: the file may have changed since it was opened (while a
+    // dialog was up), and the checks must see it as it is.
+    std::int64_t size() const override
+    {
+        struct stat st {};
+        return ::fstat(fd_, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+    }
+
+    std::size_t readAt(std::int64_t offset, std::uint8_t* buffer, std::size_t size) override
+    {
+        std::size_t got = 0;
+        while (got < size) {
+            const ssize_t n = ::pread(fd_, buffer + got, size - got, static_cast<off_t>(offset) + static_cast<off_t>(got));
+            if (n == 0) break;
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                throw EngineError(Failure::ReadFailed, path_);
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        return got;
+    }
+
+    bool isSameFile(const std::string& path) const override
+    {
+        struct stat in {};
+        struct stat out {};
+        if (::fstat(fd_, &in) != 0 || ::stat(path.c_str(), &out) != 0) return false;
+        return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+    }
+
+    MappedBytes map(std::int64_t offset, std::size_t size) override
+    {
+        static const auto page = static_cast<std::int64_t>(::sysconf(_SC_PAGESIZE));
+        if (offset < 0 || size == 0) return {};
+        const std::int64_t base = offset / page * page;
+        const auto length = static_cast<std::size_t>(offset - base) + size;
+        // Populated at once: one call maps every page instead of a fault per few pages.
+        void* m = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd_, static_cast<off_t>(base));
+        if (m == MAP_FAILED) return {};
+        return MappedBytes(m, length, static_cast<const std::uint8_t*>(m) + (offset - base));
+    }
+
+private:
+    int fd_;
+    std::string path_;
+};
+
+}  // namespace
+
+MappedBytes::~MappedBytes()
+{
+    if (base_) ::munmap(base_, length_);
+}
+
+std::unique_ptr<ByteSource> openFileSource(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw EngineError(Failure::CannotOpenInput, path);
+    struct stat st {};
+    // A folder opens for reading here but cannot be read as a picture.
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        throw EngineError(Failure::CannotOpenInput, path);
+    }
+    // Sequential block reads: let the kernel read ahead generously.
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return std::make_unique<FileSource>(fd, path);
+}
+
+PictureReader PictureReader::open(const std::string& path)
+{
+    return PictureReader(openFileSource(path), path);
+}
+
+PictureReader::PictureReader(std::unique_ptr<ByteSource> source, std::string path)
+    : source_(std::move(source)), path_(std::move(path))
+{
+    std::uint8_t h[kHeadersSize] = {};
+    source_->readAt(0, h, sizeof h);
+    header_.pixelOffset = loadLE32(h + 10);
+    header_.infoSize = loadLE32(h + 14);
+    header_.width = static_cast<std::int32_t>(loadLE32(h + 18));
+    header_.height = static_cast<std::int32_t>(loadLE32(h + 22));
+    header_.bitCount = static_cast<std::uint16_t>(h[28] | h[29] << 8);
+    header_.compression = loadLE32(h + 30);
+    header_.rowStride = rowStride(header_.width);
+    header_.fileSize = source_->size();
+}
+
+void PictureReader::require24Bit()
+{
+    header_.fileSize = source_->size();
+    const BitmapProbe& h = header_;
+    const auto fail = [this](Failure f, std::int64_t detail = 0) { throw EngineError(f, path_, detail); };
+    if (h.fileSize < kHeadersSize) fail(Failure::HeaderTruncated);
+    if (h.bitCount == 8) fail(Failure::EightBit, 8);
+    if (h.bitCount != 24) fail(Failure::UnsupportedDepth, h.bitCount);
+    // An OS/2 core header keeps its sizes elsewhere; the fields read would be wrong.
+    if (h.infoSize < 40) fail(Failure::UnsupportedHeader);
+    if (h.compression != 0) fail(Failure::Compressed);
+    if (h.width <= 0) fail(Failure::BadWidth);
+    if (h.width > kMaxWidth) fail(Failure::TooWide);
+    if (std::int64_t{h.pixelOffset} < 14 + std::int64_t{h.infoSize} || h.pixelOffset > h.fileSize) {
+        fail(Failure::BadPixelOffset);
+    }
+    // Every row but the last in full; the last may lack its padding, as some writers
+    // leave it off.
+    const std::int64_t rows = h.rows();
+    if (rows > 0 && h.pixelOffset + (rows - 1) * h.rowStride + std::int64_t{h.width} * 3 > h.fileSize) {
+        fail(Failure::Truncated);
+    }
+}
+
+void PictureReader::readStored(std::int64_t first, std::int64_t count, std::uint8_t* buffer)
+{
+    const auto bytes = static_cast<std::size_t>(count * stride());
+    const std::size_t got = source_->readAt(header_.pixelOffset + first * stride(), buffer, bytes);
+    if (got == bytes) return;
+    const auto padding = static_cast<std::size_t>(stride() - width() * 3);
+    if (first + count != height() || got + padding < bytes) throw EngineError(Failure::Truncated, path_);
+    std::memset(buffer + got, 0, bytes - got);
+}
+
+void PictureReader::readStoredColumns(std::int64_t first, std::int64_t count, std::size_t bytes, std::uint8_t* buffer)
+{
+    for (std::int64_t k = 0; k < count; ++k) {
+        const std::int64_t offset = header_.pixelOffset + (first + k) * stride();
+        if (source_->readAt(offset, buffer + static_cast<std::size_t>(k) * bytes, bytes) != bytes) {
+            throw EngineError(Failure::Truncated, path_);
+        }
+    }
+}
+
+RowStream::RowStream(PictureReader& reader, Order order, std::int64_t y1, std::int64_t y2) : reader_(reader)
+{
+    if (order == Order::BottomFirst) {
+        y1 = reader.height() - 1;
+        y2 = 0;
+    }
+    count_ = order == Order::BottomFirst ? reader.height() : std::max<std::int64_t>(0, y2 - y1 + 1);
+    if (count_ == 0) return;
+    // Image rows go down the file for a bottom-up picture read top first, and for a
+    // top-down one read bottom first.
+    const bool againstFile = (order == Order::TopFirst) != reader.topDown();
+    direction_ = againstFile ? -1 : 1;
+    firstStored_ = reader.storedIndex(y1);
+    const auto stride = static_cast<std::size_t>(reader.stride());
+    blockRows_ = std::min<std::int64_t>(count_, static_cast<std::int64_t>((kBlockBytes + stride - 1) / stride));
+    buffer_ = BlockBuffer(static_cast<std::size_t>(blockRows_) * stride);
+}
+
+const std::uint8_t* RowStream::next()
+{
+    if (done_ >= count_) return nullptr;
+    const std::int64_t stride = reader_.stride();
+    if (inBlock_ == 0) {
+        const std::int64_t n = std::min(blockRows_, count_ - done_);
+        const std::int64_t start = firstStored_ + direction_ * done_;  // stored index of the next row
+        const std::int64_t lowest = direction_ > 0 ? start : start - n + 1;
+        reader_.readStored(lowest, n, buffer_.get());
+        cursor_ = buffer_.get() + (direction_ > 0 ? 0 : (n - 1) * stride);
+        inBlock_ = n;
+    } else {
+        cursor_ += direction_ * stride;
+    }
+    --inBlock_;
+    ++done_;
+    return cursor_;
+}
+
+}  // namespace engine
