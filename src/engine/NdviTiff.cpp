@@ -1,9 +1,18 @@
 #include "engine/NdviTiff.h"
 
+#include "engine/OutputPath.h"
+#include "engine/Platform.h"
+
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace engine {
@@ -17,8 +26,18 @@ std::uint32_t stripRows(std::int64_t width)
 }
 
 // libtiff reports through handlers that print to standard error; its return values
-// say everything the writer needs.
+// say everything the writer needs. The handlers are the process's, so they are set
+// once: writers on several threads setting them each time would race.
 void quiet(const char*, const char*, va_list) {}
+
+void quietLibtiff()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        TIFFSetErrorHandler(quiet);
+        TIFFSetWarningHandler(quiet);
+    });
+}
 
 }  // namespace
 
@@ -48,9 +67,89 @@ void installGdalTags()
     (void)installed;
 }
 
+namespace {
+
+// libtiff's file calls, over the descriptor: its writes go where every output's do.
+struct TiffFile {
+    int fd = -1;
+    bool ownsFd = false;
+    bool ioFailed = false;  // a write or the close of the descriptor failed
+};
+
+TiffFile& stateOf(thandle_t handle)
+{
+    return *static_cast<TiffFile*>(handle);
+}
+
+tmsize_t readProc(thandle_t handle, void* data, tmsize_t size)
+{
+    auto* at = static_cast<char*>(data);
+    tmsize_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(stateOf(handle).fd, at + done, static_cast<std::size_t>(size - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        done += n;
+    }
+    return done;
+}
+
+tmsize_t writeProc(thandle_t handle, void* data, tmsize_t size)
+{
+    TiffFile& s = stateOf(handle);
+    const auto* at = static_cast<const char*>(data);
+    tmsize_t done = 0;
+    while (done < size) {
+        const ssize_t n = platform::writeSome(s.fd, at + done, static_cast<std::size_t>(size - done));
+        if (n <= 0) {
+            s.ioFailed = true;
+            return -1;
+        }
+        done += n;
+    }
+    return done;
+}
+
+toff_t seekProc(thandle_t handle, toff_t offset, int whence)
+{
+    const off_t at = ::lseek(stateOf(handle).fd, static_cast<off_t>(offset), whence);
+    return at < 0 ? static_cast<toff_t>(-1) : static_cast<toff_t>(at);
+}
+
+int closeProc(thandle_t handle)
+{
+    TiffFile& s = stateOf(handle);
+    if (!s.ownsFd || s.fd < 0) return 0;  // a staged file's group closes it
+    const int fd = std::exchange(s.fd, -1);
+    if (platform::closeFile(fd) != 0) {
+        s.ioFailed = true;
+        return -1;
+    }
+    return 0;
+}
+
+toff_t sizeProc(thandle_t handle)
+{
+    struct stat st {};
+    return ::fstat(stateOf(handle).fd, &st) == 0 ? static_cast<toff_t>(st.st_size) : 0;
+}
+
+int mapProc(thandle_t, void**, toff_t*)
+{
+    return 0;
+}
+
+void unmapProc(thandle_t, void*, toff_t) {}
+
+}  // namespace
+
 struct NdviTiffWriter::State {
     TIFF* tiff = nullptr;
-    std::string path;
+    std::string path;  // the name failures give: the final one
+    TiffFile file;
+    StagedFile* staged = nullptr;
+    bool finished = false;
     std::int64_t width = 0;
     std::int64_t height = 0;
     std::uint32_t rowsPerStrip = 1;
@@ -60,9 +159,10 @@ struct NdviTiffWriter::State {
     std::int64_t nextRow = 0;
     bool failed = false;
 
-    void fail()
+    [[noreturn]] void fail()
     {
         failed = true;
+        if (staged) staged->markFailed();
         throw EngineError(Failure::WriteFailed, path);
     }
 
@@ -75,21 +175,43 @@ struct NdviTiffWriter::State {
     }
 };
 
+NdviTiffWriter::NdviTiffWriter(StagedFile& file, std::int64_t width, std::int64_t height,
+                               const std::string& description)
+    : state_(std::make_unique<State>())
+{
+    state_->path = file.finalPath();
+    state_->file.fd = file.fd();
+    state_->staged = &file;
+    open(width, height, description);
+}
+
 NdviTiffWriter::NdviTiffWriter(const std::string& path, std::int64_t width, std::int64_t height,
                                const std::string& description)
     : state_(std::make_unique<State>())
 {
-    TIFFSetErrorHandler(quiet);
-    TIFFSetWarningHandler(quiet);
+    state_->path = path;
+    state_->file.fd = platform::openFile(path.c_str(), O_RDWR | O_CREAT | O_TRUNC);
+    if (state_->file.fd < 0) throw EngineError(Failure::CannotCreateOutput, path);
+    state_->file.ownsFd = true;
+    open(width, height, description);
+}
+
+void NdviTiffWriter::open(std::int64_t width, std::int64_t height, const std::string& description)
+{
+    quietLibtiff();
+    installGdalTags();
     State& s = *state_;
-    s.path = path;
     s.width = width;
     s.height = height;
     // Classic TIFF up to 4 GB of data, BigTIFF beyond.
     const bool big = width * height * 4 > (std::int64_t{4000} << 20);
-    installGdalTags();
-    s.tiff = TIFFOpen(path.c_str(), big ? "w8" : "w");
-    if (!s.tiff) throw EngineError(Failure::CannotCreateOutput, path);
+    s.tiff = TIFFClientOpen(s.path.c_str(), big ? "w8" : "w", &s.file, readProc, writeProc, seekProc, closeProc, sizeProc,
+                            mapProc, unmapProc);
+    if (!s.tiff) {
+        if (s.file.ownsFd) ::close(std::exchange(s.file.fd, -1));
+        if (s.staged) s.staged->markFailed();
+        throw EngineError(Failure::CannotCreateOutput, s.path);
+    }
     s.rowsPerStrip = stripRows(width);
     TIFFSetField(s.tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width));
     TIFFSetField(s.tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(height));
@@ -109,7 +231,10 @@ NdviTiffWriter::NdviTiffWriter(const std::string& path, std::int64_t width, std:
 
 NdviTiffWriter::~NdviTiffWriter()
 {
-    if (state_->tiff) TIFFClose(state_->tiff);
+    State& s = *state_;
+    if (s.staged && !s.finished) s.staged->markFailed();
+    if (s.tiff) TIFFClose(s.tiff);
+    if (s.file.ownsFd && s.file.fd >= 0) ::close(s.file.fd);
 }
 
 void NdviTiffWriter::addRows(std::int64_t first, std::int64_t count, const float* values)
@@ -128,11 +253,12 @@ void NdviTiffWriter::finish()
     State& s = *state_;
     if (s.failed || s.nextRow != s.height) s.fail();
     s.flushStrip();
-    // The directory goes out with the flush; a failure there is a failed write too.
+    // The directory goes out with the flush; a failure there is a failed write too,
+    // and so is one of the close, which TIFFClose does not return.
     const bool written = TIFFFlush(s.tiff) == 1;
-    TIFFClose(s.tiff);
-    s.tiff = nullptr;
-    if (!written) s.fail();
+    TIFFClose(std::exchange(s.tiff, nullptr));
+    if (!written || s.file.ioFailed) s.fail();
+    s.finished = true;
 }
 
 }  // namespace engine

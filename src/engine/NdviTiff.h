@@ -12,12 +12,17 @@
 
 namespace engine {
 
+class StagedFile;
+
 inline constexpr std::uint32_t kGdalNoDataTag = 42113;
 
 class NdviTiffWriter {
 public:
-    // Creates path (replacing a file there); throws EngineError(CannotCreateOutput).
-    // description, when not empty, goes into the ImageDescription tag.
+    // Writes into a staged file's temporary; failures name its final path and mark it
+    // failed, and its group closes the descriptor. description, when not empty, goes
+    // into the ImageDescription tag. Throws EngineError(CannotCreateOutput).
+    NdviTiffWriter(StagedFile& file, std::int64_t width, std::int64_t height, const std::string& description = {});
+    // Creates path itself (replacing a file there), for a caller that places nothing.
     NdviTiffWriter(const std::string& path, std::int64_t width, std::int64_t height, const std::string& description = {});
     ~NdviTiffWriter();
     NdviTiffWriter(const NdviTiffWriter&) = delete;
@@ -27,10 +32,12 @@ public:
     // them. Throws EngineError(WriteFailed).
     void addRows(std::int64_t first, std::int64_t count, const float* values);
 
-    // Writes the last strip and the directory; throws EngineError(WriteFailed).
+    // Writes the last strip and the directory and closes the TIFF; throws
+    // EngineError(WriteFailed) when any of its writes, its flush or its close failed.
     void finish();
 
 private:
+    void open(std::int64_t width, std::int64_t height, const std::string& description);
     struct State;
     std::unique_ptr<State> state_;
 };

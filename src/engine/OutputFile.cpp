@@ -1,6 +1,8 @@
 #include "engine/OutputFile.h"
 
+#include "engine/OutputPath.h"
 #include "engine/PictureReader.h"
+#include "engine/Platform.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -37,12 +39,24 @@ std::unique_ptr<OutputFile> OutputFile::create(const std::string& path, const Pi
     return std::unique_ptr<OutputFile>(new OutputFile(fd, path));
 }
 
-OutputFile::OutputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+std::unique_ptr<OutputFile> OutputFile::into(StagedFile& file)
+{
+    return std::unique_ptr<OutputFile>(new OutputFile(file.fd(), file.finalPath(), &file));
+}
+
+OutputFile::OutputFile(int fd, std::string path, StagedFile* staged)
+    : fd_(fd), path_(std::move(path)), staged_(staged)
+{
+}
 
 OutputFile::~OutputFile()
 {
     stopWriter();
-    if (fd_ >= 0) ::close(fd_);
+    if (staged_) {
+        if (!finished_) staged_->markFailed();  // a run that threw: not to be placed
+    } else if (fd_ >= 0) {
+        ::close(fd_);
+    }
 }
 
 namespace {
@@ -105,9 +119,13 @@ void OutputFile::finish()
     waitForWriter();
     bool ok = !failed_.load();
     stopWriter();
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) ok = false;
+    finished_ = true;
+    if (staged_) {
+        if (!ok) staged_->markFailed();
+    } else {
+        const int fd = std::exchange(fd_, -1);
+        if (platform::closeFile(fd) != 0) ok = false;
+    }
     if (!ok) throw EngineError(Failure::WriteFailed, path_);
 }
 
@@ -171,8 +189,7 @@ std::size_t OutputFile::writeParts(iovec (&parts)[2]) noexcept
     for (;;) {
         while (part != end && part->iov_len == 0) ++part;
         if (part == end) return written;
-        const ssize_t n = ::writev(fd_, part, static_cast<int>(end - part));
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = platform::writeVector(fd_, part, static_cast<int>(end - part));
         if (n < 0 && errno == EFAULT) return written;
         if (n <= 0) {
             failed_.store(true);
@@ -192,8 +209,7 @@ std::size_t OutputFile::writeParts(iovec (&parts)[2]) noexcept
 bool OutputFile::writeAll(const std::uint8_t* data, std::size_t bytes) noexcept
 {
     while (bytes > 0) {
-        const ssize_t n = ::write(fd_, data, bytes);
-        if (n < 0 && errno == EINTR) continue;
+        const ssize_t n = platform::writeSome(fd_, data, bytes);
         if (n <= 0) return false;
         data += n;
         bytes -= static_cast<std::size_t>(n);

@@ -45,6 +45,7 @@ public:
 };
 
 class PictureReader;
+class StagedFile;
 
 class OutputFile final : public BlockSink {
 public:
@@ -52,7 +53,12 @@ public:
     // input's file under any name (checked before anything is opened for writing),
     // CannotCreateOutput when it cannot be created.
     static std::unique_ptr<OutputFile> create(const std::string& path, const PictureReader* input = nullptr);
-    ~OutputFile() override;  // closes without reporting; call finish() to know
+    // Writes into a staged file's temporary, at its current position; failures name
+    // its final path and mark it failed. Its group closes the descriptor.
+    static std::unique_ptr<OutputFile> into(StagedFile& file);
+    // Closes without reporting (a staged file left unfinished is marked failed); call
+    // finish() to know.
+    ~OutputFile() override;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
@@ -63,8 +69,8 @@ public:
     bool passesThrough() const override { return true; }
     std::size_t passThrough(std::span<const std::uint8_t> head, const std::uint8_t* data, std::size_t bytes) override;
 
-    // Writes what is left and closes; throws EngineError(WriteFailed) when any write,
-    // or the close, failed.
+    // Writes what is left and closes (a staged file: leaves it open to its group);
+    // throws EngineError(WriteFailed) when any write, or the close, failed.
     void finish();
 
     // Called about every millisecond while the operation waits for the writer (a disk
@@ -73,7 +79,7 @@ public:
     void setWaitHook(std::function<void()> hook) { waitHook_ = std::move(hook); }
 
 private:
-    OutputFile(int fd, std::string path);
+    OutputFile(int fd, std::string path, StagedFile* staged = nullptr);
     void handOverPending();
     void writerLoop();
     void waitForWriter();
@@ -84,6 +90,8 @@ private:
 
     int fd_;
     std::string path_;
+    StagedFile* staged_;  // the staged file written into, which owns fd_; or none
+    bool finished_ = false;
     BlockBuffer buffers_[2];
     int filling_ = 0;  // the buffer the operation fills; the writer owns the other
 

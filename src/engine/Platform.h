@@ -18,6 +18,11 @@ ssize_t writeAt(int fd, const void* data, std::size_t bytes, off_t offset);
 int syncFile(int fd);
 int closeFile(int fd);
 int renameFile(const char* from, const char* to);
+// Swaps two existing names atomically (renameat2 RENAME_EXCHANGE); -1 with EINVAL,
+// ENOSYS or EOPNOTSUPP where the file system cannot. Counted as a rename.
+int exchangeFiles(const char* a, const char* b);
+// A second name for a file (link); counted as a rename.
+int linkFile(const char* existing, const char* newName);
 int syncFolder(const char* folder);
 
 // The test seam. The calls that can fail a user's file, counted from the last
@@ -28,7 +33,7 @@ enum Call : unsigned {
     Write = 1u << 1,  // writeSome, writeVector, writeAt
     Sync = 1u << 2,   // syncFile, syncFolder
     Close = 1u << 3,
-    Rename = 1u << 4,
+    Rename = 1u << 4, // renameFile, exchangeFiles, linkFile
     AnyCall = Open | Write | Sync | Close | Rename,
 };
 void injectFault(unsigned mask, std::uint64_t nth, int error);

@@ -1,0 +1,266 @@
+// The output path: a group of files ends all new or all old, whichever call fails, and
+// leaves no temporary; its writers (the block writer, the TIFF writer) report through it.
+
+#include "engine/NdviTiff.h"
+#include "engine/OutputFile.h"
+#include "engine/OutputPath.h"
+#include "engine/PictureReader.h"
+#include "engine/Platform.h"
+#include "engine/Runs.h"
+
+#include "BmpFixture.h"
+#include "ExpectedOutput.h"
+#include "MemorySource.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace platform = engine::platform;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::writeFile;
+using Bytes = std::vector<std::uint8_t>;
+
+// The seam disarmed whatever a test does.
+struct Disarm {
+    ~Disarm() { platform::injectFault(0, 0, 0); }
+};
+
+std::vector<std::string> namesIn(const fs::path& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+const Bytes kOldA{'o', 'l', 'd', 'A'};
+const Bytes kNewA(5000, 'a');
+const Bytes kNewB(300, 'b');
+
+// a.raw replaces an older file, b.hdr is new: a raster and its header.
+void writeGroup(const TempDir& dir)
+{
+    engine::OutputGroup group;
+    group.add(dir.path("a.raw").string()).write(kNewA);
+    group.add(dir.path("b.hdr").string()).write(kNewB);
+    group.commit();
+}
+
+TEST(OutputGroup, EndsAllNewOrAllOldWhicheverCallFails)
+{
+    Disarm disarm;
+    std::uint64_t calls = 0;
+    {
+        TempDir dir;
+        writeFile(dir.path("a.raw"), kOldA);
+        platform::injectFault(platform::AnyCall, 0, 0);
+        writeGroup(dir);
+        calls = platform::callsSinceInjection();
+        EXPECT_EQ(namesIn(dir.dir()), (std::vector<std::string>{"a.raw", "b.hdr"}));
+        EXPECT_EQ(readFile(dir.path("a.raw")), kNewA);
+        EXPECT_EQ(readFile(dir.path("b.hdr")), kNewB);
+    }
+    // Two opens, two writes, two syncs and closes, two renames, the folder's sync.
+    ASSERT_GE(calls, 11u);
+    for (const int error : {ENOSPC, EIO}) {
+        for (std::uint64_t n = 1; n <= calls; ++n) {
+            TempDir dir;
+            writeFile(dir.path("a.raw"), kOldA);
+            platform::injectFault(platform::AnyCall, n, error);
+            try {
+                writeGroup(dir);
+                ADD_FAILURE() << "call " << n << " failed and the group was placed";
+            } catch (const engine::EngineError& e) {
+                EXPECT_TRUE(e.path() == dir.path("a.raw").string() || e.path() == dir.path("b.hdr").string())
+                    << e.path();
+            }
+            EXPECT_TRUE(platform::faultFired());
+            EXPECT_EQ(namesIn(dir.dir()), std::vector<std::string>{"a.raw"}) << "call " << n;
+            EXPECT_EQ(readFile(dir.path("a.raw")), kOldA) << "call " << n;
+        }
+    }
+}
+
+// A second rename that fails takes the first back: the old raster, not a new raster
+// beside no header. Both ways of putting a file in place: swapped with its old copy,
+// or (where the file system cannot swap) renamed over it with the old one kept aside.
+TEST(OutputGroup, ASecondRenameThatFailsUndoesTheFirst)
+{
+    Disarm disarm;
+    for (const bool canSwap : {true, false}) {
+        TempDir dir;
+        writeFile(dir.path("a.raw"), kOldA);
+        fs::create_directory(dir.path("sub"));
+        try {
+            engine::OutputGroup group;
+            group.add(dir.path("a.raw").string()).write(kNewA);
+            engine::StagedFile& b = group.add(dir.path("sub/b.hdr").string());
+            b.write(kNewB);
+            fs::remove(b.temporaryPath());  // its rename finds nothing to rename
+            if (!canSwap) platform::injectFault(platform::Rename, 1, EINVAL);
+            group.commit();
+            ADD_FAILURE() << "placed";
+        } catch (const engine::EngineError& e) {
+            EXPECT_EQ(e.failure(), engine::Failure::CannotCreateOutput);
+            EXPECT_EQ(e.path(), dir.path("sub/b.hdr").string());
+        }
+        EXPECT_EQ(platform::faultFired(), !canSwap);
+        EXPECT_EQ(namesIn(dir.dir()), (std::vector<std::string>{"a.raw", "sub"})) << canSwap;
+        EXPECT_EQ(readFile(dir.path("a.raw")), kOldA) << canSwap;
+        EXPECT_TRUE(fs::is_empty(dir.path("sub")));
+        platform::injectFault(0, 0, 0);
+    }
+}
+
+TEST(OutputGroup, WithoutSwapsPlacesTheNewFileAndDropsTheOldCopy)
+{
+    Disarm disarm;
+    TempDir dir;
+    writeFile(dir.path("a.raw"), kOldA);
+    platform::injectFault(platform::Rename, 1, EOPNOTSUPP);
+    writeGroup(dir);
+    EXPECT_TRUE(platform::faultFired());
+    EXPECT_EQ(namesIn(dir.dir()), (std::vector<std::string>{"a.raw", "b.hdr"}));
+    EXPECT_EQ(readFile(dir.path("a.raw")), kNewA);
+}
+
+TEST(OutputGroup, AFolderUnderAFinalNameIsRefusedBeforeAnythingIsPlaced)
+{
+    TempDir dir;
+    writeFile(dir.path("a.raw"), kOldA);
+    fs::create_directory(dir.path("b.hdr"));
+    try {
+        writeGroup(dir);
+        ADD_FAILURE() << "placed";
+    } catch (const engine::EngineError& e) {
+        EXPECT_EQ(e.failure(), engine::Failure::CannotCreateOutput);
+        EXPECT_EQ(e.path(), dir.path("b.hdr").string());
+    }
+    EXPECT_EQ(namesIn(dir.dir()), (std::vector<std::string>{"a.raw", "b.hdr"}));
+    EXPECT_EQ(readFile(dir.path("a.raw")), kOldA);
+}
+
+TEST(OutputGroup, RefusesTheInputUnderAnotherName)
+{
+    TempDir dir;
+    writeFile(dir.path("in.bmp"), testing_support::encodeBmp(testing_support::asymmetricPicture()));
+    fs::create_hard_link(dir.path("in.bmp"), dir.path("link.bmp"));
+    const auto reader = engine::PictureReader::open(dir.path("in.bmp").string());
+    engine::OutputGroup group;
+    try {
+        group.add(dir.path("link.bmp").string(), &reader);
+        ADD_FAILURE() << "accepted";
+    } catch (const engine::EngineError& e) {
+        EXPECT_EQ(e.failure(), engine::Failure::OutputIsInput);
+        EXPECT_EQ(e.path(), dir.path("link.bmp").string());
+    }
+    EXPECT_EQ(namesIn(dir.dir()), (std::vector<std::string>{"in.bmp", "link.bmp"}));
+}
+
+// A writer on a staged file that fails, or is left unfinished by a run that threw,
+// keeps the group from being placed; its failure names the final path.
+TEST(StagedWriters, AFailedOrUnfinishedWriterKeepsTheOldFile)
+{
+    Disarm disarm;
+    const auto picture = testing_support::asymmetricPicture(40, 30);
+    const struct {
+        const char* what;
+        std::uint64_t fault;  // the writer's write that fails (the TIFF's first is its header)
+        bool finish;
+        std::function<void(engine::StagedFile&, bool finish)> write;
+    } cases[] = {
+        {"block writer, failed write", 1, true,
+         [](engine::StagedFile& f, bool finish) {
+             auto out = engine::OutputFile::into(f);
+             out->write(kNewA.data(), kNewA.size());
+             if (finish) out->finish();
+         }},
+        {"block writer, unfinished", 0, false,
+         [](engine::StagedFile& f, bool finish) {
+             auto out = engine::OutputFile::into(f);
+             out->write(kNewA.data(), kNewA.size());
+             if (finish) out->finish();
+         }},
+        {"TIFF writer, failed write", 2, true,
+         [&](engine::StagedFile& f, bool finish) {
+             auto reader = testing_support::readerOf(testing_support::encodeBmp(picture));
+             reader.require24Bit();
+             engine::NdviTiffWriter tiff(f, 40, 30);
+             engine::runNdvi(reader, 255, 255, nullptr,
+                             [&](std::int64_t first, std::int64_t count, const float* v) { tiff.addRows(first, count, v); });
+             if (finish) tiff.finish();
+         }},
+        {"TIFF writer, unfinished", 0, false,
+         [](engine::StagedFile& f, bool) { engine::NdviTiffWriter tiff(f, 40, 30); }},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string path = dir.path("out").string();
+        writeFile(path, kOldA);
+        engine::OutputGroup group;
+        engine::StagedFile& file = group.add(path);
+        platform::injectFault(platform::Write, c.fault, EIO);
+        try {
+            c.write(file, c.finish);
+            if (c.fault != 0) ADD_FAILURE() << c.what << ": reported written";
+        } catch (const engine::EngineError& e) {
+            EXPECT_EQ(e.failure(), engine::Failure::WriteFailed) << c.what;
+            EXPECT_EQ(e.path(), path) << c.what;
+        }
+        EXPECT_TRUE(file.failed()) << c.what;
+        EXPECT_EQ(platform::faultFired(), c.fault != 0) << c.what;
+        platform::injectFault(0, 0, 0);
+        EXPECT_THROW(group.commit(), engine::EngineError) << c.what;
+        EXPECT_EQ(readFile(path), kOldA) << c.what;
+    }
+}
+
+// The TIFF written into a staged file is the file the writer makes at a path, byte for
+// byte; the mapped crop's straight copy works into a staged file too.
+TEST(StagedWriters, WriteWhatTheyWriteToAPath)
+{
+    TempDir dir;
+    {
+        const auto picture = testing_support::asymmetricPicture(300, 500);  // three strips
+        auto reader = testing_support::readerOf(testing_support::encodeBmp(picture));
+        reader.require24Bit();
+        const auto write = [&](engine::NdviTiffWriter& tiff) {
+            engine::runNdvi(reader, 255, 255, nullptr,
+                            [&](std::int64_t first, std::int64_t count, const float* v) { tiff.addRows(first, count, v); });
+            tiff.finish();
+        };
+        engine::NdviTiffWriter direct(dir.path("direct.tif").string(), 300, 500, "d");
+        write(direct);
+        engine::OutputGroup group;
+        engine::NdviTiffWriter staged(group.add(dir.path("staged.tif").string()), 300, 500, "d");
+        write(staged);
+        group.commit();
+        EXPECT_EQ(readFile(dir.path("staged.tif")), readFile(dir.path("direct.tif")));
+    }
+    {
+        const auto picture = testing_support::asymmetricPicture(2048, 40);
+        writeFile(dir.path("in.bmp"), testing_support::encodeBmp(picture));
+        auto reader = engine::PictureReader::open(dir.path("in.bmp").string());
+        reader.require24Bit();
+        engine::OutputGroup group;
+        auto out = engine::OutputFile::into(group.add(dir.path("crop.bmp").string(), &reader));
+        engine::runCrop(reader, *out);
+        out->finish();
+        group.commit();
+        EXPECT_EQ(readFile(dir.path("crop.bmp")), testing_support::expectedCrop(picture));
+    }
+    engine::writeWholeFile(dir.path("text").string(), std::string("header"));
+    EXPECT_EQ(readFile(dir.path("text")), (Bytes{'h', 'e', 'a', 'd', 'e', 'r'}));
+}
+
+}  // namespace
