@@ -2,7 +2,6 @@
 
 #include "batch/NdviPreview.h"
 #include "batch/Report.h"
-#include "batch/StagedOutput.h"
 
 #include "engine/Calibration.h"
 #include "engine/EngineError.h"
@@ -10,6 +9,7 @@
 #include "engine/NdviStats.h"
 #include "engine/NdviTiff.h"
 #include "engine/OutputFile.h"
+#include "engine/OutputPath.h"
 #include "engine/PictureReader.h"
 #include "engine/Runs.h"
 #include "runtime/ErrorText.h"
@@ -60,39 +60,38 @@ engine::PictureReader openPicture(const Options& options, const std::string& pat
     return picture;
 }
 
-void writeFile(const StagedOutput& output, const void* data, std::size_t bytes)
-{
-    const auto file = engine::OutputFile::create(output.path());
-    file->write(data, bytes);
-    file->finish();
-}
-
-// The outputs of one file, each staged; whatever is not put in place is removed when
-// this goes.
+// The outputs of one file, placed together when the whole file has succeeded: all new
+// or all old. Whatever is not placed is removed when this goes.
 struct FileOutputs {
-    std::optional<StagedOutput> operation, header, preview;
-    std::vector<StagedOutput*> all;
+    engine::OutputGroup group;
+    const engine::PictureReader* input = nullptr;  // never written over, under any name
+    engine::StagedFile* header = nullptr;
+    engine::StagedFile* preview = nullptr;
 
-    // Stages path in slot; a failure is told with failureMessage when one is given.
-    StagedOutput& stage(std::optional<StagedOutput>& slot, const std::string& path, const char* failureMessage = nullptr)
+    // Stages path; a failure is told with failureMessage when one is given.
+    engine::StagedFile& stage(const std::string& path, const char* failureMessage = nullptr)
     {
         try {
-            slot.emplace(path);
-        } catch (const EngineError&) {
-            if (!failureMessage) throw;
+            return group.add(path, input);
+        } catch (const EngineError& e) {
+            if (!failureMessage || e.failure() == engine::Failure::OutputIsInput) throw;
             throw FileFailure(withPath(failureMessage, path));
         }
-        all.push_back(&*slot);
-        return *slot;
     }
 
-    // An engine error about a temporary file, told with the output's own name.
-    EngineError withFinalName(const EngineError& e) const
+    // A header or preview that could not be written is told as such, as when its own
+    // write fails; a name that cannot be taken is told as for any output.
+    void place()
     {
-        for (const StagedOutput* s : all) {
-            if (e.path() == s->path()) return EngineError(e.failure(), s->finalPath());
+        try {
+            group.commit();
+        } catch (const EngineError& e) {
+            if (e.failure() == engine::Failure::WriteFailed) {
+                if (header && e.path() == header->finalPath()) throw FileFailure(withPath(kCannotWriteHeader, e.path()));
+                if (preview && e.path() == preview->finalPath()) throw FileFailure(withPath(kCannotWritePreview, e.path()));
+            }
+            throw;
         }
-        return e;
     }
 };
 
@@ -112,7 +111,7 @@ std::string maxima(const Options& options, const FileJob& job, engine::PictureRe
 std::string crop(const FileJob& job, engine::PictureReader& picture, const engine::RunControl& control,
                  FileOutputs& outputs)
 {
-    const auto file = engine::OutputFile::create(outputs.stage(outputs.operation, job.output).path());
+    const auto file = engine::OutputFile::into(outputs.stage(job.output));
     engine::runCrop(picture, *file, control);
     file->finish();
     return {};
@@ -131,16 +130,16 @@ std::string ndvi(const Options& options, const FileJob& job, engine::PictureRead
     }
     // The raster: raw floats through the engine's block writer, or a TIFF fed from
     // the rows as they are computed.
-    const std::string& rasterPath = outputs.stage(outputs.operation, job.output).path();
+    engine::StagedFile& raster = outputs.stage(job.output);
     std::unique_ptr<engine::OutputFile> raw;
     std::optional<engine::NdviTiffWriter> tiff;
     if (options.tiff) {
-        tiff.emplace(rasterPath, width, height, engine::describeModel(options.model));
+        tiff.emplace(raster, width, height, engine::describeModel(options.model));
     } else {
-        raw = engine::OutputFile::create(rasterPath);
+        raw = engine::OutputFile::into(raster);
     }
-    if (!job.header.empty()) outputs.stage(outputs.header, job.header, kCannotWriteHeader);
-    if (image) outputs.stage(outputs.preview, job.preview, kCannotWritePreview);
+    if (!job.header.empty()) outputs.header = &outputs.stage(job.header, kCannotWriteHeader);
+    if (image) outputs.preview = &outputs.stage(job.preview, kCannotWritePreview);
 
     std::optional<engine::NdviStatsAccumulator> stats;
     if (options.stats) stats.emplace();
@@ -170,14 +169,20 @@ std::string ndvi(const Options& options, const FileJob& job, engine::PictureRead
     if (outputs.header) {
         try {
             const std::string text = engine::ndviEnviHeader(width, height, options.model);
-            writeFile(*outputs.header, text.data(), text.size());
+            outputs.header->write(text.data(), text.size());
         } catch (const EngineError&) {
             throw FileFailure(withPath(kCannotWriteHeader, job.header));
         }
         result.header = job.header;
     }
     if (image) {
-        if (!image->save(outputs.preview->path())) throw FileFailure(withPath(kCannotWritePreview, job.preview));
+        std::vector<std::uint8_t> png;
+        if (!image->encode(png)) throw FileFailure(withPath(kCannotWritePreview, job.preview));
+        try {
+            outputs.preview->write(png);
+        } catch (const EngineError&) {
+            throw FileFailure(withPath(kCannotWritePreview, job.preview));
+        }
         result.preview = job.preview;
     }
     if (stats) result.stats = stats->result();
@@ -192,6 +197,7 @@ FileOutcome runFile(const Options& options, const FileJob& job, const Sink& onMe
     FileOutcome outcome;
     try {
         engine::PictureReader picture = openPicture(options, job.input);
+        outputs.input = &picture;
         engine::RunControl control;
         control.cancel = cancel;
         switch (options.command) {
@@ -199,10 +205,10 @@ FileOutcome runFile(const Options& options, const FileJob& job, const Sink& onMe
         case Command::Maxima: outcome.line = maxima(options, job, picture, control); break;
         case Command::Ndvi: outcome.line = ndvi(options, job, picture, control, outputs); break;
         }
-        putInPlace(outputs.all);
+        outputs.place();
         outcome.succeeded = true;
     } catch (const EngineError& e) {
-        onMessage(outputs.withFinalName(e).what());
+        onMessage(e.what());
         outcome = {};
     } catch (const runtime::EAbort&) {
         outcome = {};  // cancelled: the batch says so once

@@ -2,7 +2,8 @@
 
 #include "engine/Kernels.h"
 
-#include <QFile>
+#include <QBuffer>
+#include <QByteArray>
 #include <QImage>
 #include <QImageWriter>
 
@@ -86,18 +87,19 @@ void NdviPreview::setRow(int y, const float* values) noexcept
     for (int x = 0; x < width_; ++x) line[x] = paletteIndex(values[x]);
 }
 
-bool NdviPreview::save(const std::string& path) const
+bool NdviPreview::encode(std::vector<std::uint8_t>& png) const
 {
     if (!image_) return false;
-    QFile file(QFile::decodeName(QByteArray::fromStdString(path)));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    QImageWriter writer(&file, "png");
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::WriteOnly)) return false;
+    QImageWriter writer(&buffer, "png");
     // Qt turns quality 80 into zlib level 1: a preview is looked at, not archived,
     // and the stronger levels take several times as long for a few percent.
     writer.setQuality(80);
-    if (!writer.write(*image_) || !file.flush()) return false;
-    file.close();  // a failed close shows in error()
-    return file.error() == QFileDevice::NoError;
+    if (!writer.write(*image_)) return false;
+    png.assign(bytes.begin(), bytes.end());
+    return true;
 }
 
 }  // namespace batch

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QImage;
 
@@ -43,8 +44,9 @@ public:
     bool valid() const noexcept;
     // Colours image row y (from the top) with width values.
     void setRow(int y, const float* values) noexcept;
-    // Writes the PNG; false when it could not be written in full and closed.
-    bool save(const std::string& path) const;
+    // The PNG's bytes, encoded in memory for the output path to write; false when
+    // it could not be encoded.
+    bool encode(std::vector<std::uint8_t>& png) const;
 
 private:
     int width_;
