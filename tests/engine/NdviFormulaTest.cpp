@@ -1,10 +1,14 @@
 #include "window/NdviRaster.h"
+#include "engine/Calibration.h"
 #include "runtime/Exceptions.h"
+
+#include "NdviOracle.h"
 
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cstdint>
+#include <optional>
 
 namespace {
 
@@ -33,20 +37,39 @@ TEST(NdviFormula, ZeroWhiteRaisesAtTheFirstDivision)
     EXPECT_THROW(ndviPixel(5, 0, 0, 255), runtime::EZeroDivide);
 }
 
-TEST(NdviTable, MatchesThePlainFormulaForEveryBytePair)
+// The engine's table against the tests' own formula, every byte pair, bit for bit:
+// white values alone (through both constructors, negative and huge ones too), a
+// panel's reflectance below 1, and dark targets with bytes on both sides of them.
+TEST(NdviTable, AgreesWithTheOracleForEveryBytePair)
 {
-    const float whites[][2] = {{255, 255}, {200, 180}, {1, 1}, {-1, 255}, {2147483647.0f, 3}};
-    for (const auto& w : whites) {
-        const engine::NdviTable table(w[0], w[1]);
+    using engine::BandCalibration;
+    using engine::NdviModel;
+    const float whites[][2] = {{255, 255}, {200, 180}, {243, 238}, {100, 37}, {1, 1}, {-1, 255}, {2147483647.0f, 3}};
+    const NdviModel models[] = {
+        {BandCalibration{243, 0.92f}, BandCalibration{238, 0.90f}},
+        {BandCalibration{243, 0.92f, 12, 0.03f}, BandCalibration{238, 0.90f, 9, 0.04f}},
+        {BandCalibration{180, 0.5f, 40, 0.05f}, BandCalibration{200, 0.95f, 40, 0.0f}},
+        {BandCalibration{255, 1.0f, 0, 0.1f}, BandCalibration{255, 0.4f}},
+        {BandCalibration{243, 1.0f, 14, 0.0f}, BandCalibration{238, 1.0f, 11, 0.0f}},
+    };
+    const auto expectAgreement = [](const engine::NdviTable& table, const testing_support::NdviTargets& t, const char* how) {
         for (int n = 0; n < 256; ++n) {
             for (int r = 0; r < 256; ++r) {
                 const auto nb = static_cast<std::uint8_t>(n);
                 const auto rb = static_cast<std::uint8_t>(r);
                 ASSERT_EQ(std::bit_cast<std::uint32_t>(table(nb, rb)),
-                          std::bit_cast<std::uint32_t>(ndviPixel(nb, rb, w[0], w[1])))
-                    << n << ' ' << r << " whites " << w[0] << ' ' << w[1];
+                          std::bit_cast<std::uint32_t>(testing_support::oracleNdvi(nb, rb, t)))
+                    << how << " NIR white " << t.nir.dnWhite << " red white " << t.red.dnWhite << " bytes " << n << ' ' << r;
             }
         }
+    };
+    for (const auto& w : whites) {
+        expectAgreement(engine::NdviTable(w[0], w[1]), testing_support::whites(w[0], w[1]), "whites");
+        expectAgreement(engine::NdviTable(NdviModel::plain(w[0], w[1])), testing_support::whites(w[0], w[1]), "plain model");
+    }
+    for (const NdviModel& m : models) {
+        ASSERT_EQ(engine::modelProblem(m), std::nullopt) << engine::describeModel(m);
+        expectAgreement(engine::NdviTable(m), testing_support::targetsOf(m), engine::describeModel(m).c_str());
     }
 }
 

@@ -1,6 +1,7 @@
 #include "window/NdviRaster.h"
 #include "runtime/Exceptions.h"
 
+#include "NdviOracle.h"
 #include "OperationRun.h"
 
 #include <gtest/gtest.h>
@@ -45,12 +46,12 @@ std::vector<std::uint32_t> rasterBits(const Bytes& raw)
     return bits;
 }
 
-// The raster a picture must give: ndviPixel of every pixel, top row first.
+// The raster a picture must give: the formula's value of every pixel, top row first.
 std::vector<std::uint32_t> expectedRaster(const Picture& p, float nirWhite, float redWhite)
 {
     std::vector<std::uint32_t> bits;
     for (int y = 0; y < p.height; ++y) {
-        for (int x = 0; x < p.width; ++x) bits.push_back(bitsOf(engine::ndviPixel(p.at(x, y).r, p.at(x, y).g, nirWhite, redWhite)));
+        for (int x = 0; x < p.width; ++x) bits.push_back(bitsOf(testing_support::oracleNdvi(p.at(x, y).r, p.at(x, y).g, nirWhite, redWhite)));
     }
     return bits;
 }

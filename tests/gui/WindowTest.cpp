@@ -2,7 +2,7 @@
 #include "window/Unit87.h"
 
 #include "BmpFixture.h"
-#include "window/NdviRaster.h"
+#include "NdviOracle.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -176,7 +176,7 @@ TEST(Window, NdviRunThroughTheRealDialogsAndBoxes)
             std::memcpy(&v, raw.data() + 4 * (y * 6 + x), 4);
             const Pixel px = picture.at(x, y);
             EXPECT_EQ(std::bit_cast<std::uint32_t>(v),
-                      std::bit_cast<std::uint32_t>(engine::ndviPixel(px.r, px.g, 200, 180)));
+                      std::bit_cast<std::uint32_t>(testing_support::oracleNdvi(px.r, px.g, 200, 180)));
         }
     }
 

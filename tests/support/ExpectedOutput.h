@@ -4,6 +4,7 @@
 // area maxima.
 
 #include "BmpFixture.h"
+#include "NdviOracle.h"
 
 #include <algorithm>
 #include <cstring>
@@ -48,34 +49,25 @@ inline std::vector<std::uint8_t> expectedCrop(const Picture& p)
     return out;
 }
 
-// NDVI of one pixel for non-zero white values: each band over its white value in
-// extended precision, rounded to float32 and capped at 1; the normalised difference
-// in extended precision rounded once to float32; -10 where the bands add up to 0.
-inline float oracleNdvi(std::uint8_t nirByte, std::uint8_t redByte, float nirWhite, float redWhite)
-{
-    float nir = static_cast<float>(static_cast<long double>(nirByte) / nirWhite);
-    float red = static_cast<float>(static_cast<long double>(redByte) / redWhite);
-    nir = std::min(nir, 1.0f);
-    red = std::min(red, 1.0f);
-    const long double sum = static_cast<long double>(nir) + red;
-    if (sum == 0) return -10.0f;
-    return static_cast<float>((static_cast<long double>(nir) - red) / sum);
-}
-
 // The NDVI raster: one little-endian float32 per pixel, top row first.
-inline std::vector<std::uint8_t> expectedNdvi(const Picture& p, float nirWhite = 255, float redWhite = 255)
+inline std::vector<std::uint8_t> expectedNdvi(const Picture& p, const NdviTargets& targets)
 {
     std::vector<std::uint8_t> out;
     out.reserve(static_cast<std::size_t>(p.width) * p.height * 4);
     for (int y = 0; y < p.height; ++y) {
         for (int x = 0; x < p.width; ++x) {
-            const float v = oracleNdvi(p.at(x, y).r, p.at(x, y).g, nirWhite, redWhite);
+            const float v = oracleNdvi(p.at(x, y).r, p.at(x, y).g, targets);
             std::uint8_t bytes[4];
             std::memcpy(bytes, &v, 4);
             out.insert(out.end(), bytes, bytes + 4);
         }
     }
     return out;
+}
+
+inline std::vector<std::uint8_t> expectedNdvi(const Picture& p, float nirWhite = 255, float redWhite = 255)
+{
+    return expectedNdvi(p, whites(nirWhite, redWhite));
 }
 
 // The largest red, green and blue of the pixels x1..x2, y1..y2 (inclusive, already
@@ -97,24 +89,6 @@ inline std::vector<std::string> expectedMaxima(const Picture& p, int x1, int y1,
 inline std::vector<std::string> expectedMaxima(const Picture& p)
 {
     return expectedMaxima(p, 0, 0, p.width - 1, p.height - 1);
-}
-
-}  // namespace testing_support
-
-namespace testing_support {
-
-// One band's reflectance under the empirical line, written out as it reads:
-// rDark + (DN - dnDark) * (rWhite - rDark) / (dnWhite - dnDark) in extended
-// precision, rounded to float32 and limited to 0..1; the plain ratio (capped at 1
-// only) for the default targets.
-inline float oracleReflectance(std::uint8_t dn, float dnWhite, float rWhite, float dnDark, float rDark)
-{
-    if (rWhite == 1 && dnDark == 0 && rDark == 0) {
-        return std::min(static_cast<float>(static_cast<long double>(dn) / dnWhite), 1.0f);
-    }
-    const long double numerator = (static_cast<long double>(dn) - dnDark) * (static_cast<long double>(rWhite) - rDark);
-    const auto r = static_cast<float>(rDark + numerator / (static_cast<long double>(dnWhite) - dnDark));
-    return std::clamp(r, 0.0f, 1.0f);
 }
 
 }  // namespace testing_support

@@ -33,18 +33,10 @@ using engine::BandCalibration;
 using engine::NdviModel;
 using testing_support::readFile;
 
-// NDVI of a pixel under a model: both bands' reflectances from the independent
-// oracle, then the normalised difference in extended precision rounded once.
+// NDVI of a pixel under a model, by the tests' own formula.
 float oracleModelNdvi(const Pixel& px, const NdviModel& m)
 {
-    const auto reflectance = [](std::uint8_t byte, const BandCalibration& b) {
-        return testing_support::oracleReflectance(byte, b.dnWhite, b.rWhite, b.dnDark, b.rDark);
-    };
-    const float nir = reflectance(px.r, m.nir);
-    const float red = reflectance(px.g, m.red);
-    const long double sum = static_cast<long double>(nir) + red;
-    if (sum == 0) return -10.0f;
-    return static_cast<float>((static_cast<long double>(nir) - red) / sum);
+    return testing_support::oracleNdvi(px.r, px.g, testing_support::targetsOf(m));
 }
 
 // As the pointer label writes a value: four decimals, the marker as -10.
@@ -321,13 +313,7 @@ TEST_P(TiffExport, HoldsTheRawExportsValuesWithItsTags)
     actionNamed(v.window, QStringLiteral("NDVIラスター"))->trigger();
     EXPECT_TRUE(v.messages.empty());
 
-    std::vector<std::uint8_t> expected;
-    for (const Pixel& px : p.pixels) {
-        const float value = oracleModelNdvi(px, m);
-        std::uint8_t bytes[4];
-        std::memcpy(bytes, &value, 4);
-        expected.insert(expected.end(), bytes, bytes + 4);
-    }
+    const auto expected = testing_support::expectedNdvi(p, testing_support::targetsOf(m));
     const TiffRead t = readTiff(dir.path("out.tif"));
     testing_support::expectNdviTiffTags(t, 13, 9, engine::describeModel(m));
     EXPECT_EQ(t.values, expected);

@@ -22,7 +22,7 @@ TEST_P(PointerTest, LabelShowsBytesAndNdviOfThePixelUnderThePointer)
     p.pixels[2 * 7 + 3] = {9, 0, 0};  // NIR and red both 0: the marker
     testing_support::TempDir dir;
     const auto file = dir.path("frame.bmp");
-    testing_support::writeFile(file, encodeBmpWith(p, GetParam().infoSize, GetParam().topDown));
+    testing_support::writeFile(file, testing_support::encodeBmp(p, {.infoSize = GetParam().infoSize, .topDown = GetParam().topDown}));
 
     Viewer v;
     v.window.setWhiteValues({200, 180});  // some reflectances capped at 1
