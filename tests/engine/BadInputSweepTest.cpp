@@ -3,12 +3,8 @@
 // result its pixels give or is refused with a message before any output exists, and
 // the input is left as it was.
 
-#include "window/AreaMaxima.h"
-#include "window/Crop2048.h"
-#include "window/NdviRaster.h"
-
-#include "ExpectedOutput.h"
 #include "OperationRun.h"
+#include "Operations.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +21,10 @@ using window::ResultLabel;
 using testing_support::asymmetricPicture;
 using testing_support::decodeBmp;
 using testing_support::encodeBmp;
+using testing_support::kCrop;
+using testing_support::kMaxima;
+using testing_support::kNdvi;
+using testing_support::Operation;
 using testing_support::OperationRun;
 using testing_support::Picture;
 using testing_support::ProcessExit;
@@ -44,18 +44,6 @@ enum class Ending {
     TooWide,     // refused: wider than any operation takes
     Depth,       // refused: a depth other than 8 and 24 (the message names it)
 };
-
-struct Operation {
-    const char* name;
-    void (*run)(window::Services&);
-    const char* eightBitMessage;
-};
-
-const Operation kCrop{"Crop", window::cropTo2048, "24ビットカラ―画像を指定してください"};
-const Operation kMaxima{"AreaMaxima", window::findAreaMaxima, "24ビットカラー画像を指定してください"};
-const Operation kNdvi{"Ndvi", window::makeNdviRaster, "24ビットフォルスカラ―画像を指定してください"};
-
-void PrintTo(const Operation& op, std::ostream* os) { *os << op.name; }
 
 std::vector<std::string> labelsOf(const OperationRun& run)
 {
@@ -93,17 +81,14 @@ void expectEnding(const Operation& op, const Bytes& input, Ending ending, const 
     EXPECT_EQ(readFile(run.input), input) << "the input was changed";
     EXPECT_EQ(status, ending == Ending::EightBit ? std::optional<int>(-1) : std::nullopt);
 
-    const bool writesFile = op.run != kMaxima.run;
     if (ending == Ending::Done) {
         EXPECT_EQ(run.fake.messages, Messages{"完了"});
-        if (op.run == kCrop.run) {
-            EXPECT_EQ(run.outputBytes(), testing_support::expectedCrop(seen()));
-        } else if (op.run == kNdvi.run) {
-            EXPECT_EQ(run.outputBytes(), testing_support::expectedNdvi(seen()));
+        if (op.writesFile()) {
+            EXPECT_EQ(run.outputBytes(), op.expected(seen()));
         } else {
             EXPECT_EQ(labelsOf(run), testing_support::expectedMaxima(seen()));
         }
-        EXPECT_EQ(run.outputExists(), writesFile);
+        EXPECT_EQ(run.outputExists(), op.writesFile());
         return;
     }
     const std::string message = ending == Ending::EightBit ? op.eightBitMessage : refusal(ending, input, run.input.string());
@@ -132,7 +117,7 @@ TEST_P(TruncatedPicture, IsRefusedUnlessOnlyTheLastRowsPaddingIsMissing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, TruncatedPicture, ::testing::Values(kCrop, kMaxima, kNdvi),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         testing_support::operationName);
 
 struct HeaderCase {
     const char* name;

@@ -1,11 +1,8 @@
 // What every operation does with cancelled dialogs, unusable inputs and outputs it
 // must not or cannot write, before any result is worked out.
 
-#include "window/AreaMaxima.h"
-#include "window/Crop2048.h"
-#include "window/NdviRaster.h"
-
 #include "OperationRun.h"
+#include "Operations.h"
 
 #include <gtest/gtest.h>
 
@@ -23,32 +20,16 @@ using testing_support::asymmetricPicture;
 using testing_support::bmpHeader;
 using testing_support::encodeBmp;
 using testing_support::exitStatusOf;
+using testing_support::kCrop;
+using testing_support::kMaxima;
+using testing_support::kNdvi;
+using testing_support::Operation;
+using testing_support::operationName;
 using testing_support::OperationRun;
 using testing_support::progressUntouched;
 using testing_support::readFile;
 
 namespace fs = std::filesystem;
-
-struct Operation {
-    const char* name;
-    void (*run)(window::Services&);
-    const char* openTitle;
-    const char* eightBitMessage;
-    // The save dialog; no title for an operation without an output file.
-    const char* saveTitle;
-    const char* saveFilter;
-    const char* saveExt;
-};
-
-void PrintTo(const Operation& c, std::ostream* os) { *os << c.name; }
-
-const Operation kCrop{"Crop", window::cropTo2048, "切り出し対象カラ―画像ファイル", "24ビットカラ―画像を指定してください",
-                      "保存先ファイル名を指定する", "BMPファイル (*.bmp) | *.bmp", ".bmp"};
-const Operation kMaxima{"AreaMaxima", window::findAreaMaxima, "対象カラ―画像ファイル", "24ビットカラー画像を指定してください",
-                        nullptr, nullptr, nullptr};
-const Operation kNdvi{"Ndvi", window::makeNdviRaster, "対象物フォルスカラ―画像ファイル",
-                      "24ビットフォルスカラ―画像を指定してください", "保存先ファイル名（NDVI-RAW）を指定する",
-                      "RAWファイル (*.raw) | *.raw", ".raw"};
 
 const std::map<ResultLabel, std::string> kOldLabels{
     {ResultLabel::Label8, "7"}, {ResultLabel::Label9, "8"}, {ResultLabel::Label10, "9"}};
@@ -76,11 +57,6 @@ protected:
 };
 
 class FileWritingOperation : public EveryOperation {};
-
-std::string operationName(const ::testing::TestParamInfo<Operation>& info)
-{
-    return info.param.name;
-}
 
 TEST_P(EveryOperation, CancelledOpenDialogDoesNothing)
 {

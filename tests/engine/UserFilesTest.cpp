@@ -2,12 +2,9 @@
 // behind, and an input deleted, locked or swapped while the save dialog is up is still
 // read as it was when it was opened.
 
-#include "window/Crop2048.h"
-#include "window/NdviRaster.h"
-
 #include "BmpFixture.h"
-#include "ExpectedOutput.h"
 #include "FakeServices.h"
+#include "Operations.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +20,9 @@ using window::FileDialog;
 using testing_support::asymmetricPicture;
 using testing_support::encodeBmp;
 using testing_support::FakeServices;
+using testing_support::kCrop;
+using testing_support::kNdvi;
+using testing_support::Operation;
 using testing_support::Picture;
 using testing_support::readFile;
 using testing_support::TempDir;
@@ -31,19 +31,6 @@ using testing_support::writeFile;
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using Messages = std::vector<std::string>;
-
-struct Operation {
-    const char* name;
-    void (*run)(window::Services&);
-    Bytes (*expected)(const Picture&);
-};
-
-void PrintTo(const Operation& op, std::ostream* os) { *os << op.name; }
-
-Bytes expectedNdvi(const Picture& p) { return testing_support::expectedNdvi(p); }
-
-const Operation kCrop{"Crop", window::cropTo2048, testing_support::expectedCrop};
-const Operation kNdvi{"Ndvi", window::makeNdviRaster, expectedNdvi};
 
 // The fake window, with something done to the files while the save dialog is up.
 class WhileSaveDialogIsUp : public FakeServices {
@@ -152,7 +139,6 @@ TEST_P(UserFiles, InputChangedWhileTheSaveDialogIsUpIsReadThroughTheFileOpenedBe
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Operations, UserFiles, ::testing::Values(kCrop, kNdvi),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Operations, UserFiles, ::testing::Values(kCrop, kNdvi), testing_support::operationName);
 
 }  // namespace
