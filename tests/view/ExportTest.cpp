@@ -3,11 +3,10 @@
 // them ever over the open picture.
 #include "ViewerFixture.h"
 
+#include "ExpectedOutput.h"
 #include "FakeServices.h"
 #include "engine/Messages.h"
 #include "window/NdviRaster.h"
-#include "engine/PictureReader.h"
-#include "engine/Runs.h"
 
 #include <QAction>
 #include <QImage>
@@ -56,6 +55,7 @@ TEST(ExportTest, RasterIsTheWindowOperationsOutputAndHasItsHeader)
     actionNamed(v.window, QStringLiteral("NDVIラスター"))->trigger();
 
     EXPECT_TRUE(v.messages.empty());
+    EXPECT_EQ(readFile(f.dir.path("viewer.raw")), testing_support::expectedNdvi(f.picture, 201, 187));
     EXPECT_EQ(readFile(f.dir.path("viewer.raw")), readFile(f.dir.path("window.raw")));
     const auto header = readFile(f.dir.path("viewer.hdr"));
     EXPECT_EQ(std::string(header.begin(), header.end()),
@@ -131,14 +131,12 @@ TEST(ExportTest, FiguresCsvHoldsTheRectangleAndTheWhiteValues)
                                   .split(QStringLiteral("\r\n"));
     ASSERT_EQ(lines.size(), 3);  // names, values, and the empty rest after the last line end
     EXPECT_TRUE(lines[0].startsWith(QStringLiteral("ファイル,X1,Y1,X2,Y2,画素数,Red-Max,Green-Max,Blue-Max,")));
-    engine::PictureReader reader = engine::PictureReader::open(f.file.string());
-    reader.require24Bit();
-    const auto m = engine::runAreaMaxima(reader, {1, 1, 5, 3});
+    const auto m = testing_support::expectedMaxima(f.picture, 1, 1, 5, 3);  // red, green, blue
     EXPECT_TRUE(lines[1].startsWith(QStringLiteral("\"%1\",1,1,5,3,15,%2,%3,%4,")
                                         .arg(QString::fromStdString(f.file.string()))
-                                        .arg(m.red())
-                                        .arg(m.green())
-                                        .arg(m.blue())));
+                                        .arg(QString::fromStdString(m[0]))
+                                        .arg(QString::fromStdString(m[1]))
+                                        .arg(QString::fromStdString(m[2]))));
     EXPECT_TRUE(lines[1].endsWith(QStringLiteral(",240,236")));
 }
 
