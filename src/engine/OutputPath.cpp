@@ -136,7 +136,8 @@ void OutputGroup::commit()
     std::vector<Placement> placed;
     const auto undo = [&] {
         // Back to what the names held, last first. Should a step fail too (the disk
-        // gone), the file it concerns stays as it is, whole: new or old.
+        // gone), the new file stays under its final name, whole, and the old one is
+        // kept under its hidden name rather than lost.
         for (auto p = placed.rbegin(); p != placed.rend(); ++p) {
             StagedFile& f = *p->file;
             const char* tmp = f.temporary_.c_str();
@@ -149,10 +150,7 @@ void OutputGroup::commit()
                 if (platform::exchangeFiles(tmp, final) != 0) f.placed_ = true;
                 break;
             case Placed::LinkedAside:
-                if (platform::renameFile(p->aside.c_str(), final) != 0) {
-                    f.placed_ = true;
-                    ::unlink(p->aside.c_str());
-                }
+                if (platform::renameFile(p->aside.c_str(), final) != 0) f.placed_ = true;
                 break;
             }
         }
