@@ -1,48 +1,39 @@
 #include "view/ViewerWindow.h"
 
 #include "engine/EngineError.h"
-#include "engine/EnviHeader.h"
 #include "engine/Messages.h"
-#include "engine/NdviTiff.h"
-#include "engine/OutputFile.h"
-#include "engine/PictureReader.h"
-#include "engine/Runs.h"
 #include "runtime/Exceptions.h"
-#include "view/HistogramWidget.h"
+#include "view/LegendWidget.h"
+#include "view/exports/FiguresExport.h"
+#include "view/exports/RasterExport.h"
+#include "view/exports/TiffExport.h"
+#include "view/exports/ViewPictureExport.h"
+#include "view/panel/AreaSection.h"
+#include "view/panel/CalibrationSection.h"
+#include "view/panel/ColoursSection.h"
+#include "view/panel/HistogramSection.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
-#include <QCloseEvent>
-#include <QComboBox>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QDir>
 #include <QDockWidget>
-#include <QDoubleSpinBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFormLayout>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
-#include <QImageWriter>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPainter>
-#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSaveFile>
 #include <QSettings>
-#include <QSpinBox>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -52,7 +43,6 @@
 #include <fstream>
 #include <future>
 #include <sstream>
-#include <tuple>
 
 namespace view {
 
@@ -86,15 +76,6 @@ bool isRasterName(const QString& path)
     return QFileInfo(path).suffix().compare(QLatin1String("raw"), Qt::CaseInsensitive) == 0;
 }
 
-// The ENVI header written beside a raster: OUT.hdr for OUT.raw.
-std::string headerPathFor(const std::string& raster)
-{
-    std::filesystem::path header(raster);
-    header.replace_extension(".hdr");
-    if (header == std::filesystem::path(raster)) return raster + ".hdr";
-    return header.string();
-}
-
 // Restores the cursor however the work ends.
 struct WaitCursor {
     WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -103,35 +84,7 @@ struct WaitCursor {
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-constexpr int kLegendHeight = 52;
-
-QString describe(const engine::NdviModel& model)
-{
-    return QString::fromStdString(engine::describeModel(model));
-}
-
 }  // namespace
-
-// The legend under the NDVI view.
-class LegendWidget : public QWidget {
-public:
-    explicit LegendWidget(const ColourScale* scale, QWidget* parent = nullptr) : QWidget(parent), scale_(scale)
-    {
-        setFixedHeight(kLegendHeight);
-        setAccessibleName(QStringLiteral("凡例"));
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), palette().window());
-        paintLegend(painter, rect().adjusted(0, 4, 0, -2), *scale_, palette().windowText().color());
-    }
-
-private:
-    const ColourScale* scale_;
-};
 
 ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::in_place, 255.0f, 255.0f), pairColours_(std::size_t{1} << 16)
 {
@@ -205,7 +158,7 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     createActions();
 
     connect(canvas_, &Canvas::pointerMoved, this, [this](qint64 x, qint64 y) {
-        pointer_ = QPoint(static_cast<int>(x), static_cast<int>(y));
+        pointer_.emplace(x, y);
         refreshPointer();
     });
     connect(canvas_, &Canvas::pointerLeft, this, [this] {
@@ -220,7 +173,7 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
 
     QSettings s = settings();
     const int mode = s.value(QStringLiteral("view"), 0).toInt();
-    paletteBox_->setCurrentIndex(std::clamp(s.value(QStringLiteral("palette"), 0).toInt(), 0, 2));
+    colours_->setPaletteIndex(std::clamp(s.value(QStringLiteral("palette"), 0).toInt(), 0, 2));
     calibrationChanged();
     setView(static_cast<Canvas::Mode>(std::clamp(mode, 0, 3)));
     rebuildRecentMenu();
@@ -234,138 +187,19 @@ void ViewerWindow::createPanel()
 {
     auto* panel = new QWidget;
     auto* column = new QVBoxLayout(panel);
-
-    // Each band's white panel and dark target: its byte, and its reflectance from the
-    // maker's calibration sheet beside it.
-    auto* calibration = new QGroupBox(QStringLiteral("較正"));
-    auto* grid = new QGridLayout(calibration);
-    grid->addWidget(new QLabel(QStringLiteral("値")), 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("反射率")), 0, 2);
-    const auto byteBox = [this](const char* name, int low, int high, int value) {
-        auto* box = new QSpinBox;
-        box->setObjectName(QLatin1String(name));
-        box->setRange(low, high);
-        box->setValue(value);
-        connect(box, &QSpinBox::valueChanged, this, &ViewerWindow::calibrationChanged);
-        return box;
-    };
-    const auto reflectanceBox = [this](const char* name, double value) {
-        auto* box = new QDoubleSpinBox;
-        box->setObjectName(QLatin1String(name));
-        box->setRange(0.0, 1.0);
-        box->setDecimals(3);
-        box->setSingleStep(0.01);
-        box->setValue(value);
-        connect(box, &QDoubleSpinBox::valueChanged, this, &ViewerWindow::calibrationChanged);
-        return box;
-    };
-    nirWhite_ = byteBox("nirWhite", 1, 255, 255);
-    redWhite_ = byteBox("redWhite", 1, 255, 255);
-    nirDark_ = byteBox("nirDark", 0, 254, 0);
-    redDark_ = byteBox("redDark", 0, 254, 0);
-    nirWhiteReflectance_ = reflectanceBox("nirWhiteReflectance", 1.0);
-    redWhiteReflectance_ = reflectanceBox("redWhiteReflectance", 1.0);
-    nirDarkReflectance_ = reflectanceBox("nirDarkReflectance", 0.0);
-    redDarkReflectance_ = reflectanceBox("redDarkReflectance", 0.0);
-    const std::tuple<QString, QSpinBox*, QDoubleSpinBox*> rows[] = {
-        {QStringLiteral("白色板 NIR（赤バイト）:"), nirWhite_, nirWhiteReflectance_},
-        {QStringLiteral("白色板 Red（緑バイト）:"), redWhite_, redWhiteReflectance_},
-        {QStringLiteral("暗色板 NIR（赤バイト）:"), nirDark_, nirDarkReflectance_},
-        {QStringLiteral("暗色板 Red（緑バイト）:"), redDark_, redDarkReflectance_},
-    };
-    int row = 1;
-    for (const auto& [name, byte, reflectance] : rows) {
-        auto* label = new QLabel(name);
-        label->setBuddy(byte);
-        byte->setAccessibleName(name.chopped(1) + QStringLiteral(" の値"));
-        reflectance->setAccessibleName(name.chopped(1) + QStringLiteral(" の反射率"));
-        grid->addWidget(label, row, 0);
-        grid->addWidget(byte, row, 1);
-        grid->addWidget(reflectance, row, 2);
-        ++row;
-    }
-    clearDarkButton_ = new QPushButton(QStringLiteral("暗色板を解除"));
-    clearDarkButton_->setToolTip(QStringLiteral("暗色板の値と反射率を0に戻し、印を消します"));
-    connect(clearDarkButton_, &QPushButton::clicked, this, &ViewerWindow::clearDarkTarget);
-    grid->addWidget(clearDarkButton_, row++, 0, 1, 3, Qt::AlignRight);
-    modelLabel_ = new QLabel;
-    modelLabel_->setObjectName(QStringLiteral("model"));
-    modelLabel_->setAccessibleName(QStringLiteral("使用中の較正"));
-    modelLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    modelLabel_->setWordWrap(true);
-    grid->addWidget(modelLabel_, row++, 0, 1, 3);
-    problemLabel_ = new QLabel;
-    problemLabel_->setObjectName(QStringLiteral("modelProblem"));
-    problemLabel_->setWordWrap(true);
-    problemLabel_->setStyleSheet(QStringLiteral("color: #c00000;"));
-    problemLabel_->hide();
-    grid->addWidget(problemLabel_, row++, 0, 1, 3);
-    column->addWidget(calibration);
-
-    auto* colours = new QGroupBox(QStringLiteral("NDVIの色"));
-    auto* colourForm = new QFormLayout(colours);
-    paletteBox_ = new QComboBox;
-    paletteBox_->addItems(paletteNames());
-    colourForm->addRow(QStringLiteral("パレット:"), paletteBox_);
-    low_ = new QDoubleSpinBox;
-    high_ = new QDoubleSpinBox;
-    low_->setRange(-1.0, 0.99);
-    high_->setRange(-0.99, 1.0);
-    low_->setValue(-1.0);
-    high_->setValue(1.0);
-    for (QDoubleSpinBox* box : {low_, high_}) {
-        box->setDecimals(2);
-        box->setSingleStep(0.1);
-    }
-    auto* range = new QHBoxLayout;
-    range->addWidget(low_);
-    range->addWidget(new QLabel(QStringLiteral("〜")));
-    range->addWidget(high_);
-    colourForm->addRow(QStringLiteral("表示範囲:"), range);
-    connect(paletteBox_, &QComboBox::currentIndexChanged, this, &ViewerWindow::coloursChanged);
-    // Each end stays clear of the other, so the range never closes up.
-    connect(low_, &QDoubleSpinBox::valueChanged, this, [this](double v) {
-        high_->setMinimum(v + 0.01);
-        coloursChanged();
-    });
-    connect(high_, &QDoubleSpinBox::valueChanged, this, [this](double v) {
-        low_->setMaximum(v - 0.01);
-        coloursChanged();
-    });
-    column->addWidget(colours);
-
-    auto* area = new QGroupBox(QStringLiteral("範囲"));
-    auto* areaColumn = new QVBoxLayout(area);
-    figuresLabel_ = new QLabel;
-    figuresLabel_->setObjectName(QStringLiteral("figures"));
-    figuresLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    figuresLabel_->setAccessibleName(QStringLiteral("範囲の数値"));
-    figuresLabel_->setWordWrap(true);
-    areaColumn->addWidget(figuresLabel_);
-    auto* whiteRow = new QHBoxLayout;
-    whiteChoice_ = new QComboBox;
-    whiteChoice_->addItems({QStringLiteral("最大値"), QStringLiteral("平均値"), QStringLiteral("99パーセンタイル")});
-    whiteChoice_->setToolTip(QStringLiteral("光沢（グレア）のある白色板には平均値か99パーセンタイルを使います"));
-    whiteChoice_->setAccessibleName(QStringLiteral("白色板の値の取り方"));
-    setWhiteButton_ = new QPushButton(QStringLiteral("白色板に設定"));
-    setWhiteButton_->setToolTip(QStringLiteral("範囲の赤バイトをNIR、緑バイトをRedの白色板の値にします"));
-    connect(setWhiteButton_, &QPushButton::clicked, this, &ViewerWindow::applyWhitePanel);
-    whiteRow->addWidget(whiteChoice_);
-    whiteRow->addWidget(setWhiteButton_, 1);
-    areaColumn->addLayout(whiteRow);
-    setDarkButton_ = new QPushButton(QStringLiteral("暗色板に設定"));
-    setDarkButton_->setToolTip(QStringLiteral("範囲の赤バイトと緑バイトの平均値を暗色板の値にし、範囲を暗色板として印を付けます"));
-    connect(setDarkButton_, &QPushButton::clicked, this, &ViewerWindow::applyDarkTarget);
-    areaColumn->addWidget(setDarkButton_);
-    column->addWidget(area);
-
-    auto* histogramBox = new QGroupBox(QStringLiteral("NDVIヒストグラム"));
-    auto* histogramColumn = new QVBoxLayout(histogramBox);
-    histogramTitle_ = new QLabel;
-    histogram_ = new HistogramWidget;
-    histogramColumn->addWidget(histogramTitle_);
-    histogramColumn->addWidget(histogram_);
-    column->addWidget(histogramBox);
+    calibration_ = new CalibrationSection;
+    connect(calibration_, &CalibrationSection::changed, this, &ViewerWindow::calibrationChanged);
+    connect(calibration_, &CalibrationSection::clearDarkRequested, this, &ViewerWindow::clearDarkTarget);
+    column->addWidget(calibration_);
+    colours_ = new ColoursSection;
+    connect(colours_, &ColoursSection::changed, this, &ViewerWindow::coloursChanged);
+    column->addWidget(colours_);
+    area_ = new AreaSection;
+    connect(area_, &AreaSection::whitePanelRequested, this, &ViewerWindow::applyWhitePanel);
+    connect(area_, &AreaSection::darkTargetRequested, this, &ViewerWindow::applyDarkTarget);
+    column->addWidget(area_);
+    histogramSection_ = new HistogramSection;
+    column->addWidget(histogramSection_);
     column->addStretch(1);
 
     // A fixed width: figures of any length never move the picture.
@@ -394,13 +228,13 @@ void ViewerWindow::createActions()
     recentMenu_ = file->addMenu(QStringLiteral("最近使ったファイル(&R)"));
     QMenu* exports = file->addMenu(QStringLiteral("書き出し(&E)"));
     exportRasterAction_ = exports->addAction(QStringLiteral("NDVIラスター（ENVIヘッダー付き）(&N)..."), this,
-                                             [this] { chooseAndExport(0); });
+                                             [this] { chooseAndExport(Export::Raster); });
     exportTiffAction_ = exports->addAction(QStringLiteral("NDVI（TIFF float32）(&T)..."), this,
-                                           [this] { chooseAndExport(3); });
+                                           [this] { chooseAndExport(Export::Tiff); });
     exportPictureAction_ = exports->addAction(QStringLiteral("表示中の画像（PNG、凡例付き）(&P)..."), this,
-                                              [this] { chooseAndExport(1); });
+                                              [this] { chooseAndExport(Export::ViewPicture); });
     exportFiguresAction_ = exports->addAction(QStringLiteral("範囲の数値（CSV）(&C)..."), this,
-                                              [this] { chooseAndExport(2); });
+                                              [this] { chooseAndExport(Export::Figures); });
     file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("終了(&X)"), this, &QWidget::close);
     quit->setShortcut(QKeySequence::Quit);
@@ -582,72 +416,37 @@ void ViewerWindow::setView(Canvas::Mode mode)
 
 void ViewerWindow::setWhiteValues(WhiteValues white)
 {
-    // One recomputation for both values.
-    const QSignalBlocker blockNir(nirWhite_);
-    const QSignalBlocker blockRed(redWhite_);
-    nirWhite_->setValue(white.nir);
-    redWhite_->setValue(white.red);
-    calibrationChanged();
+    calibration_->setWhiteValues(white);
 }
 
 void ViewerWindow::setModel(const engine::NdviModel& model)
 {
-    {
-        // One recomputation for all eight fields.
-        const QSignalBlocker blocks[] = {QSignalBlocker(nirWhite_),           QSignalBlocker(redWhite_),
-                                         QSignalBlocker(nirDark_),            QSignalBlocker(redDark_),
-                                         QSignalBlocker(nirWhiteReflectance_), QSignalBlocker(redWhiteReflectance_),
-                                         QSignalBlocker(nirDarkReflectance_), QSignalBlocker(redDarkReflectance_)};
-        nirWhite_->setValue(static_cast<int>(std::lround(model.nir.dnWhite)));
-        redWhite_->setValue(static_cast<int>(std::lround(model.red.dnWhite)));
-        nirDark_->setValue(static_cast<int>(std::lround(model.nir.dnDark)));
-        redDark_->setValue(static_cast<int>(std::lround(model.red.dnDark)));
-        nirWhiteReflectance_->setValue(model.nir.rWhite);
-        redWhiteReflectance_->setValue(model.red.rWhite);
-        nirDarkReflectance_->setValue(model.nir.rDark);
-        redDarkReflectance_->setValue(model.red.rDark);
-    }
-    calibrationChanged();
+    calibration_->setModel(model);
 }
 
 engine::NdviModel ViewerWindow::fieldsModel() const
 {
-    // Whole bytes are exact as floats, and a reflectance of three decimals becomes the
-    // float its text would: the very model zrvimage-batch builds from the same numbers.
-    const auto band = [](const QSpinBox* white, const QDoubleSpinBox* rWhite, const QSpinBox* dark,
-                         const QDoubleSpinBox* rDark) {
-        return engine::BandCalibration{static_cast<float>(white->value()), static_cast<float>(rWhite->value()),
-                                       static_cast<float>(dark->value()), static_cast<float>(rDark->value())};
-    };
-    return {band(nirWhite_, nirWhiteReflectance_, nirDark_, nirDarkReflectance_),
-            band(redWhite_, redWhiteReflectance_, redDark_, redDarkReflectance_)};
+    return calibration_->fieldsModel();
 }
 
 WhiteValues ViewerWindow::whiteValues() const
 {
-    return {nirWhite_->value(), redWhite_->value()};
+    return calibration_->whiteValues();
 }
 
 void ViewerWindow::setWhiteChoice(WhiteChoice choice)
 {
-    whiteChoice_->setCurrentIndex(static_cast<int>(choice));
+    area_->setWhiteChoice(choice);
 }
 
 void ViewerWindow::calibrationChanged()
 {
     const engine::NdviModel wanted = fieldsModel();
     const auto problem = engine::modelProblem(wanted);
-    // While the fields give an impossible model (often only half-way through typing a
-    // number) the picture and its figures stay on the last possible one, and say so.
-    problemLabel_->setText(problem ? QString::fromStdString(*problem) +
-                                         QStringLiteral("\n表示と数値は直前の正しい較正のままです。")
-                                   : QString());
-    problemLabel_->setVisible(problem.has_value());
-    clearDarkButton_->setEnabled(wanted.nir.dnDark != 0 || wanted.red.dnDark != 0 || wanted.nir.rDark != 0 ||
-                                 wanted.red.rDark != 0 || canvas_->darkTarget());
+    calibration_->showProblem(problem, canvas_->darkTarget().has_value());
     if (problem) return;
     model_ = wanted;
-    modelLabel_->setText(QStringLiteral("使用中: ") + describe(model_).replace(QStringLiteral("; "), QStringLiteral("\n")));
+    calibration_->showModelInUse(model_);
     table_.emplace(model_);
     if (picture_ && picture_->kind() == LoadedPicture::Kind::Bitmap) {
         wholeHistogram_ = wholePictureHistogram(*picture_, &*table_);
@@ -661,9 +460,8 @@ void ViewerWindow::calibrationChanged()
 
 void ViewerWindow::coloursChanged()
 {
-    scale_ = ColourScale(static_cast<Palette>(paletteBox_->currentIndex()), static_cast<float>(low_->value()),
-                         static_cast<float>(high_->value()));
-    settings().setValue(QStringLiteral("palette"), paletteBox_->currentIndex());
+    scale_ = colours_->scale();
+    settings().setValue(QStringLiteral("palette"), colours_->paletteIndex());
     for (int nir = 0; nir < 256; ++nir) {
         for (int red = 0; red < 256; ++red) {
             pairColours_[static_cast<std::size_t>(nir << 8 | red)] =
@@ -725,33 +523,33 @@ void ViewerWindow::computeFigures(bool channelsToo)
 
 void ViewerWindow::refreshPanel()
 {
-    if (!figuresLabel_ || !histogram_) return;
+    if (!area_ || !histogramSection_) return;
     if (figuresPending_) {
         const engine::Rectangle area = *canvas_->selection();
-        figuresLabel_->setText(QStringLiteral("範囲: %1\n画素数: %2\n計算中…")
-                                   .arg(rectangleText(area))
-                                   .arg((area.x2 - area.x1 + 1) * (area.y2 - area.y1 + 1)));
-        histogramTitle_->setText(QStringLiteral("範囲内（計算中…）"));
+        area_->setFigures(QStringLiteral("範囲: %1\n画素数: %2\n計算中…")
+                              .arg(rectangleText(area))
+                              .arg((area.x2 - area.x1 + 1) * (area.y2 - area.y1 + 1)));
+        histogramSection_->showTitle(QStringLiteral("範囲内（計算中…）"));
     } else if (figures_) {
-        figuresLabel_->setText(figureLines(*figures_).join(QLatin1Char('\n')));
-        histogramTitle_->setText(QStringLiteral("範囲内（%1 画素）").arg(figures_->ndvi.count));
-        histogram_->setCounts(figures_->ndvi.histogram, scale_);
+        area_->setFigures(figureLines(*figures_).join(QLatin1Char('\n')));
+        histogramSection_->showCounts(QStringLiteral("範囲内（%1 画素）").arg(figures_->ndvi.count),
+                                      figures_->ndvi.histogram, scale_);
     } else {
-        figuresLabel_->setText(picture_ ? QStringLiteral("範囲: なし\n画像の上をドラッグして範囲を選びます。")
-                                        : QStringLiteral("範囲: なし"));
-        histogramTitle_->setText(picture_ ? QStringLiteral("画像全体（%1 画素）").arg(wholeHistogram_.count)
-                                          : QString());
-        histogram_->setCounts(picture_ ? wholeHistogram_.histogram : decltype(wholeHistogram_.histogram){}, scale_);
+        area_->setFigures(picture_ ? QStringLiteral("範囲: なし\n画像の上をドラッグして範囲を選びます。")
+                                   : QStringLiteral("範囲: なし"));
+        histogramSection_->showCounts(
+            picture_ ? QStringLiteral("画像全体（%1 画素）").arg(wholeHistogram_.count) : QString(),
+            picture_ ? wholeHistogram_.histogram : decltype(wholeHistogram_.histogram){}, scale_);
     }
 }
 
 void ViewerWindow::refreshPointer()
 {
-    if (!picture_ || !pointer_ || pointer_->x() >= picture_->width() || pointer_->y() >= picture_->height()) {
+    if (!picture_ || !pointer_ || pointer_->first >= picture_->width() || pointer_->second >= picture_->height()) {
         pointerLabel_->clear();
         return;
     }
-    pointerLabel_->setText(view::pointerText(*picture_, &*table_, pointer_->x(), pointer_->y()));
+    pointerLabel_->setText(view::pointerText(*picture_, &*table_, pointer_->first, pointer_->second));
 }
 
 QString ViewerWindow::pointerText() const
@@ -761,7 +559,12 @@ QString ViewerWindow::pointerText() const
 
 QStringList ViewerWindow::panelLines() const
 {
-    return figuresLabel_->text().split(QLatin1Char('\n'));
+    return area_->lines();
+}
+
+const HistogramWidget* ViewerWindow::histogram() const noexcept
+{
+    return histogramSection_->histogram();
 }
 
 void ViewerWindow::updateActions()
@@ -778,19 +581,15 @@ void ViewerWindow::updateActions()
     copyRectAction_->setEnabled(area);
     clearRectAction_->setEnabled(area);
     for (QAction* a : {fitAction_, actualSizeAction_, zoomInAction_, zoomOutAction_}) a->setEnabled(open);
-    setWhiteButton_->setEnabled(bitmapOpen && area && figures_->pixels > 0);
-    setDarkButton_->setEnabled(setWhiteButton_->isEnabled());
+    area_->setButtonsEnabled(bitmapOpen && area && figures_->pixels > 0);
     // A raster's values are already NDVI: no calibration applies to them.
-    for (QWidget* w : std::initializer_list<QWidget*>{nirWhite_, redWhite_, nirDark_, redDark_, nirWhiteReflectance_,
-                                                      redWhiteReflectance_, nirDarkReflectance_, redDarkReflectance_}) {
-        w->setEnabled(!open || bitmapOpen);
-    }
+    calibration_->setFieldsEnabled(!open || bitmapOpen);
 }
 
 void ViewerWindow::applyWhitePanel()
 {
     if (!figures_ || !figures_->channels || figures_->pixels == 0) return;
-    setWhiteValues(whiteValuesOf(*figures_, static_cast<WhiteChoice>(whiteChoice_->currentIndex())));
+    setWhiteValues(whiteValuesOf(*figures_, area_->whiteChoice()));
 }
 
 void ViewerWindow::applyDarkTarget()
@@ -798,13 +597,7 @@ void ViewerWindow::applyDarkTarget()
     if (!figures_ || !figures_->channels || figures_->pixels == 0) return;
     const WhiteValues dark = darkValuesOf(*figures_);
     canvas_->setDarkTarget(figures_->area);
-    {
-        const QSignalBlocker blockNir(nirDark_);
-        const QSignalBlocker blockRed(redDark_);
-        nirDark_->setValue(dark.nir);
-        redDark_->setValue(dark.red);
-    }
-    calibrationChanged();
+    calibration_->setDarkValues(dark);
 }
 
 void ViewerWindow::clearDarkTarget()
@@ -837,30 +630,19 @@ QString ViewerWindow::proposedName(const QString& suffix) const
     return info.dir().filePath(info.completeBaseName() + suffix);
 }
 
-void ViewerWindow::chooseAndExport(int which)
+void ViewerWindow::chooseAndExport(Export which)
 {
     if (!picture_) return;
-    struct Kind {
-        QString title, suffixName, filter, suffix;
-    };
-    const Kind kinds[] = {
-        {QStringLiteral("NDVIラスターの書き出し"), QStringLiteral("_ndvi.raw"),
-         QStringLiteral("NDVIラスター (*.raw)"), QStringLiteral("raw")},
-        {QStringLiteral("表示中の画像の書き出し"), QStringLiteral("_view.png"), QStringLiteral("PNG画像 (*.png)"),
-         QStringLiteral("png")},
-        {QStringLiteral("範囲の数値の書き出し"), QStringLiteral("_area.csv"), QStringLiteral("CSV (*.csv)"),
-         QStringLiteral("csv")},
-        {QStringLiteral("NDVI（TIFF float32）の書き出し"), QStringLiteral("_ndvi.tif"),
-         QStringLiteral("TIFF画像 (*.tif *.tiff)"), QStringLiteral("tif")},
-    };
-    const Kind& k = kinds[which];
-    const QString path = prompts_.savePath(k.title, proposedName(k.suffixName), k.filter, k.suffix);
+    const ExportDialog& d = exportDialog(which);
+    const QString path = prompts_.savePath(d.title, proposedName(d.proposedSuffix), d.filter, d.suffix);
     if (path.isEmpty()) return;
     bool written = false;
-    if (which == 0) written = exportRaster(path);
-    if (which == 1) written = exportViewPicture(path);
-    if (which == 2) written = exportFigures(path);
-    if (which == 3) written = exportTiff(path);
+    switch (which) {
+    case Export::Raster: written = exportRaster(path); break;
+    case Export::Tiff: written = exportTiff(path); break;
+    case Export::ViewPicture: written = exportViewPicture(path); break;
+    case Export::Figures: written = exportFigures(path); break;
+    }
     if (written) statusBar()->showMessage(QStringLiteral("書き出しました: %1").arg(QDir::toNativeSeparators(path)), 5000);
 }
 
@@ -871,79 +653,49 @@ bool ViewerWindow::refuseOpenPicture(const QString& path)
     return true;
 }
 
+bool ViewerWindow::reportFailure(const QString& path, const std::function<void()>& write)
+{
+    QString failure;
+    try {
+        WaitCursor wait;
+        write();
+    } catch (const runtime::Exception& e) {
+        failure = QString::fromStdString(e.message());
+    } catch (const std::bad_alloc&) {
+        failure = QString::fromStdString(engine::failureMessage(engine::Failure::WriteFailed, encoded(path)));
+    } catch (const std::exception& e) {
+        failure = QString::fromUtf8(e.what());
+    }
+    if (failure.isEmpty()) return true;
+    prompts_.message(failure);
+    return false;
+}
+
+// The exports write what the window shows: the picture in memory under the model in
+// use, never the file read again, which may have changed since it was opened.
+
 bool ViewerWindow::exportRaster(const QString& path)
 {
     if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap || refuseImpossibleModel()) return false;
     const std::string out = encoded(path);
     const std::string header = headerPathFor(out);
-    if (refuseOpenPicture(decoded(header))) return false;
+    if (refuseOpenPicture(path) || refuseOpenPicture(decoded(header))) return false;
     // The save dialog asked about the raster only; a header left beside a raster that
     // is gone is replaced only when the user agrees.
     if (!std::filesystem::exists(out) && std::filesystem::exists(header) &&
         !prompts_.confirm(QStringLiteral("%1 は既に存在します。置き換えますか？").arg(decoded(header)))) {
         return false;
     }
-    QString failure;
-    try {
-        WaitCursor wait;
-        // The file as it is now, through the very run the window's operation makes.
-        engine::PictureReader reader = engine::PictureReader::open(picture_->path());
-        reader.require24Bit();
-        if (reader.isSameFile(header)) throw engine::EngineError(engine::Failure::OutputIsInput, header);
-        {
-            auto raster = engine::OutputFile::create(out, &reader);
-            engine::runNdvi(reader, model_, raster.get());
-            raster->finish();
-        }
-        // The same header zrvimage-batch writes, naming the model in its description.
-        const std::string text = engine::ndviEnviHeader(reader.width(), reader.height(), model_);
-        auto hdr = engine::OutputFile::create(header, &reader);
-        hdr->write(text.data(), text.size());
-        hdr->finish();
-    } catch (const runtime::Exception& e) {
-        failure = QString::fromStdString(e.message());
-    } catch (const std::exception& e) {
-        failure = QString::fromUtf8(e.what());
-    }
-    if (!failure.isEmpty()) {
-        prompts_.message(failure);
-        return false;
-    }
-    return true;
+    return reportFailure(path, [&] { writeNdviRaster(*picture_, *table_, model_, out); });
 }
 
 bool ViewerWindow::exportTiff(const QString& path)
 {
-    if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap || refuseImpossibleModel()) return false;
-    const std::string out = encoded(path);
-    QString failure;
-    bool created = false;
-    try {
-        WaitCursor wait;
-        engine::PictureReader reader = engine::PictureReader::open(picture_->path());
-        reader.require24Bit();
-        // libtiff would truncate whatever the name leads to, so the check comes first.
-        if (reader.isSameFile(out)) throw engine::EngineError(engine::Failure::OutputIsInput, out);
-        engine::NdviTiffWriter tiff(out, reader.width(), reader.height(), engine::describeModel(model_));
-        created = true;
-        engine::runNdvi(reader, model_, nullptr,
-                        [&tiff](std::int64_t first, std::int64_t count, const float* values) {
-                            tiff.addRows(first, count, values);
-                        });
-        tiff.finish();
-    } catch (const runtime::Exception& e) {
-        failure = QString::fromStdString(e.message());
-    } catch (const std::exception& e) {
-        failure = QString::fromUtf8(e.what());
-    }
-    if (!failure.isEmpty()) {
-        // Half a TIFF opens nowhere; better none.
-        std::error_code ignored;
-        if (created) std::filesystem::remove(out, ignored);
-        prompts_.message(failure);
+    if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap || refuseImpossibleModel() ||
+        refuseOpenPicture(path)) {
         return false;
     }
-    return true;
+    return reportFailure(path, [&] { writeNdviTiff(*picture_, *table_, model_, encoded(path)); });
 }
 
 bool ViewerWindow::exportViewPicture(const QString& path)
@@ -951,48 +703,16 @@ bool ViewerWindow::exportViewPicture(const QString& path)
     if (!picture_ || refuseOpenPicture(path)) return false;
     const QImage view = canvas_->renderView(canvas_->viewport()->size(), 1.0);
     const bool legend = canvas_->mode() == Canvas::Mode::Ndvi;
-    QImage image(view.width(), view.height() + (legend ? kLegendHeight : 0), QImage::Format_RGB32);
-    image.fill(Qt::white);
-    {
-        QPainter painter(&image);
-        painter.drawImage(0, 0, view);
-        if (legend) {
-            paintLegend(painter, QRect(0, view.height() + 4, image.width(), kLegendHeight - 6), scale_, Qt::black);
-        }
-    }
-    QImageWriter writer(path, "png");
-    if (!writer.write(image)) {
-        prompts_.message(QString::fromStdString(engine::failureMessage(
-            QFileInfo::exists(path) ? engine::Failure::WriteFailed : engine::Failure::CannotCreateOutput, encoded(path))));
-        return false;
-    }
-    return true;
+    return reportFailure(path, [&] { writeViewPicture(view, legend ? &scale_ : nullptr, encoded(path)); });
 }
 
 bool ViewerWindow::exportFigures(const QString& path)
 {
     if (!figures_ || refuseOpenPicture(path)) return false;
-    QString source = decoded(picture_->path());
-    source.replace(QLatin1Char('"'), QLatin1String("\"\""));
     // The model the figures were worked out with, which is not the fields' while they
     // are impossible.
     const bool bitmapOpen = picture_->kind() == LoadedPicture::Kind::Bitmap;
-    const QString model = bitmapOpen ? QLatin1Char('"') + describe(model_) + QLatin1Char('"') : QString();
-    const QString text = QStringLiteral("ファイル,") + figureFieldNames().join(QLatin1Char(',')) +
-                         QStringLiteral(",較正,NIR白色板,Red白色板\r\n\"") + source + QStringLiteral("\",") +
-                         figureFieldValues(*figures_).join(QLatin1Char(',')) + QLatin1Char(',') + model +
-                         QLatin1Char(',') + (bitmapOpen ? QString::number(model_.nir.dnWhite) : QString()) +
-                         QLatin1Char(',') + (bitmapOpen ? QString::number(model_.red.dnWhite) : QString()) +
-                         QStringLiteral("\r\n");
-    QSaveFile file(path);
-    // The byte-order mark lets spreadsheet programs read the Japanese names as UTF-8.
-    const bool ok = file.open(QIODevice::WriteOnly) && file.write("\xEF\xBB\xBF") == 3 &&
-                    file.write(text.toUtf8()) >= 0 && file.commit();
-    if (!ok) {
-        prompts_.message(QString::fromStdString(engine::failureMessage(engine::Failure::CannotCreateOutput, encoded(path))));
-        return false;
-    }
-    return true;
+    return reportFailure(path, [&] { writeFiguresCsv(decoded(picture_->path()), *figures_, bitmapOpen ? &model_ : nullptr, encoded(path)); });
 }
 
 void ViewerWindow::addRecentFile(const QString& path)

@@ -1,13 +1,16 @@
 #pragma once
 // The viewer's main window: menus, tool bar, the picture, the side panel with the
-// calibration (white panel and dark target), colours, the rectangle's figures and the NDVI histogram, and the
-// status bar with the pointer's pixel. Slots only gather input and call one worker.
+// calibration (white panel and dark target), colours, the rectangle's figures and the
+// NDVI histogram, and the status bar with the pointer's pixel. It holds the picture and
+// the model in use; each panel section (view/panel) and each export (view/exports)
+// lives in a file of its own, and the window only joins them.
 
 #include "engine/Kernels.h"
 #include "view/Canvas.h"
 #include "view/ColourScale.h"
 #include "view/Figures.h"
 #include "view/LoadedPicture.h"
+#include "view/exports/Exports.h"
 
 #include <QFutureWatcher>
 #include <QMainWindow>
@@ -15,19 +18,20 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QAction;
 class QActionGroup;
-class QComboBox;
-class QDoubleSpinBox;
 class QLabel;
 class QMenu;
-class QPushButton;
-class QSpinBox;
 
 namespace view {
 
+class AreaSection;
+class CalibrationSection;
+class ColoursSection;
+class HistogramSection;
 class HistogramWidget;
 class LegendWidget;
 
@@ -89,7 +93,7 @@ public:
     Canvas* canvas() const noexcept { return canvas_; }
     QString pointerText() const;
     QStringList panelLines() const;
-    const HistogramWidget* histogram() const noexcept { return histogram_; }
+    const HistogramWidget* histogram() const noexcept;
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -112,7 +116,9 @@ private:
     void rebuildRecentMenu();
     bool refuseOpenPicture(const QString& path);
     void chooseAndOpen();
-    void chooseAndExport(int which);
+    void chooseAndExport(Export which);
+    // Runs one export's writing; false, after the message naming the file, when it failed.
+    bool reportFailure(const QString& path, const std::function<void()>& write);
     QString proposedName(const QString& suffix) const;
     void showHelp();
 
@@ -127,33 +133,17 @@ private:
     bool figuresPending_ = false;
     QFutureWatcher<RegionFigures>* figuresWatcher_ = nullptr;
     engine::NdviStats wholeHistogram_;
-    std::optional<QPoint> pointer_;
+    std::optional<std::pair<std::int64_t, std::int64_t>> pointer_;  // x, y
 
     Canvas* canvas_ = nullptr;
     LegendWidget* legend_ = nullptr;
     QLabel* pointerLabel_ = nullptr;
     QLabel* sizeLabel_ = nullptr;
     QLabel* zoomLabel_ = nullptr;
-    QSpinBox* nirWhite_ = nullptr;
-    QSpinBox* redWhite_ = nullptr;
-    QDoubleSpinBox* nirWhiteReflectance_ = nullptr;
-    QDoubleSpinBox* redWhiteReflectance_ = nullptr;
-    QSpinBox* nirDark_ = nullptr;
-    QSpinBox* redDark_ = nullptr;
-    QDoubleSpinBox* nirDarkReflectance_ = nullptr;
-    QDoubleSpinBox* redDarkReflectance_ = nullptr;
-    QLabel* modelLabel_ = nullptr;
-    QLabel* problemLabel_ = nullptr;
-    QPushButton* clearDarkButton_ = nullptr;
-    QComboBox* paletteBox_ = nullptr;
-    QDoubleSpinBox* low_ = nullptr;
-    QDoubleSpinBox* high_ = nullptr;
-    QLabel* figuresLabel_ = nullptr;
-    QComboBox* whiteChoice_ = nullptr;
-    QPushButton* setWhiteButton_ = nullptr;
-    QPushButton* setDarkButton_ = nullptr;
-    QLabel* histogramTitle_ = nullptr;
-    HistogramWidget* histogram_ = nullptr;
+    CalibrationSection* calibration_ = nullptr;
+    ColoursSection* colours_ = nullptr;
+    AreaSection* area_ = nullptr;
+    HistogramSection* histogramSection_ = nullptr;
 
     QMenu* recentMenu_ = nullptr;
     QActionGroup* viewGroup_ = nullptr;

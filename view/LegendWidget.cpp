@@ -1,0 +1,20 @@
+#include "view/LegendWidget.h"
+
+#include <QPainter>
+
+namespace view {
+
+LegendWidget::LegendWidget(const ColourScale* scale, QWidget* parent) : QWidget(parent), scale_(scale)
+{
+    setFixedHeight(kLegendHeight);
+    setAccessibleName(QStringLiteral("凡例"));
+}
+
+void LegendWidget::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().window());
+    paintLegend(painter, rect().adjusted(0, 4, 0, -2), *scale_, palette().windowText().color());
+}
+
+}  // namespace view

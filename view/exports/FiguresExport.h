@@ -1,0 +1,22 @@
+#pragma once
+// The rectangle's figures as a two-line CSV for spreadsheets: the names, then the
+// picture's name, the figures and the calibration they were worked out with.
+
+#include "engine/Calibration.h"
+#include "view/Figures.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <string>
+
+namespace view {
+
+// model: the one the figures were worked out with; null for a raster, which has none.
+QByteArray figuresCsv(const QString& source, const RegionFigures& figures, const engine::NdviModel* model);
+
+// Throws EngineError naming path when it cannot be written.
+void writeFiguresCsv(const QString& source, const RegionFigures& figures, const engine::NdviModel* model,
+                     const std::string& path);
+
+}  // namespace view

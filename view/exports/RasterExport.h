@@ -1,0 +1,21 @@
+#pragma once
+// The NDVI raster of the bitmap in memory, little-endian float32 top row first as every
+// front end writes it, with the ENVI header beside it naming the model.
+
+#include "engine/Calibration.h"
+#include "engine/Kernels.h"
+#include "view/LoadedPicture.h"
+
+#include <string>
+
+namespace view {
+
+// The ENVI header written beside a raster: OUT.hdr for OUT.raw, OUT.raw.hdr for OUT.
+std::string headerPathFor(const std::string& raster);
+
+// Writes rasterPath and its header; table is model's. Throws EngineError naming the
+// file at fault.
+void writeNdviRaster(const LoadedPicture& picture, const engine::NdviTable& table, const engine::NdviModel& model,
+                     const std::string& rasterPath);
+
+}  // namespace view

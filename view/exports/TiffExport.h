@@ -1,0 +1,16 @@
+#pragma once
+// The NDVI of the bitmap in memory as a float32 TIFF, its description naming the model.
+
+#include "engine/Calibration.h"
+#include "engine/Kernels.h"
+#include "view/LoadedPicture.h"
+
+#include <string>
+
+namespace view {
+
+// Throws EngineError naming path when it cannot be written.
+void writeNdviTiff(const LoadedPicture& picture, const engine::NdviTable& table, const engine::NdviModel& model,
+                   const std::string& path);
+
+}  // namespace view

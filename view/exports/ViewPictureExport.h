@@ -1,0 +1,19 @@
+#pragma once
+// What the picture area shows, as a PNG, with the NDVI legend under it when given.
+
+#include "view/ColourScale.h"
+
+#include <QByteArray>
+#include <QImage>
+
+#include <string>
+
+namespace view {
+
+// The PNG's bytes: view, and under it the legend of legendScale when not null.
+QByteArray encodeViewPicture(const QImage& view, const ColourScale* legendScale);
+
+// Throws EngineError naming path when it cannot be encoded or written.
+void writeViewPicture(const QImage& view, const ColourScale* legendScale, const std::string& path);
+
+}  // namespace view

@@ -1,0 +1,169 @@
+#include "view/panel/CalibrationSection.h"
+
+#include <QDoubleSpinBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+
+#include <cmath>
+#include <initializer_list>
+#include <tuple>
+
+namespace view {
+
+CalibrationSection::CalibrationSection(QWidget* parent) : QGroupBox(QStringLiteral("較正"), parent)
+{
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(new QLabel(QStringLiteral("値")), 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("反射率")), 0, 2);
+    const auto byteBox = [this](const char* name, int low, int high, int value) {
+        auto* box = new QSpinBox;
+        box->setObjectName(QLatin1String(name));
+        box->setRange(low, high);
+        box->setValue(value);
+        connect(box, &QSpinBox::valueChanged, this, &CalibrationSection::changed);
+        return box;
+    };
+    const auto reflectanceBox = [this](const char* name, double value) {
+        auto* box = new QDoubleSpinBox;
+        box->setObjectName(QLatin1String(name));
+        box->setRange(0.0, 1.0);
+        box->setDecimals(3);
+        box->setSingleStep(0.01);
+        box->setValue(value);
+        connect(box, &QDoubleSpinBox::valueChanged, this, &CalibrationSection::changed);
+        return box;
+    };
+    nirWhite_ = byteBox("nirWhite", 1, 255, 255);
+    redWhite_ = byteBox("redWhite", 1, 255, 255);
+    nirDark_ = byteBox("nirDark", 0, 254, 0);
+    redDark_ = byteBox("redDark", 0, 254, 0);
+    nirWhiteReflectance_ = reflectanceBox("nirWhiteReflectance", 1.0);
+    redWhiteReflectance_ = reflectanceBox("redWhiteReflectance", 1.0);
+    nirDarkReflectance_ = reflectanceBox("nirDarkReflectance", 0.0);
+    redDarkReflectance_ = reflectanceBox("redDarkReflectance", 0.0);
+    const std::tuple<QString, QSpinBox*, QDoubleSpinBox*> rows[] = {
+        {QStringLiteral("白色板 NIR（赤バイト）:"), nirWhite_, nirWhiteReflectance_},
+        {QStringLiteral("白色板 Red（緑バイト）:"), redWhite_, redWhiteReflectance_},
+        {QStringLiteral("暗色板 NIR（赤バイト）:"), nirDark_, nirDarkReflectance_},
+        {QStringLiteral("暗色板 Red（緑バイト）:"), redDark_, redDarkReflectance_},
+    };
+    int row = 1;
+    for (const auto& [name, byte, reflectance] : rows) {
+        auto* label = new QLabel(name);
+        label->setBuddy(byte);
+        byte->setAccessibleName(name.chopped(1) + QStringLiteral(" の値"));
+        reflectance->setAccessibleName(name.chopped(1) + QStringLiteral(" の反射率"));
+        grid->addWidget(label, row, 0);
+        grid->addWidget(byte, row, 1);
+        grid->addWidget(reflectance, row, 2);
+        ++row;
+    }
+    clearDarkButton_ = new QPushButton(QStringLiteral("暗色板を解除"));
+    clearDarkButton_->setToolTip(QStringLiteral("暗色板の値と反射率を0に戻し、印を消します"));
+    connect(clearDarkButton_, &QPushButton::clicked, this, &CalibrationSection::clearDarkRequested);
+    grid->addWidget(clearDarkButton_, row++, 0, 1, 3, Qt::AlignRight);
+    modelLabel_ = new QLabel;
+    modelLabel_->setObjectName(QStringLiteral("model"));
+    modelLabel_->setAccessibleName(QStringLiteral("使用中の較正"));
+    modelLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    modelLabel_->setWordWrap(true);
+    grid->addWidget(modelLabel_, row++, 0, 1, 3);
+    problemLabel_ = new QLabel;
+    problemLabel_->setObjectName(QStringLiteral("modelProblem"));
+    problemLabel_->setWordWrap(true);
+    problemLabel_->setStyleSheet(QStringLiteral("color: #c00000;"));
+    problemLabel_->hide();
+    grid->addWidget(problemLabel_, row++, 0, 1, 3);
+}
+
+engine::NdviModel CalibrationSection::fieldsModel() const
+{
+    // Whole bytes are exact as floats, and a reflectance of three decimals becomes the
+    // float its text would: the very model zrvimage-batch builds from the same numbers.
+    const auto band = [](const QSpinBox* white, const QDoubleSpinBox* rWhite, const QSpinBox* dark,
+                         const QDoubleSpinBox* rDark) {
+        return engine::BandCalibration{static_cast<float>(white->value()), static_cast<float>(rWhite->value()),
+                                       static_cast<float>(dark->value()), static_cast<float>(rDark->value())};
+    };
+    return {band(nirWhite_, nirWhiteReflectance_, nirDark_, nirDarkReflectance_),
+            band(redWhite_, redWhiteReflectance_, redDark_, redDarkReflectance_)};
+}
+
+void CalibrationSection::setModel(const engine::NdviModel& model)
+{
+    {
+        // One recomputation for all eight fields.
+        const QSignalBlocker blocks[] = {QSignalBlocker(nirWhite_),           QSignalBlocker(redWhite_),
+                                         QSignalBlocker(nirDark_),            QSignalBlocker(redDark_),
+                                         QSignalBlocker(nirWhiteReflectance_), QSignalBlocker(redWhiteReflectance_),
+                                         QSignalBlocker(nirDarkReflectance_), QSignalBlocker(redDarkReflectance_)};
+        nirWhite_->setValue(static_cast<int>(std::lround(model.nir.dnWhite)));
+        redWhite_->setValue(static_cast<int>(std::lround(model.red.dnWhite)));
+        nirDark_->setValue(static_cast<int>(std::lround(model.nir.dnDark)));
+        redDark_->setValue(static_cast<int>(std::lround(model.red.dnDark)));
+        nirWhiteReflectance_->setValue(model.nir.rWhite);
+        redWhiteReflectance_->setValue(model.red.rWhite);
+        nirDarkReflectance_->setValue(model.nir.rDark);
+        redDarkReflectance_->setValue(model.red.rDark);
+    }
+    emit changed();
+}
+
+void CalibrationSection::setWhiteValues(WhiteValues white)
+{
+    {
+        // One recomputation for both values.
+        const QSignalBlocker blockNir(nirWhite_);
+        const QSignalBlocker blockRed(redWhite_);
+        nirWhite_->setValue(white.nir);
+        redWhite_->setValue(white.red);
+    }
+    emit changed();
+}
+
+void CalibrationSection::setDarkValues(WhiteValues dark)
+{
+    {
+        const QSignalBlocker blockNir(nirDark_);
+        const QSignalBlocker blockRed(redDark_);
+        nirDark_->setValue(dark.nir);
+        redDark_->setValue(dark.red);
+    }
+    emit changed();
+}
+
+WhiteValues CalibrationSection::whiteValues() const
+{
+    return {nirWhite_->value(), redWhite_->value()};
+}
+
+void CalibrationSection::showProblem(const std::optional<std::string>& problem, bool darkTargetMarked)
+{
+    // While the fields give an impossible model (often only half-way through typing a
+    // number) the picture and its figures stay on the last possible one, and say so.
+    problemLabel_->setText(problem ? QString::fromStdString(*problem) +
+                                         QStringLiteral("\n表示と数値は直前の正しい較正のままです。")
+                                   : QString());
+    problemLabel_->setVisible(problem.has_value());
+    const engine::NdviModel wanted = fieldsModel();
+    clearDarkButton_->setEnabled(wanted.nir.dnDark != 0 || wanted.red.dnDark != 0 || wanted.nir.rDark != 0 ||
+                                 wanted.red.rDark != 0 || darkTargetMarked);
+}
+
+void CalibrationSection::showModelInUse(const engine::NdviModel& model)
+{
+    modelLabel_->setText(QStringLiteral("使用中: ") + QString::fromStdString(engine::describeModel(model))
+                                                          .replace(QStringLiteral("; "), QStringLiteral("\n")));
+}
+
+void CalibrationSection::setFieldsEnabled(bool enabled)
+{
+    for (QWidget* w : std::initializer_list<QWidget*>{nirWhite_, redWhite_, nirDark_, redDark_, nirWhiteReflectance_,
+                                                      redWhiteReflectance_, nirDarkReflectance_, redDarkReflectance_}) {
+        w->setEnabled(enabled);
+    }
+}
+
+}  // namespace view

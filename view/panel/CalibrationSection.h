@@ -1,0 +1,59 @@
+#pragma once
+// The side panel's calibration: each band's white panel and dark target, its byte and
+// its reflectance from the maker's calibration sheet beside it; the model in use, and
+// why the fields' own cannot be used while they give an impossible one.
+
+#include "engine/Calibration.h"
+#include "view/Figures.h"
+
+#include <QGroupBox>
+
+#include <optional>
+#include <string>
+
+class QDoubleSpinBox;
+class QLabel;
+class QPushButton;
+class QSpinBox;
+
+namespace view {
+
+class CalibrationSection : public QGroupBox {
+    Q_OBJECT
+public:
+    explicit CalibrationSection(QWidget* parent = nullptr);
+
+    // What the fields say now, possible or not.
+    engine::NdviModel fieldsModel() const;
+    // Each setter changes the fields and then emits changed() once.
+    void setModel(const engine::NdviModel& model);
+    void setWhiteValues(WhiteValues white);
+    void setDarkValues(WhiteValues dark);
+    WhiteValues whiteValues() const;
+
+    // The fields' state: the problem of their model (nothing when possible) and
+    // whether the picture has a dark target marked.
+    void showProblem(const std::optional<std::string>& problem, bool darkTargetMarked);
+    void showModelInUse(const engine::NdviModel& model);
+    // A raster's values are already NDVI: no calibration applies to them.
+    void setFieldsEnabled(bool enabled);
+
+signals:
+    void changed();
+    void clearDarkRequested();
+
+private:
+    QSpinBox* nirWhite_ = nullptr;
+    QSpinBox* redWhite_ = nullptr;
+    QDoubleSpinBox* nirWhiteReflectance_ = nullptr;
+    QDoubleSpinBox* redWhiteReflectance_ = nullptr;
+    QSpinBox* nirDark_ = nullptr;
+    QSpinBox* redDark_ = nullptr;
+    QDoubleSpinBox* nirDarkReflectance_ = nullptr;
+    QDoubleSpinBox* redDarkReflectance_ = nullptr;
+    QLabel* modelLabel_ = nullptr;
+    QLabel* problemLabel_ = nullptr;
+    QPushButton* clearDarkButton_ = nullptr;
+};
+
+}  // namespace view

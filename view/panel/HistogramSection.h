@@ -1,0 +1,30 @@
+#pragma once
+// The side panel's NDVI histogram, titled with what it counts.
+
+#include "engine/NdviStats.h"
+#include "view/ColourScale.h"
+
+#include <QGroupBox>
+
+class QLabel;
+
+namespace view {
+
+class HistogramWidget;
+
+class HistogramSection : public QGroupBox {
+    Q_OBJECT
+public:
+    explicit HistogramSection(QWidget* parent = nullptr);
+
+    void showCounts(const QString& title, const std::array<std::uint64_t, engine::kHistogramBins>& counts,
+              const ColourScale& scale);
+    void showTitle(const QString& title);
+    const HistogramWidget* histogram() const noexcept { return histogram_; }
+
+private:
+    QLabel* title_ = nullptr;
+    HistogramWidget* histogram_ = nullptr;
+};
+
+}  // namespace view
