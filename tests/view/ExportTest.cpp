@@ -5,6 +5,7 @@
 
 #include "ExpectedOutput.h"
 #include "FakeServices.h"
+#include "TiffRead.h"
 #include "engine/Messages.h"
 #include "window/NdviRaster.h"
 
@@ -62,6 +63,34 @@ TEST(ExportTest, RasterIsTheWindowOperationsOutputAndHasItsHeader)
               "ENVI\ndescription = {NDVI, NIR: 白色板 201 (反射率 1); Red: 白色板 187 (反射率 1)}\n"
               "samples = 7\nlines = 5\nbands = 1\nheader offset = 0\ndata type = 4\ninterleave = bsq\n"
               "byte order = 0\nband names = {NDVI}\ndata ignore value = -10\n");
+}
+
+// The values exported are the ones on screen: a picture changed on disk after it was
+// opened (here smaller and with other bytes) is not read again.
+TEST(ExportTest, RasterAndTiffHoldThePictureAsOpenedNotAsItIsNowOnDisk)
+{
+    Frame f;
+    Viewer v;
+    ASSERT_TRUE(v.open(f.file));
+    v.window.setWhiteValues({201, 187});
+    testing_support::writeFile(f.file, testing_support::encodeBmp(testing_support::asymmetricPicture(4, 3)));
+
+    std::vector<std::uint8_t> expected;
+    for (const Pixel& px : f.picture.pixels) {
+        const float value = oracleNdvi(px.r, px.g, 201, 187);
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(&value);
+        expected.insert(expected.end(), bytes, bytes + 4);
+    }
+    ASSERT_TRUE(v.window.exportRaster(QString::fromStdString(f.dir.path("out.raw").string())));
+    ASSERT_TRUE(v.window.exportTiff(QString::fromStdString(f.dir.path("out.tif").string())));
+    EXPECT_TRUE(v.messages.empty());
+    EXPECT_EQ(readFile(f.dir.path("out.raw")), expected);
+    const auto tiff = testing_support::readTiff(f.dir.path("out.tif"));
+    EXPECT_EQ(tiff.width, 7u);
+    EXPECT_EQ(tiff.height, 5u);
+    EXPECT_EQ(tiff.values, expected);
+    const auto header = readFile(f.dir.path("out.hdr"));
+    EXPECT_NE(std::string(header.begin(), header.end()).find("samples = 7\nlines = 5\n"), std::string::npos);
 }
 
 TEST(ExportTest, NoExportWritesOverTheOpenPicture)
