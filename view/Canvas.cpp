@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace view {
 
@@ -38,6 +39,22 @@ void fill(QImage& image, const std::vector<std::int64_t>& columns, const std::ve
 }
 
 }  // namespace
+
+double maxZoomFor(std::int64_t width, std::int64_t height)
+{
+    // Half of int's range: the scroll bars' ranges plus a viewport's size stay inside.
+    constexpr double kMostUnits = std::numeric_limits<int>::max() / 2;
+    const std::int64_t longest = std::max<std::int64_t>({width, height, 1});
+    return std::min(Canvas::kMaxZoom, kMostUnits / static_cast<double>(longest));
+}
+
+int toScrollUnits(double value)
+{
+    if (std::isnan(value)) return 0;
+    constexpr double low = std::numeric_limits<int>::min();
+    constexpr double high = std::numeric_limits<int>::max();
+    return static_cast<int>(std::clamp(std::round(value), low, high));
+}
 
 Canvas::Canvas(QWidget* parent) : QAbstractScrollArea(parent)
 {
@@ -77,12 +94,17 @@ double Canvas::fitZoom() const
     if (!picture_ || picture_->width() <= 0 || picture_->height() <= 0) return 1.0;
     const double z = std::min(viewport()->width() / static_cast<double>(picture_->width()),
                               viewport()->height() / static_cast<double>(picture_->height()));
-    return std::clamp(z, 1e-4, kMaxZoom);
+    return std::clamp(z, 1e-4, maxZoom());
+}
+
+double Canvas::maxZoom() const
+{
+    return picture_ ? maxZoomFor(picture_->width(), picture_->height()) : kMaxZoom;
 }
 
 double Canvas::minZoom() const
 {
-    return std::min(fitZoom(), 1.0) / 2.0;
+    return std::min({fitZoom(), 1.0, maxZoom()}) / 2.0;
 }
 
 void Canvas::fitToWindow()
@@ -109,10 +131,10 @@ void Canvas::zoomAbout(double zoom, QPointF anchor)
     if (!picture_) return;
     const QPointF point = (anchor - origin()) / zoom_;  // picture coordinates under anchor
     fitting_ = false;
-    zoom_ = std::clamp(zoom, minZoom(), kMaxZoom);
+    zoom_ = std::clamp(zoom, minZoom(), maxZoom());
     updateScrollBars();
-    horizontalScrollBar()->setValue(static_cast<int>(std::lround(point.x() * zoom_ - anchor.x())));
-    verticalScrollBar()->setValue(static_cast<int>(std::lround(point.y() * zoom_ - anchor.y())));
+    horizontalScrollBar()->setValue(toScrollUnits(point.x() * zoom_ - anchor.x()));
+    verticalScrollBar()->setValue(toScrollUnits(point.y() * zoom_ - anchor.y()));
     invalidate();
     emit zoomChanged(zoom_);
 }
@@ -134,8 +156,8 @@ void Canvas::updateScrollBars()
     const double contentWidth = picture_ ? picture_->width() * zoom_ : 0.0;
     const double contentHeight = picture_ ? picture_->height() * zoom_ : 0.0;
     const QSize area = viewport()->size();
-    horizontalScrollBar()->setRange(0, std::max(0, static_cast<int>(std::ceil(contentWidth)) - area.width()));
-    verticalScrollBar()->setRange(0, std::max(0, static_cast<int>(std::ceil(contentHeight)) - area.height()));
+    horizontalScrollBar()->setRange(0, std::max(0, toScrollUnits(std::ceil(contentWidth) - area.width())));
+    verticalScrollBar()->setRange(0, std::max(0, toScrollUnits(std::ceil(contentHeight) - area.height())));
     horizontalScrollBar()->setPageStep(area.width());
     verticalScrollBar()->setPageStep(area.height());
 }
@@ -146,21 +168,24 @@ void Canvas::invalidate()
     viewport()->update();
 }
 
-std::optional<QPoint> Canvas::pixelAt(QPointF viewportPoint) const
+std::optional<PixelPoint> Canvas::pixelAt(QPointF viewportPoint) const
 {
     if (!picture_) return std::nullopt;
     const QPointF p = (viewportPoint - origin()) / zoom_;
     const double x = std::floor(p.x());
     const double y = std::floor(p.y());
-    if (x < 0 || y < 0 || x >= picture_->width() || y >= picture_->height()) return std::nullopt;
-    return QPoint(static_cast<int>(x), static_cast<int>(y));
+    if (!(x >= 0 && y >= 0 && x < static_cast<double>(picture_->width()) && y < static_cast<double>(picture_->height()))) {
+        return std::nullopt;
+    }
+    return PixelPoint{static_cast<std::int64_t>(x), static_cast<std::int64_t>(y)};
 }
 
-QPoint Canvas::clampedPixelAt(QPointF position) const
+PixelPoint Canvas::clampedPixelAt(QPointF position) const
 {
     const QPointF p = (position - origin()) / zoom_;
     const auto clampTo = [](double v, std::int64_t size) {
-        return static_cast<int>(std::clamp(std::floor(v), 0.0, static_cast<double>(size - 1)));
+        if (std::isnan(v)) return std::int64_t{0};
+        return static_cast<std::int64_t>(std::clamp(std::floor(v), 0.0, static_cast<double>(size - 1)));
     };
     return {clampTo(p.x(), picture_->width()), clampTo(p.y(), picture_->height())};
 }
@@ -262,9 +287,11 @@ void Canvas::paintEvent(QPaintEvent*)
         const QString label = QStringLiteral("暗色板");
         const QRectF text = painter.fontMetrics().boundingRect(label).adjusted(-3, -1, 3, 1);
         const QRectF box(r.left(), r.top() - text.height(), text.width(), text.height());
-        painter.fillRect(box, QColor(0, 220, 255));
-        painter.setPen(Qt::black);
-        painter.drawText(box, Qt::AlignCenter, label);
+        if (box.intersects(QRectF(viewport()->rect()))) {
+            painter.fillRect(box, QColor(0, 220, 255));
+            painter.setPen(Qt::black);
+            painter.drawText(box, Qt::AlignCenter, label);
+        }
     }
     if (selection_ && selection_->x1 <= selection_->x2 && selection_->y1 <= selection_->y2) {
         const QRectF r = onScreen(*selection_);
@@ -279,7 +306,18 @@ void Canvas::paintEvent(QPaintEvent*)
 QRectF Canvas::onScreen(const engine::Rectangle& a) const
 {
     const QPointF o = origin();
-    return {o.x() + a.x1 * zoom_, o.y() + a.y1 * zoom_, (a.x2 - a.x1 + 1) * zoom_, (a.y2 - a.y1 + 1) * zoom_};
+    const QRectF r(o.x() + static_cast<double>(a.x1) * zoom_, o.y() + static_cast<double>(a.y1) * zoom_,
+                   static_cast<double>(a.x2 - a.x1 + 1) * zoom_, static_cast<double>(a.y2 - a.y1 + 1) * zoom_);
+    // The painter's fixed point holds only some millions of pixels: a rectangle that
+    // reaches further, on a tall picture zoomed in, is cut to just past the viewport,
+    // where the edges cut off were not seen either. Nearer ones are drawn as they are.
+    constexpr double kFar = 1 << 20;
+    if (std::abs(r.left()) < kFar && std::abs(r.top()) < kFar && std::abs(r.right()) < kFar &&
+        std::abs(r.bottom()) < kFar) {
+        return r;
+    }
+    const QRectF around = QRectF(viewport()->rect()).adjusted(-2, -2, 2, 2);
+    return r.intersects(around) ? r.intersected(around) : QRectF(around.topLeft() - QPointF(1, 1), QSizeF(0, 0));
 }
 
 void Canvas::resizeEvent(QResizeEvent* event)
@@ -320,15 +358,15 @@ void Canvas::mouseMoveEvent(QMouseEvent* event)
         const QPointF delta = event->position() - panLast_;
         panLast_ = event->position();
         fitting_ = false;
-        horizontalScrollBar()->setValue(horizontalScrollBar()->value() - static_cast<int>(std::lround(delta.x())));
-        verticalScrollBar()->setValue(verticalScrollBar()->value() - static_cast<int>(std::lround(delta.y())));
+        horizontalScrollBar()->setValue(toScrollUnits(horizontalScrollBar()->value() - std::round(delta.x())));
+        verticalScrollBar()->setValue(toScrollUnits(verticalScrollBar()->value() - std::round(delta.y())));
     } else if (pressed_) {
         const QPointF moved = event->position() - pressPosition_;
         if (!selecting_ && std::hypot(moved.x(), moved.y()) >= kDragThreshold) selecting_ = true;
         if (selecting_) {
-            const QPoint here = clampedPixelAt(event->position());
-            selection_ = engine::Rectangle{std::min(anchorPixel_.x(), here.x()), std::min(anchorPixel_.y(), here.y()),
-                                           std::max(anchorPixel_.x(), here.x()), std::max(anchorPixel_.y(), here.y())};
+            const PixelPoint here = clampedPixelAt(event->position());
+            selection_ = engine::Rectangle{std::min(anchorPixel_.x, here.x), std::min(anchorPixel_.y, here.y),
+                                           std::max(anchorPixel_.x, here.x), std::max(anchorPixel_.y, here.y)};
             viewport()->update();
         }
     }
@@ -406,7 +444,7 @@ bool Canvas::viewportEvent(QEvent* event)
 void Canvas::reportPointer(QPointF position)
 {
     if (const auto pixel = pixelAt(position)) {
-        emit pointerMoved(pixel->x(), pixel->y());
+        emit pointerMoved(pixel->x, pixel->y);
     } else {
         emit pointerLeft();
     }

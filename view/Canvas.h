@@ -16,6 +16,20 @@
 
 namespace view {
 
+// A pixel of the picture: 64-bit, as tall as any picture may be.
+struct PixelPoint {
+    std::int64_t x = 0;
+    std::int64_t y = 0;
+    friend bool operator==(const PixelPoint&, const PixelPoint&) = default;
+};
+
+// The largest zoom at which the whole of a picture of this size still lies within the
+// scroll bars' int range; kMaxZoom for any picture that is not extremely large.
+double maxZoomFor(std::int64_t width, std::int64_t height);
+// A scroll bar's value or range from a picture coordinate times the zoom: rounded and
+// kept within int (0 for NaN), never an undefined conversion.
+int toScrollUnits(double value);
+
 class Canvas : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -49,7 +63,7 @@ public:
     void setDarkTarget(std::optional<engine::Rectangle> area);
 
     // The pixel under a viewport point, if any.
-    std::optional<QPoint> pixelAt(QPointF viewportPoint) const;
+    std::optional<PixelPoint> pixelAt(QPointF viewportPoint) const;
     // The viewport point at the centre of a pixel.
     QPointF centreOfPixel(std::int64_t x, std::int64_t y) const;
 
@@ -79,10 +93,11 @@ private:
     QPointF origin() const;  // viewport position of the picture's top-left corner
     double fitZoom() const;
     double minZoom() const;
+    double maxZoom() const;
     void updateScrollBars();
     void invalidate();
     void reportPointer(QPointF position);
-    QPoint clampedPixelAt(QPointF position) const;
+    PixelPoint clampedPixelAt(QPointF position) const;
     void updateCursor();
     QRectF onScreen(const engine::Rectangle& area) const;
 
@@ -101,7 +116,7 @@ private:
     bool pressed_ = false;    // left button down for a rectangle
     bool selecting_ = false;  // moved far enough to be a drag
     QPointF pressPosition_;
-    QPoint anchorPixel_;
+    PixelPoint anchorPixel_;
 
     mutable QImage cache_;
 };

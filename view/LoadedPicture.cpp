@@ -5,8 +5,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -53,7 +57,82 @@ std::optional<std::int64_t> wholeNumber(const std::string& text)
     return v;
 }
 
+// A "Name:   123 kB" line of a /proc file, in bytes; nothing when it is not there.
+std::optional<std::uint64_t> procKilobytes(const char* file, const std::string& name)
+{
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.size() <= name.size() || line.compare(0, name.size(), name) != 0 || line[name.size()] != ':') continue;
+        std::uint64_t kilobytes = 0;
+        bool digits = false;
+        for (std::size_t i = name.size() + 1; i < line.size(); ++i) {
+            const char c = line[i];
+            if (c >= '0' && c <= '9') {
+                if (kilobytes > std::numeric_limits<std::uint64_t>::max() / 1024 / 10) return std::nullopt;
+                kilobytes = kilobytes * 10 + static_cast<std::uint64_t>(c - '0');
+                digits = true;
+            } else if (digits) {
+                break;
+            }
+        }
+        if (digits) return kilobytes * 1024;
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// What a limit leaves beside the process's use of it, or nothing when it is unlimited.
+std::optional<std::uint64_t> leftUnder(int resource, const char* usedName)
+{
+    rlimit limit{};
+    if (::getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return std::nullopt;
+    const std::uint64_t used = procKilobytes("/proc/self/status", usedName).value_or(0);
+    const auto most = static_cast<std::uint64_t>(limit.rlim_cur);
+    return most > used ? most - used : 0;
+}
+
+// The figure a test stands in, while testingMemory is set.
+std::atomic<bool> testingMemory{false};
+std::atomic<std::uint64_t> testingMemoryBytes{0};
+
 }  // namespace
+
+std::uint64_t availableMemory()
+{
+    if (testingMemory.load()) return testingMemoryBytes.load();
+    std::uint64_t available = std::numeric_limits<std::uint64_t>::max();
+    for (const auto& bound : {procKilobytes("/proc/meminfo", "MemAvailable"), leftUnder(RLIMIT_AS, "VmSize"),
+                              leftUnder(RLIMIT_DATA, "VmData")}) {
+        if (bound) available = std::min(available, *bound);
+    }
+    return available;
+}
+
+void setAvailableMemoryForTesting(std::optional<std::uint64_t> bytes)
+{
+    testingMemoryBytes.store(bytes.value_or(0));
+    testingMemory.store(bytes.has_value());
+}
+
+void requireMemoryFor(const std::string& path, std::int64_t width, std::int64_t height, std::int64_t bytesPerPixel)
+{
+    // Beside the pixels: the byte-pair counts, an export's block of rows and the NDVI
+    // tables, a few mebibytes whatever the size.
+    constexpr std::uint64_t kBeside = std::uint64_t{4} << 20;
+    std::uint64_t pixels = 0, needed = 0;
+    if (width < 0 || height < 0 || bytesPerPixel < 0 ||
+        __builtin_mul_overflow(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height), &pixels) ||
+        __builtin_mul_overflow(pixels, static_cast<std::uint64_t>(bytesPerPixel), &needed) ||
+        __builtin_add_overflow(needed, kBeside, &needed)) {
+        needed = std::numeric_limits<std::uint64_t>::max();
+    }
+    const std::uint64_t available = availableMemory();
+    if (needed <= available) return;
+    throw ViewError("画像が大きすぎてメモリに収まりません（" + std::to_string(width) + "×" + std::to_string(height) +
+                    " の画像に " + std::to_string(needed) + " バイト必要ですが、使えるのは " +
+                    std::to_string(available) + " バイトです）\n" + path);
+}
 
 FileIdentity identityOf(const std::string& path)
 {
@@ -84,6 +163,7 @@ LoadedPicture LoadedPicture::readBitmap(const std::string& path)
     p.identity_ = identityOf(path);
     p.width_ = reader.width();
     p.height_ = reader.height();
+    requireMemoryFor(path, p.width_, p.height_, 3);
     const auto rowBytes = static_cast<std::size_t>(p.width_) * 3;
     p.bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(rowBytes * static_cast<std::size_t>(p.height_));
     if (p.height_ > 0) {
@@ -112,6 +192,7 @@ LoadedPicture LoadedPicture::readRaster(const std::string& path, std::int64_t wi
                         std::to_string(width) + "×" + std::to_string(height) + " の float32 には " +
                         std::to_string(offset + needed) + " バイト必要です）\n" + path);
     }
+    requireMemoryFor(path, width, height, 4);
     LoadedPicture p;
     p.kind_ = Kind::Raster;
     p.path_ = path;

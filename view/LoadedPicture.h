@@ -53,12 +53,13 @@ public:
     const std::uint64_t* pairCounts() const noexcept { return pairCounts_.get(); }
 
     // Reads a 24-bit bitmap with the engine's reader: EngineError with the engine's
-    // message for every picture it cannot read right, std::bad_alloc when it does not
-    // fit in memory.
+    // message for every picture it cannot read right, ViewError when it will not fit
+    // in the memory available (std::bad_alloc when that shrank meanwhile).
     static LoadedPicture readBitmap(const std::string& path);
 
     // Reads a little-endian float32 raster of this width and height whose values start
-    // at offset; ViewError when the file size does not match.
+    // at offset; ViewError when the file size does not match or it will not fit in the
+    // memory available.
     static LoadedPicture readRaster(const std::string& path, std::int64_t width, std::int64_t height,
                                     std::int64_t offset = 0);
 
@@ -87,6 +88,18 @@ std::optional<std::string> enviHeaderBeside(const std::string& rasterPath);
 // Parses an ENVI header; ViewError unless it describes one band of little-endian
 // float32 values (data type 4, byte order 0), as the NDVI rasters are written.
 RasterLayout parseEnviHeader(const std::string& text, const std::string& headerPath);
+
+// The bytes a picture may still take: the smaller of the system's MemAvailable and what
+// the process's RLIMIT_AS and RLIMIT_DATA leave beside what it already uses; the
+// largest number when none of them is known.
+std::uint64_t availableMemory();
+// A figure of the test's own in place of the system's; nothing: the system's again.
+void setAvailableMemoryForTesting(std::optional<std::uint64_t> bytes);
+
+// Throws ViewError naming path and the sizes unless a picture of width x height with
+// bytesPerPixel bytes a pixel, and the buffers beside it, fit in availableMemory().
+// Called before anything of the picture is allocated.
+void requireMemoryFor(const std::string& path, std::int64_t width, std::int64_t height, std::int64_t bytesPerPixel);
 
 // The size of a file in bytes; EngineError(CannotOpenInput) when it cannot be opened.
 std::int64_t fileSize(const std::string& path);

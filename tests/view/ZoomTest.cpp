@@ -32,7 +32,7 @@ TEST(ZoomTest, WheelKeepsThePixelUnderThePointerUpToThirtyTwoTimes)
     const QPointF at = canvas->centreOfPixel(500, 100);
     for (int notches : {1, 3, 5, 4, -2, 30}) {
         wheel(canvas, at, notches);
-        ASSERT_EQ(canvas->pixelAt(at), QPoint(500, 100)) << "after " << notches << " notches, zoom " << canvas->zoom();
+        ASSERT_EQ(canvas->pixelAt(at), (view::PixelPoint{500, 100})) << "after " << notches << " notches, zoom " << canvas->zoom();
     }
     EXPECT_EQ(canvas->zoom(), view::Canvas::kMaxZoom);
     EXPECT_TRUE(v.hover(500, 100).startsWith(QStringLiteral("x=500 y=100  ")));
@@ -43,7 +43,7 @@ TEST(ZoomTest, WheelKeepsThePixelUnderThePointerUpToThirtyTwoTimes)
     QTest::mouseMove(canvas->viewport(), start + QPoint(32, 0));
     QTest::mouseMove(canvas->viewport(), start + QPoint(64, 0));
     QTest::mouseRelease(canvas->viewport(), Qt::MiddleButton, {}, start + QPoint(64, 0));
-    EXPECT_EQ(canvas->pixelAt(at), QPoint(498, 100));
+    EXPECT_EQ(canvas->pixelAt(at), (view::PixelPoint{498, 100}));
 
     canvas->showActualSize();
     EXPECT_EQ(canvas->zoom(), 1.0);
@@ -67,7 +67,7 @@ TEST(ZoomTest, SpaceHeldTurnsADragIntoAPan)
     QTest::mouseMove(canvas->viewport(), at.toPoint() + QPoint(0, 40));
     QTest::mouseRelease(canvas->viewport(), Qt::LeftButton, {}, at.toPoint() + QPoint(0, 40));
     QTest::keyRelease(canvas, Qt::Key_Space);
-    EXPECT_EQ(canvas->pixelAt(at), QPoint(800, 590));  // 40 screen pixels at 4x
+    EXPECT_EQ(canvas->pixelAt(at), (view::PixelPoint{800, 590}));  // 40 screen pixels at 4x
     EXPECT_FALSE(canvas->selection().has_value());
 }
 
