@@ -1,7 +1,7 @@
 #include "view/exports/RasterExport.h"
 
 #include "engine/EnviHeader.h"
-#include "engine/OutputFile.h"
+#include "engine/OutputPath.h"
 #include "view/exports/NdviRows.h"
 
 #include <filesystem>
@@ -19,19 +19,17 @@ std::string headerPathFor(const std::string& raster)
 void writeNdviRaster(const LoadedPicture& picture, const engine::NdviTable& table, const engine::NdviModel& model,
                      const std::string& rasterPath)
 {
-    {
-        auto raster = engine::OutputFile::create(rasterPath);
-        forEachNdviBlock(picture, table, [&](std::int64_t, std::int64_t count, const float* values) {
-            raster->write(values, static_cast<std::size_t>(count * picture.width()) * sizeof(float));
-        });
-        raster->finish();
-    }
+    // One group: the raster and its header end both new or both as they were.
+    engine::OutputGroup group;
+    engine::StagedFile& raster = group.add(rasterPath);
+    engine::StagedFile& header = group.add(headerPathFor(rasterPath));
+    forEachNdviBlock(picture, table, [&](std::int64_t, std::int64_t count, const float* values) {
+        raster.write(values, static_cast<std::size_t>(count * picture.width()) * sizeof(float));
+    });
     // The same header zrvimage-batch writes, naming the model in its description.
-    const std::string header = headerPathFor(rasterPath);
     const std::string text = engine::ndviEnviHeader(picture.width(), picture.height(), model);
-    auto hdr = engine::OutputFile::create(header);
-    hdr->write(text.data(), text.size());
-    hdr->finish();
+    header.write(text.data(), text.size());
+    group.commit();
 }
 
 }  // namespace view

@@ -1,14 +1,16 @@
 #include "view/exports/WholeFile.h"
 
-#include "engine/OutputFile.h"
+#include "engine/OutputPath.h"
+
+#include <cstdint>
+#include <span>
 
 namespace view {
 
 void writeWhole(const std::string& path, const QByteArray& bytes)
 {
-    auto file = engine::OutputFile::create(path);
-    file->write(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    file->finish();
+    engine::writeWholeFile(path, std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                           static_cast<std::size_t>(bytes.size())));
 }
 
 }  // namespace view
