@@ -682,7 +682,8 @@ bool ViewerWindow::exportRaster(const QString& path)
     if (refuseOpenPicture(path) || refuseOpenPicture(decoded(header))) return false;
     // The save dialog asked about the raster only; a header left beside a raster that
     // is gone is replaced only when the user agrees.
-    if (!std::filesystem::exists(out) && std::filesystem::exists(header) &&
+    std::error_code unknown;  // a name that cannot be looked at is left to the writing to report
+    if (!std::filesystem::exists(out, unknown) && std::filesystem::exists(header, unknown) &&
         !prompts_.confirm(QStringLiteral("%1 は既に存在します。置き換えますか？").arg(decoded(header)))) {
         return false;
     }
