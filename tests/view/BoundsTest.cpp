@@ -16,6 +16,7 @@
 namespace {
 
 using namespace view_testing;
+using testing_support::put32;
 
 // The memory the viewer sees, for one test.
 struct AvailableMemory {
