@@ -111,6 +111,7 @@ std::string maxima(const Options& options, const FileJob& job, engine::PictureRe
 std::string crop(const FileJob& job, engine::PictureReader& picture, const engine::RunControl& control,
                  FileOutputs& outputs)
 {
+    engine::requireCroppable(picture);  // before anything is staged
     const auto file = engine::OutputFile::into(outputs.stage(job.output));
     engine::runCrop(picture, *file, control);
     file->finish();

@@ -26,6 +26,7 @@ std::string failureMessage(Failure failure, const std::string& path, std::int64_
     case Failure::Compressed: return withPath(kCompressed, path);
     case Failure::BadWidth: return withPath(kBadWidth, path);
     case Failure::TooWide: return kTooWide;
+    case Failure::TooTall: return kTooTall;
     case Failure::BadPixelOffset: return withPath(kBadPixelOffset, path);
     case Failure::ReadFailed: return withPath(kReadFailed, path);
     case Failure::CannotCreateOutput: return withPath(kCannotCreateOutput, path);

@@ -17,6 +17,7 @@ enum class Failure {
     Compressed,          // a compressed (or JPEG or PNG) picture
     BadWidth,            // no pixels per row
     TooWide,             // wider than kMaxWidth
+    TooTall,             // more rows than the crop's header can hold
     BadPixelOffset,      // the pixel data would start inside the headers or past the end
     Truncated,           // stored rows end past the end of the file
     ReadFailed,          // an I/O error while reading the input

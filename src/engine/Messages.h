@@ -10,6 +10,7 @@ inline constexpr const char* kOutputIsInput = "入力ファイルと同じファ
 inline constexpr const char* kWriteFailed = "出力ファイルの書き込みに失敗しました";
 inline constexpr const char* kReadFailed = "入力ファイルの読み込みに失敗しました";
 inline constexpr const char* kTooWide = "画像の幅が大きすぎます";
+inline constexpr const char* kTooTall = "画像の高さが大きすぎます";
 inline constexpr const char* kBadWidth = "画像の幅が正しくありません";
 inline constexpr const char* kTruncated = "画像ファイルが途中で切れています";
 inline constexpr const char* kBadPixelOffset = "画素データの位置が正しくありません";

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -13,14 +14,14 @@ namespace engine {
 
 namespace {
 
-void beforeRow(const RunControl& control)
+void beforeRows(const RunControl& control)
 {
     if (control.cancel && control.cancel->load(std::memory_order_relaxed)) throw runtime::EAbort();
 }
 
-void afterRow(const RunControl& control, std::size_t pixels)
+void afterRows(const RunControl& control, std::int64_t rows, std::size_t pixels)
 {
-    if (control.onRow) control.onRow(pixels);
+    if (control.onRows) control.onRows(rows, pixels);
 }
 
 // Rows per output block: at least RowStream::kBlockBytes of output, and no more rows
@@ -53,7 +54,7 @@ std::int64_t cropMapped(PictureReader& picture, BlockSink& out, std::span<const 
         const MappedBytes mapped = picture.mapStored(done, n);
         if (!mapped) break;
         const std::size_t bytes = static_cast<std::size_t>(n) * rowBytes;
-        for (std::int64_t i = 0; i < n; ++i) beforeRow(control);
+        beforeRows(control);
         const std::size_t wanted = header.size() + bytes;
         const std::size_t written = out.passThrough(header, mapped.data(), bytes);
         if (written < wanted) {
@@ -66,16 +67,24 @@ std::int64_t cropMapped(PictureReader& picture, BlockSink& out, std::span<const 
             out.commit(wanted - written);
         }
         header = {};
-        for (std::int64_t i = 0; i < n; ++i) afterRow(control, kCropWidth);
         done += n;
+        afterRows(control, n, kCropWidth);
     }
     return done;
 }
 
 }  // namespace
 
+void requireCroppable(const PictureReader& picture)
+{
+    if (picture.height() > std::numeric_limits<std::int32_t>::max()) {
+        throw EngineError(Failure::TooTall, picture.path());
+    }
+}
+
 void runCrop(PictureReader& picture, BlockSink& out, const RunControl& control)
 {
+    requireCroppable(picture);
     const auto newHeader = cropHeader(static_cast<std::int32_t>(picture.height()));
     // Not yet written: it goes out in front of the first rows, in the same block, so
     // that a disk that fails takes the first block with it, whatever the timing.
@@ -105,17 +114,17 @@ void runCrop(PictureReader& picture, BlockSink& out, const RunControl& control)
             block += header.size();
             header = {};
         }
-        if (wide && !picture.topDown()) {
-            for (std::int64_t i = 0; i < n; ++i) beforeRow(control);
+        const bool byBlock = wide && !picture.topDown();
+        if (byBlock) {
+            beforeRows(control);
             if (width == static_cast<std::size_t>(kCropWidth)) {
                 picture.readStored(done, n, block);
             } else {
                 picture.readStoredColumns(done, n, rowBytes, block);
             }
-            for (std::int64_t i = 0; i < n; ++i) afterRow(control, width);
         } else {
             for (std::int64_t i = 0; i < n; ++i) {
-                beforeRow(control);
+                beforeRows(control);
                 std::uint8_t* row = block + static_cast<std::size_t>(i) * rowBytes;
                 if (wide) {
                     // Top-down: output row k from the bottom is stored row rows-1-k.
@@ -124,11 +133,12 @@ void runCrop(PictureReader& picture, BlockSink& out, const RunControl& control)
                     std::memcpy(row, narrowRows->next(), kept);
                     std::memset(row + kept, 0, rowBytes - kept);
                 }
-                afterRow(control, width);
+                afterRows(control, 1, width);
             }
         }
         out.commit(bytes);
         done += n;
+        if (byBlock) afterRows(control, n, width);
     }
     if (!header.empty()) out.write(header.data(), header.size());  // a picture of no rows
 }
@@ -141,17 +151,17 @@ ChannelMaxima runAreaMaxima(PictureReader& picture, const Rectangle& area, const
     if (columns == 0) {
         // Nothing to look at; the rows pass all the same, for the progress.
         for (std::int64_t y = area.y1; y <= area.y2; ++y) {
-            beforeRow(control);
-            afterRow(control, 0);
+            beforeRows(control);
+            afterRows(control, 1, 0);
         }
         return max;
     }
     RowStream rows(picture, RowStream::Order::TopFirst, area.y1, area.y2);
     const auto x1 = static_cast<std::size_t>(area.x1);
     for (std::int64_t y = area.y1; y <= area.y2; ++y) {
-        beforeRow(control);
+        beforeRows(control);
         max.scan(rows.next() + 3 * x1, columns);
-        afterRow(control, columns);
+        afterRows(control, 1, columns);
     }
     return max;
 }
@@ -170,9 +180,9 @@ void ndviRows(RowStream& input, const NdviTable& table, std::int64_t rows, std::
         const std::size_t bytes = static_cast<std::size_t>(n) * rowBytes;
         float* block = out ? reinterpret_cast<float*>(out->reserve(bytes)) : ownBlock.get();
         for (std::int64_t i = 0; i < n; ++i) {
-            beforeRow(control);
+            beforeRows(control);
             table.row(input.next(), width, block + static_cast<std::size_t>(i) * width);
-            afterRow(control, width);
+            afterRows(control, 1, width);
         }
         if (observe) observe(done, n, block);
         if (out) out->commit(bytes);
@@ -209,7 +219,7 @@ void runNdvi(PictureReader& picture, float nirWhite, float redWhite, BlockSink* 
     if (nirWhite == 0.0f || redWhite == 0.0f) {
         // A zero white value fails at the very first pixel, with the error that
         // pixel's bytes give.
-        beforeRow(control);
+        beforeRows(control);
         const std::uint8_t* first = input.next();
         ndviPixel(first[2], first[1], nirWhite, redWhite);
     }

@@ -16,15 +16,23 @@
 namespace engine {
 
 struct RunControl {
-    // After every row, with the pixels that row took (0 for rows of an empty
-    // rectangle). The window pumps its events and steps its bar here.
-    std::function<void(std::size_t pixels)> onRow;
-    // Checked before every row; when set the run stops with runtime::EAbort.
+    // After rows are done, with how many and the pixels each took (0 for rows of an
+    // empty rectangle): one row at a time, except where the crop copies whole blocks of
+    // rows, which it reports once each block has gone to the output. The window pumps
+    // its events and steps its bar once per row here.
+    std::function<void(std::int64_t rows, std::size_t pixelsPerRow)> onRows;
+    // Checked before every row, or block of rows where they go by blocks; when set the
+    // run stops with runtime::EAbort.
     const std::atomic<bool>* cancel = nullptr;
 };
 
+// Throws EngineError(TooTall) for a picture of more rows than the crop's header can
+// hold (a signed 32-bit height). Front ends ask before they create the output.
+void requireCroppable(const PictureReader& picture);
+
 // Writes the 2048-column bitmap: its header, then every row bottom row first, the
-// columns past a narrower picture black. The picture must have passed require24Bit().
+// columns past a narrower picture black. The picture must have passed require24Bit();
+// one that fails requireCroppable() is refused before anything is written.
 void runCrop(PictureReader& picture, BlockSink& out, const RunControl& control = {});
 
 // The largest red, green and blue bytes inside a rectangle already fitted to the

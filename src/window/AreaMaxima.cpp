@@ -41,7 +41,9 @@ void findAreaMaxima(Services& services)
     bar.setStep(1);
 
     RunControl control;
-    control.onRow = [&](std::size_t pixels) { forEachPumped(services, pixels, [](std::size_t, std::size_t) {}); };
+    control.onRows = [&](std::int64_t rows, std::size_t pixels) {
+        for (std::int64_t i = 0; i < rows; ++i) forEachPumped(services, pixels, [](std::size_t, std::size_t) {});
+    };
     ChannelMaxima max;
     if (!runReporting(services, [&] { max = runAreaMaxima(*input, area, control); })) {
         bar.setPosition(0);

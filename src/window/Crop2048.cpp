@@ -17,6 +17,8 @@ void cropTo2048(Services& services)
     if (!outputPath) return;
 
     if (!gateInput(services, *input, "24ビットカラ―画像を指定してください")) return;
+    // Refused before the output is created, which would empty a file of that name.
+    if (!runReporting(services, [&] { requireCroppable(*input); })) return;
     auto output = createOutput(services, *input, *outputPath);
     if (!output) return;
 
@@ -27,9 +29,11 @@ void cropTo2048(Services& services)
     bar.setStep(1);
 
     RunControl control;
-    control.onRow = [&](std::size_t pixels) {
-        services.pumpEvents(static_cast<std::uint32_t>(pixels));  // once per row
-        bar.stepIt();
+    control.onRows = [&](std::int64_t rows, std::size_t pixels) {
+        for (std::int64_t i = 0; i < rows; ++i) {
+            services.pumpEvents(static_cast<std::uint32_t>(pixels));  // once per row
+            bar.stepIt();
+        }
     };
     if (runReporting(services, [&] {
             runCrop(*input, *output, control);

@@ -37,9 +37,11 @@ void makeNdviRaster(Services& services)
     if (!output) return;
 
     RunControl control;
-    control.onRow = [&](std::size_t pixels) {
-        forEachPumped(services, pixels, [](std::size_t, std::size_t) {});  // the pump after every pixel
-        bar.stepIt();
+    control.onRows = [&](std::int64_t rows, std::size_t pixels) {
+        for (std::int64_t i = 0; i < rows; ++i) {
+            forEachPumped(services, pixels, [](std::size_t, std::size_t) {});  // the pump after every pixel
+            bar.stepIt();
+        }
     };
     // "完了" only once every value reached the file and it closed cleanly.
     if (runReporting(services, [&] {

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -158,6 +159,25 @@ TEST(FailedFiles, FailAloneWithTheWindowsOrTheEnginesMessageAndAreNamedInTheSumm
             EXPECT_EQ(result.out, lineOf(folder.good.string(), windowMaxima(folder.good, {"0", "0", "9", "9"})));
         }
     }
+}
+
+// 2^31 rows, top-down, one column, the rows a hole in the file: more than the crop's
+// header holds. The old output stays and nothing is left beside it.
+TEST(FailedFiles, CropOfMoreRowsThanItsHeaderHoldsIsRefusedBeforeAnythingIsWritten)
+{
+    TempDir dir;
+    const auto tall = dir.path("tall.bmp");
+    writeFile(tall, bmpHeader(1, std::numeric_limits<std::int32_t>::min(), 24));
+    fs::resize_file(tall, 54 + (std::uintmax_t{1} << 31) * 4);
+    const std::vector<std::uint8_t> old(100, 0xEE);
+    writeFile(dir.path("out.bmp"), old);
+
+    const BatchResult result = runBatch({"crop", tall.string(), "-o", dir.path("out.bmp").string(), "--force"});
+
+    EXPECT_EQ(result.status, batch::kSomeFailed);
+    EXPECT_EQ(result.err.rfind(tall.string() + ": 画像の高さが大きすぎます\n", 0), 0u) << result.err;
+    EXPECT_EQ(readFile(dir.path("out.bmp")), old);
+    EXPECT_EQ(filesIn(dir.dir()), (std::vector<std::string>{"out.bmp", "tall.bmp"}));
 }
 
 TEST(FailedFiles, RectangleTheWindowRejectsFailsEveryFile)

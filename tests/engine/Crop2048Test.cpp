@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -142,6 +144,23 @@ TEST(Crop2048, NoRowsGiveTheHeaderAloneAndDone)
     EXPECT_EQ(run.fake.messages, std::vector<std::string>{"完了"});
     EXPECT_EQ(run.fake.progress.max(), 0);
     EXPECT_EQ(run.fake.progress.stepCount(), 0);
+}
+
+// A top-down picture of 2^31 rows, one column each, the rows a hole in the file: more
+// rows than the crop's header holds. An old output of the chosen name stays as it was.
+TEST(Crop2048, MoreRowsThanTheHeaderHoldsAreRefusedBeforeTheOutputIsCreated)
+{
+    OperationRun run(bmpHeader(1, std::numeric_limits<std::int32_t>::min(), 24));
+    std::filesystem::resize_file(run.input, 54 + (std::uintmax_t{1} << 31) * 4);
+    const Bytes old(100, 0xEE);
+    testing_support::writeFile(run.output, old);
+
+    window::cropTo2048(run.fake);
+
+    EXPECT_EQ(run.fake.messages, std::vector<std::string>{"画像の高さが大きすぎます"});
+    EXPECT_EQ(run.outputBytes(), old);
+    EXPECT_EQ(run.fake.pumps, 0);
+    EXPECT_TRUE(testing_support::progressUntouched(run.fake.progress));
 }
 
 }  // namespace

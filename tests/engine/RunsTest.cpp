@@ -1,5 +1,5 @@
 // The engine's run functions used directly, as the batch tool and the viewer use
-// them: progress per row, cancelling, rows shown as they are made, and failures that
+// them: progress per row or block, cancelling, the crop's height limit, rows shown as they are made, and failures that
 // stop the run.
 
 #include "engine/Runs.h"
@@ -11,10 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,7 +61,8 @@ TEST(RunNdvi, ShowsEveryRowOnceInOrderWithTheValuesWritten)
     std::int64_t nextRow = 0;
     std::size_t rowCalls = 0;
     engine::RunControl control;
-    control.onRow = [&](std::size_t pixels) {
+    control.onRows = [&](std::int64_t rows, std::size_t pixels) {
+        EXPECT_EQ(rows, 1);
         EXPECT_EQ(pixels, 30000u);
         ++rowCalls;
     };
@@ -78,24 +83,169 @@ TEST(RunNdvi, ShowsEveryRowOnceInOrderWithTheValuesWritten)
     EXPECT_EQ(observed, sink.bytes);
 }
 
-TEST(RunControl, ACancelStopsBeforeTheNextRowWithAbort)
+// How the crop goes through a picture: by blocks straight from the mapped file or
+// into the output block (bottom-up pictures of 2048 columns or more), or row by row.
+struct CropCase {
+    const char* name;
+    std::int32_t width, height;
+    bool topDown;
+    bool onDisk;                        // read from a file into an output file: the mapped copy
+    std::vector<std::int64_t> reports;  // the rows of each report
+    bool byBlock;                       // each report comes once its rows are in the output
+};
+
+void PrintTo(const CropCase& c, std::ostream* os) { *os << c.name; }
+
+class CropProgress : public ::testing::TestWithParam<CropCase> {
+protected:
+    // Runs the crop, setting the cancel flag at the report cancelAt (counted from 1;
+    // 0: never), and gives the rows of each report.
+    std::vector<std::int64_t> run(int cancelAt, bool& aborted)
+    {
+        const CropCase& c = GetParam();
+        const Bytes bmp = encodeBmp(asymmetricPicture(c.width, c.height), testing_support::BmpLayout{24, 40, 0, c.topDown});
+        testing_support::TempDir dir;
+        std::optional<engine::PictureReader> reader;
+        std::unique_ptr<engine::OutputFile> file;
+        MemorySink memory;
+        engine::BlockSink* sink = &memory;
+        if (c.onDisk) {
+            testing_support::writeFile(dir.path("in.bmp"), bmp);
+            reader.emplace(engine::PictureReader::open(dir.path("in.bmp").string()));
+            file = engine::OutputFile::create(dir.path("out.bmp").string());
+            sink = file.get();
+        } else {
+            reader.emplace(readerOf(bmp));
+        }
+        reader->require24Bit();
+        const auto outputBytes = [&]() -> std::uintmax_t {
+            return c.onDisk ? std::filesystem::file_size(dir.path("out.bmp")) : memory.bytes.size();
+        };
+
+        std::atomic<bool> cancel{false};
+        std::vector<std::int64_t> reports;
+        std::int64_t done = 0;
+        engine::RunControl control;
+        control.cancel = &cancel;
+        control.onRows = [&](std::int64_t rows, std::size_t pixels) {
+            EXPECT_EQ(pixels, static_cast<std::size_t>(c.width));
+            reports.push_back(rows);
+            done += rows;
+            if (c.byBlock) {
+                EXPECT_EQ(outputBytes(), 54 + static_cast<std::uintmax_t>(done) * 6144);
+            }
+            if (static_cast<int>(reports.size()) == cancelAt) cancel = true;
+        };
+        aborted = false;
+        try {
+            engine::runCrop(*reader, *sink, control);
+            if (file) file->finish();
+        } catch (const runtime::EAbort&) {
+            aborted = true;
+        }
+        return reports;
+    }
+};
+
+TEST_P(CropProgress, ReportsEveryRowOnceAsItsBlockIsDone)
+{
+    bool aborted = true;
+    EXPECT_EQ(run(0, aborted), GetParam().reports);
+    EXPECT_FALSE(aborted);
+}
+
+TEST_P(CropProgress, ACancelSetMidPictureStopsBeforeTheNextBlock)
+{
+    bool aborted = false;
+    EXPECT_EQ(run(1, aborted), std::vector<std::int64_t>{GetParam().reports.front()});
+    EXPECT_TRUE(aborted);
+}
+
+// Blocks of output are at least 1 MiB: 171 rows of 6,144 bytes; mapped windows of rows
+// 16 MiB: 2,730 rows.
+INSTANTIATE_TEST_SUITE_P(
+    Paths, CropProgress,
+    ::testing::Values(CropCase{"Mapped", 2048, 2800, false, true, {2730, 70}, true},
+                      CropCase{"StraightIntoTheBlock", 2048, 200, false, false, {171, 29}, true},
+                      CropCase{"WideColumnsIntoTheBlock", 2100, 200, false, false, {171, 29}, true},
+                      CropCase{"WideTopDown", 2100, 2, true, false, {1, 1}, false},
+                      CropCase{"Narrow", 7, 2, false, false, {1, 1}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RunControl, ACancelStopsTheOtherRunsBeforeTheNextRowWithAbort)
 {
     auto reader = readerOf(encodeBmp(asymmetricPicture(7, 6)));
     reader.require24Bit();
     std::atomic<bool> cancel{false};
-    int rows = 0;
+    std::int64_t rows = 0;
     engine::RunControl control;
     control.cancel = &cancel;
-    control.onRow = [&](std::size_t) {
-        if (++rows == 2) cancel = true;
+    control.onRows = [&](std::int64_t n, std::size_t) {
+        if ((rows += n) == 2) cancel = true;
     };
-    MemorySink sink;
-    EXPECT_THROW(engine::runCrop(reader, sink, control), runtime::EAbort);
+    EXPECT_THROW(engine::runAreaMaxima(reader, {0, 0, 6, 5}, control), runtime::EAbort);
     EXPECT_EQ(rows, 2);
     rows = 0;
     cancel = false;
-    EXPECT_THROW(engine::runAreaMaxima(reader, {0, 0, 6, 5}, control), runtime::EAbort);
+    EXPECT_THROW(engine::runNdvi(reader, 200, 180, nullptr, {}, control), runtime::EAbort);
     EXPECT_EQ(rows, 2);
+}
+
+// A source that claims a picture of the given header, its pixels all zero, without
+// holding them.
+class HeaderOnlySource final : public engine::ByteSource {
+public:
+    HeaderOnlySource(Bytes header, std::int64_t size) : header_(std::move(header)), size_(size) {}
+    std::int64_t size() const override { return size_; }
+    std::size_t readAt(std::int64_t offset, std::uint8_t* buffer, std::size_t size) override
+    {
+        const auto n = static_cast<std::size_t>(std::clamp<std::int64_t>(size_ - offset, 0, static_cast<std::int64_t>(size)));
+        std::memset(buffer, 0, n);
+        for (std::size_t i = 0; i < n && offset + static_cast<std::int64_t>(i) < static_cast<std::int64_t>(header_.size()); ++i) {
+            buffer[i] = header_[static_cast<std::size_t>(offset) + i];
+        }
+        return n;
+    }
+    bool isSameFile(const std::string&) const override { return false; }
+
+private:
+    Bytes header_;
+    std::int64_t size_;
+};
+
+TEST(RunCrop, RefusesMoreRowsThanItsHeaderHoldsBeforeWritingAnything)
+{
+    struct Case {
+        std::int32_t storedHeight;
+        bool refused;
+    };
+    // A top-down picture stores its height negative: -2^31 is 2^31 rows.
+    for (const Case c : {Case{std::numeric_limits<std::int32_t>::min(), true},
+                         Case{-std::numeric_limits<std::int32_t>::max(), false},
+                         Case{std::numeric_limits<std::int32_t>::max(), false}}) {
+        SCOPED_TRACE(c.storedHeight);
+        const std::int64_t rows = c.storedHeight < 0 ? -std::int64_t{c.storedHeight} : c.storedHeight;
+        engine::PictureReader reader(
+            std::make_unique<HeaderOnlySource>(testing_support::bmpHeader(1, c.storedHeight, 24), 54 + rows * 4),
+            "tall.bmp");
+        reader.require24Bit();
+        if (!c.refused) {
+            EXPECT_NO_THROW(engine::requireCroppable(reader));
+            continue;
+        }
+        MemorySink sink;
+        for (const auto& check : std::vector<std::function<void()>>{[&] { engine::requireCroppable(reader); },
+                                                                    [&] { engine::runCrop(reader, sink); }}) {
+            try {
+                check();
+                ADD_FAILURE() << "not refused";
+            } catch (const engine::EngineError& e) {
+                EXPECT_EQ(e.failure(), engine::Failure::TooTall);
+                EXPECT_STREQ(e.what(), "画像の高さが大きすぎます");
+            }
+        }
+        EXPECT_EQ(sink.commits, 0);
+    }
 }
 
 TEST(RunFailures, AReadErrorStopsTheRunWithNothingMoreWritten)
@@ -122,7 +272,7 @@ TEST(RunFailures, AFailedWriteStopsTheRunAtTheNextBlock)
     auto out = engine::OutputFile::create("/dev/full");
     std::int64_t rows = 0;
     engine::RunControl control;
-    control.onRow = [&](std::size_t) { ++rows; };
+    control.onRows = [&](std::int64_t n, std::size_t) { rows += n; };
     try {
         engine::runNdvi(reader, 255, 255, out.get(), {}, control);
         out->finish();
@@ -144,15 +294,15 @@ TEST(RunCrop, AStraightCopyIsExactAcrossItsWindows)
     auto reader = engine::PictureReader::open(dir.path("in.bmp").string());
     reader.require24Bit();
     auto out = engine::OutputFile::create(dir.path("out.bmp").string(), &reader);
-    std::size_t rows = 0;
+    std::int64_t rows = 0;
     engine::RunControl control;
-    control.onRow = [&](std::size_t pixels) {
+    control.onRows = [&](std::int64_t n, std::size_t pixels) {
         EXPECT_EQ(pixels, 2048u);
-        ++rows;
+        rows += n;
     };
     engine::runCrop(reader, *out, control);
     out->finish();
-    EXPECT_EQ(rows, 2800u);
+    EXPECT_EQ(rows, 2800);
     EXPECT_EQ(testing_support::readFile(dir.path("out.bmp")), testing_support::expectedCrop(picture));
 }
 
@@ -166,7 +316,7 @@ TEST(RunCrop, AStraightCopyOfAFileCutMidRunIsReportedAsCut)
     reader.require24Bit();
     auto out = engine::OutputFile::create(dir.path("out.bmp").string(), &reader);
     engine::RunControl control;
-    control.onRow = [&](std::size_t) { std::filesystem::resize_file(dir.path("in.bmp"), 54 + 6144 * 2000); };
+    control.onRows = [&](std::int64_t, std::size_t) { std::filesystem::resize_file(dir.path("in.bmp"), 54 + 6144 * 2000); };
     try {
         engine::runCrop(reader, *out, control);
         ADD_FAILURE() << "finished";
@@ -245,9 +395,9 @@ TEST(RunAreaMaxima, AnEmptyRectangleReadsNoPixelsButPassesItsRows)
     reader.require24Bit();
     int rows = 0;
     engine::RunControl control;
-    control.onRow = [&](std::size_t pixels) {
+    control.onRows = [&](std::int64_t n, std::size_t pixels) {
         EXPECT_EQ(pixels, 0u);
-        ++rows;
+        rows += n;
     };
     const auto max = engine::runAreaMaxima(reader, {4, 1, 3, 3}, control);
     EXPECT_EQ(rows, 3);
