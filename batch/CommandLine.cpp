@@ -1,10 +1,10 @@
 #include "batch/CommandLine.h"
 
+#include "engine/NumberPair.h"
 #include "runtime/ErrorText.h"
 #include "runtime/Exceptions.h"
 #include "runtime/IntegerConversion.h"
 
-#include <charconv>
 #include <map>
 #include <string_view>
 #include <tuple>
@@ -52,28 +52,6 @@ std::optional<UsageError> checkInteger(const std::string& text, std::int32_t* va
     }
 }
 
-// A reflectance as written on a panel's calibration sheet: digits with an optional
-// fraction after a full stop, and a minus sign so that a negative one is refused
-// for its range rather than its form. No exponent, no comma, no "inf", whatever the
-// locale: from_chars reads it, rounding once to the nearest float.
-std::optional<float> decimalNumber(std::string_view text)
-{
-    std::string_view digits = text;
-    if (digits.starts_with('-')) digits.remove_prefix(1);
-    const auto point = digits.find('.');
-    const std::string_view whole = digits.substr(0, point);
-    const std::string_view fraction = point == std::string_view::npos ? std::string_view{} : digits.substr(point + 1);
-    const auto allDigits = [](std::string_view part) {
-        return part.find_first_not_of("0123456789") == std::string_view::npos;
-    };
-    if (whole.empty() && fraction.empty()) return std::nullopt;
-    if (!allDigits(whole) || !allDigits(fraction)) return std::nullopt;
-    float value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
-    if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
-
 std::vector<std::string> splitAtCommas(const std::string& text)
 {
     std::vector<std::string> parts(1);
@@ -91,10 +69,10 @@ std::vector<std::string> splitAtCommas(const std::string& text)
 template <typename T, typename Read>
 std::optional<UsageError> readPair(const char* name, const std::string& text, T& nir, T& red, Read readOne)
 {
-    const auto parts = splitAtCommas(text);
-    if (parts.size() != 2) return UsageError{std::string(name) + " は NIR,RED の形で指定してください"};
-    if (auto error = readOne(parts[0], nir)) return error;
-    return readOne(parts[1], red);
+    const auto pair = engine::splitPair(text);
+    if (!pair) return UsageError{std::string(name) + " は NIR,RED の形で指定してください"};
+    if (auto error = readOne(pair->nir, nir)) return error;
+    return readOne(pair->red, red);
 }
 
 // The calibration model from the white values and the panel and dark target options;
@@ -105,9 +83,9 @@ std::optional<UsageError> readModel(Options& o, const Value& value)
     engine::NdviModel& m = o.model;
     m = engine::NdviModel::plain(static_cast<float>(o.nirWhite), static_cast<float>(o.redWhite));
     const auto reflectance = [](const char* name) {
-        return [name](const std::string& text, float& r) -> std::optional<UsageError> {
-            const auto number = decimalNumber(text);
-            if (!number) return UsageError{std::string(name) + " の '" + text + "' は小数ではありません（例: 0.92）"};
+        return [name](std::string_view text, float& r) -> std::optional<UsageError> {
+            const auto number = engine::reflectance(text);
+            if (!number) return UsageError{std::string(name) + " の '" + std::string(text) + "' は小数ではありません（例: 0.92）"};
             r = *number;
             return std::nullopt;
         };
@@ -122,13 +100,14 @@ std::optional<UsageError> readModel(Options& o, const Value& value)
     const auto darkReflectance = value("--dark-reflectance");
     if (darkReflectance && !dark) return UsageError{"--dark-reflectance は --dark と一緒に指定してください"};
     if (dark) {
-        const auto byte = [](const std::string& text, float& dn) -> std::optional<UsageError> {
-            std::int32_t v = 0;
-            if (auto error = checkInteger(text, &v)) return error;
+        const auto byte = [](std::string_view text, float& dn) -> std::optional<UsageError> {
+            // Decimal only, unlike the window's fields: the same rule as the viewer's.
+            const auto v = engine::decimalInteger(text);
+            if (!v) return UsageError{runtime::errorBoxText(runtime::notAnIntegerMessage(text))};
             // A byte is never below 0; a dark value above the white one is the
             // model's to refuse, with the band named.
-            if (v < 0) return UsageError{"--dark には 0 以上の整数を指定してください"};
-            dn = static_cast<float>(v);
+            if (*v < 0) return UsageError{"--dark には 0 以上の整数を指定してください"};
+            dn = static_cast<float>(*v);
             return std::nullopt;
         };
         if (auto error = readPair("--dark", *dark, m.nir.dnDark, m.red.dnDark, byte)) return error;

@@ -1,6 +1,6 @@
 #include "view/CommandLine.h"
 
-#include <QRegularExpression>
+#include "engine/NumberPair.h"
 
 #include <utility>
 #include <vector>
@@ -9,36 +9,19 @@ namespace view {
 
 namespace {
 
-// Exactly count decimal integers separated by commas.
+// Exactly count decimal integers separated by commas, each read as a "NIR,RED"
+// pair's are.
 std::optional<std::vector<int>> integers(const QString& text, int count)
 {
     const QStringList parts = text.split(QLatin1Char(','));
     if (parts.size() != count) return std::nullopt;
     std::vector<int> values;
     for (const QString& part : parts) {
-        bool ok = false;
-        const int v = part.trimmed().toInt(&ok, 10);
-        if (!ok) return std::nullopt;
-        values.push_back(v);
+        const auto v = engine::decimalInteger(part.toStdString());
+        if (!v) return std::nullopt;
+        values.push_back(*v);
     }
     return values;
-}
-
-// Exactly two reflectances 0..1 separated by a comma, with at most three decimals as
-// the window's fields hold them, so the picture shows what was typed.
-std::optional<std::pair<double, double>> reflectances(const QString& text)
-{
-    const QStringList parts = text.split(QLatin1Char(','));
-    if (parts.size() != 2) return std::nullopt;
-    static const QRegularExpression number(QStringLiteral("^(0|1)?(\\.[0-9]{0,3})?$"));
-    double values[2];
-    for (int i = 0; i < 2; ++i) {
-        const QString part = parts[i].trimmed();
-        bool ok = false;
-        values[i] = part.toDouble(&ok);
-        if (!ok || !number.match(part).hasMatch() || !(values[i] >= 0.0 && values[i] <= 1.0)) return std::nullopt;
-    }
-    return std::pair{values[0], values[1]};
 }
 
 }  // namespace
@@ -75,7 +58,7 @@ CommandLine parseCommandLine(const QStringList& arguments)
         return false;
     };
     std::optional<WhiteValues> dark;
-    std::optional<std::pair<double, double>> panelReflectance, darkReflectance;
+    std::optional<std::pair<float, float>> panelReflectance, darkReflectance;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         QString argument = arguments[i];
         QString value;
@@ -93,17 +76,17 @@ CommandLine parseCommandLine(const QStringList& arguments)
                 value = arguments[++i];
             }
             if (argument == QLatin1String("--white")) {
-                const auto v = integers(value, 2);
-                if (!v || (*v)[0] < 1 || (*v)[0] > 255 || (*v)[1] < 1 || (*v)[1] > 255) {
+                const auto v = engine::integerPair(value.toStdString());
+                if (!v || v->first < 1 || v->first > 255 || v->second < 1 || v->second > 255) {
                     return fail(QStringLiteral("--white には NIR,RED を 1〜255 の整数2つで指定してください: '%1'").arg(value));
                 }
-                c.white = WhiteValues{(*v)[0], (*v)[1]};
+                c.white = WhiteValues{v->first, v->second};
             } else if (argument == QLatin1String("--dark")) {
-                const auto v = integers(value, 2);
-                if (!v || (*v)[0] < 0 || (*v)[0] > 254 || (*v)[1] < 0 || (*v)[1] > 254) {
+                const auto v = engine::integerPair(value.toStdString());
+                if (!v || v->first < 0 || v->first > 254 || v->second < 0 || v->second > 254) {
                     return fail(QStringLiteral("--dark には NIR,RED を 0〜254 の整数2つで指定してください: '%1'").arg(value));
                 }
-                dark = WhiteValues{(*v)[0], (*v)[1]};
+                dark = WhiteValues{v->first, v->second};
             } else if (argument == QLatin1String("--select")) {
                 const auto v = integers(value, 4);
                 if (!v) return fail(QStringLiteral("--select には X1,Y1,X2,Y2 を整数4つで指定してください: '%1'").arg(value));
@@ -112,8 +95,10 @@ CommandLine parseCommandLine(const QStringList& arguments)
                 }
                 c.select = engine::Rectangle{(*v)[0], (*v)[1], (*v)[2], (*v)[3]};
             } else {
-                const auto v = reflectances(value);
-                if (!v) {
+                // 0 to 1, so the picture shows what was typed.
+                const auto v = engine::reflectancePair(value.toStdString());
+                const auto inRange = [](float r) { return r >= 0.0f && r <= 1.0f; };
+                if (!v || !inRange(v->first) || !inRange(v->second)) {
                     return fail(QStringLiteral("%1 には NIR,RED を 0〜1 の数（小数点以下3桁まで）2つで指定してください: '%2'")
                                     .arg(argument, value));
                 }
@@ -132,18 +117,17 @@ CommandLine parseCommandLine(const QStringList& arguments)
     if (c.white || panelReflectance || dark) {
         const WhiteValues white = c.white.value_or(WhiteValues{});
         engine::NdviModel m = engine::NdviModel::plain(static_cast<float>(white.nir), static_cast<float>(white.red));
-        // Through float as the window's fields give them: the same model either way.
         if (panelReflectance) {
-            m.nir.rWhite = static_cast<float>(panelReflectance->first);
-            m.red.rWhite = static_cast<float>(panelReflectance->second);
+            m.nir.rWhite = panelReflectance->first;
+            m.red.rWhite = panelReflectance->second;
         }
         if (dark) {
             m.nir.dnDark = static_cast<float>(dark->nir);
             m.red.dnDark = static_cast<float>(dark->red);
         }
         if (darkReflectance) {
-            m.nir.rDark = static_cast<float>(darkReflectance->first);
-            m.red.rDark = static_cast<float>(darkReflectance->second);
+            m.nir.rDark = darkReflectance->first;
+            m.red.rDark = darkReflectance->second;
         }
         if (const auto problem = engine::modelProblem(m)) return fail(QString::fromStdString(*problem));
         c.model = m;

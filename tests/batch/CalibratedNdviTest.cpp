@@ -74,10 +74,9 @@ TEST(BatchCalibrationOptions, MakeTheModelFromTheWhiteValuesPanelAndDarkTarget)
         {{"--panel-reflectance", "0.92,0.90"}, {band(243, 0.92f), band(238, 0.9f)}},
         {{"--panel-reflectance=1,.5"}, {band(243, 1), band(238, 0.5f)}},
         // Rounded once to the nearest float, as the same text in the source is.
-        {{"--panel-reflectance", "0.123456789,0.000001"}, {band(243, 0.123456789f), band(238, 0.000001f)}},
+        {{"--panel-reflectance", "0.123,0.001"}, {band(243, 0.123f), band(238, 0.001f)}},
         {{"--dark", "12,9"}, {band(243, 1, 12), band(238, 1, 9)}},
-        // The dark target's bytes follow the window's integer rules.
-        {{"--dark", "$C,0x9", "--dark-reflectance", "0.03,0.020", "--panel-reflectance", "0.92,0.9"},
+        {{"--dark", "12,9", "--dark-reflectance", "0.03,0.020", "--panel-reflectance", "0.92,0.9"},
          {band(243, 0.92f, 12, 0.03f), band(238, 0.9f, 9, 0.02f)}},
         {{"--dark", "0,0", "--dark-reflectance", "0,0."}, NdviModel::plain(243, 238)},
     };
@@ -92,7 +91,7 @@ TEST(BatchCalibrationOptions, MakeTheModelFromTheWhiteValuesPanelAndDarkTarget)
 TEST(BatchCalibrationOptions, ReflectancesAreDecimalsWithAFullStopOnly)
 {
     for (const char* text : {"1e-1", "0x0.8", "inf", "nan", "+0.5", " 0.5", "0.5 ", "0.5.1", ".", "-", "", "0.5%",
-                             "０.５"}) {
+                             "０.５", "0.1234"}) {
         const auto result = batch::parseCommandLine(ndviArgs("in.bmp", {"-o", "out.raw", "--panel-reflectance", std::string(text) + ",0.9"}));
         const auto* error = std::get_if<batch::UsageError>(&result);
         ASSERT_NE(error, nullptr) << text;
@@ -168,6 +167,9 @@ TEST(BatchCalibrationOptions, RefusedModelsAreBadUsageAndLeaveEveryOutputAsItWas
         {{"--dark", "12,9", "--dark-reflectance", "1.5,0"}, "NIR: 反射率は 0 から 1 の範囲で指定してください"},
         {{"--dark", "-1,9"}, "--dark には 0 以上の整数を指定してください"},
         {{"--dark", "abc,9"}, "'abc' は整数ではありません."},
+        // Decimal, as the viewer reads them, not the window's hexadecimal.
+        {{"--dark", "$C,9"}, "'$C' は整数ではありません."},
+        {{"--dark", "12,0x9"}, "'0x9' は整数ではありません."},
         {{"--dark", "12"}, "--dark は NIR,RED の形で指定してください"},
         {{"--panel-reflectance", "0,92,0,90"}, "--panel-reflectance は NIR,RED の形で指定してください"},
         {{"--dark-reflectance", "0.03,0.02"}, "--dark-reflectance は --dark と一緒に指定してください"},

@@ -346,7 +346,7 @@ TEST(TiffExportRefusal, NeverOverTheOpenPicture)
 TEST(CalibrationCommandLine, OptionsGiveTheModelOverTheDefaults)
 {
     const auto c = view::parseCommandLine({"--white=243,238", "--panel-reflectance", "0.92,.9", "--dark", "12,15",
-                                           "--dark-reflectance", "0.031, 0.045", "f.bmp"});
+                                           "--dark-reflectance", "0.031,0.045", "f.bmp"});
     ASSERT_TRUE(c.error.isEmpty()) << c.error.toStdString();
     ASSERT_TRUE(c.model);
     EXPECT_EQ(*c.model, (NdviModel{band(243, 0.92f, 12, 0.031f), band(238, 0.9f, 15, 0.045f)}));
@@ -368,6 +368,9 @@ TEST(CalibrationCommandLine, OptionsGiveTheModelOverTheDefaults)
         {{"--dark"}, "--dark の値がありません"},
         {{"--dark-reflectance", "0.03,0.04"}, "--dark-reflectance は --dark と一緒に指定してください"},
         {{"--dark", "12,15", "--dark-reflectance", "0.03,x"}, "--dark-reflectance には"},
+        // Read as the batch reads them: no spaces, decimal only.
+        {{"--dark", "12,15", "--dark-reflectance", "0.031, 0.045"}, "--dark-reflectance には"},
+        {{"--dark", "0x0C,15"}, "--dark には"},
         {{"--white", "200,180", "--dark", "200,15"}, "NIR: 白色板の値 (200) は暗色板の値 (200) より大きくなければなりません"},
     };
     for (const auto& [arguments, error] : bad) {
