@@ -1,6 +1,7 @@
 #include "batch/NdviPreview.h"
 
 #include "engine/Kernels.h"
+#include "engine/NdviColours.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -13,43 +14,14 @@ namespace batch {
 
 namespace {
 
-constexpr Rgba kRdYlGn[] = {
-    {165, 0, 38, 255},   {215, 48, 39, 255},  {244, 109, 67, 255}, {253, 174, 97, 255},
-    {254, 224, 139, 255}, {255, 255, 191, 255}, {217, 239, 139, 255}, {166, 217, 106, 255},
-    {102, 189, 99, 255},  {26, 152, 80, 255},  {0, 104, 55, 255},
-};
-constexpr int kSteps = static_cast<int>(std::size(kRdYlGn)) - 1;
-constexpr int kHalfRamp = 127;           // palette entries per unit of NDVI
-constexpr int kTransparentIndex = 255;   // the marker's entry
-
-std::uint8_t mix(std::uint8_t from, std::uint8_t to, double f)
-{
-    return static_cast<std::uint8_t>(from + (to - from) * f + 0.5);  // never negative
-}
-
-QRgb toQRgb(Rgba c)
-{
-    return qRgba(c.r, c.g, c.b, c.a);
-}
+constexpr int kTransparentIndex = engine::kRampEntries;  // the marker's entry, after the ramp's
 
 }  // namespace
-
-Rgba ndviColour(float value) noexcept
-{
-    if (value == engine::kNdviMarker) return {0, 0, 0, 0};
-    const double t = (std::clamp(static_cast<double>(value), -1.0, 1.0) + 1.0) / 2.0 * kSteps;
-    const int i = std::min(static_cast<int>(t), kSteps - 1);
-    const double f = t - i;
-    const Rgba a = kRdYlGn[i];
-    const Rgba b = kRdYlGn[i + 1];
-    return {mix(a.r, b.r, f), mix(a.g, b.g, f), mix(a.b, b.b, f), 255};
-}
 
 std::uint8_t paletteIndex(float value) noexcept
 {
     if (value == engine::kNdviMarker) return kTransparentIndex;
-    const double position = (std::clamp(static_cast<double>(value), -1.0, 1.0) + 1.0) * kHalfRamp;
-    return static_cast<std::uint8_t>(position + 0.5);
+    return static_cast<std::uint8_t>(engine::rampIndex(value, -1.0f, 1.0f));
 }
 
 int colourBarHeight(int pictureHeight) noexcept
@@ -63,7 +35,7 @@ NdviPreview::NdviPreview(int width, int height) : width_(width)
     auto image = std::make_unique<QImage>(width, height + kColourBarGap + bar, QImage::Format_Indexed8);
     if (image->isNull()) return;
     QList<QRgb> palette;
-    for (int k = 0; k < kTransparentIndex; ++k) palette.append(toQRgb(ndviColour(static_cast<float>(k - kHalfRamp) / kHalfRamp)));
+    for (const engine::Rgb& c : engine::redYellowGreenRamp()) palette.append(qRgb(c.r, c.g, c.b));
     palette.append(qRgba(0, 0, 0, 0));
     image->setColorTable(palette);
     image->fill(kTransparentIndex);

@@ -15,16 +15,9 @@ class QImage;
 
 namespace batch {
 
-struct Rgba {
-    std::uint8_t r, g, b, a;
-    friend bool operator==(const Rgba&, const Rgba&) = default;
-};
-
-// The map: ColorBrewer's eleven RdYlGn colours at -1, -0.8, ..., +1, linear between.
-Rgba ndviColour(float value) noexcept;
-
-// The palette entry of a value: 0 for -1 (and below), 127 for 0, 254 for +1 (and
-// above), the nearest in between; 255, transparent, for the marker.
+// The palette entry of a value: the engine's red-yellow-green ramp over -1..+1, 0 for
+// -1 (and below), 127 for 0, 254 for +1 (and above), the nearest in between; 255,
+// transparent, for the marker.
 std::uint8_t paletteIndex(float value) noexcept;
 
 inline constexpr int kColourBarGap = 2;

@@ -12,30 +12,23 @@ namespace view {
 
 namespace {
 
-struct Stop {
-    int r, g, b;
-};
+using engine::Rgb;
 
-// ColorBrewer's eleven-class RdYlGn, as the batch tool's previews use it.
-const std::vector<Stop> kRedYellowGreen = {
-    {165, 0, 38},    {215, 48, 39},   {244, 109, 67}, {253, 174, 97}, {254, 224, 139}, {255, 255, 191},
-    {217, 239, 139}, {166, 217, 106}, {102, 189, 99}, {26, 152, 80},  {0, 104, 55},
-};
 // Viridis: even lightness steps, readable with any colour vision and in grey print.
-const std::vector<Stop> kViridis = {
+constexpr Rgb kViridis[] = {
     {68, 1, 84},   {72, 40, 120},  {62, 74, 137},  {49, 104, 142}, {38, 130, 142},
     {31, 158, 137}, {53, 183, 121}, {110, 206, 88}, {181, 222, 43}, {253, 231, 37},
 };
-const std::vector<Stop> kGrey = {{0, 0, 0}, {255, 255, 255}};
+constexpr Rgb kGrey[] = {{0, 0, 0}, {255, 255, 255}};
 
-const std::vector<Stop>& stopsOf(Palette p)
+engine::Ramp rampOf(Palette p)
 {
     switch (p) {
-    case Palette::Grey: return kGrey;
-    case Palette::Viridis: return kViridis;
+    case Palette::Grey: return engine::rampThrough(kGrey);
+    case Palette::Viridis: return engine::rampThrough(kViridis);
     case Palette::RedYellowGreen: break;
     }
-    return kRedYellowGreen;
+    return engine::redYellowGreenRamp();
 }
 
 // Steps of 1, 2 or 5 times a power of ten giving about four intervals over span.
@@ -56,20 +49,10 @@ QStringList paletteNames()
     return {QStringLiteral("赤-黄-緑"), QStringLiteral("グレー"), QStringLiteral("ビリディス（色覚に配慮）")};
 }
 
-ColourScale::ColourScale(Palette palette, float low, float high)
-    : low_(low), high_(high), scale_(high > low ? 255.0f / (high - low) : 0.0f)
+ColourScale::ColourScale(Palette palette, float low, float high) : low_(low), high_(high)
 {
-    const std::vector<Stop>& stops = stopsOf(palette);
-    const int steps = static_cast<int>(stops.size()) - 1;
-    for (int i = 0; i < 256; ++i) {
-        const double t = i / 255.0 * steps;
-        const int k = std::min(static_cast<int>(t), steps - 1);
-        const double f = t - k;
-        const Stop a = stops[static_cast<std::size_t>(k)];
-        const Stop b = stops[static_cast<std::size_t>(k + 1)];
-        const auto mix = [f](int from, int to) { return static_cast<int>(std::lround(from + (to - from) * f)); };
-        colours_[static_cast<std::size_t>(i)] = qRgb(mix(a.r, b.r), mix(a.g, b.g), mix(a.b, b.b));
-    }
+    const engine::Ramp ramp = rampOf(palette);
+    for (std::size_t i = 0; i < ramp.size(); ++i) colours_[i] = qRgb(ramp[i].r, ramp[i].g, ramp[i].b);
 }
 
 void paintLegend(QPainter& painter, const QRect& area, const ColourScale& scale, const QColor& textColour)
@@ -86,7 +69,8 @@ void paintLegend(QPainter& painter, const QRect& area, const ColourScale& scale,
     const int barHeight = std::max(6, area.height() - metrics.height() - 12);
     const int barWidth = std::max(2, barRight - barLeft + 1);
     for (int x = 0; x < barWidth; ++x) {
-        const int index = barWidth > 1 ? static_cast<int>(std::lround(255.0 * x / (barWidth - 1))) : 0;
+        const int last = engine::kRampEntries - 1;
+        const int index = barWidth > 1 ? static_cast<int>(std::lround(static_cast<double>(last) * x / (barWidth - 1))) : 0;
         painter.fillRect(QRect(barLeft + x, barTop, 1, barHeight), QColor::fromRgb(scale.colourAt(index)));
     }
     painter.setPen(textColour);

@@ -1,9 +1,10 @@
 #pragma once
 // How NDVI values become colours: one of three palettes stretched over a display
-// range, the -10 marker in a colour none of them uses, and the legend drawn under
+// range, the red-yellow-green one the batch tool's previews use too, the -10 marker in a colour none of them uses, and the legend drawn under
 // the NDVI view and under an exported picture.
 
 #include "engine/Kernels.h"
+#include "engine/NdviColours.h"
 
 #include <QColor>
 #include <QString>
@@ -33,17 +34,16 @@ public:
     QRgb colourOf(float value) const noexcept
     {
         if (value == engine::kNdviMarker || !(value == value)) return kMarkerColour;
-        const float t = (value - low_) * scale_;
-        const int i = t <= 0.0f ? 0 : t >= 255.0f ? 255 : static_cast<int>(t + 0.5f);
-        return colours_[static_cast<std::size_t>(i)];
+        return colours_[static_cast<std::size_t>(engine::rampIndex(value, low_, high_))];
     }
+    // Entries 0 (low) to engine::kRampEntries - 1 (high).
     QRgb colourAt(int index) const noexcept { return colours_[static_cast<std::size_t>(index)]; }
     float low() const noexcept { return low_; }
     float high() const noexcept { return high_; }
 
 private:
-    std::array<QRgb, 256> colours_;
-    float low_, high_, scale_;
+    std::array<QRgb, engine::kRampEntries> colours_;
+    float low_, high_;
 };
 
 // The legend: a colour bar from low at its left end to high at its right end with
