@@ -1,0 +1,172 @@
+#include "engine/Panel.h"
+
+#include "engine/PictureReader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace engine {
+
+namespace {
+
+// Wide enough for the sums of squares of any picture the reader takes.
+__extension__ using Wide = unsigned __int128;
+
+struct Sums {
+    Wide sum = 0;
+    Wide squares = 0;
+};
+
+Sums sumsOf(const ByteCounts& counts)
+{
+    Sums s;
+    for (unsigned v = 0; v < 256; ++v) {
+        s.sum += static_cast<Wide>(counts[v]) * v;
+        s.squares += static_cast<Wide>(counts[v]) * v * v;
+    }
+    return s;
+}
+
+int maximum(const ByteCounts& counts) noexcept
+{
+    for (int v = 255; v > 0; --v) {
+        if (counts[static_cast<std::size_t>(v)] != 0) return v;
+    }
+    return 0;
+}
+
+// Standard deviation over mean above 3 %, decided in integers: with n pixels, sum S
+// and sum of squares Q, n^2 variance = nQ - S^2, so the test is
+// 10000 (nQ - S^2) > 9 S^2. A band all at 0 has no variation to speak of.
+bool uneven(const ByteCounts& counts, std::uint64_t n)
+{
+    const Sums s = sumsOf(counts);
+    const Wide spread = n * s.squares - s.sum * s.sum;
+    return s.sum != 0 && 10000 * spread > 9 * s.sum * s.sum;
+}
+
+double variationPercent(const ByteCounts& counts, std::uint64_t n)
+{
+    const Sums s = sumsOf(counts);
+    if (s.sum == 0) return 0;
+    const auto spread = static_cast<long double>(n * s.squares - s.sum * s.sum);
+    return static_cast<double>(100 * std::sqrt(spread) / static_cast<long double>(s.sum));
+}
+
+std::string oneDecimal(double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", v);
+    return text;
+}
+
+}  // namespace
+
+const char* whiteFromName(WhiteFrom from) noexcept
+{
+    switch (from) {
+    case WhiteFrom::Maximum: return "max";
+    case WhiteFrom::Mean: return "mean";
+    case WhiteFrom::Percentile99: return "p99";
+    }
+    return "max";
+}
+
+std::optional<WhiteFrom> whiteFromByName(std::string_view name) noexcept
+{
+    for (const WhiteFrom from : {WhiteFrom::Maximum, WhiteFrom::Mean, WhiteFrom::Percentile99}) {
+        if (name == whiteFromName(from)) return from;
+    }
+    return std::nullopt;
+}
+
+bool insidePicture(const Rectangle& r, std::int64_t width, std::int64_t height) noexcept
+{
+    return 0 <= r.x1 && r.x1 <= r.x2 && r.x2 < width && 0 <= r.y1 && r.y1 <= r.y2 && r.y2 < height;
+}
+
+std::vector<PanelPixels> countPixels(PictureReader& reader, std::span<const Rectangle> rectangles)
+{
+    std::vector<PanelPixels> result(rectangles.size());
+    if (rectangles.empty()) return result;
+    std::int64_t top = rectangles[0].y1;
+    std::int64_t bottom = rectangles[0].y2;
+    for (const Rectangle& r : rectangles) {
+        top = std::min(top, r.y1);
+        bottom = std::max(bottom, r.y2);
+    }
+    RowStream rows(reader, RowStream::Order::TopFirst, top, bottom);
+    for (std::int64_t y = top; y <= bottom; ++y) {
+        const std::uint8_t* row = rows.next();
+        for (std::size_t i = 0; i < rectangles.size(); ++i) {
+            const Rectangle& r = rectangles[i];
+            if (y < r.y1 || y > r.y2) continue;
+            PanelPixels& p = result[i];
+            const std::uint8_t* px = row + 3 * r.x1;
+            for (std::int64_t x = r.x1; x <= r.x2; ++x, px += 3) {
+                ++p.red[px[1]];
+                ++p.nir[px[2]];
+            }
+            p.pixels += static_cast<std::uint64_t>(r.x2 - r.x1 + 1);
+        }
+    }
+    return result;
+}
+
+int percentile99(const ByteCounts& counts, std::uint64_t total) noexcept
+{
+    const std::uint64_t rank = (99 * total + 99) / 100;  // ceil(0.99 * total)
+    std::uint64_t seen = 0;
+    for (int v = 0; v < 256; ++v) {
+        seen += counts[static_cast<std::size_t>(v)];
+        if (seen >= rank && seen > 0) return v;
+    }
+    return 255;
+}
+
+int roundedMean(const ByteCounts& counts, std::uint64_t total) noexcept
+{
+    if (total == 0) return 0;
+    // floor(S / n + 1/2) = floor((2S + n) / 2n): half away from zero for S >= 0.
+    const Sums s = sumsOf(counts);
+    return static_cast<int>((2 * s.sum + total) / (2 * static_cast<Wide>(total)));
+}
+
+int whiteValue(const ByteCounts& counts, std::uint64_t total, WhiteFrom from) noexcept
+{
+    int v = maximum(counts);
+    if (from == WhiteFrom::Mean) v = roundedMean(counts, total);
+    if (from == WhiteFrom::Percentile99) v = percentile99(counts, total);
+    return std::clamp(v, 1, 255);
+}
+
+int darkValue(const ByteCounts& counts, std::uint64_t total) noexcept
+{
+    return std::clamp(roundedMean(counts, total), 0, 254);
+}
+
+std::vector<PanelWarning> panelChecks(const PanelPixels& white, int nirWhite, int redWhite)
+{
+    std::vector<PanelWarning> warnings;
+    const std::uint64_t nirSaturated = white.nir[255];
+    const std::uint64_t redSaturated = white.red[255];
+    if (nirSaturated + redSaturated > 0) {
+        warnings.push_back({PanelCheck::Saturated, "白色板の範囲に 255 で飽和した画素があります（NIR " + std::to_string(nirSaturated)
+                                                       + " 画素、Red " + std::to_string(redSaturated)
+                                                       + " 画素）。露出を下げて撮影してください"});
+    }
+    if (uneven(white.nir, white.pixels) || uneven(white.red, white.pixels)) {
+        warnings.push_back({PanelCheck::Uneven, "白色板の範囲の明るさが一様ではありません（変動係数 NIR "
+                                                    + oneDecimal(variationPercent(white.nir, white.pixels)) + " %、Red "
+                                                    + oneDecimal(variationPercent(white.red, white.pixels))
+                                                    + " %、上限 3 %）。照明のむらか、白色板以外のものが範囲に入っています"});
+    }
+    if (nirWhite < kDimWhiteBelow || redWhite < kDimWhiteBelow) {
+        warnings.push_back({PanelCheck::Dim, "白色板の値が 100 未満です（NIR " + std::to_string(nirWhite) + "、Red "
+                                                 + std::to_string(redWhite) + "）。露出が足りないか、白色板ではありません"});
+    }
+    return warnings;
+}
+
+}  // namespace engine
