@@ -1,5 +1,6 @@
 #include "batch/CommandLine.h"
 
+#include "engine/CalibrationFile.h"
 #include "engine/NumberPair.h"
 #include "runtime/ErrorText.h"
 #include "runtime/Exceptions.h"
@@ -13,7 +14,7 @@ namespace batch {
 
 namespace {
 
-enum : unsigned { kCrop = 1, kMaxima = 2, kNdvi = 4, kAll = 7 };
+enum : unsigned { kCrop = 1, kMaxima = 2, kNdvi = 4, kCalibrate = 8 };
 
 struct OptionRule {
     std::string_view name;
@@ -22,14 +23,17 @@ struct OptionRule {
 };
 
 constexpr OptionRule kOptions[] = {
-    {"-o", true, kCrop | kNdvi},          {"--out-dir", true, kCrop | kNdvi},
+    {"-o", true, kCrop | kNdvi | kCalibrate}, {"--out-dir", true, kCrop | kNdvi},
     {"--rect", true, kMaxima},            {"--nir-white", true, kNdvi},
     {"--red-white", true, kNdvi},         {"--envi-header", false, kNdvi},
     {"--preview", true, kNdvi},           {"--preview-dir", true, kNdvi},
     {"--stats", false, kNdvi},            {"--json", false, kMaxima | kNdvi},
-    {"--force", false, kCrop | kNdvi},    {"-j", true, kAll},
-    {"--panel-reflectance", true, kNdvi}, {"--dark", true, kNdvi},
-    {"--dark-reflectance", true, kNdvi},  {"--tiff", false, kNdvi},
+    {"--force", false, kCrop | kNdvi | kCalibrate}, {"-j", true, kCrop | kMaxima | kNdvi},
+    {"--panel-reflectance", true, kNdvi | kCalibrate}, {"--dark", true, kNdvi},
+    {"--dark-reflectance", true, kNdvi | kCalibrate}, {"--tiff", false, kNdvi},
+    {"--calibration", true, kNdvi},       {"--white-rect", true, kCalibrate},
+    {"--white-from", true, kCalibrate},   {"--dark-rect", true, kCalibrate},
+    {"--strict", false, kCalibrate},
 };
 
 const OptionRule* findOption(std::string_view name)
@@ -75,6 +79,36 @@ std::optional<UsageError> readPair(const char* name, const std::string& text, T&
     return readOne(pair->red, red);
 }
 
+// A reflectance option's reader for readPair.
+auto reflectanceReader(const char* name)
+{
+    return [name](std::string_view text, float& r) -> std::optional<UsageError> {
+        const auto number = engine::reflectance(text);
+        if (!number) return UsageError{std::string(name) + " の '" + std::string(text) + "' は小数ではありません（例: 0.92）"};
+        r = *number;
+        return std::nullopt;
+    };
+}
+
+// --panel-reflectance and --dark-reflectance into the model.
+template <typename Value>
+std::optional<UsageError> readReflectances(engine::NdviModel& m, const Value& value)
+{
+    if (const auto panel = value("--panel-reflectance")) {
+        if (auto error = readPair("--panel-reflectance", *panel, m.nir.rWhite, m.red.rWhite,
+                                  reflectanceReader("--panel-reflectance"))) {
+            return error;
+        }
+    }
+    if (const auto darkReflectance = value("--dark-reflectance")) {
+        if (auto error = readPair("--dark-reflectance", *darkReflectance, m.nir.rDark, m.red.rDark,
+                                  reflectanceReader("--dark-reflectance"))) {
+            return error;
+        }
+    }
+    return std::nullopt;
+}
+
 // The calibration model from the white values and the panel and dark target options;
 // a model the engine would refuse is bad usage, with the engine's words.
 template <typename Value>
@@ -82,23 +116,8 @@ std::optional<UsageError> readModel(Options& o, const Value& value)
 {
     engine::NdviModel& m = o.model;
     m = engine::NdviModel::plain(static_cast<float>(o.nirWhite), static_cast<float>(o.redWhite));
-    const auto reflectance = [](const char* name) {
-        return [name](std::string_view text, float& r) -> std::optional<UsageError> {
-            const auto number = engine::reflectance(text);
-            if (!number) return UsageError{std::string(name) + " の '" + std::string(text) + "' は小数ではありません（例: 0.92）"};
-            r = *number;
-            return std::nullopt;
-        };
-    };
-    if (const auto panel = value("--panel-reflectance")) {
-        if (auto error = readPair("--panel-reflectance", *panel, m.nir.rWhite, m.red.rWhite,
-                                  reflectance("--panel-reflectance"))) {
-            return error;
-        }
-    }
     const auto dark = value("--dark");
-    const auto darkReflectance = value("--dark-reflectance");
-    if (darkReflectance && !dark) return UsageError{"--dark-reflectance は --dark と一緒に指定してください"};
+    if (value("--dark-reflectance") && !dark) return UsageError{"--dark-reflectance は --dark と一緒に指定してください"};
     if (dark) {
         const auto byte = [](std::string_view text, float& dn) -> std::optional<UsageError> {
             // Decimal only, unlike the window's fields: the same rule as the viewer's.
@@ -112,13 +131,50 @@ std::optional<UsageError> readModel(Options& o, const Value& value)
         };
         if (auto error = readPair("--dark", *dark, m.nir.dnDark, m.red.dnDark, byte)) return error;
     }
-    if (darkReflectance) {
-        if (auto error = readPair("--dark-reflectance", *darkReflectance, m.nir.rDark, m.red.rDark,
-                                  reflectance("--dark-reflectance"))) {
-            return error;
-        }
-    }
+    if (auto error = readReflectances(m, value)) return error;
     if (auto problem = engine::modelProblem(m)) return UsageError{*problem};
+    return std::nullopt;
+}
+
+// The model of a calibration file, which stands for every option that makes one.
+template <typename Value>
+std::optional<UsageError> readCalibration(Options& o, const std::string& path, const Value& value)
+{
+    for (const char* name : {"--nir-white", "--red-white", "--panel-reflectance", "--dark", "--dark-reflectance"}) {
+        if (value(name)) return UsageError{std::string("--calibration は ") + name + " と同時に使えません（較正ファイルに値があります）"};
+    }
+    try {
+        o.model = engine::readCalibrationFile(path).model;
+    } catch (const engine::CalibrationFileError& e) {
+        return UsageError{"--calibration " + e.path() + ": " + e.problem()};
+    }
+    o.calibration = path;
+    o.nirWhite = static_cast<std::int32_t>(o.model.nir.dnWhite);
+    o.redWhite = static_cast<std::int32_t>(o.model.red.dnWhite);
+    return std::nullopt;
+}
+
+// A rectangle option, X1,Y1,X2,Y2 with the window's integer rules.
+std::optional<UsageError> readRectangle(const char* name, const std::string& text, std::array<std::int32_t, 4>& rect)
+{
+    const auto parts = splitAtCommas(text);
+    if (parts.size() != 4) return UsageError{std::string(name) + " は X1,Y1,X2,Y2 の形で指定してください"};
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (auto error = checkInteger(parts[i], &rect[i])) return *error;
+    }
+    return std::nullopt;
+}
+
+// calibrate's rectangles: upright and not left of or above the picture; whether they
+// fit inside it is the frame's to tell.
+std::optional<UsageError> readPanelRectangle(const char* name, const std::string& text, engine::Rectangle& rect)
+{
+    std::array<std::int32_t, 4> c{};
+    if (auto error = readRectangle(name, text, c)) return error;
+    if (c[0] < 0 || c[1] < 0 || c[0] > c[2] || c[1] > c[3]) {
+        return UsageError{std::string(name) + " には 0 以上で X1 <= X2、Y1 <= Y2 の座標を指定してください"};
+    }
+    rect = {c[0], c[1], c[2], c[3]};
     return std::nullopt;
 }
 
@@ -144,7 +200,8 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
     o.tiff = given.count("--tiff") != 0;
 
     if (o.inputs.empty()) return UsageError{"入力ファイルを指定してください"};
-    if (command != Command::Maxima) {
+    if (command == Command::Calibrate && !o.output) return UsageError{"-o で較正ファイルを指定してください"};
+    if (command == Command::Crop || command == Command::Ndvi) {
         if (o.output.has_value() == o.outDir.has_value()) return UsageError{"-o か --out-dir のどちらか一つを指定してください"};
         if (o.output && o.inputs.size() > 1) {
             return UsageError{"-o は入力ファイルが一つのときだけ使えます（複数のときは --out-dir）"};
@@ -157,27 +214,51 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
     if (command == Command::Maxima) {
         const auto rect = value("--rect");
         if (!rect) return UsageError{"--rect X1,Y1,X2,Y2 を指定してください"};
-        const auto parts = splitAtCommas(*rect);
-        if (parts.size() != 4) return UsageError{"--rect は X1,Y1,X2,Y2 の形で指定してください"};
-        for (std::size_t i = 0; i < 4; ++i) {
-            if (auto error = checkInteger(parts[i], &o.rect[i])) return *error;
+        if (auto error = readRectangle("--rect", *rect, o.rect)) return *error;
+    }
+    if (command == Command::Calibrate) {
+        if (o.inputs.size() > 1) return UsageError{"calibrate の入力ファイルは一つだけです"};
+        const auto white = value("--white-rect");
+        if (!white) return UsageError{"--white-rect X1,Y1,X2,Y2 を指定してください"};
+        if (auto error = readPanelRectangle("--white-rect", *white, o.whiteRect)) return *error;
+        if (const auto dark = value("--dark-rect")) {
+            if (auto error = readPanelRectangle("--dark-rect", *dark, o.darkRect.emplace())) return *error;
         }
+        if (const auto from = value("--white-from")) {
+            const auto chosen = engine::whiteFromByName(*from);
+            if (!chosen) return UsageError{"--white-from には max、mean、p99 のいずれかを指定してください"};
+            o.whiteFrom = *chosen;
+        }
+        if (value("--dark-reflectance") && !o.darkRect) {
+            return UsageError{"--dark-reflectance は --dark-rect と一緒に指定してください"};
+        }
+        o.strict = given.count("--strict") != 0;
+        if (auto error = readReflectances(o.model, value)) return *error;
+        // The bytes are the frame's to give; the reflectances alone must already be
+        // of a model: within 0..1 and the panel's above the dark target's.
+        for (engine::BandCalibration* band : {&o.model.nir, &o.model.red}) {
+            band->dnWhite = 255;
+            band->dnDark = 0;
+        }
+        if (auto problem = engine::modelProblem(o.model)) return UsageError{*problem};
     }
     if (command == Command::Ndvi) {
+        const auto calibration = value("--calibration");
         const auto nir = value("--nir-white");
         const auto red = value("--red-white");
-        if (!nir || !red) return UsageError{"--nir-white と --red-white を指定してください"};
+        if (!calibration && (!nir || !red)) return UsageError{"--nir-white と --red-white を指定してください"};
         // A white value of 0 or less gives no usable raster (0 is a division by zero
         // at the first pixel), so it is refused before any output is touched.
-        for (const auto& [name, text, white] : {std::tuple{"--nir-white", *nir, &o.nirWhite},
-                                                std::tuple{"--red-white", *red, &o.redWhite}}) {
-            if (auto error = checkInteger(text, white)) return *error;
+        for (const auto& [name, text, white] : {std::tuple{"--nir-white", nir, &o.nirWhite},
+                                                std::tuple{"--red-white", red, &o.redWhite}}) {
+            if (!text || calibration) continue;  // the conflict is told below
+            if (auto error = checkInteger(*text, white)) return *error;
             if (*white < 1) return UsageError{std::string(name) + " には 1 以上の整数を指定してください"};
         }
         if (o.tiff && o.enviHeader) {
             return UsageError{"--envi-header は --tiff と同時に使えません（TIFF ファイルには ENVI ヘッダが要りません）"};
         }
-        if (auto error = readModel(o, value)) return *error;
+        if (auto error = calibration ? readCalibration(o, *calibration, value) : readModel(o, value)) return *error;
     }
     if (const auto jobs = value("-j")) {
         std::int32_t n = 0;
@@ -196,10 +277,11 @@ ParseResult parseCommandLine(const std::vector<std::string>& args)
         if (arg == "--") break;
         if (arg == "-h" || arg == "--help") return HelpRequest{};
     }
-    if (args.empty()) return UsageError{"サブコマンドを指定してください（crop、maxima、ndvi）"};
+    if (args.empty()) return UsageError{"サブコマンドを指定してください（crop、maxima、ndvi、calibrate）"};
 
     const std::map<std::string_view, std::pair<Command, unsigned>> commands = {
-        {"crop", {Command::Crop, kCrop}}, {"maxima", {Command::Maxima, kMaxima}}, {"ndvi", {Command::Ndvi, kNdvi}}};
+        {"crop", {Command::Crop, kCrop}}, {"maxima", {Command::Maxima, kMaxima}}, {"ndvi", {Command::Ndvi, kNdvi}},
+        {"calibrate", {Command::Calibrate, kCalibrate}}};
     const auto command = commands.find(args[0]);
     if (command == commands.end()) return UsageError{"不明なサブコマンドです: " + args[0]};
 

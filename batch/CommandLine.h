@@ -5,6 +5,8 @@
 // whatever the locale.
 
 #include "engine/Calibration.h"
+#include "engine/Kernels.h"
+#include "engine/Panel.h"
 
 #include <array>
 #include <cstdint>
@@ -15,7 +17,7 @@
 
 namespace batch {
 
-enum class Command { Crop, Maxima, Ndvi };
+enum class Command { Crop, Maxima, Ndvi, Calibrate };
 
 struct Options {
     Command command = Command::Crop;
@@ -25,9 +27,17 @@ struct Options {
     std::array<std::int32_t, 4> rect{};     // --rect X1,Y1,X2,Y2
     std::int32_t nirWhite = 0;              // --nir-white, at least 1
     std::int32_t redWhite = 0;              // --red-white, at least 1
-    // The white values with --panel-reflectance, --dark and --dark-reflectance;
-    // always one modelProblem() accepts.
+    // The white values with --panel-reflectance, --dark and --dark-reflectance, or
+    // the model of --calibration's file; always one modelProblem() accepts. For
+    // calibrate only the reflectances: the bytes come from the frame.
     engine::NdviModel model;
+    std::optional<std::string> calibration;  // --calibration, the file the model came from
+    // calibrate: the panel's and the dark target's rectangles, upright, and how the
+    // white value is taken.
+    engine::Rectangle whiteRect{0, 0, -1, -1};
+    std::optional<engine::Rectangle> darkRect;
+    engine::WhiteFrom whiteFrom = engine::WhiteFrom::Maximum;
+    bool strict = false;                    // calibrate: a failed panel check fails the run
     bool tiff = false;                      // the raster as float32 TIFF, not raw
     bool enviHeader = false;
     std::optional<std::string> preview;     // --preview, one input only

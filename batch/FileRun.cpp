@@ -46,7 +46,8 @@ const char* eightBitMessage(Command command)
     switch (command) {
     case Command::Crop: return "24ビットカラ―画像を指定してください";
     case Command::Maxima: return "24ビットカラー画像を指定してください";
-    case Command::Ndvi: return "24ビットフォルスカラ―画像を指定してください";
+    case Command::Ndvi:
+    case Command::Calibrate: return "24ビットフォルスカラ―画像を指定してください";
     }
     return "";
 }
@@ -205,6 +206,7 @@ FileOutcome runFile(const Options& options, const FileJob& job, const Sink& onMe
         case Command::Crop: outcome.line = crop(job, picture, control, outputs); break;
         case Command::Maxima: outcome.line = maxima(options, job, picture, control); break;
         case Command::Ndvi: outcome.line = ndvi(options, job, picture, control, outputs); break;
+        case Command::Calibrate: break;  // one frame, run on its own (runCalibrate)
         }
         outputs.place();
         outcome.succeeded = true;

@@ -1,5 +1,6 @@
 #include "batch/Runner.h"
 
+#include "batch/Calibrate.h"
 #include "batch/CommandLine.h"
 #include "batch/Console.h"
 #include "batch/FileRun.h"
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 #include <thread>
@@ -69,6 +71,15 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (const auto* error = std::get_if<UsageError>(&parsed)) return badUsage(err, error->message);
     const Options& options = std::get<Options>(parsed);
+    if (options.command == Command::Calibrate) {
+        std::error_code ec;
+        if (!options.force && std::filesystem::exists(std::filesystem::symlink_status(*options.output, ec))) {
+            err << kProgram << "出力ファイルが既にあります。上書きするには --force を指定してください:\n";
+            err << "  " << *options.output << '\n';
+            return kBadUsage;
+        }
+        return runCalibrate(options, out, err, std::time(nullptr));
+    }
 
     const std::vector<FileJob> jobs = planJobs(options);
     if (const auto conflict = findConflict(jobs)) return badUsage(err, *conflict);

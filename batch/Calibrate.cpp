@@ -1,0 +1,95 @@
+#include "batch/Calibrate.h"
+
+#include "batch/Runner.h"
+#include "engine/CalibrationFile.h"
+#include "engine/PictureReader.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace batch {
+
+namespace {
+
+// "path: text" on one line, as the batch writes every message about a file.
+void message(std::ostream& err, const std::string& path, const std::string& text)
+{
+    err << path << ": ";
+    for (const char c : text) {
+        if (c == '\n') {
+            err << ": ";
+        } else {
+            err << c;
+        }
+    }
+    err << '\n';
+}
+
+std::string rectangleText(const engine::Rectangle& r)
+{
+    return std::to_string(r.x1) + "," + std::to_string(r.y1) + "," + std::to_string(r.x2) + "," + std::to_string(r.y2);
+}
+
+}  // namespace
+
+int runCalibrate(const Options& options, std::ostream& out, std::ostream& err, std::time_t date)
+{
+    const std::string& frame = options.inputs.front();
+    try {
+        engine::PictureReader reader = engine::PictureReader::open(frame);
+        reader.require24Bit();
+        std::vector<engine::Rectangle> rectangles{options.whiteRect};
+        if (options.darkRect) rectangles.push_back(*options.darkRect);
+        for (std::size_t i = 0; i < rectangles.size(); ++i) {
+            if (!engine::insidePicture(rectangles[i], reader.width(), reader.height())) {
+                message(err, frame,
+                        std::string(i == 0 ? "--white-rect" : "--dark-rect") + " " + rectangleText(rectangles[i])
+                            + " が画像（" + std::to_string(reader.width()) + "×" + std::to_string(reader.height())
+                            + "）の外にはみ出しています");
+                return kSomeFailed;
+            }
+        }
+        const std::vector<engine::PanelPixels> pixels = engine::countPixels(reader, rectangles);
+        const engine::PanelPixels& white = pixels[0];
+
+        engine::CalibrationRecord record;
+        engine::NdviModel& m = record.model;
+        m = options.model;
+        m.nir.dnWhite = static_cast<float>(engine::whiteValue(white.nir, white.pixels, options.whiteFrom));
+        m.red.dnWhite = static_cast<float>(engine::whiteValue(white.red, white.pixels, options.whiteFrom));
+        m.nir.dnDark = 0;
+        m.red.dnDark = 0;
+        if (options.darkRect) {
+            const engine::PanelPixels& dark = pixels[1];
+            m.nir.dnDark = static_cast<float>(engine::darkValue(dark.nir, dark.pixels));
+            m.red.dnDark = static_cast<float>(engine::darkValue(dark.red, dark.pixels));
+        }
+        if (const auto problem = engine::modelProblem(m)) {
+            message(err, frame, *problem);
+            return kSomeFailed;
+        }
+        // The frame as an absolute path, so that the file still says which frame it
+        // was when it is read from another folder.
+        std::error_code ec;
+        const auto absolute = std::filesystem::absolute(frame, ec);
+        record.source.frame = ec ? frame : absolute.lexically_normal().string();
+        record.source.whiteRect = options.whiteRect;
+        record.source.whiteFrom = options.whiteFrom;
+        record.source.darkRect = options.darkRect;
+        record.source.date = engine::isoDateUtc(date);
+        engine::writeCalibrationFile(*options.output, record, &reader);
+
+        out << engine::describeModel(m) << '\n';
+        const auto warnings =
+            engine::panelChecks(white, static_cast<int>(m.nir.dnWhite), static_cast<int>(m.red.dnWhite));
+        for (const auto& warning : warnings) message(err, frame, warning.text);
+        return options.strict && !warnings.empty() ? kSomeFailed : kAllSucceeded;
+    } catch (const std::exception& e) {
+        // As for every file of a batch: the engine's message, its path included.
+        message(err, frame, e.what());
+        return kSomeFailed;
+    }
+}
+
+}  // namespace batch
