@@ -44,8 +44,11 @@ public:
     std::int64_t integer(const Json& value, const std::string& name, std::int64_t low, std::int64_t high) const
     {
         if (!value.is_number_integer()) fail(path_, "較正ファイルの " + name + " は整数でなければなりません");
-        const bool fits = value.is_number_unsigned() ? value.get<std::uint64_t>() <= static_cast<std::uint64_t>(high)
-                                                     : value.get<std::int64_t>() >= low && value.get<std::int64_t>() <= high;
+        // Numbers from 0 up come as unsigned, and may lie past what int64 holds.
+        const bool fits = value.is_number_unsigned()
+                              ? value.get<std::uint64_t>() <= static_cast<std::uint64_t>(high)
+                                    && static_cast<std::int64_t>(value.get<std::uint64_t>()) >= low
+                              : value.get<std::int64_t>() >= low && value.get<std::int64_t>() <= high;
         if (!fits) {
             fail(path_, "較正ファイルの " + name + " (" + value.dump() + ") は " + std::to_string(low) + " から "
                             + std::to_string(high) + " の範囲にありません");
@@ -165,6 +168,9 @@ CalibrationRecord parseCalibration(std::string_view text, const std::string& pat
     } catch (const Json::parse_error& e) {
         fail(path, "較正ファイルが JSON として正しくありません（" + std::to_string(lineOf(text, e.byte == 0 ? 0 : e.byte - 1))
                        + " 行目）");
+    } catch (const Json::exception&) {
+        // A number past what a float holds, such as 1e99.
+        fail(path, "較正ファイルに大きすぎる数値があります");
     }
     if (!root.is_object()) fail(path, "較正ファイルではありません（JSON のオブジェクトではありません）");
     const Reader read(path);
