@@ -78,13 +78,18 @@ int runCalibrate(const Options& options, std::ostream& out, std::ostream& err, s
         record.source.whiteFrom = options.whiteFrom;
         record.source.darkRect = options.darkRect;
         record.source.date = engine::isoDateUtc(date);
-        engine::writeCalibrationFile(*options.output, record, &reader);
-
-        out << engine::describeModel(m) << '\n';
         const auto warnings =
             engine::panelChecks(white, static_cast<int>(m.nir.dnWhite), static_cast<int>(m.red.dnWhite));
         for (const auto& warning : warnings) message(err, frame, warning.text);
-        return options.strict && !warnings.empty() ? kSomeFailed : kAllSucceeded;
+        // --strict refuses a panel that fails a check: no file, so that a script
+        // cannot go on with it by mistake.
+        if (options.strict && !warnings.empty()) {
+            message(err, frame, "--strict のため較正ファイルを書きませんでした");
+            return kSomeFailed;
+        }
+        engine::writeCalibrationFile(*options.output, record, &reader);
+        out << engine::describeModel(m) << '\n';
+        return kAllSucceeded;
     } catch (const std::exception& e) {
         // As for every file of a batch: the engine's message, its path included.
         message(err, frame, e.what());
