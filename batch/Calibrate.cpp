@@ -80,15 +80,19 @@ int runCalibrate(const Options& options, std::ostream& out, std::ostream& err, s
         record.source.date = engine::isoDateUtc(date);
         const auto warnings =
             engine::panelChecks(white, static_cast<int>(m.nir.dnWhite), static_cast<int>(m.red.dnWhite));
-        for (const auto& warning : warnings) message(err, frame, warning.text);
+        const auto warn = [&] {
+            for (const auto& warning : warnings) message(err, frame, warning.text);
+        };
         // --strict refuses a panel that fails a check: no file, so that a script
         // cannot go on with it by mistake.
         if (options.strict && !warnings.empty()) {
+            warn();
             message(err, frame, "--strict のため較正ファイルを書きませんでした");
             return kSomeFailed;
         }
         engine::writeCalibrationFile(*options.output, record, &reader);
         out << engine::describeModel(m) << '\n';
+        warn();
         return kAllSucceeded;
     } catch (const std::exception& e) {
         // As for every file of a batch: the engine's message, its path included.

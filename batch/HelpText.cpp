@@ -11,6 +11,10 @@ const char* helpText()
                  [--panel-reflectance NIR,RED] [--dark NIR,RED [--dark-reflectance NIR,RED]]
                  [--tiff | --envi-header] [--preview PNG | --preview-dir DIR] [--stats] [--json]
                  [--force] [-j N]
+  zrvimage-batch ndvi IN.bmp... --calibration CAL.json (-o OUT.raw | --out-dir DIR) [...]
+  zrvimage-batch calibrate FRAME.bmp --white-rect X1,Y1,X2,Y2 -o CAL.json
+                 [--white-from max|mean|p99] [--dark-rect X1,Y1,X2,Y2]
+                 [--panel-reflectance NIR,RED] [--dark-reflectance NIR,RED] [--strict] [--force]
 
 MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットBMPファイルにまとめて行います。
 出力はウィンドウで実行したときとバイト単位で同じです。
@@ -22,6 +26,11 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
   ndvi     NDVI画像（Float-RAW）作成：各画素のNDVIを、ヘッダのない float32 RAWファイル
            （上の行から、リトルエンディアン）に書き出します。NIRとRが共にゼロの画素は -10 です。
            --tiff では float32 TIFF に書き出します。
+  calibrate 白色板（と暗色板）を写したフレームの矩形から較正ファイル（JSON）を作り、校正モデルを
+           標準出力に書きます。白色板の値は矩形内の NIR（Red バイト）と Red（Green バイト）の
+           最大値（--white-from で平均、99 パーセンタイルも）、暗色板の値は矩形内の平均です。
+           白色板の矩形に 255 の画素がある、変動係数が 3 % を超える、白色板の値が 100 未満の
+           ときは、その警告を標準エラー出力に書きます。
 
 オプション:
   -o FILE             出力ファイル（入力ファイルが一つのときだけ）。
@@ -38,6 +47,19 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
   --dark-reflectance NIR,RED
                       暗色板の反射率（0 から 1 の小数、小数点以下3桁まで）。--dark と一緒に
                       指定します。既定: 0,0。
+  --calibration CAL.json
+                      ndvi の校正モデルを較正ファイルから読みます。--nir-white、--red-white、
+                      --panel-reflectance、--dark、--dark-reflectance とは同時に使えません。
+                      出力は同じ値をそれらのオプションで指定したときとバイト単位で同じです。
+  --white-rect X1,Y1,X2,Y2
+                      calibrate: 白色板の矩形（--rect と同じく角を含み、画像の内側）。
+  --white-from max|mean|p99
+                      calibrate: 白色板の値の取り方。max は最大値（既定）、mean は平均の四捨五入、
+                      p99 は 99 % の画素がそれ以下になる最小の値です。どれも 1 から 255 に収めます。
+  --dark-rect X1,Y1,X2,Y2
+                      calibrate: 暗色板の矩形。暗色板の値は平均の四捨五入（0 から 254）です。
+                      calibrate の --dark-reflectance はこれと一緒に指定します。
+  --strict            calibrate: 警告があれば較正ファイルを書かず、終了ステータス 1 で終わります。
   --tiff              RAWファイルの代わりに、1バンドの float32 TIFF（DEFLATE 圧縮、浮動小数点
                       予測子、-10 を NoData として GDAL のタグに記録、説明タグに校正モデル）を
                       書きます。--out-dir の出力名は .tif です。GDAL、QGIS、ImageJ でそのまま
@@ -72,7 +94,8 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
 
 終了ステータス:
   0  すべてのファイルが成功しました。
-  1  失敗したファイルがあります（最後の行に一覧）。
+  1  失敗したファイルがあります（最後の行に一覧）。calibrate ではフレームから較正ファイルを
+     作れなかったとき、または --strict で警告があったときです。
   2  使い方の誤り、または --force なしで既存の出力ファイルがあります。
 )";
 }

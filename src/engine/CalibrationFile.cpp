@@ -216,17 +216,15 @@ CalibrationRecord readCalibrationFile(const std::string& path)
     std::string text;
     try {
         const auto source = openFileSource(path);
-        // Read to the end, not to the size the file reports: a pipe or a device has
-        // none. Past the limit it is no calibration file.
-        std::vector<std::uint8_t> buffer(kMaxCalibrationBytes + 1);
-        std::size_t got = 0;
-        while (got < buffer.size()) {
-            const std::size_t n = source->readAt(static_cast<std::int64_t>(got), buffer.data() + got, buffer.size() - got);
+        // Read to the end, not to the size the file reports: a device has none. Past
+        // the limit it is no calibration file.
+        std::uint8_t chunk[16384];
+        for (;;) {
+            const std::size_t n = source->readAt(static_cast<std::int64_t>(text.size()), chunk, sizeof chunk);
             if (n == 0) break;
-            got += n;
+            text.append(reinterpret_cast<const char*>(chunk), n);
+            if (text.size() > kMaxCalibrationBytes) fail(path, "較正ファイルが大きすぎます（1 MiB まで）");
         }
-        if (got > kMaxCalibrationBytes) fail(path, "較正ファイルが大きすぎます（1 MiB まで）");
-        text.assign(reinterpret_cast<const char*>(buffer.data()), got);
     } catch (const EngineError& e) {
         if (e.failure() == Failure::CannotOpenInput) fail(path, "較正ファイルを開けません");
         fail(path, "較正ファイルの読み込みに失敗しました");
