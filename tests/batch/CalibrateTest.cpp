@@ -346,13 +346,4 @@ TEST(Calibrate, BadUsageEndsWithStatus2BeforeTouchingAnything)
     }
 }
 
-TEST(Calibrate, HelpExplainsCalibrateAndTheCalibrationFile)
-{
-    const BatchResult result = runBatch({"--help"});
-    for (const char* text : {"zrvimage-batch calibrate FRAME.bmp --white-rect X1,Y1,X2,Y2", "--white-from max|mean|p99",
-                             "--dark-rect X1,Y1,X2,Y2", "--strict", "--calibration CAL.json", "較正ファイル"}) {
-        EXPECT_NE(result.out.find(text), std::string::npos) << text;
-    }
-}
-
 }  // namespace
