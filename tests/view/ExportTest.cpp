@@ -75,12 +75,7 @@ TEST(ExportTest, RasterAndTiffHoldThePictureAsOpenedNotAsItIsNowOnDisk)
     v.window.setWhiteValues({201, 187});
     testing_support::writeFile(f.file, testing_support::encodeBmp(testing_support::asymmetricPicture(4, 3)));
 
-    std::vector<std::uint8_t> expected;
-    for (const Pixel& px : f.picture.pixels) {
-        const float value = oracleNdvi(px.r, px.g, 201, 187);
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(&value);
-        expected.insert(expected.end(), bytes, bytes + 4);
-    }
+    const std::vector<std::uint8_t> expected = testing_support::expectedNdvi(f.picture, 201, 187);
     ASSERT_TRUE(v.window.exportRaster(QString::fromStdString(f.dir.path("out.raw").string())));
     ASSERT_TRUE(v.window.exportTiff(QString::fromStdString(f.dir.path("out.tif").string())));
     EXPECT_TRUE(v.messages.empty());
