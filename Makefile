@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all build deps run test install package test-sanitized fuzz clean
+.PHONY: all build deps run test install package test-sanitized test-tsan fuzz clean
 
 all: build
 
@@ -30,6 +30,7 @@ run: build
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory test-sanitized
+	@$(MAKE) --no-print-directory test-tsan
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, in its
 # own folder; any report ends the test that made it, so the run fails.
@@ -45,6 +46,27 @@ test-sanitized: deps $(ASAN_DIR)/CMakeCache.txt
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	cd $(ASAN_DIR) && QT_QPA_PLATFORM=offscreen UBSAN_OPTIONS=print_stacktrace=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp ctest --output-on-failure -j $(JOBS)
+
+# The engine's and the batch tool's tests again under ThreadSanitizer, in a folder of
+# their own: the code with threads of its own (the block writer, the batch's workers).
+# Only those two test programs and what they need are built. Run with the address space
+# laid out without randomisation: kernels with many mmap_rnd_bits place mappings where
+# ThreadSanitizer cannot shadow them ("unexpected memory mapping").
+TSAN_DIR ?= build-tsan
+TSAN = -fsanitize=thread -fno-omit-frame-pointer
+
+$(call configured,$(TSAN_DIR),$(TSAN) $(CMAKE_FLAGS))
+$(TSAN_DIR)/CMakeCache.txt: $(TSAN_DIR)/.zrv-settings
+	cmake -S . -B $(TSAN_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS=$(TSAN)" $(CMAKE_FLAGS)
+	@touch $@
+
+TSAN_RUN = QT_QPA_PLATFORM=offscreen setarch $$(uname -m) -R env \
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/sanitizers/tsan.supp"
+test-tsan: deps $(TSAN_DIR)/CMakeCache.txt
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target engine_tests batch_tests
+	for tests in engine batch; do \
+	  $(TSAN_RUN) ctest --test-dir $(TSAN_DIR)/tests/$$tests --output-on-failure -j $(JOBS) || exit 1; \
+	done
 
 # Every fuzz target for FUZZ_SECONDS each, one after the other (fuzz/run-fuzz).
 FUZZ_SECONDS ?= 60
@@ -73,4 +95,4 @@ bench: deps
 
 # Every build folder the commands above make.
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BENCH_DIR) build-fuzz
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(BENCH_DIR) build-fuzz
