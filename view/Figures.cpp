@@ -102,33 +102,21 @@ engine::NdviStats wholePictureHistogram(const LoadedPicture& picture, const engi
     return s;
 }
 
-int percentile99(const std::array<std::uint64_t, 256>& counts, std::uint64_t total)
+engine::PanelPixels panelPixelsOf(const RegionFigures& f)
 {
-    const std::uint64_t rank = (99 * total + 99) / 100;  // ceil(0.99 * total)
-    std::uint64_t seen = 0;
-    for (int v = 0; v < 256; ++v) {
-        seen += counts[static_cast<std::size_t>(v)];
-        if (seen >= rank && seen > 0) return v;
-    }
-    return 255;
+    return {f.pixels, f.red.counts, f.green.counts};
 }
 
 WhiteValues whiteValuesOf(const RegionFigures& f, WhiteChoice choice)
 {
-    const auto pick = [&](const ChannelFigures& c) {
-        int v = c.max;
-        if (choice == WhiteChoice::Mean) v = static_cast<int>(std::lround(c.mean));
-        if (choice == WhiteChoice::Percentile99) v = percentile99(c.counts, f.pixels);
-        return std::clamp(v, 1, 255);
-    };
-    // The camera keeps NIR in the red byte and visible red in the green byte.
-    return {pick(f.red), pick(f.green)};
+    const engine::PanelPixels p = panelPixelsOf(f);
+    return {engine::whiteValue(p.nir, p.pixels, choice), engine::whiteValue(p.red, p.pixels, choice)};
 }
 
 WhiteValues darkValuesOf(const RegionFigures& f)
 {
-    const auto mean = [](const ChannelFigures& c) { return std::clamp(static_cast<int>(std::lround(c.mean)), 0, 254); };
-    return {mean(f.red), mean(f.green)};
+    const engine::PanelPixels p = panelPixelsOf(f);
+    return {engine::darkValue(p.nir, p.pixels), engine::darkValue(p.red, p.pixels)};
 }
 
 QString ndviText(float value)

@@ -6,6 +6,7 @@
 
 #include "engine/Kernels.h"
 #include "engine/NdviStats.h"
+#include "engine/Panel.h"
 #include "view/LoadedPicture.h"
 
 #include <QString>
@@ -43,25 +44,26 @@ engine::NdviStats ndviFigures(const LoadedPicture& picture, const engine::Rectan
 // the byte-pair counts, so only 65536 values are looked at.
 engine::NdviStats wholePictureHistogram(const LoadedPicture& picture, const engine::NdviTable* table);
 
-enum class WhiteChoice { Maximum, Mean, Percentile99 };
+// How the white value is taken from the panel's rectangle: the engine's rules, which
+// zrvimage-batch calibrate uses too.
+using WhiteChoice = engine::WhiteFrom;
 
 struct WhiteValues {
     int nir = 255;
     int red = 255;
 };
 
+// The rectangle's pixels as the engine's panel rules and checks take them: the red
+// byte is NIR, the green byte visible red.
+engine::PanelPixels panelPixelsOf(const RegionFigures& figures);
+
 // The white values a rectangle over the panel gives: its red (NIR) and green (red)
 // maxima, rounded means or 99th percentiles, kept within 1..255. Needs pixels.
 WhiteValues whiteValuesOf(const RegionFigures& figures, WhiteChoice choice);
 
 // The dark target's values a rectangle over it gives: its red (NIR) and green (red)
-// means, rounded, within 0..254. Always the mean: a dark target's highest bytes are
-// noise and specks of light, and the line through it should meet its typical byte.
+// means, rounded, within 0..254.
 WhiteValues darkValuesOf(const RegionFigures& figures);
-
-// The smallest byte value at or above which lie no more than 1 % of the pixels: at
-// least 99 % of them are at or below it (nearest rank).
-int percentile99(const std::array<std::uint64_t, 256>& counts, std::uint64_t total);
 
 // `x=<x> y=<y>  R=<r> G=<g> B=<b>  NDVI=<v>`, or `x=<x> y=<y>  NDVI=<v>` for a raster.
 QString pointerText(const LoadedPicture& picture, const engine::NdviTable* table, std::int64_t x, std::int64_t y);
