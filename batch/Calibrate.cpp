@@ -4,7 +4,6 @@
 #include "engine/CalibrationFile.h"
 #include "engine/PictureReader.h"
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -69,11 +68,7 @@ int runCalibrate(const Options& options, std::ostream& out, std::ostream& err, s
             message(err, frame, *problem);
             return kSomeFailed;
         }
-        // The frame as an absolute path, so that the file still says which frame it
-        // was when it is read from another folder.
-        std::error_code ec;
-        const auto absolute = std::filesystem::absolute(frame, ec);
-        record.source.frame = ec ? frame : absolute.lexically_normal().string();
+        record.source.frame = engine::calibrationFramePath(frame);
         record.source.whiteRect = options.whiteRect;
         record.source.whiteFrom = options.whiteFrom;
         record.source.darkRect = options.darkRect;

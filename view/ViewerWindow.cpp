@@ -1,5 +1,6 @@
 #include "view/ViewerWindow.h"
 
+#include "engine/CalibrationFile.h"
 #include "engine/EngineError.h"
 #include "engine/Messages.h"
 #include "runtime/Exceptions.h"
@@ -36,6 +37,7 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QUndoStack>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -123,6 +125,13 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     prompts_.confirm = [this](const QString& question) {
         return QMessageBox::question(this, kTitle, question) == QMessageBox::Yes;
     };
+    prompts_.openCalibrationPath = [this] {
+        const QString dir = settings().value(QStringLiteral("lastFolder")).toString();
+        return QFileDialog::getOpenFileName(this, QStringLiteral("較正を開く"), dir,
+                                            QStringLiteral("較正ファイル (*.json);;すべてのファイル (*)"));
+    };
+    prompts_.now = [] { return std::time(nullptr); };
+    undo_ = new QUndoStack(this);
 
     figuresWatcher_ = new QFutureWatcher<RegionFigures>(this);
     // Only the latest computation reports: setFuture lets go of any earlier one.
@@ -174,7 +183,9 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     QSettings s = settings();
     const int mode = s.value(QStringLiteral("view"), 0).toInt();
     colours_->setPaletteIndex(std::clamp(s.value(QStringLiteral("palette"), 0).toInt(), 0, 2));
+    restoreCalibration();
     calibrationChanged();
+    showCalibrationSource();
     setView(static_cast<Canvas::Mode>(std::clamp(mode, 0, 3)));
     rebuildRecentMenu();
     updateActions();
@@ -190,6 +201,7 @@ void ViewerWindow::createPanel()
     calibration_ = new CalibrationSection;
     connect(calibration_, &CalibrationSection::changed, this, &ViewerWindow::calibrationChanged);
     connect(calibration_, &CalibrationSection::clearDarkRequested, this, &ViewerWindow::clearDarkTarget);
+    connect(calibration_, &CalibrationSection::edited, this, &ViewerWindow::commitTypedFields);
     column->addWidget(calibration_);
     colours_ = new ColoursSection;
     connect(colours_, &ColoursSection::changed, this, &ViewerWindow::coloursChanged);
@@ -236,10 +248,35 @@ void ViewerWindow::createActions()
     exportFiguresAction_ = exports->addAction(QStringLiteral("範囲の数値（CSV）(&C)..."), this,
                                               [this] { chooseAndExport(Export::Figures); });
     file->addSeparator();
+    file->addAction(QStringLiteral("較正を開く(&L)..."), this, [this] {
+        const QString path = prompts_.openCalibrationPath();
+        if (!path.isEmpty() && openCalibration(path)) {
+            statusBar()->showMessage(QStringLiteral("較正を開きました: %1").arg(QDir::toNativeSeparators(path)), 5000);
+        }
+    });
+    file->addAction(QStringLiteral("較正を保存(&S)..."), this, [this] {
+        const QString path = prompts_.savePath(QStringLiteral("較正を保存"), proposedName(QStringLiteral(".json")),
+                                               QStringLiteral("較正ファイル (*.json)"), QStringLiteral("json"));
+        if (!path.isEmpty() && saveCalibration(path)) {
+            statusBar()->showMessage(QStringLiteral("較正を保存しました: %1").arg(QDir::toNativeSeparators(path)), 5000);
+        }
+    });
+    file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("終了(&X)"), this, &QWidget::close);
     quit->setShortcut(QKeySequence::Quit);
 
     QMenu* edit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
+    QAction* undo = undo_->createUndoAction(this, QStringLiteral("元に戻す"));
+    undo->setShortcuts(QKeySequence::Undo);
+    QAction* redo = undo_->createRedoAction(this, QStringLiteral("やり直し"));
+    // Ctrl+Shift+Z everywhere, not only where the platform's redo key is Ctrl+Y.
+    QList<QKeySequence> redoKeys = QKeySequence::keyBindings(QKeySequence::Redo);
+    const QKeySequence shiftZ(QStringLiteral("Ctrl+Shift+Z"));
+    if (!redoKeys.contains(shiftZ)) redoKeys.prepend(shiftZ);
+    redo->setShortcuts(redoKeys);
+    edit->addAction(undo);
+    edit->addAction(redo);
+    edit->addSeparator();
     copyAction_ = edit->addAction(QStringLiteral("範囲の数値をコピー(&C)"), this, [this] {
         QApplication::clipboard()->setText(figuresLine());
         statusBar()->showMessage(QStringLiteral("範囲の数値をコピーしました"), 3000);
@@ -378,6 +415,12 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
 {
     // The canvas lets go of the old picture before it is freed.
     canvas_->setPicture(nullptr);
+    // The steps so far hold rectangles of the old picture: a new one starts afresh,
+    // keeping the calibration.
+    commitTypedFields();
+    undo_->clear();
+    committedArea_.reset();
+    committed_.darkMark.reset();
     picture_ = std::move(picture);
     figures_.reset();
     figuresPending_ = false;
@@ -422,6 +465,7 @@ void ViewerWindow::setWhiteValues(WhiteValues white)
 void ViewerWindow::setModel(const engine::NdviModel& model)
 {
     calibration_->setModel(model);
+    commitTypedFields();
 }
 
 engine::NdviModel ViewerWindow::fieldsModel() const
@@ -451,6 +495,7 @@ void ViewerWindow::calibrationChanged()
     if (picture_ && picture_->kind() == LoadedPicture::Kind::Bitmap) {
         wholeHistogram_ = wholePictureHistogram(*picture_, &*table_);
     }
+    keepCalibration();
     coloursChanged();
     refreshPointer();
     // The picture first; the rectangle's NDVI figures after.
@@ -482,6 +527,7 @@ void ViewerWindow::selectArea(std::optional<engine::Rectangle> typed)
 
 void ViewerWindow::selectionChanged()
 {
+    rectangleChanged();
     figures_.reset();
     computeFigures(true);
 }
@@ -589,24 +635,179 @@ void ViewerWindow::updateActions()
 void ViewerWindow::applyWhitePanel()
 {
     if (!figures_ || !figures_->channels || figures_->pixels == 0) return;
-    setWhiteValues(whiteValuesOf(*figures_, area_->whiteChoice()));
+    commitTypedFields();
+    const WhiteChoice choice = area_->whiteChoice();
+    const WhiteValues white = whiteValuesOf(*figures_, choice);
+    CalibrationState after = committed_;
+    after.fields.nir.dnWhite = static_cast<float>(white.nir);
+    after.fields.red.dnWhite = static_cast<float>(white.red);
+    const std::string frame = engine::calibrationFramePath(picture_->path());
+    // A dark target's rectangle from another frame is not this frame's: its values
+    // stay, as if typed.
+    if (after.source.frame != frame) after.source.darkRect.reset();
+    after.source.frame = frame;
+    after.source.whiteRect = figures_->area;
+    after.source.whiteFrom = choice;
+    after.source.date = nowText();
+    after.warnings.clear();
+    for (const auto& w : engine::panelChecks(panelPixelsOf(*figures_), white.nir, white.red)) {
+        after.warnings.push_back(w.text);
+    }
+    pushCalibration(QStringLiteral("白色板に設定"), after);
 }
 
 void ViewerWindow::applyDarkTarget()
 {
     if (!figures_ || !figures_->channels || figures_->pixels == 0) return;
+    commitTypedFields();
     const WhiteValues dark = darkValuesOf(*figures_);
-    canvas_->setDarkTarget(figures_->area);
-    calibration_->setDarkValues(dark);
+    CalibrationState after = committed_;
+    after.fields.nir.dnDark = static_cast<float>(dark.nir);
+    after.fields.red.dnDark = static_cast<float>(dark.red);
+    const std::string frame = engine::calibrationFramePath(picture_->path());
+    if (after.source.frame != frame) {
+        after.source.whiteRect.reset();
+        after.warnings.clear();
+    }
+    after.source.frame = frame;
+    after.source.darkRect = figures_->area;
+    after.source.date = nowText();
+    after.darkMark = figures_->area;
+    pushCalibration(QStringLiteral("暗色板に設定"), after);
 }
 
 void ViewerWindow::clearDarkTarget()
 {
-    canvas_->setDarkTarget(std::nullopt);
-    engine::NdviModel m = fieldsModel();
-    m.nir.dnDark = m.red.dnDark = 0;
-    m.nir.rDark = m.red.rDark = 0;
-    setModel(m);
+    commitTypedFields();
+    CalibrationState after = committed_;
+    after.fields.nir.dnDark = after.fields.red.dnDark = 0;
+    after.fields.nir.rDark = after.fields.red.rDark = 0;
+    after.darkMark.reset();
+    after.source.darkRect.reset();
+    if (after.fields == committed_.fields && !committed_.darkMark && !committed_.source.darkRect) return;
+    if (!after.source.whiteRect) after.source.frame.clear();
+    after.source.date = nowText();
+    pushCalibration(QStringLiteral("暗色板を解除"), after);
+}
+
+void ViewerWindow::commitTypedFields()
+{
+    if (applying_) return;
+    const engine::NdviModel fields = fieldsModel();
+    if (fields == committed_.fields) return;
+    pushCalibration(QStringLiteral("較正の値"), typedInto(committed_, fields, nowText()));
+}
+
+void ViewerWindow::pushCalibration(const QString& text, const CalibrationState& after)
+{
+    undo_->push(new UndoStep(
+        text, [this, before = committed_] { applyCalibration(before); }, [this, after] { applyCalibration(after); }));
+}
+
+void ViewerWindow::applyCalibration(const CalibrationState& state)
+{
+    applying_ = true;
+    committed_ = state;
+    canvas_->setDarkTarget(state.darkMark);
+    calibration_->setModel(state.fields);  // recomputes, and keeps the calibration for the next start
+    applying_ = false;
+    showCalibrationSource();
+}
+
+void ViewerWindow::showCalibrationSource()
+{
+    calibration_->showSource(sourceText(committed_.source));
+    calibration_->showWarnings(committed_.warnings);
+}
+
+void ViewerWindow::keepCalibration()
+{
+    // The model in use and where it came from, typed fields not yet a step included,
+    // in the calibration file's own form.
+    const engine::CalibrationRecord record{model_, typedInto(committed_, model_, committed_.source.date).source};
+    settings().setValue(QStringLiteral("calibration"), QString::fromStdString(engine::calibrationText(record)));
+}
+
+void ViewerWindow::restoreCalibration()
+{
+    const QString text = settings().value(QStringLiteral("calibration")).toString();
+    if (text.isEmpty()) return;
+    CalibrationState state;
+    try {
+        const engine::CalibrationRecord record = engine::parseCalibration(text.toStdString(), "settings");
+        state.fields = record.model;
+        state.source = record.source;
+    } catch (const engine::CalibrationFileError&) {
+        return;  // not ours to complain about: the defaults, as on a first start
+    }
+    if (CalibrationSection::asShown(state.fields) != state.fields) return;
+    applyCalibration(state);
+}
+
+void ViewerWindow::rectangleChanged()
+{
+    if (applying_) return;
+    const auto area = canvas_->selection();
+    const auto same = [](const std::optional<engine::Rectangle>& a, const std::optional<engine::Rectangle>& b) {
+        return a.has_value() == b.has_value() &&
+               (!a || (a->x1 == b->x1 && a->y1 == b->y1 && a->x2 == b->x2 && a->y2 == b->y2));
+    };
+    if (same(area, committedArea_)) return;
+    commitTypedFields();
+    const auto show = [this](std::optional<engine::Rectangle> r) {
+        applying_ = true;
+        committedArea_ = r;
+        canvas_->setSelection(r);
+        applying_ = false;
+    };
+    // Already on screen: pushing does not set it again.
+    undo_->push(new UndoStep(
+        QStringLiteral("範囲"), [show, before = committedArea_] { show(before); }, [show, area] { show(area); }, true));
+    committedArea_ = area;
+}
+
+std::string ViewerWindow::nowText() const
+{
+    return engine::isoDateUtc(prompts_.now());
+}
+
+bool ViewerWindow::saveCalibration(const QString& path)
+{
+    commitTypedFields();
+    if (refuseImpossibleModel() || refuseOpenPicture(path)) return false;
+    engine::CalibrationRecord record{fieldsModel(), committed_.source};
+    if (record.source.date.empty()) record.source.date = nowText();
+    return reportFailure(path, [&] { engine::writeCalibrationFile(encoded(path), record); });
+}
+
+bool ViewerWindow::openCalibration(const QString& path)
+{
+    commitTypedFields();
+    engine::CalibrationRecord record;
+    try {
+        record = engine::readCalibrationFile(encoded(path));
+    } catch (const engine::CalibrationFileError& e) {
+        prompts_.message(QString::fromStdString(e.problem()) + QLatin1Char('\n') + QDir::toNativeSeparators(path));
+        return false;
+    }
+    // The fields hold whole bytes and three decimals: a model they cannot show is
+    // refused rather than quietly rounded into another one.
+    if (CalibrationSection::asShown(record.model) != record.model) {
+        prompts_.message(QStringLiteral("反射率は小数第3位までにしてください") + QLatin1Char('\n') +
+                         QDir::toNativeSeparators(path));
+        return false;
+    }
+    CalibrationState after;
+    after.fields = record.model;
+    after.source = record.source;
+    // Its dark target is marked when it was taken from the picture open now.
+    if (picture_ && picture_->kind() == LoadedPicture::Kind::Bitmap && record.source.darkRect &&
+        !record.source.frame.empty() && sameFile(picture_->identity(), record.source.frame) &&
+        engine::insidePicture(*record.source.darkRect, picture_->width(), picture_->height())) {
+        after.darkMark = record.source.darkRect;
+    }
+    pushCalibration(QStringLiteral("較正を開く"), after);
+    return true;
 }
 
 bool ViewerWindow::refuseImpossibleModel()

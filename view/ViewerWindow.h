@@ -7,6 +7,7 @@
 
 #include "engine/Kernels.h"
 #include "view/Canvas.h"
+#include "view/CalibrationHistory.h"
 #include "view/ColourScale.h"
 #include "view/Figures.h"
 #include "view/LoadedPicture.h"
@@ -15,6 +16,7 @@
 #include <QFutureWatcher>
 #include <QMainWindow>
 
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -25,6 +27,7 @@ class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
+class QUndoStack;
 
 namespace view {
 
@@ -49,6 +52,10 @@ public:
         std::function<std::optional<std::int64_t>(const QString& path, std::int64_t fileBytes)> rasterWidth;
         std::function<void(const QString& text)> message;
         std::function<bool(const QString& question)> confirm;
+        // The calibration file to open; empty: cancelled.
+        std::function<QString()> openCalibrationPath;
+        // The time a calibration is set at, as written into its file.
+        std::function<std::time_t()> now;
     };
 
     explicit ViewerWindow(QWidget* parent = nullptr);
@@ -81,6 +88,15 @@ public:
     // marked on the picture. 暗色板を解除: no dark target (bytes and reflectances 0).
     void applyDarkTarget();
     void clearDarkTarget();
+    // 較正を保存: the calibration in use with its source, as zrvimage-batch calibrate
+    // writes it. 較正を開く: a calibration file's model into the fields, its source
+    // shown. False, after a message naming the file, when it cannot.
+    bool saveCalibration(const QString& path);
+    bool openCalibration(const QString& path);
+    // Where the calibration in use came from, as the panel shows it, and its warnings.
+    const CalibrationState& calibrationState() const noexcept { return committed_; }
+    QUndoStack* undoStack() const noexcept { return undo_; }
+
     // The exports, to path; false, after a message, when nothing or not all was written.
     bool exportRaster(const QString& path);
     bool exportTiff(const QString& path);
@@ -105,6 +121,16 @@ private:
     void install(std::unique_ptr<LoadedPicture> picture, const QString& path);
     std::unique_ptr<LoadedPicture> readRaster(const QString& path);
     void calibrationChanged();
+    // Typed fields that differ from the committed state become one undo step.
+    void commitTypedFields();
+    // One undo step from the committed state to after, applied now.
+    void pushCalibration(const QString& text, const CalibrationState& after);
+    void applyCalibration(const CalibrationState& state);
+    void showCalibrationSource();
+    void keepCalibration();
+    void restoreCalibration();
+    void rectangleChanged();
+    std::string nowText() const;
     bool refuseImpossibleModel();
     void coloursChanged();
     void selectionChanged();
@@ -134,6 +160,10 @@ private:
     QFutureWatcher<RegionFigures>* figuresWatcher_ = nullptr;
     engine::NdviStats wholeHistogram_;
     std::optional<std::pair<std::int64_t, std::int64_t>> pointer_;  // x, y
+    QUndoStack* undo_ = nullptr;
+    CalibrationState committed_;
+    std::optional<engine::Rectangle> committedArea_;  // the rectangle as last undoable
+    bool applying_ = false;  // a step's own changes are not steps
 
     Canvas* canvas_ = nullptr;
     LegendWidget* legend_ = nullptr;

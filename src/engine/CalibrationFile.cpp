@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <vector>
 
 namespace engine {
@@ -235,6 +236,13 @@ CalibrationRecord readCalibrationFile(const std::string& path)
 void writeCalibrationFile(const std::string& path, const CalibrationRecord& record, const PictureReader* input)
 {
     writeWholeFile(path, calibrationText(record), input);
+}
+
+std::string calibrationFramePath(const std::string& frame)
+{
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(frame, ec);
+    return ec ? frame : absolute.lexically_normal().string();
 }
 
 std::string isoDateUtc(std::time_t time)

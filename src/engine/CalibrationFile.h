@@ -90,6 +90,11 @@ CalibrationRecord readCalibrationFile(const std::string& path);
 void writeCalibrationFile(const std::string& path, const CalibrationRecord& record,
                           const PictureReader* input = nullptr);
 
+// The frame as the file names it: absolute and without "." or "..", so that the file
+// still says which frame it was when it is read from another folder. The path as
+// given when it cannot be made absolute.
+std::string calibrationFramePath(const std::string& frame);
+
 // A time as ISO 8601 in UTC: 2026-05-14T09:30:00Z.
 std::string isoDateUtc(std::time_t time);
 

@@ -23,6 +23,7 @@ CalibrationSection::CalibrationSection(QWidget* parent) : QGroupBox(QStringLiter
         box->setRange(low, high);
         box->setValue(value);
         connect(box, &QSpinBox::valueChanged, this, &CalibrationSection::changed);
+        connect(box, &QSpinBox::editingFinished, this, &CalibrationSection::edited);
         return box;
     };
     const auto reflectanceBox = [this](const char* name, double value) {
@@ -33,6 +34,7 @@ CalibrationSection::CalibrationSection(QWidget* parent) : QGroupBox(QStringLiter
         box->setSingleStep(0.01);
         box->setValue(value);
         connect(box, &QDoubleSpinBox::valueChanged, this, &CalibrationSection::changed);
+        connect(box, &QDoubleSpinBox::editingFinished, this, &CalibrationSection::edited);
         return box;
     };
     nirWhite_ = byteBox("nirWhite", 1, 255, 255);
@@ -70,6 +72,18 @@ CalibrationSection::CalibrationSection(QWidget* parent) : QGroupBox(QStringLiter
     modelLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     modelLabel_->setWordWrap(true);
     grid->addWidget(modelLabel_, row++, 0, 1, 3);
+    // Beside the model: a panel that fails a check gives a model that is not to be trusted.
+    warningLabel_ = new QLabel;
+    warningLabel_->setObjectName(QStringLiteral("panelWarnings"));
+    warningLabel_->setWordWrap(true);
+    warningLabel_->setStyleSheet(QStringLiteral("color: #a05000;"));
+    warningLabel_->hide();
+    grid->addWidget(warningLabel_, row++, 0, 1, 3);
+    sourceLabel_ = new QLabel;
+    sourceLabel_->setObjectName(QStringLiteral("calibrationSource"));
+    sourceLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    sourceLabel_->setWordWrap(true);
+    grid->addWidget(sourceLabel_, row++, 0, 1, 3);
     problemLabel_ = new QLabel;
     problemLabel_->setObjectName(QStringLiteral("modelProblem"));
     problemLabel_->setWordWrap(true);
@@ -156,6 +170,32 @@ void CalibrationSection::showModelInUse(const engine::NdviModel& model)
 {
     modelLabel_->setText(QStringLiteral("使用中: ") + QString::fromStdString(engine::describeModel(model))
                                                           .replace(QStringLiteral("; "), QStringLiteral("\n")));
+}
+
+void CalibrationSection::showSource(const QString& text)
+{
+    sourceLabel_->setText(text);
+}
+
+void CalibrationSection::showWarnings(const std::vector<std::string>& warnings)
+{
+    QStringList lines;
+    for (const std::string& w : warnings) lines << QString::fromStdString(w);
+    warningLabel_->setText(lines.join(QLatin1Char('\n')));
+    warningLabel_->setVisible(!warnings.empty());
+}
+
+engine::NdviModel CalibrationSection::asShown(const engine::NdviModel& model)
+{
+    // As QDoubleSpinBox rounds a value to its decimals, then as fieldsModel() reads it.
+    const auto band = [](const engine::BandCalibration& b) {
+        const auto byte = [](float v) { return static_cast<float>(std::lround(v)); };
+        const auto reflectance = [](float v) {
+            return static_cast<float>(QString::number(static_cast<double>(v), 'f', 3).toDouble());
+        };
+        return engine::BandCalibration{byte(b.dnWhite), reflectance(b.rWhite), byte(b.dnDark), reflectance(b.rDark)};
+    };
+    return {band(model.nir), band(model.red)};
 }
 
 void CalibrationSection::setFieldsEnabled(bool enabled)

@@ -10,6 +10,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 class QDoubleSpinBox;
 class QLabel;
@@ -37,9 +38,18 @@ public:
     void showModelInUse(const engine::NdviModel& model);
     // A raster's values are already NDVI: no calibration applies to them.
     void setFieldsEnabled(bool enabled);
+    // Where the calibration came from, and the white panel's warnings (none: hidden).
+    void showSource(const QString& text);
+    void showWarnings(const std::vector<std::string>& warnings);
+
+    // The model the fields hold once model is set into them: bytes rounded to whole
+    // numbers, reflectances to three decimals.
+    static engine::NdviModel asShown(const engine::NdviModel& model);
 
 signals:
     void changed();
+    // A field's edit is finished (Enter, or the focus left it): one step to undo.
+    void edited();
     void clearDarkRequested();
 
 private:
@@ -53,6 +63,8 @@ private:
     QDoubleSpinBox* redDarkReflectance_ = nullptr;
     QLabel* modelLabel_ = nullptr;
     QLabel* problemLabel_ = nullptr;
+    QLabel* warningLabel_ = nullptr;
+    QLabel* sourceLabel_ = nullptr;
     QPushButton* clearDarkButton_ = nullptr;
 };
 

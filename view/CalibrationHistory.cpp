@@ -1,0 +1,67 @@
+#include "view/CalibrationHistory.h"
+
+#include "view/Figures.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <utility>
+
+namespace view {
+
+CalibrationState typedInto(const CalibrationState& before, const engine::NdviModel& fields, std::string date)
+{
+    CalibrationState after = before;
+    after.fields = fields;
+    const engine::NdviModel& was = before.fields;
+    if (fields.nir.dnWhite != was.nir.dnWhite || fields.red.dnWhite != was.red.dnWhite) {
+        after.source.whiteRect.reset();
+        after.warnings.clear();
+    }
+    if (fields.nir.dnDark != was.nir.dnDark || fields.red.dnDark != was.red.dnDark) {
+        after.source.darkRect.reset();
+        after.darkMark.reset();
+    }
+    if (!after.source.whiteRect && !after.source.darkRect) after.source.frame.clear();
+    after.source.date = std::move(date);
+    return after;
+}
+
+QString sourceText(const engine::CalibrationSource& source)
+{
+    // The names the panel's choice of white value shows.
+    static const QString kWhiteFrom[] = {QStringLiteral("最大値"), QStringLiteral("平均値"),
+                                         QStringLiteral("99パーセンタイル")};
+    const QString date = source.date.empty() ? QString()
+                                             : QStringLiteral("（%1）").arg(QString::fromStdString(source.date));
+    if (source.frame.empty()) return QStringLiteral("較正元: 入力") + date;
+    QStringList lines{QStringLiteral("較正元: %1").arg(QFileInfo(QFile::decodeName(QByteArray::fromStdString(source.frame))).fileName()) + date};
+    lines << (source.whiteRect ? QStringLiteral("白色板 %1（%2）")
+                                     .arg(rectangleText(*source.whiteRect),
+                                          kWhiteFrom[static_cast<int>(source.whiteFrom)])
+                               : QStringLiteral("白色板 入力"));
+    if (source.darkRect) lines << QStringLiteral("暗色板 %1").arg(rectangleText(*source.darkRect));
+    return lines.join(QLatin1Char('\n'));
+}
+
+UndoStep::UndoStep(const QString& text, std::function<void()> undo, std::function<void()> redo, bool alreadyDone)
+    : QUndoCommand(text), undo_(std::move(undo)), redo_(std::move(redo)), skipRedo_(alreadyDone)
+{
+}
+
+void UndoStep::undo()
+{
+    undo_();
+}
+
+void UndoStep::redo()
+{
+    if (skipRedo_) {
+        skipRedo_ = false;
+        return;
+    }
+    redo_();
+}
+
+}  // namespace view

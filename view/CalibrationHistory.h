@@ -1,0 +1,50 @@
+#pragma once
+// The calibration as the user last set it, one undo step at a time: the fields' model,
+// where it came from (the frame, its rectangles, how the white value was taken, when),
+// the dark target marked on the picture and the panel's warnings. The window keeps one
+// such state as committed and moves between states through Qt's undo stack.
+
+#include "engine/CalibrationFile.h"
+
+#include <QString>
+#include <QUndoCommand>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace view {
+
+struct CalibrationState {
+    engine::NdviModel fields = engine::NdviModel::plain(255, 255);
+    // No frame and no rectangles: typed by hand.
+    engine::CalibrationSource source;
+    std::optional<engine::Rectangle> darkMark;
+    std::vector<std::string> warnings;  // the white panel's checks, when it came from a rectangle
+};
+
+// The state once fields were typed over before's: a byte typed by hand no longer comes
+// from its rectangle, so that rectangle (and for the white panel its warnings, for the
+// dark target its mark) is dropped; with neither rectangle left the source is the
+// keyboard. Reflectances are never taken from the frame and leave the source as it is.
+CalibrationState typedInto(const CalibrationState& before, const engine::NdviModel& fields, std::string date);
+
+// The source for the panel: the frame's name and the date, then the rectangles.
+QString sourceText(const engine::CalibrationSource& source);
+
+// One step for QUndoStack from two actions. A step whose change is already on screen
+// (a rectangle dragged) skips the redo that pushing it runs.
+class UndoStep : public QUndoCommand {
+public:
+    UndoStep(const QString& text, std::function<void()> undo, std::function<void()> redo, bool alreadyDone = false);
+    void undo() override;
+    void redo() override;
+
+private:
+    std::function<void()> undo_;
+    std::function<void()> redo_;
+    bool skipRedo_;
+};
+
+}  // namespace view
