@@ -28,8 +28,12 @@ CalibrationState typedInto(const CalibrationState& before, const engine::NdviMod
     return after;
 }
 
-QString sourceText(const engine::CalibrationSource& source)
+QString sourceText(const CalibrationState& state)
 {
+    const engine::CalibrationSource& source = state.source;
+    if (source.frame.empty() && source.date.empty() && state.fields == engine::NdviModel::plain(255, 255)) {
+        return QStringLiteral("較正元: 既定値");
+    }
     // The names the panel's choice of white value shows.
     static const QString kWhiteFrom[] = {QStringLiteral("最大値"), QStringLiteral("平均値"),
                                          QStringLiteral("99パーセンタイル")};

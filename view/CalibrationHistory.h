@@ -30,8 +30,9 @@ struct CalibrationState {
 // keyboard. Reflectances are never taken from the frame and leave the source as it is.
 CalibrationState typedInto(const CalibrationState& before, const engine::NdviModel& fields, std::string date);
 
-// The source for the panel: the frame's name and the date, then the rectangles.
-QString sourceText(const engine::CalibrationSource& source);
+// The source for the panel: the frame's name and the date, then the rectangles; the
+// defaults never changed are told apart from values typed by hand.
+QString sourceText(const CalibrationState& state);
 
 // One step for QUndoStack from two actions. A step whose change is already on screen
 // (a rectangle dragged) skips the redo that pushing it runs.

@@ -348,7 +348,10 @@ void ViewerWindow::showHelp()
                        "2. 白色板の上をドラッグして範囲を選びます。\n"
                        "3. 「白色板に設定」で範囲の値を白色板の値にし、白色板の反射率（メーカーの校正表の値）を入力します。\n"
                        "   暗色板があれば、その上をドラッグして「暗色板に設定」を押し、反射率を入力します。\n"
-                       "4. ファイル > 書き出し でNDVIラスター（ENVI、TIFF）、表示中の画像、範囲の数値を保存します。\n\n"
+                       "4. ファイル > 書き出し でNDVIラスター（ENVI、TIFF）、表示中の画像、範囲の数値を保存します。\n"
+                       "5. ファイル > 較正を保存 で較正ファイルを保存すると、zrvimage-batch ndvi --calibration で"
+                       "フォルダーの画像に同じ較正を使えます。較正を開く で読み込みます。\n\n"
+                       "編集 > 元に戻す（Ctrl+Z）、やり直し（Ctrl+Shift+Z）で較正と範囲の変更を戻せます。\n"
                        "表示: 1 カラー、2 NIR、3 Red、4 NDVI。ホイールでポインターの位置を中心に拡大・縮小、"
                        "中ボタンかスペースキーを押しながらのドラッグで移動します。"));
 }
@@ -716,7 +719,7 @@ void ViewerWindow::applyCalibration(const CalibrationState& state)
 
 void ViewerWindow::showCalibrationSource()
 {
-    calibration_->showSource(sourceText(committed_.source));
+    calibration_->showSource(sourceText(committed_));
     calibration_->showWarnings(committed_.warnings);
 }
 

@@ -171,15 +171,18 @@ TEST(CalibrationOpen, SetsTheFieldsAndSourceMarksTheDarkTargetAndIsOneStep)
     Viewer other;  // settings fresh: the defaults
     ASSERT_TRUE(other.open(made.framePath));
     const NdviModel before = other.window.fieldsModel();
+    const auto* sourceLabel = other.window.findChild<QLabel*>(QStringLiteral("calibrationSource"));
+    EXPECT_EQ(sourceLabel->text(), QStringLiteral("較正元: 既定値"));
     ASSERT_TRUE(other.window.openCalibration(qpath(file)));
     EXPECT_EQ(other.window.fieldsModel(), m);
     EXPECT_EQ(other.window.model(), m);
-    EXPECT_EQ(other.window.findChild<QLabel*>(QStringLiteral("calibrationSource"))->text(), source);
+    EXPECT_EQ(sourceLabel->text(), source);
     ASSERT_TRUE(other.window.canvas()->darkTarget());
     EXPECT_EQ(rect(*other.window.canvas()->darkTarget()), rect(kDark));
 
     other.window.undoStack()->undo();
     EXPECT_EQ(other.window.fieldsModel(), before);
+    EXPECT_EQ(sourceLabel->text(), QStringLiteral("較正元: 既定値"));
     EXPECT_FALSE(other.window.canvas()->darkTarget());
     EXPECT_TRUE(other.messages.empty());
 }
