@@ -37,7 +37,7 @@ int runCalibrate(const Options& options, std::ostream& out, std::ostream& err, s
     const std::string& frame = options.inputs.front();
     try {
         engine::PictureReader reader = engine::PictureReader::open(frame);
-        reader.require24Bit();
+        reader.require24Bit(engine::PictureReader::Signature::Names);
         std::vector<engine::Rectangle> rectangles{options.whiteRect};
         if (options.darkRect) rectangles.push_back(*options.darkRect);
         for (std::size_t i = 0; i < rectangles.size(); ++i) {

@@ -57,7 +57,7 @@ engine::PictureReader openPicture(const Options& options, const std::string& pat
 {
     engine::PictureReader picture = engine::PictureReader::open(path);
     if (picture.header().bitCount == 8) throw FileFailure(eightBitMessage(options.command));
-    picture.require24Bit();
+    picture.require24Bit(engine::PictureReader::Signature::Names);
     return picture;
 }
 

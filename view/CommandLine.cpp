@@ -26,6 +26,16 @@ std::optional<std::vector<int>> integers(const QString& text, int count)
 
 }  // namespace
 
+std::optional<engine::Rectangle> parseRectangle(const QString& text, RectangleFault* fault)
+{
+    const auto v = integers(text, 4);
+    if (!v || (*v)[0] > (*v)[2] || (*v)[1] > (*v)[3]) {
+        if (fault) *fault = v ? RectangleFault::Reversed : RectangleFault::NotFourIntegers;
+        return std::nullopt;
+    }
+    return engine::Rectangle{(*v)[0], (*v)[1], (*v)[2], (*v)[3]};
+}
+
 QString usageText()
 {
     return QStringLiteral(
@@ -88,12 +98,14 @@ CommandLine parseCommandLine(const QStringList& arguments)
                 }
                 dark = WhiteValues{v->first, v->second};
             } else if (argument == QLatin1String("--select")) {
-                const auto v = integers(value, 4);
-                if (!v) return fail(QStringLiteral("--select には X1,Y1,X2,Y2 を整数4つで指定してください: '%1'").arg(value));
-                if ((*v)[0] > (*v)[2] || (*v)[1] > (*v)[3]) {
+                RectangleFault fault{};
+                c.select = parseRectangle(value, &fault);
+                if (!c.select && fault == RectangleFault::NotFourIntegers) {
+                    return fail(QStringLiteral("--select には X1,Y1,X2,Y2 を整数4つで指定してください: '%1'").arg(value));
+                }
+                if (!c.select) {
                     return fail(QStringLiteral("--select の範囲は X1≦X2、Y1≦Y2 で指定してください: '%1'").arg(value));
                 }
-                c.select = engine::Rectangle{(*v)[0], (*v)[1], (*v)[2], (*v)[3]};
             } else {
                 // 0 to 1, so the picture shows what was typed.
                 const auto v = engine::reflectancePair(value.toStdString());

@@ -23,6 +23,11 @@ struct CommandLine {
     QString error;  // bad usage: what is wrong, in Japanese
 };
 
+// "X1,Y1,X2,Y2" as --select and the panel's rectangle field read it: four decimal
+// integers separated by commas, X1 <= X2 and Y1 <= Y2.
+enum class RectangleFault { NotFourIntegers, Reversed };
+std::optional<engine::Rectangle> parseRectangle(const QString& text, RectangleFault* fault = nullptr);
+
 // arguments without the program name.
 CommandLine parseCommandLine(const QStringList& arguments);
 QString usageText();

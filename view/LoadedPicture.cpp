@@ -155,7 +155,7 @@ std::int64_t fileSize(const std::string& path)
 LoadedPicture LoadedPicture::readBitmap(const std::string& path)
 {
     engine::PictureReader reader = engine::PictureReader::open(path);
-    reader.require24Bit();
+    reader.require24Bit(engine::PictureReader::Signature::Names);
 
     LoadedPicture p;
     p.kind_ = Kind::Bitmap;

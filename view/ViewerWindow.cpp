@@ -5,6 +5,8 @@
 #include "engine/Messages.h"
 #include "runtime/Exceptions.h"
 #include "view/LegendWidget.h"
+#include "view/CommandLine.h"
+#include "view/ReadableLabel.h"
 #include "view/exports/FiguresExport.h"
 #include "view/exports/RasterExport.h"
 #include "view/exports/TiffExport.h"
@@ -31,11 +33,13 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QUndoStack>
 #include <QVBoxLayout>
@@ -157,8 +161,22 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     pointerLabel_->setObjectName(QStringLiteral("pointer"));
     pointerLabel_->setAccessibleName(QStringLiteral("ポインターの画素"));
     pointerLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // What was just written or copied, beside the pointer's pixel rather than under
+    // it: the status bar's own messages give way to the readout at the next move.
+    noticeLabel_ = new QLabel;
+    noticeLabel_->setObjectName(QStringLiteral("notice"));
+    noticeLabel_->setAccessibleName(QStringLiteral("お知らせ"));
+    noticeLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // As tall with Japanese text as without: a notice never moves the picture.
+    noticeLabel_->setText(QStringLiteral("書き出しました"));
+    noticeLabel_->setMinimumHeight(noticeLabel_->sizeHint().height());
+    noticeLabel_->clear();
+    noticeTimer_ = new QTimer(this);
+    noticeTimer_->setSingleShot(true);
+    connect(noticeTimer_, &QTimer::timeout, this, &ViewerWindow::clearNotice);
     sizeLabel_ = new QLabel;
     zoomLabel_ = new QLabel;
+    statusBar()->addPermanentWidget(noticeLabel_);
     statusBar()->addPermanentWidget(pointerLabel_, 1);
     statusBar()->addPermanentWidget(sizeLabel_);
     statusBar()->addPermanentWidget(zoomLabel_);
@@ -209,6 +227,7 @@ void ViewerWindow::createPanel()
     area_ = new AreaSection;
     connect(area_, &AreaSection::whitePanelRequested, this, &ViewerWindow::applyWhitePanel);
     connect(area_, &AreaSection::darkTargetRequested, this, &ViewerWindow::applyDarkTarget);
+    connect(area_, &AreaSection::rectangleTyped, this, &ViewerWindow::applyTypedRectangle);
     column->addWidget(area_);
     histogramSection_ = new HistogramSection;
     column->addWidget(histogramSection_);
@@ -279,12 +298,12 @@ void ViewerWindow::createActions()
     edit->addSeparator();
     copyAction_ = edit->addAction(QStringLiteral("範囲の数値をコピー(&C)"), this, [this] {
         QApplication::clipboard()->setText(figuresLine());
-        statusBar()->showMessage(QStringLiteral("範囲の数値をコピーしました"), 3000);
+        showNotice(QStringLiteral("範囲の数値をコピーしました"));
     });
     copyAction_->setShortcut(QKeySequence::Copy);
     copyRectAction_ = edit->addAction(QStringLiteral("範囲 X1,Y1,X2,Y2 をコピー(&R)"), this, [this] {
         if (const auto area = canvas_->selection()) QApplication::clipboard()->setText(rectangleText(*area));
-        statusBar()->showMessage(QStringLiteral("範囲をコピーしました（zrvimage-batch --rect に使えます）"), 3000);
+        showNotice(QStringLiteral("範囲をコピーしました（zrvimage-batch --rect に使えます）"));
     });
     copyRectAction_->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+C")));
     clearRectAction_ = edit->addAction(QStringLiteral("範囲を解除(&D)"), this, [this] { selectArea(std::nullopt); });
@@ -375,8 +394,14 @@ bool ViewerWindow::openFile(const QString& path)
         }
     } catch (const std::bad_alloc&) {
         failure = QStringLiteral("画像が大きすぎてメモリに収まりません\n%1").arg(QDir::toNativeSeparators(path));
+    } catch (const engine::EngineError& e) {
+        // The engine's message for a picture it cannot read; the window's few without
+        // the file's name (its depth, its size) get it here, as every refusal names it.
+        failure = QString::fromUtf8(e.what());
+        const QString named = decoded(e.path());
+        if (!named.isEmpty() && !failure.contains(named)) failure += QLatin1Char('\n') + QDir::toNativeSeparators(named);
     } catch (const std::exception& e) {
-        // The engine's message for a picture it cannot read, or the raster's.
+        // The raster's own messages, which name the file.
         failure = QString::fromUtf8(e.what());
     }
     if (!failure.isEmpty()) {
@@ -528,6 +553,32 @@ void ViewerWindow::selectArea(std::optional<engine::Rectangle> typed)
     canvas_->setSelection(typed);
 }
 
+void ViewerWindow::applyTypedRectangle(const QString& text)
+{
+    if (!picture_) return;
+    QString corners = text;
+    corners.remove(QRegularExpression(QStringLiteral("\\s")));
+    area_->discardTyped();
+    if (corners.isEmpty()) {
+        selectArea(std::nullopt);
+        refreshPanel();
+        return;
+    }
+    RectangleFault fault{};
+    const auto typed = parseRectangle(corners, &fault);
+    if (!typed) {
+        // The rectangle stays as it was, and its field says so again.
+        refreshPanel();
+        prompts_.message(fault == RectangleFault::NotFourIntegers
+                             ? QStringLiteral("範囲には X1,Y1,X2,Y2 を整数4つで指定してください: '%1'").arg(text)
+                             : QStringLiteral("範囲は X1≦X2、Y1≦Y2 で指定してください: '%1'").arg(text));
+        return;
+    }
+    selectArea(typed);
+    // The same rectangle again changes nothing, but its field shows it fitted.
+    refreshPanel();
+}
+
 void ViewerWindow::selectionChanged()
 {
     rectangleChanged();
@@ -595,10 +646,10 @@ void ViewerWindow::refreshPanel()
 void ViewerWindow::refreshPointer()
 {
     if (!picture_ || !pointer_ || pointer_->first >= picture_->width() || pointer_->second >= picture_->height()) {
-        pointerLabel_->clear();
+        setReadableText(pointerLabel_, QString());
         return;
     }
-    pointerLabel_->setText(view::pointerText(*picture_, &*table_, pointer_->first, pointer_->second));
+    setReadableText(pointerLabel_, view::pointerText(*picture_, &*table_, pointer_->first, pointer_->second));
 }
 
 QString ViewerWindow::pointerText() const
@@ -631,6 +682,7 @@ void ViewerWindow::updateActions()
     clearRectAction_->setEnabled(area);
     for (QAction* a : {fitAction_, actualSizeAction_, zoomInAction_, zoomOutAction_}) a->setEnabled(open);
     area_->setButtonsEnabled(bitmapOpen && area && figures_->pixels > 0);
+    area_->setRectangleEnabled(open);
     // A raster's values are already NDVI: no calibration applies to them.
     calibration_->setFieldsEnabled(!open || bitmapOpen);
 }
@@ -840,6 +892,8 @@ void ViewerWindow::chooseAndExport(Export which)
     const ExportDialog& d = exportDialog(which);
     const QString path = prompts_.savePath(d.title, proposedName(d.proposedSuffix), d.filter, d.suffix);
     if (path.isEmpty()) return;
+    // An earlier file's confirmation must not stand beside this one's failure.
+    clearNotice();
     bool written = false;
     switch (which) {
     case Export::Raster: written = exportRaster(path); break;
@@ -847,7 +901,24 @@ void ViewerWindow::chooseAndExport(Export which)
     case Export::ViewPicture: written = exportViewPicture(path); break;
     case Export::Figures: written = exportFigures(path); break;
     }
-    if (written) statusBar()->showMessage(QStringLiteral("書き出しました: %1").arg(QDir::toNativeSeparators(path)), 5000);
+    if (written) showNotice(QStringLiteral("書き出しました: %1").arg(QDir::toNativeSeparators(path)));
+}
+
+void ViewerWindow::showNotice(const QString& text)
+{
+    setReadableText(noticeLabel_, text);
+    noticeTimer_->start(8000);
+}
+
+void ViewerWindow::clearNotice()
+{
+    noticeTimer_->stop();
+    setReadableText(noticeLabel_, QString());
+}
+
+QString ViewerWindow::noticeText() const
+{
+    return noticeLabel_->text();
 }
 
 bool ViewerWindow::refuseOpenPicture(const QString& path)

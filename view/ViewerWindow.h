@@ -27,6 +27,7 @@ class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
+class QTimer;
 class QUndoStack;
 
 namespace view {
@@ -108,6 +109,8 @@ public:
     const LoadedPicture* picture() const noexcept { return picture_.get(); }
     Canvas* canvas() const noexcept { return canvas_; }
     QString pointerText() const;
+    // What was last written or copied, shown beside the pointer's pixel for a while.
+    QString noticeText() const;
     QStringList panelLines() const;
     const HistogramWidget* histogram() const noexcept;
 
@@ -134,6 +137,9 @@ private:
     bool refuseImpossibleModel();
     void coloursChanged();
     void selectionChanged();
+    // Enter in the panel's rectangle field: the corners typed, fitted to the picture,
+    // or a message and the rectangle as it was; an empty field, no rectangle.
+    void applyTypedRectangle(const QString& text);
     void computeFigures(bool channelsToo);
     void refreshPanel();
     void refreshPointer();
@@ -146,6 +152,8 @@ private:
     // Runs one export's writing; false, after the message naming the file, when it failed.
     bool reportFailure(const QString& path, const std::function<void()>& write);
     QString proposedName(const QString& suffix) const;
+    void showNotice(const QString& text);
+    void clearNotice();
     void showHelp();
 
     Prompts prompts_;
@@ -168,6 +176,8 @@ private:
     Canvas* canvas_ = nullptr;
     LegendWidget* legend_ = nullptr;
     QLabel* pointerLabel_ = nullptr;
+    QLabel* noticeLabel_ = nullptr;
+    QTimer* noticeTimer_ = nullptr;
     QLabel* sizeLabel_ = nullptr;
     QLabel* zoomLabel_ = nullptr;
     CalibrationSection* calibration_ = nullptr;

@@ -34,6 +34,7 @@ struct BitmapProbe {
     std::uint32_t infoSize = 0;     // biSize, offset 14
     std::uint32_t compression = 0;  // biCompression, offset 30
     std::int64_t fileSize = 0;
+    bool signature = false;         // bfType is "BM", offset 0
 
     bool topDown() const noexcept { return height < 0; }
     // Rows in the picture, whichever way they are stored.

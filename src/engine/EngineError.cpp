@@ -17,6 +17,7 @@ std::string failureMessage(Failure failure, const std::string& path, std::int64_
 {
     switch (failure) {
     case Failure::CannotOpenInput: return withPath(kCannotOpenInput, path);
+    case Failure::NotBitmap: return withPath(kNotBitmap, path);
     case Failure::HeaderTruncated:
     case Failure::Truncated: return withPath(kTruncated, path);
     case Failure::EightBit:

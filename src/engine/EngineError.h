@@ -10,6 +10,7 @@ namespace engine {
 
 enum class Failure {
     CannotOpenInput,     // the input cannot be opened, or is a folder
+    NotBitmap,           // refused, and not even beginning as a bitmap does
     HeaderTruncated,     // shorter than its file and info headers
     EightBit,            // 8 bits per pixel: the designed scripts end the program
     UnsupportedDepth,    // neither 8 nor 24 bits per pixel

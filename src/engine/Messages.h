@@ -15,6 +15,7 @@ inline constexpr const char* kBadWidth = "画像の幅が正しくありませ�
 inline constexpr const char* kTruncated = "画像ファイルが途中で切れています";
 inline constexpr const char* kBadPixelOffset = "画素データの位置が正しくありません";
 inline constexpr const char* kUnsupportedHeader = "対応していない形式のBMPファイルです";
+inline constexpr const char* kNotBitmap = "BMPファイルではありません";
 inline constexpr const char* kCompressed = "圧縮されたBMPファイルには対応していません";
 
 }  // namespace engine

@@ -109,13 +109,18 @@ PictureReader::PictureReader(std::unique_ptr<ByteSource> source, std::string pat
     header_.compression = loadLE32(h + 30);
     header_.rowStride = rowStride(header_.width);
     header_.fileSize = source_->size();
+    header_.signature = h[0] == 'B' && h[1] == 'M';
 }
 
-void PictureReader::require24Bit()
+void PictureReader::require24Bit(Signature signature)
 {
     header_.fileSize = source_->size();
     const BitmapProbe& h = header_;
-    const auto fail = [this](Failure f, std::int64_t detail = 0) { throw EngineError(f, path_, detail); };
+    const bool namesOthers = signature == Signature::Names && !h.signature;
+    const auto fail = [this, namesOthers](Failure f, std::int64_t detail = 0) {
+        if (namesOthers) throw EngineError(Failure::NotBitmap, path_);
+        throw EngineError(f, path_, detail);
+    };
     if (h.fileSize < kHeadersSize) fail(Failure::HeaderTruncated);
     if (h.bitCount == 8) fail(Failure::EightBit, 8);
     if (h.bitCount != 24) fail(Failure::UnsupportedDepth, h.bitCount);

@@ -83,7 +83,13 @@ public:
     // compressed picture, no pixels per row, a width past kMaxWidth, a pixel offset
     // inside the headers or past the end, or rows that end past the end of the file
     // (the last row may lack its padding). Nothing is written before this passes.
-    void require24Bit();
+    //
+    // Names: a refused file that does not begin with "BM" is refused as no bitmap at
+    // all (a PNG, a text file) rather than by a field read from whatever it holds; a
+    // file the checks above accept is read either way. The designed window keeps the
+    // field's message (Ignores).
+    enum class Signature { Ignores, Names };
+    void require24Bit(Signature signature = Signature::Ignores);
 
     std::int64_t width() const noexcept { return header_.width; }
     std::int64_t height() const noexcept { return header_.rows(); }

@@ -29,26 +29,44 @@ TEST(BadFileTest, EveryUnreadablePictureGetsTheEnginesMessage)
         std::vector<std::uint8_t> bytes;
         Failure failure;
         int detail;
+        bool engineNamesFile;  // else the viewer adds the path on a line of its own
     };
     std::vector<std::uint8_t> eightBit = testing_support::encodeBmp(p, 8);
+    // A PNG's signature and the start of its first chunk: read as a bitmap, a depth of
+    // 47872 bits.
+    std::vector<std::uint8_t> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    png.resize(80, 0);
+    png[29] = 0xBB;
+    const std::string text = "width,height\n6,5\nnot a picture at all, only words in a file named .bmp\n";
     const Case cases[] = {
-        {"eight.bmp", eightBit, Failure::EightBit, 8},
-        {"sixteen.bmp", withByte(good, 28, 16), Failure::UnsupportedDepth, 16},
-        {"short.bmp", {good.begin(), good.begin() + 30}, Failure::HeaderTruncated, 0},
-        {"cut.bmp", {good.begin(), good.end() - 20}, Failure::Truncated, 0},
-        {"rle.bmp", withByte(good, 30, 1), Failure::Compressed, 0},
-        {"core.bmp", withByte(good, 14, 12), Failure::UnsupportedHeader, 0},
+        {"eight.bmp", eightBit, Failure::EightBit, 8, false},
+        {"sixteen.bmp", withByte(good, 28, 16), Failure::UnsupportedDepth, 16, false},
+        {"short.bmp", {good.begin(), good.begin() + 30}, Failure::HeaderTruncated, 0, true},
+        {"cut.bmp", {good.begin(), good.end() - 20}, Failure::Truncated, 0, true},
+        {"rle.bmp", withByte(good, 30, 1), Failure::Compressed, 0, true},
+        {"core.bmp", withByte(good, 14, 12), Failure::UnsupportedHeader, 0, true},
+        {"png.bmp", png, Failure::NotBitmap, 0, true},
+        {"text.bmp", {text.begin(), text.end()}, Failure::NotBitmap, 0, true},
+        {"empty.bmp", {}, Failure::NotBitmap, 0, true},
+        {"unsigned16.bmp", withByte(withByte(good, 28, 16), 0, 'X'), Failure::NotBitmap, 0, true},
     };
     Viewer v;
     ASSERT_TRUE(v.open(dir.path("good.bmp")));
     for (const Case& c : cases) {
-        testing_support::writeFile(dir.path(c.name), c.bytes);
+        const std::string path = dir.path(c.name).string();
+        testing_support::writeFile(path, c.bytes);
         v.messages.clear();
-        EXPECT_FALSE(v.open(dir.path(c.name))) << c.name;
-        EXPECT_EQ(v.messages, std::vector<QString>{QString::fromStdString(
-                                  engine::failureMessage(c.failure, dir.path(c.name).string(), c.detail))})
-            << c.name;
+        EXPECT_FALSE(v.open(path)) << c.name;
+        QString expected = QString::fromStdString(engine::failureMessage(c.failure, path, c.detail));
+        if (!c.engineNamesFile) expected += QLatin1Char('\n') + QString::fromStdString(path);
+        EXPECT_EQ(v.messages, std::vector<QString>{expected}) << c.name;
+        ASSERT_EQ(v.messages.size(), 1u);
+        EXPECT_TRUE(v.messages[0].endsWith(QLatin1Char('\n') + QString::fromStdString(path))) << c.name;
     }
+    // Without "BM" but otherwise a 24-bit picture it opens, as the window reads it.
+    testing_support::writeFile(dir.path("unsigned.bmp"), withByte(good, 1, 'X'));
+    EXPECT_TRUE(v.open(dir.path("unsigned.bmp")));
+    ASSERT_TRUE(v.open(dir.path("good.bmp")));
     for (const auto& missing : {dir.path("missing.bmp"), dir.dir()}) {
         v.messages.clear();
         EXPECT_FALSE(v.open(missing));

@@ -7,7 +7,6 @@
 #include "FaultSweep.h"
 
 #include <QAction>
-#include <QStatusBar>
 
 #include <gtest/gtest.h>
 
@@ -77,16 +76,15 @@ TEST(ExportFaultTest, EveryFailedCallLeavesAllOldOrAllNew)
         const auto run = [&] {
             for (const auto& [name, bytes] : old) testing_support::writeFile(dir.path(name), bytes);
             v.messages.clear();
-            v.window.statusBar()->clearMessage();
             v.savePaths = {chosen};
             action->trigger();
         };
         const auto check = [&](const std::string& label) {
             const Files now = outputsIn(dir.dir());
-            const QString status = v.window.statusBar()->currentMessage();
+            const QString status = v.window.noticeText();
             if (v.messages.empty()) {
                 EXPECT_EQ(now, fresh) << c.menu << ", " << label << ": reported written";
-                EXPECT_TRUE(status.startsWith(QStringLiteral("書き出しました"))) << c.menu << ", " << label;
+                EXPECT_EQ(status, QStringLiteral("書き出しました: ") + chosen) << c.menu << ", " << label;
                 return;
             }
             EXPECT_EQ(now, old) << c.menu << ", " << label << ": failed";

@@ -6,6 +6,7 @@
 #include "NdviOracle.h"
 #include "view/ViewerWindow.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QSettings>
 #include <QTest>
@@ -83,6 +84,15 @@ struct Viewer {
         QTest::mouseMove(canvas->viewport(), at);
         QApplication::processEvents();
         return window.pointerText();
+    }
+
+    // The window's action whose text begins with prefix, or null.
+    QAction* action(const QString& prefix)
+    {
+        for (QAction* a : window.findChildren<QAction*>()) {
+            if (a->text().startsWith(prefix)) return a;
+        }
+        return nullptr;
     }
 
     // The panel line that begins with prefix; empty when there is none.

@@ -1,8 +1,11 @@
 #include "view/panel/AreaSection.h"
 
+#include "view/ReadableLabel.h"
+
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -11,6 +14,18 @@ namespace view {
 AreaSection::AreaSection(QWidget* parent) : QGroupBox(QStringLiteral("範囲"), parent)
 {
     auto* areaColumn = new QVBoxLayout(this);
+    auto* rectangleRow = new QHBoxLayout;
+    auto* rectangleName = new QLabel(QStringLiteral("範囲:"));
+    rectangleEdit_ = new QLineEdit;
+    rectangleEdit_->setObjectName(QStringLiteral("rectangle"));
+    rectangleEdit_->setPlaceholderText(QStringLiteral("X1,Y1,X2,Y2"));
+    rectangleEdit_->setToolTip(QStringLiteral("範囲の左上と右下の画素（両端を含む。x は左から、y は上から）"));
+    rectangleEdit_->setAccessibleName(QStringLiteral("範囲 X1,Y1,X2,Y2"));
+    rectangleName->setBuddy(rectangleEdit_);
+    connect(rectangleEdit_, &QLineEdit::returnPressed, this, [this] { emit rectangleTyped(rectangleEdit_->text()); });
+    rectangleRow->addWidget(rectangleName);
+    rectangleRow->addWidget(rectangleEdit_, 1);
+    areaColumn->addLayout(rectangleRow);
     figuresLabel_ = new QLabel;
     figuresLabel_->setObjectName(QStringLiteral("figures"));
     figuresLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
@@ -34,14 +49,41 @@ AreaSection::AreaSection(QWidget* parent) : QGroupBox(QStringLiteral("範囲"), 
     areaColumn->addWidget(setDarkButton_);
 }
 
+namespace {
+
+const QString kRectanglePrefix = QStringLiteral("範囲: ");
+const QString kNone = QStringLiteral("なし");
+
+}  // namespace
+
 void AreaSection::setFigures(const QString& text)
 {
-    figuresLabel_->setText(text);
+    QStringList rest = text.split(QLatin1Char('\n'));
+    if (!rest.isEmpty() && rest.first().startsWith(kRectanglePrefix)) {
+        const QString corners = rest.takeFirst().mid(kRectanglePrefix.size());
+        // Half-typed corners stay while the field has the focus.
+        if (!(rectangleEdit_->hasFocus() && rectangleEdit_->isModified())) {
+            rectangleEdit_->setText(corners == kNone ? QString() : corners);
+            rectangleEdit_->setModified(false);
+        }
+    }
+    setReadableText(figuresLabel_, rest.join(QLatin1Char('\n')));
 }
 
 QStringList AreaSection::lines() const
 {
-    return figuresLabel_->text().split(QLatin1Char('\n'));
+    const QString corners = rectangleEdit_->text().isEmpty() ? kNone : rectangleEdit_->text();
+    return QStringList{kRectanglePrefix + corners} + figuresLabel_->text().split(QLatin1Char('\n'));
+}
+
+void AreaSection::discardTyped()
+{
+    rectangleEdit_->setModified(false);
+}
+
+void AreaSection::setRectangleEnabled(bool enabled)
+{
+    rectangleEdit_->setEnabled(enabled);
 }
 
 WhiteChoice AreaSection::whiteChoice() const

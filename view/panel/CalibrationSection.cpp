@@ -1,5 +1,7 @@
 #include "view/panel/CalibrationSection.h"
 
+#include "view/ReadableLabel.h"
+
 #include <QDoubleSpinBox>
 #include <QGridLayout>
 #include <QLabel>
@@ -168,8 +170,8 @@ void CalibrationSection::showProblem(const std::optional<std::string>& problem, 
 
 void CalibrationSection::showModelInUse(const engine::NdviModel& model)
 {
-    modelLabel_->setText(QStringLiteral("使用中: ") + QString::fromStdString(engine::describeModel(model))
-                                                          .replace(QStringLiteral("; "), QStringLiteral("\n")));
+    setReadableText(modelLabel_, QStringLiteral("使用中: ") + QString::fromStdString(engine::describeModel(model))
+                                                                   .replace(QStringLiteral("; "), QStringLiteral("\n")));
 }
 
 void CalibrationSection::showSource(const QString& text)
