@@ -3,6 +3,8 @@
 #include "engine/EngineError.h"
 #include "engine/PictureReader.h"
 
+#include <tiffio.h>
+
 #include <algorithm>
 #include <cctype>
 #include <atomic>
@@ -208,6 +210,49 @@ LoadedPicture LoadedPicture::readRaster(const std::string& path, std::int64_t wi
     return p;
 }
 
+LoadedPicture LoadedPicture::readTiff(const std::string& path)
+{
+    // The file must open at all before libtiff is asked; its own messages stay quiet.
+    engine::openFileSource(path);
+    TIFFSetWarningHandler(nullptr);
+    TIFFSetErrorHandler(nullptr);
+    const std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(TIFFOpen(path.c_str(), "r"), [](TIFF* t) {
+        if (t) TIFFClose(t);
+    });
+    const auto unsupported = [&] {
+        return ViewError("対応していないTIFFファイルです（1バンドの float32 のみ）\n" + path);
+    };
+    if (!tiff) throw unsupported();
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t samples = 1, bits = 0, format = SAMPLEFORMAT_UINT, planar = PLANARCONFIG_CONTIG;
+    TIFFGetField(tiff.get(), TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff.get(), TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_PLANARCONFIG, &planar);
+    if (width == 0 || height == 0 || samples != 1 || bits != 32 || format != SAMPLEFORMAT_IEEEFP || TIFFIsTiled(tiff.get()) ||
+        TIFFScanlineSize64(tiff.get()) != std::uint64_t{width} * 4) {
+        throw unsupported();
+    }
+    requireMemoryFor(path, width, height, 4);
+    LoadedPicture p;
+    p.kind_ = Kind::Raster;
+    p.path_ = path;
+    p.identity_ = identityOf(path);
+    p.width_ = width;
+    p.height_ = height;
+    p.values_ = std::make_unique_for_overwrite<float[]>(std::size_t{width} * height);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        if (TIFFReadScanline(tiff.get(), p.values_.get() + std::size_t{y} * width, y, 0) < 0) {
+            throw engine::EngineError(engine::Failure::Truncated, path);
+        }
+    }
+    char* description = nullptr;
+    if (TIFFGetField(tiff.get(), TIFFTAG_IMAGEDESCRIPTION, &description) == 1 && description) p.description_ = description;
+    return p;
+}
+
 std::optional<std::string> enviHeaderBeside(const std::string& rasterPath)
 {
     namespace fs = std::filesystem;
@@ -227,6 +272,7 @@ RasterLayout parseEnviHeader(const std::string& text, const std::string& headerP
     std::size_t start = 0;
     bool first = true;
     std::optional<std::int64_t> samples, lines;
+    RasterLayout layout;
     std::int64_t bands = 1, dataType = -1, byteOrder = 0, offset = 0;
     while (start <= text.size()) {
         std::size_t end = text.find('\n', start);
@@ -241,7 +287,19 @@ RasterLayout parseEnviHeader(const std::string& text, const std::string& headerP
         const std::size_t eq = line.find('=');
         if (eq == std::string::npos) continue;
         const std::string key = lowered(trimmed(line.substr(0, eq)));
-        const std::string value = trimmed(line.substr(eq + 1));
+        std::string value = trimmed(line.substr(eq + 1));
+        if (key == "description" && value.starts_with('{')) {
+            // A braced value may go on over further lines, up to its closing brace.
+            while (value.find('}') == std::string::npos && start <= text.size()) {
+                std::size_t next = text.find('\n', start);
+                if (next == std::string::npos) next = text.size();
+                value += ' ' + trimmed(text.substr(start, next - start));
+                start = next + 1;
+            }
+            const std::size_t close = value.find('}');
+            layout.description = trimmed(value.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+            continue;
+        }
         std::int64_t* target = nullptr;
         std::optional<std::int64_t>* optionalTarget = nullptr;
         if (key == "samples") optionalTarget = &samples;
@@ -260,7 +318,10 @@ RasterLayout parseEnviHeader(const std::string& text, const std::string& headerP
     if (!samples || !lines || *samples <= 0 || *lines <= 0 || bands != 1 || dataType != 4 || byteOrder != 0) {
         throw unsupported();
     }
-    return {*samples, *lines, offset};
+    layout.width = *samples;
+    layout.height = *lines;
+    layout.offset = offset;
+    return layout;
 }
 
 }  // namespace view

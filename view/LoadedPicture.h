@@ -37,6 +37,10 @@ public:
     const FileIdentity& identity() const noexcept { return identity_; }
     std::int64_t width() const noexcept { return width_; }
     std::int64_t height() const noexcept { return height_; }
+    // Raster: what its header says it is (the ENVI description, the TIFF's
+    // ImageDescription), empty when it says nothing.
+    const std::string& description() const noexcept { return description_; }
+    void setDescription(std::string description) { description_ = std::move(description); }
 
     // Bitmap: the pixel's blue, green, red bytes.
     const std::uint8_t* pixel(std::int64_t x, std::int64_t y) const noexcept
@@ -63,12 +67,17 @@ public:
     static LoadedPicture readRaster(const std::string& path, std::int64_t width, std::int64_t height,
                                     std::int64_t offset = 0);
 
+    // Reads a one-band float32 TIFF, as the NDVI exports are written, with its
+    // ImageDescription; ViewError for any other TIFF or one that will not fit.
+    static LoadedPicture readTiff(const std::string& path);
+
 private:
     Kind kind_ = Kind::Bitmap;
     std::string path_;
     FileIdentity identity_;
     std::int64_t width_ = 0;
     std::int64_t height_ = 0;
+    std::string description_;
     std::unique_ptr<std::uint8_t[]> bytes_;
     std::unique_ptr<float[]> values_;
     std::unique_ptr<std::uint64_t[]> pairCounts_;
@@ -79,6 +88,7 @@ struct RasterLayout {
     std::int64_t width = 0;   // samples
     std::int64_t height = 0;  // lines
     std::int64_t offset = 0;  // header offset
+    std::string description;  // between the braces of "description = {...}", joined to one line
 };
 
 // The header beside a raster: FILE.hdr for FILE.raw, or FILE.raw.hdr; nothing when

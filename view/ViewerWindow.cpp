@@ -82,6 +82,13 @@ bool isRasterName(const QString& path)
     return QFileInfo(path).suffix().compare(QLatin1String("raw"), Qt::CaseInsensitive) == 0;
 }
 
+bool isTiffName(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix();
+    return suffix.compare(QLatin1String("tif"), Qt::CaseInsensitive) == 0 ||
+           suffix.compare(QLatin1String("tiff"), Qt::CaseInsensitive) == 0;
+}
+
 // Restores the cursor however the work ends.
 struct WaitCursor {
     WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -101,8 +108,8 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
         const QString dir = settings().value(QStringLiteral("lastFolder")).toString();
         return QFileDialog::getOpenFileName(
             this, QStringLiteral("画像を開く"), dir,
-            QStringLiteral("画像とNDVIラスター (*.bmp *.BMP *.raw *.RAW);;24ビットBMP (*.bmp *.BMP);;"
-                           "NDVIラスター (*.raw *.RAW);;すべてのファイル (*)"));
+            QStringLiteral("画像とNDVIラスター (*.bmp *.BMP *.raw *.RAW *.tif *.TIF *.tiff *.TIFF);;24ビットBMP (*.bmp *.BMP);;"
+                           "NDVIラスター (*.raw *.RAW *.tif *.TIF *.tiff *.TIFF);;すべてのファイル (*)"));
     };
     prompts_.savePath = [this](const QString& title, const QString& proposed, const QString& filter,
                                const QString& suffix) {
@@ -388,6 +395,9 @@ bool ViewerWindow::openFile(const QString& path)
     try {
         if (isRasterName(path)) {
             loaded = readRaster(path);
+        } else if (isTiffName(path)) {
+            WaitCursor wait;
+            loaded = std::make_unique<LoadedPicture>(LoadedPicture::readTiff(encoded(path)));
         } else {
             WaitCursor wait;
             loaded = std::make_unique<LoadedPicture>(LoadedPicture::readBitmap(encoded(path)));
@@ -423,7 +433,12 @@ std::unique_ptr<LoadedPicture> ViewerWindow::readRaster(const QString& path)
         if (!in) throw engine::EngineError(engine::Failure::CannotOpenInput, *header);
         const RasterLayout layout = parseEnviHeader(text.str(), *header);
         WaitCursor wait;
-        return std::make_unique<LoadedPicture>(LoadedPicture::readRaster(file, layout.width, layout.height, layout.offset));
+        auto raster = std::make_unique<LoadedPicture>(LoadedPicture::readRaster(file, layout.width, layout.height, layout.offset));
+        // The headers written here and by zrvimage-batch say "NDVI, " and the model.
+        std::string description = layout.description;
+        if (description.starts_with("NDVI, ")) description.erase(0, 6);
+        raster->setDescription(description);
+        return raster;
     }
     const std::int64_t bytes = fileSize(file);
     const auto width = prompts_.rasterWidth(path, bytes);
@@ -463,6 +478,7 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
         setView(static_cast<Canvas::Mode>(std::clamp(settings().value(QStringLiteral("view"), 0).toInt(), 0, 3)));
     }
     canvas_->setPicture(picture_.get());
+    refreshModelLine();
     setWindowTitle(QStringLiteral("%1 - %2").arg(QFileInfo(path).fileName(), kTitle));
     sizeLabel_->setText(QStringLiteral("%1×%2").arg(picture_->width()).arg(picture_->height()));
     addRecentFile(path);
@@ -518,7 +534,7 @@ void ViewerWindow::calibrationChanged()
     calibration_->showProblem(problem, canvas_->darkTarget().has_value());
     if (problem) return;
     model_ = wanted;
-    calibration_->showModelInUse(model_);
+    refreshModelLine();
     table_.emplace(model_);
     if (picture_ && picture_->kind() == LoadedPicture::Kind::Bitmap) {
         wholeHistogram_ = wholePictureHistogram(*picture_, &*table_);
@@ -529,6 +545,16 @@ void ViewerWindow::calibrationChanged()
     // The picture first; the rectangle's NDVI figures after.
     canvas_->viewport()->repaint();
     if (canvas_->selection()) computeFigures(!figures_.has_value());
+}
+
+void ViewerWindow::refreshModelLine()
+{
+    if (picture_ && picture_->kind() == LoadedPicture::Kind::Raster) {
+        calibration_->showRasterModel(QString::fromStdString(picture_->description()));
+    } else {
+        calibration_->showProblem(engine::modelProblem(fieldsModel()), canvas_->darkTarget().has_value());
+        calibration_->showModelInUse(model_);
+    }
 }
 
 void ViewerWindow::coloursChanged()

@@ -134,6 +134,8 @@ private:
     void restoreCalibration();
     void rectangleChanged();
     std::string nowText() const;
+    // The model line: the model in use, or for a raster the one it was made with.
+    void refreshModelLine();
     bool refuseImpossibleModel();
     void coloursChanged();
     void selectionChanged();

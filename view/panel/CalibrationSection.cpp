@@ -206,6 +206,16 @@ void CalibrationSection::setFieldsEnabled(bool enabled)
                                                       redWhiteReflectance_, nirDarkReflectance_, redDarkReflectance_}) {
         w->setEnabled(enabled);
     }
+    if (!enabled) clearDarkButton_->setEnabled(false);
+}
+
+void CalibrationSection::showRasterModel(const QString& description)
+{
+    problemLabel_->hide();
+    setReadableText(modelLabel_, description.isEmpty()
+                                     ? QStringLiteral("ラスターの較正: 不明（ヘッダーに記述がありません）")
+                                     : QStringLiteral("ラスターの較正: ") +
+                                           QString(description).replace(QStringLiteral("; "), QStringLiteral("\n")));
 }
 
 }  // namespace view

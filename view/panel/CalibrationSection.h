@@ -45,6 +45,9 @@ public:
     // The model the fields hold once model is set into them: bytes rounded to whole
     // numbers, reflectances to three decimals.
     static engine::NdviModel asShown(const engine::NdviModel& model);
+    // In place of the model in use, the one a raster says it was made with (its
+    // header's description, "NIR: ...; Red: ..."), or that it does not say.
+    void showRasterModel(const QString& description);
 
 signals:
     void changed();
