@@ -55,6 +55,38 @@ ColourScale::ColourScale(Palette palette, float low, float high) : low_(low), hi
     for (std::size_t i = 0; i < ramp.size(); ++i) colours_[i] = qRgb(ramp[i].r, ramp[i].g, ramp[i].b);
 }
 
+std::vector<LegendTick> legendTicks(double low, double high, int barLeft, int barWidth, const QFontMetrics& metrics)
+{
+    if (!(high > low)) return {};
+    const double step = tickStep(high - low);
+    const int decimals = std::max(2, static_cast<int>(std::ceil(-std::log10(step) - 1e-9)));
+    const auto tick = [&](double v) {
+        LegendTick t;
+        t.value = v;
+        t.x = barLeft + static_cast<int>(std::lround((v - low) / (high - low) * (barWidth - 1)));
+        t.text = QString::number(std::abs(v) < step * 1e-6 ? 0.0 : v, 'f', decimals);
+        const int w = metrics.horizontalAdvance(t.text);
+        t.label = QRect(t.x - w / 2, 0, w, metrics.height());
+        return t;
+    };
+    const int gap = metrics.horizontalAdvance(QLatin1Char(' '));
+    const auto apart = [gap](const LegendTick& left, const LegendTick& right) {
+        return left.label.right() + gap < right.label.left();
+    };
+    // The ends first; then round values between them not crowding an end, each kept
+    // only where its label leaves room beside the last one kept and the high end.
+    std::vector<LegendTick> ticks{tick(low)};
+    const LegendTick last = tick(high);
+    const bool highFits = apart(ticks.front(), last);
+    for (double v = std::ceil(low / step - 1e-9) * step; v < high; v += step) {
+        if (v - low <= step * 0.45 || high - v <= step * 0.45) continue;
+        const LegendTick t = tick(v);
+        if (apart(ticks.back(), t) && (!highFits || apart(t, last))) ticks.push_back(t);
+    }
+    if (highFits) ticks.push_back(last);
+    return ticks;
+}
+
 void paintLegend(QPainter& painter, const QRect& area, const ColourScale& scale, const QColor& textColour)
 {
     painter.save();
@@ -76,24 +108,9 @@ void paintLegend(QPainter& painter, const QRect& area, const ColourScale& scale,
     painter.setPen(textColour);
     painter.drawRect(QRect(barLeft - 1, barTop - 1, barWidth + 1, barHeight + 1));
 
-    const double low = scale.low();
-    const double high = scale.high();
-    if (high > low) {
-        // Both ends, and round values between them not crowding an end.
-        const double step = tickStep(high - low);
-        const int decimals = std::max(2, static_cast<int>(std::ceil(-std::log10(step) - 1e-9)));
-        std::vector<double> ticks{low};
-        for (double v = std::ceil(low / step - 1e-9) * step; v < high; v += step) {
-            if (v - low > step * 0.45 && high - v > step * 0.45) ticks.push_back(v);
-        }
-        ticks.push_back(high);
-        for (double v : ticks) {
-            const int x = barLeft + static_cast<int>(std::lround((v - low) / (high - low) * (barWidth - 1)));
-            painter.drawLine(x, barTop + barHeight, x, barTop + barHeight + 4);
-            const QString label = QString::number(std::abs(v) < step * 1e-6 ? 0.0 : v, 'f', decimals);
-            const int w = metrics.horizontalAdvance(label);
-            painter.drawText(QPoint(x - w / 2, barTop + barHeight + 5 + metrics.ascent()), label);
-        }
+    for (const LegendTick& t : legendTicks(scale.low(), scale.high(), barLeft, barWidth, metrics)) {
+        painter.drawLine(t.x, barTop + barHeight, t.x, barTop + barHeight + 4);
+        painter.drawText(QPoint(t.label.left(), barTop + barHeight + 5 + metrics.ascent()), t.text);
     }
 
     const int markerLeft = barRight + 2 * margin;

@@ -7,13 +7,18 @@
 #include "engine/NdviColours.h"
 
 #include <QColor>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
 #include <array>
+#include <vector>
 
 class QPainter;
 class QRect;
+
+class QFontMetrics;
+class QPainter;
 
 namespace view {
 
@@ -45,6 +50,18 @@ private:
     std::array<QRgb, engine::kRampEntries> colours_;
     float low_, high_;
 };
+
+// A tick of the legend's bar: its value, where it stands and its label's box (top 0).
+struct LegendTick {
+    double value = 0;
+    int x = 0;
+    QString text;
+    QRect label;
+};
+// The ticks of a bar barWidth pixels wide from barLeft for low..high: the low end
+// always, the high end and round values between when their labels fit beside the
+// ones kept, a space apart.
+std::vector<LegendTick> legendTicks(double low, double high, int barLeft, int barWidth, const QFontMetrics& metrics);
 
 // The legend: a colour bar from low at its left end to high at its right end with
 // numbered ticks at round steps, and a swatch for the marker. Drawn in textColour.

@@ -51,7 +51,8 @@ QString usageText()
         "  --dark-reflectance NIR,RED\n"
         "                         暗色板の反射率（0〜1、小数点以下3桁まで。既定 0,0）\n"
         "  --select X1,Y1,X2,Y2   範囲の左上と右下の画素（両端を含む。x は左から、y は上から）\n"
-        "  -h, --help             この説明を表示します\n");
+        "  -h, --help             この説明を表示します\n"
+        "  --version              版を表示します\n");
 }
 
 CommandLine parseCommandLine(const QStringList& arguments)
@@ -80,6 +81,8 @@ CommandLine parseCommandLine(const QStringList& arguments)
         }
         if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) {
             c.help = true;
+        } else if (argument == QLatin1String("--version")) {
+            c.version = true;
         } else if (takesValue(argument)) {
             if (!hasValue) {
                 if (i + 1 >= arguments.size()) return fail(QStringLiteral("%1 の値がありません").arg(argument));

@@ -20,6 +20,7 @@ struct CommandLine {
     std::optional<engine::Rectangle> select;  // as typed; fitted to the picture when shown
     QString file;
     bool help = false;
+    bool version = false;
     QString error;  // bad usage: what is wrong, in Japanese
 };
 

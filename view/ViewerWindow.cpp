@@ -115,6 +115,9 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
                                const QString& suffix) {
         QFileDialog dialog(this, title, proposed, filter);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
+        // Asked by the window after its own checks: no question about replacing the
+        // open picture before it is refused.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
         dialog.setDefaultSuffix(suffix);
         dialog.selectFile(proposed);
         return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
@@ -920,6 +923,14 @@ void ViewerWindow::chooseAndExport(Export which)
     if (path.isEmpty()) return;
     // An earlier file's confirmation must not stand beside this one's failure.
     clearNotice();
+    if (refuseOpenPicture(path) ||
+        (which == Export::Raster && refuseOpenPicture(decoded(headerPathFor(encoded(path)))))) {
+        return;
+    }
+    if (QFileInfo::exists(path) &&
+        !prompts_.confirm(QStringLiteral("%1 は既に存在します。置き換えますか？").arg(QDir::toNativeSeparators(path)))) {
+        return;
+    }
     bool written = false;
     switch (which) {
     case Export::Raster: written = exportRaster(path); break;
@@ -1036,8 +1047,12 @@ void ViewerWindow::rebuildRecentMenu()
     const QStringList files = settings().value(QStringLiteral("recentFiles")).toStringList();
     int n = 0;
     for (const QString& f : files) {
-        QAction* a = recentMenu_->addAction(QStringLiteral("&%1 %2").arg(++n).arg(QFileInfo(f).fileName()), this,
-                                            [this, f] { openFile(f); });
+        // The folder too: frames from several days often share their names.
+        const QFileInfo info(f);
+        const QString shown = QStringLiteral("%1（%2）").arg(info.fileName(), QDir::toNativeSeparators(info.path()));
+        QAction* a = recentMenu_->addAction(
+            QStringLiteral("&%1 %2").arg(++n).arg(QString(shown).replace(QLatin1Char('&'), QStringLiteral("&&"))), this,
+            [this, f] { openFile(f); });
         a->setToolTip(QDir::toNativeSeparators(f));
         a->setStatusTip(QDir::toNativeSeparators(f));
     }

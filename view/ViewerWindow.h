@@ -45,7 +45,8 @@ public:
     // What the window asks the user. Qt's dialogs by default; tests answer in code.
     struct Prompts {
         std::function<QString()> openPath;  // empty: cancelled
-        // The save dialog asks before replacing a file. Empty: cancelled.
+        // The name chosen to save under, without asking about a file there: the window
+        // first refuses the open picture, then asks itself. Empty: cancelled.
         std::function<QString(const QString& title, const QString& proposed, const QString& filter,
                               const QString& suffix)>
             savePath;

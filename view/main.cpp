@@ -13,6 +13,25 @@
 
 int main(int argc, char** argv)
 {
+    // The line is read before any window system is asked for, so --help, --version and
+    // bad usage answer without a display.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    const view::CommandLine line = view::parseCommandLine(arguments);
+    if (!line.error.isEmpty()) {
+        std::fprintf(stderr, "zrvimage-view: %s\n\n%s", line.error.toUtf8().constData(),
+                     view::usageText().toUtf8().constData());
+        return 2;
+    }
+    if (line.help) {
+        std::fputs(view::usageText().toUtf8().constData(), stdout);
+        return 0;
+    }
+    if (line.version) {
+        std::fputs("zrvimage-view " ZRV_VERSION "\n", stdout);
+        return 0;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zrvimage-view"));
     QApplication::setOrganizationName(QStringLiteral("zrvimage"));
@@ -23,19 +42,6 @@ int main(int argc, char** argv)
     QTranslator qtTexts;
     if (qtTexts.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         QCoreApplication::installTranslator(&qtTexts);
-    }
-
-    QStringList arguments = QApplication::arguments();
-    arguments.removeFirst();
-    const view::CommandLine line = view::parseCommandLine(arguments);
-    if (!line.error.isEmpty()) {
-        std::fprintf(stderr, "zrvimage-view: %s\n\n%s", line.error.toUtf8().constData(),
-                     view::usageText().toUtf8().constData());
-        return 2;
-    }
-    if (line.help) {
-        std::fputs(view::usageText().toUtf8().constData(), stdout);
-        return 0;
     }
 
     view::ViewerWindow window;

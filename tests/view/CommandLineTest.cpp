@@ -28,6 +28,7 @@ TEST(CommandLineTest, GoodLinesGiveTheirValues)
     EXPECT_TRUE(empty.error.isEmpty());
     EXPECT_FALSE(empty.white || empty.select || !empty.file.isEmpty() || empty.help);
     EXPECT_TRUE(view::parseCommandLine({"--help"}).help);
+    EXPECT_TRUE(view::parseCommandLine({"--version"}).version);
 }
 
 TEST(CommandLineTest, BadLinesAreRefusedWithTheReason)

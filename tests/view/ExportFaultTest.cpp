@@ -77,6 +77,7 @@ TEST(ExportFaultTest, EveryFailedCallLeavesAllOldOrAllNew)
             for (const auto& [name, bytes] : old) testing_support::writeFile(dir.path(name), bytes);
             v.messages.clear();
             v.savePaths = {chosen};
+            v.confirmations = {true};  // replace the old file
             action->trigger();
         };
         const auto check = [&](const std::string& label) {

@@ -42,6 +42,7 @@ struct Viewer {
     std::deque<QString> savePaths;
     std::deque<std::optional<std::int64_t>> widths;
     std::deque<bool> confirmations;
+    std::vector<QString> questions;  // every one asked
 
     Viewer()
     {
@@ -60,7 +61,8 @@ struct Viewer {
             widths.pop_front();
             return w;
         };
-        p.confirm = [this](const QString&) {
+        p.confirm = [this](const QString& question) {
+            questions.push_back(question);
             if (confirmations.empty()) return false;
             bool c = confirmations.front();
             confirmations.pop_front();
