@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all build deps run test install package test-sanitized test-tsan fuzz clean
+.PHONY: all build deps run view test install package test-sanitized test-tsan fuzz clean
 
 all: build
 
@@ -26,6 +26,16 @@ build: deps $(BUILD_DIR)/CMakeCache.txt
 
 run: build
 	$(BUILD_DIR)/zrvimage
+
+# The viewer on FILE, or on the sample frame (made once by zrv_view_sample_frame, a
+# field with a white panel and a dark target) when no FILE is given.
+FILE ?=
+SAMPLE_FRAME = $(BUILD_DIR)/sample-frame.bmp
+view: build
+	@if [ -z "$(FILE)" ] && [ ! -f "$(SAMPLE_FRAME)" ]; then \
+	  cmake --build $(BUILD_DIR) --target zrv_view_sample_frame && \
+	  $(BUILD_DIR)/view/zrv_view_sample_frame "$(SAMPLE_FRAME)" >/dev/null; fi
+	$(BUILD_DIR)/zrvimage-view "$(if $(FILE),$(FILE),$(SAMPLE_FRAME))"
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)

@@ -99,7 +99,7 @@ TEST(Help, IsJapaneseWithEnglishOptionNamesWhereverItIsAsked)
     }
 }
 
-// A folder with one good picture and four the operations refuse.
+// A folder with one good picture and five the operations refuse.
 struct MixedFolder {
     TempDir dir;
     fs::path good = dir.path("good.bmp");
@@ -107,6 +107,7 @@ struct MixedFolder {
     fs::path missing = dir.path("missing.bmp");
     fs::path depth32 = dir.path("depth32.bmp");
     fs::path truncated = dir.path("truncated.bmp");
+    fs::path text = dir.path("text.bmp");  // no bitmap at all
     fs::path out = dir.path("out");
 
     MixedFolder()
@@ -116,10 +117,12 @@ struct MixedFolder {
         writeFile(eightBit, bmpHeader(6, 5, 8));
         writeFile(depth32, encodeBmp(asymmetricPicture(), 32));
         writeFile(truncated, testing_support::cut(picture, picture.size() - 24));  // cut short
+        const std::string words = "This file holds words, not pixels, whatever its name says about it.\n";
+        writeFile(text, std::vector<std::uint8_t>(words.begin(), words.end()));
     }
     std::vector<std::string> inputs() const
     {
-        return {eightBit.string(), good.string(), missing.string(), depth32.string(), truncated.string()};
+        return {eightBit.string(), good.string(), missing.string(), depth32.string(), truncated.string(), text.string()};
     }
 };
 
@@ -147,12 +150,14 @@ TEST(FailedFiles, FailAloneWithTheWindowsOrTheEnginesMessageAndAreNamedInTheSumm
         const std::string m = folder.missing.string();
         const std::string d = folder.depth32.string();
         const std::string t = folder.truncated.string();
+        const std::string x = folder.text.string();
         for (const std::string& line : {e + ": " + c.eightBitMessage, m + ": 入力ファイルを開けません: " + m,
                                         d + ": 24ビットカラー画像以外には対応していません（32ビット）",
-                                        t + ": 画像ファイルが途中で切れています: " + t}) {
+                                        t + ": 画像ファイルが途中で切れています: " + t,
+                                        x + ": BMPファイルではありません: " + x}) {
             EXPECT_NE(result.err.find(line + "\n"), std::string::npos) << line << "\n" << result.err;
         }
-        const std::string summary = "zrvimage-batch: 失敗したファイル 4/5: " + e + " " + m + " " + d + " " + t + "\n";
+        const std::string summary = "zrvimage-batch: 失敗したファイル 5/6: " + e + " " + m + " " + d + " " + t + " " + x + "\n";
         EXPECT_TRUE(result.err.ends_with(summary)) << result.err;
         if (c.goodOutput) {
             EXPECT_EQ(filesIn(folder.out), std::vector<std::string>{c.goodOutput});
