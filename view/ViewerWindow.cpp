@@ -280,14 +280,20 @@ void ViewerWindow::createActions()
     file->addAction(QStringLiteral("較正を開く(&L)..."), this, [this] {
         const QString path = prompts_.openCalibrationPath();
         if (!path.isEmpty() && openCalibration(path)) {
-            statusBar()->showMessage(QStringLiteral("較正を開きました: %1").arg(QDir::toNativeSeparators(path)), 5000);
+            showNotice(QStringLiteral("較正を開きました: %1").arg(QDir::toNativeSeparators(path)));
         }
     });
     file->addAction(QStringLiteral("較正を保存(&S)..."), this, [this] {
         const QString path = prompts_.savePath(QStringLiteral("較正を保存"), proposedName(QStringLiteral(".json")),
                                                QStringLiteral("較正ファイル (*.json)"), QStringLiteral("json"));
-        if (!path.isEmpty() && saveCalibration(path)) {
-            statusBar()->showMessage(QStringLiteral("較正を保存しました: %1").arg(QDir::toNativeSeparators(path)), 5000);
+        if (path.isEmpty()) return;
+        // The save dialog leaves the question about an existing file to the window.
+        if (QFileInfo::exists(path) &&
+            !prompts_.confirm(QStringLiteral("%1 は既に存在します。置き換えますか？").arg(QDir::toNativeSeparators(path)))) {
+            return;
+        }
+        if (saveCalibration(path)) {
+            showNotice(QStringLiteral("較正を保存しました: %1").arg(QDir::toNativeSeparators(path)));
         }
     });
     file->addSeparator();

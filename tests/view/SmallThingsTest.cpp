@@ -50,16 +50,19 @@ TEST(ExportChoiceTest, TheOpenPictureIsRefusedBeforeAnyQuestionAndOtherFilesAreA
 
     // Any other file is replaced only when the user agrees.
     const std::vector<std::uint8_t> old{'o', 'l', 'd'};
-    testing_support::writeFile(dir.path("old.csv"), old);
-    for (bool agree : {false, true}) {
-        v.messages.clear();
-        v.questions.clear();
-        v.confirmations = {agree};
-        v.savePaths = {path("old.csv")};
-        v.action(QStringLiteral("範囲の数値（CSV）"))->trigger();
-        EXPECT_EQ(v.questions, std::vector<QString>{path("old.csv") + QStringLiteral(" は既に存在します。置き換えますか？")});
-        EXPECT_TRUE(v.messages.empty());
-        EXPECT_EQ(readFile(dir.path("old.csv")) == old, !agree);
+    const std::pair<const char*, const char*> others[] = {{"範囲の数値（CSV）", "old.csv"}, {"較正を保存", "old.json"}};
+    for (const auto& [menu, name] : others) {
+        testing_support::writeFile(dir.path(name), old);
+        for (bool agree : {false, true}) {
+            v.messages.clear();
+            v.questions.clear();
+            v.confirmations = {agree};
+            v.savePaths = {path(name)};
+            v.action(QString::fromUtf8(menu))->trigger();
+            EXPECT_EQ(v.questions, std::vector<QString>{path(name) + QStringLiteral(" は既に存在します。置き換えますか？")}) << menu;
+            EXPECT_TRUE(v.messages.empty()) << menu;
+            EXPECT_EQ(readFile(dir.path(name)) == old, !agree) << menu;
+        }
     }
 }
 
