@@ -233,7 +233,7 @@ std::optional<CaseResult> measureCase(Operation op, const std::filesystem::path&
         std::istringstream fields(line);
         std::string tag;
         CaseResult r;
-        if (fields >> tag >> r.floor >> r.window >> r.batch >> r.windowRatio >> r.batchRatio >> r.windowToBatch
+        if (fields >> tag >> r.floor >> r.durableFloor >> r.window >> r.batch >> r.windowRatio >> r.batchRatio >> r.windowToBatch
                 >> r.longestGapMs >> r.windowPeakMiB >> r.windowAddedMiB >> r.batchPeakMiB >> r.batchAddedMiB >> r.windowEvents
             && tag == "RESULT") {
             return r;
@@ -324,10 +324,12 @@ int runCaseProcess(int argc, char** argv)
     r = {};
     eventSeconds.clear();
 
-    std::vector<double> floors, windows, batches, windowRatios, batchRatios, windowToBatch;
+    std::vector<double> floors, durableFloors, windows, batches, windowRatios, batchRatios, windowToBatch;
     for (int run = 0; run < runs; ++run) {
         std::filesystem::remove(floorOutput);
         const double floor = runFloor(input, floorOutput, floorBytes);
+        std::filesystem::remove(floorOutput);
+        const double durableFloor = runFloor(input, floorOutput, floorBytes, true);
         std::filesystem::remove(floorOutput);
         // In turns first, so that neither always follows the floor.
         double window = 0;
@@ -341,16 +343,18 @@ int runCaseProcess(int argc, char** argv)
         }
         if (window < 0 || batch < 0) return 1;
         floors.push_back(floor);
+        durableFloors.push_back(durableFloor);
         windows.push_back(window);
         batches.push_back(batch);
         windowRatios.push_back(window / floor);
-        batchRatios.push_back(batch / floor);
-        windowToBatch.push_back(window / batch);
+        batchRatios.push_back(batch / durableFloor);
+        windowToBatch.push_back((window / floor) / (batch / durableFloor));
     }
     std::filesystem::remove(windowOutput);
     std::filesystem::remove(batchOutput);
 
-    std::printf("RESULT %.9f %.9f %.9f %.4f %.4f %.4f %.3f %.3f %.3f %.3f %.3f %.9f\n", median(floors), median(windows),
+    std::printf("RESULT %.9f %.9f %.9f %.9f %.4f %.4f %.4f %.3f %.3f %.3f %.3f %.3f %.9f\n", median(floors),
+                median(durableFloors), median(windows),
                 median(batches), median(windowRatios), median(batchRatios), median(windowToBatch), r.longestGapMs,
                 r.windowPeakMiB, r.windowAddedMiB, r.batchPeakMiB, r.batchAddedMiB, median(eventSeconds));
     return 0;

@@ -13,12 +13,16 @@ namespace bench {
 struct CaseResult {
     // Medians over the timed runs, in seconds.
     double floor = 0;
+    double durableFloor = 0;  // the floor with its output fsynced: the batch's yardstick
     double window = 0;
     double batch = 0;
     // Medians of the ratios within each timed run: each run's floor, window and batch
     // ran back to back, so a load that comes and goes moves all three together.
     double windowRatio = 0;  // window / floor
-    double batchRatio = 0;   // batch / floor
+    double batchRatio = 0;   // batch / durable floor
+    // windowRatio / batchRatio: each front end against the floor of what it promises
+    // (the window writes to the chosen name as designed, the batch makes every file
+    // durable before it is put in place).
     double windowToBatch = 0;
     double longestGapMs = 0;  // the window's worst over the timed runs
     double windowEvents = 0;  // median seconds the window's run spent handling events

@@ -51,7 +51,8 @@ int openOrThrow(const std::filesystem::path& path, int flags)
 
 }  // namespace
 
-double runFloor(const std::filesystem::path& input, const std::filesystem::path& output, std::int64_t outputBytes)
+double runFloor(const std::filesystem::path& input, const std::filesystem::path& output, std::int64_t outputBytes,
+                bool durable)
 {
     // The buffer is made before the clock starts and is written every time, so its
     // pages are in memory: the floor pays for no page faults of its own.
@@ -68,7 +69,13 @@ double runFloor(const std::filesystem::path& input, const std::filesystem::path&
             if (::write(out, chunk.data(), n) != static_cast<ssize_t>(n)) throw std::runtime_error("floor write failed");
             left -= static_cast<std::int64_t>(n);
         }
+        if (durable && ::fsync(out) != 0) throw std::runtime_error("floor fsync failed");
         ::close(out);
+        if (durable) {
+            const int folder = openOrThrow(output.parent_path(), O_RDONLY | O_DIRECTORY);
+            ::fsync(folder);
+            ::close(folder);
+        }
     }
     return now() - start;
 }

@@ -21,6 +21,9 @@ std::int64_t outputBytes(Operation op, std::int64_t width, std::int64_t height);
 
 // Reads the whole file at input and, when outputBytes > 0, writes that many bytes to
 // a new file at output; returns the seconds it took, opening and closing included.
-double runFloor(const std::filesystem::path& input, const std::filesystem::path& output, std::int64_t outputBytes);
+// Durable: the output is also fsynced, and its folder, as every file zrvimage-batch
+// writes is before it is put in place: the floor of a file that survives a power cut.
+double runFloor(const std::filesystem::path& input, const std::filesystem::path& output, std::int64_t outputBytes,
+                bool durable = false);
 
 }  // namespace bench
