@@ -7,11 +7,12 @@
 #include "engine/KeptThread.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <semaphore>
+#include <mutex>
 #include <span>
 #include <string>
 #include <sys/uio.h>
@@ -79,8 +80,10 @@ public:
 
 private:
     OutputFile(int fd, std::string path, StagedFile* staged = nullptr);
+    void handOverPending();
     void writerLoop();
     void waitForWriter();
+    void handOver();
     bool writeAll(const std::uint8_t* data, std::size_t bytes) noexcept;
     std::size_t writeParts(iovec (&parts)[2]) noexcept;
     void stopWriter();
@@ -92,17 +95,14 @@ private:
     BlockBuffer buffers_[2];
     int filling_ = 0;  // the buffer the operation fills; the writer owns the other
 
-    // The hand-over, one block at a time. The operation releases blockReady_ once the
-    // writer's buffer holds pendingBytes_ to write, or once stopping_ is set; the writer
-    // releases blockWritten_ once those bytes are written. Each release orders what
-    // its side wrote before it. pending_, the operation's own: a block handed over
-    // whose blockWritten_ it has not taken yet.
-    std::binary_semaphore blockReady_{0};
-    std::binary_semaphore blockWritten_{0};
+    // The hand-over: pending_ says the writer's buffer holds pendingBytes_ to write.
+    // Each side spins a little before it sleeps on changed_ (see OutputFile.cpp).
+    std::mutex mutex_;
+    std::condition_variable changed_;
     std::size_t pendingBytes_ = 0;
-    bool pending_ = false;
-    bool stopping_ = false;
-    std::atomic<bool> failed_ = false;  // also read by reserve() while the writer writes
+    std::atomic<bool> pending_ = false;
+    std::atomic<bool> failed_ = false;
+    std::atomic<bool> stopping_ = false;
     KeptThread* writer_ = nullptr;
     std::function<void()> waitHook_;
 };
