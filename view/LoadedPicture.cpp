@@ -1,6 +1,7 @@
 #include "view/LoadedPicture.h"
 
 #include "engine/EngineError.h"
+#include "engine/NdviTiff.h"
 #include "engine/PictureReader.h"
 
 #include <tiffio.h>
@@ -214,8 +215,7 @@ LoadedPicture LoadedPicture::readTiff(const std::string& path)
 {
     // The file must open at all before libtiff is asked; its own messages stay quiet.
     engine::openFileSource(path);
-    TIFFSetWarningHandler(nullptr);
-    TIFFSetErrorHandler(nullptr);
+    engine::quietLibtiff();
     const std::unique_ptr<TIFF, void (*)(TIFF*)> tiff(TIFFOpen(path.c_str(), "r"), [](TIFF* t) {
         if (t) TIFFClose(t);
     });

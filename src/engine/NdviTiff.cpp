@@ -26,10 +26,13 @@ std::uint32_t stripRows(std::int64_t width)
 }
 
 // libtiff reports through handlers that print to standard error; its return values
-// say everything the writer needs. The handlers are the process's, so they are set
-// once: writers on several threads setting them each time would race.
+// say everything the writer needs.
 void quiet(const char*, const char*, va_list) {}
 
+}  // namespace
+
+// The handlers are the process's, so they are set once: writers on several threads
+// setting them each time would race.
 void quietLibtiff()
 {
     static std::once_flag once;
@@ -38,8 +41,6 @@ void quietLibtiff()
         TIFFSetWarningHandler(quiet);
     });
 }
-
-}  // namespace
 
 namespace {
 

@@ -46,4 +46,9 @@ private:
 // writing or reading.
 void installGdalTags();
 
+// Silences libtiff's error and warning handlers, which belong to the whole process:
+// set once, whatever thread asks first. Every reader and writer of TIFFs calls it
+// before it opens one.
+void quietLibtiff();
+
 }  // namespace engine

@@ -109,7 +109,9 @@ TEST(LegendTest, TicksThatDoNotFitAreDropped)
             if (width >= 300) {
                 EXPECT_EQ(ticks.back().x, 10 + width - 1) << low << ".." << high << " at " << width;
             }
-            if (width == 900 && high - low > 0.5) EXPECT_GE(ticks.size(), 3u) << low << ".." << high;
+            if (width == 900 && high - low > 0.5) {
+                EXPECT_GE(ticks.size(), 3u) << low << ".." << high;
+            }
         }
     }
 }
