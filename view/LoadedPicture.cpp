@@ -195,6 +195,17 @@ LoadedPicture LoadedPicture::readRaster(const std::string& path, std::int64_t wi
                         std::to_string(width) + "×" + std::to_string(height) + " の float32 には " +
                         std::to_string(offset + needed) + " バイト必要です）\n" + path);
     }
+    LoadedPicture p = emptyRaster(path, width, height);
+    // Stored little-endian, as this machine keeps floats.
+    const auto bytes = static_cast<std::size_t>(needed);
+    if (source->readAt(offset, reinterpret_cast<std::uint8_t*>(p.values_.get()), bytes) != bytes) {
+        throw engine::EngineError(engine::Failure::Truncated, path);
+    }
+    return p;
+}
+
+LoadedPicture LoadedPicture::emptyRaster(const std::string& path, std::int64_t width, std::int64_t height)
+{
     requireMemoryFor(path, width, height, 4);
     LoadedPicture p;
     p.kind_ = Kind::Raster;
@@ -203,11 +214,6 @@ LoadedPicture LoadedPicture::readRaster(const std::string& path, std::int64_t wi
     p.width_ = width;
     p.height_ = height;
     p.values_ = std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(width * height));
-    // Stored little-endian, as this machine keeps floats.
-    const auto bytes = static_cast<std::size_t>(needed);
-    if (source->readAt(offset, reinterpret_cast<std::uint8_t*>(p.values_.get()), bytes) != bytes) {
-        throw engine::EngineError(engine::Failure::Truncated, path);
-    }
     return p;
 }
 
@@ -235,14 +241,7 @@ LoadedPicture LoadedPicture::readTiff(const std::string& path)
         TIFFScanlineSize64(tiff.get()) != std::uint64_t{width} * 4) {
         throw unsupported();
     }
-    requireMemoryFor(path, width, height, 4);
-    LoadedPicture p;
-    p.kind_ = Kind::Raster;
-    p.path_ = path;
-    p.identity_ = identityOf(path);
-    p.width_ = width;
-    p.height_ = height;
-    p.values_ = std::make_unique_for_overwrite<float[]>(std::size_t{width} * height);
+    LoadedPicture p = emptyRaster(path, width, height);
     for (std::uint32_t y = 0; y < height; ++y) {
         if (TIFFReadScanline(tiff.get(), p.values_.get() + std::size_t{y} * width, y, 0) < 0) {
             throw engine::EngineError(engine::Failure::Truncated, path);

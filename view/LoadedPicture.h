@@ -72,6 +72,8 @@ public:
     static LoadedPicture readTiff(const std::string& path);
 
 private:
+    // A raster of this size with room for its values, once the memory is known to be there.
+    static LoadedPicture emptyRaster(const std::string& path, std::int64_t width, std::int64_t height);
     Kind kind_ = Kind::Bitmap;
     std::string path_;
     FileIdentity identity_;
