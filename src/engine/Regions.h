@@ -1,0 +1,108 @@
+#pragma once
+// Named regions of a frame, for a season of frames taken from one place: plots drawn as
+// rectangles or polygons, and at most one white panel and one dark target, each marked
+// by its role. They live in a small JSON file that the viewer writes and the batch tool
+// reads:
+//
+//   {"regions": [
+//     {"name": "A1", "rect": [100, 200, 180, 260]},
+//     {"name": "A2", "polygon": [[300, 200], [420, 210], [400, 300], [310, 290]]},
+//     {"name": "panel", "rect": [20, 30, 60, 70], "role": "white"},
+//     {"name": "dark", "rect": [70, 30, 90, 70], "role": "dark"}
+//   ]}
+//
+// Unknown keys are ignored, so that later versions can add some.
+//
+// Which pixels a region holds: a rectangle's corners are included, x from the left and y
+// from the top, as everywhere; a pixel is in a polygon when its centre (x + 0.5, y + 0.5)
+// is inside it by the even-odd rule.
+
+#include "engine/Kernels.h"
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace engine {
+
+enum class RegionRole { Plot, White, Dark };
+
+// "white", "dark"; nullptr for a plot, which has no role in the file.
+const char* regionRoleName(RegionRole role) noexcept;
+
+struct Vertex {
+    double x = 0, y = 0;
+    friend bool operator==(const Vertex&, const Vertex&) = default;
+};
+
+struct Region {
+    std::string name;
+    RegionRole role = RegionRole::Plot;
+    // A rectangle, or a polygon when polygon is not empty (then rect is unused).
+    Rectangle rect{0, 0, 0, 0};
+    std::vector<Vertex> polygon;
+
+    bool isPolygon() const noexcept { return !polygon.empty(); }
+};
+
+struct RegionSet {
+    std::vector<Region> regions;
+
+    // The region of that role, or nullptr.
+    const Region* white() const noexcept;
+    const Region* dark() const noexcept;
+    // The regions without a role, in the file's order: the plots a season reports.
+    std::vector<const Region*> plots() const;
+};
+
+// A regions file that cannot be read or used. what() is one line in Japanese naming the
+// file and, where one is at fault, the region (by name, or by its place in the list when
+// it has none).
+class RegionsError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Reads a set from JSON text; path is used in messages only. Refuses, with RegionsError:
+// text that is not JSON or has no "regions" list; a region without a name, with an
+// empty or repeated name, with neither or both of "rect" and "polygon", with an unknown
+// role; a rect that is not four integers x1, y1, x2, y2 with x1 <= x2 and y1 <= y2, all
+// at or above 0; a polygon of fewer than three points or with a coordinate that is not a
+// finite number; a polygon that holds no pixel; a second "white" or "dark" region.
+RegionSet parseRegions(std::string_view json, const std::string& path);
+
+// Reads the file; RegionsError also when it cannot be read.
+RegionSet readRegionsFile(const std::string& path);
+
+// The JSON of a set, in the shape above, regions in order; parseRegions() reads it back
+// to an equal set.
+std::string regionsJson(const RegionSet& set);
+
+// Writes regionsJson() through the engine's output path: whole or not at all.
+void writeRegionsFile(const std::string& path, const RegionSet& set);
+
+// What parseRegions() would refuse in a set made in memory (as the viewer makes one),
+// in the same words with an empty path; nothing when the set is good.
+std::optional<std::string> regionsProblem(const RegionSet& set);
+
+// A region's pixels of one row: x1 .. x2 inclusive on row y.
+struct PixelRun {
+    std::int64_t y, x1, x2;
+    friend bool operator==(const PixelRun&, const PixelRun&) = default;
+};
+
+// The region's pixels as runs, by rows from the top and left to right within a row, no
+// two overlapping. May be empty only for a polygon that holds no pixel centre.
+std::vector<PixelRun> regionRuns(const Region& region);
+
+// The smallest rectangle that holds every pixel of the region; nothing when it holds
+// none.
+std::optional<Rectangle> regionBounds(const Region& region);
+
+// True when every pixel of the region lies inside a picture of this size.
+bool regionInside(const Region& region, std::int64_t width, std::int64_t height);
+
+}  // namespace engine

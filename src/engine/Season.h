@@ -1,0 +1,107 @@
+#pragma once
+// A season: the figures of each plot region over a series of frames, each frame read
+// once and calibrated by its own white panel (or by one fixed calibration), as one CSV
+// table. `zrvimage-batch series` and the viewer's season chart share all of it, so the
+// two give the same table for the same frames and regions.
+
+#include "engine/Calibration.h"
+#include "engine/Panel.h"
+#include "engine/Regions.h"
+#include "engine/Runs.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace engine {
+
+class PictureReader;
+
+// The figures of one plot region on one frame.
+struct RegionFigures {
+    std::uint64_t pixels = 0;  // all the region's pixels
+    std::uint64_t nodata = 0;  // pixels whose NDVI is the -10 marker
+    // Over the pixels whose NDVI is not -10; nothing when there are none. The standard
+    // deviation is the population one; the percentiles are nearest-rank: the value at
+    // position ceil(p / 100 * n) of the n values sorted ascending (median = p50).
+    std::optional<double> mean, stddev;
+    std::optional<float> min, p05, median, p95, max;
+    // Means of the bytes over all the region's pixels: NIR the red byte, Red the green.
+    double nirMean = 0, redMean = 0;
+    std::uint64_t saturated = 0;  // pixels with 255 in either band
+};
+
+// How each frame is calibrated.
+struct SeasonSettings {
+    // The same calibration for every frame (--calibration, or --nir-white and
+    // --red-white); without it, each frame's white region (and dark region, when the
+    // set has one) gives that frame's white (and dark) values by the rules of Panel.h.
+    std::optional<NdviModel> fixed;
+    WhiteFrom whiteFrom = WhiteFrom::Maximum;
+    // The panel's and the dark target's reflectances (rWhite, rDark of each band); their
+    // dnWhite and dnDark are ignored, taken from the frame.
+    NdviModel reflectances;
+};
+
+// Why the settings cannot be used with these regions (neither a fixed calibration nor
+// a white region), in Japanese; nothing when they can.
+std::optional<std::string> seasonProblem(const RegionSet& regions, const SeasonSettings& settings);
+
+// The figures of one frame.
+struct FrameFigures {
+    NdviModel model;  // the calibration used for it
+    // The panel checks its white region failed (Panel.h), in their order; none with a
+    // fixed calibration.
+    std::vector<PanelCheck> panelWarnings;
+    std::vector<RegionFigures> plots;  // one per RegionSet::plots(), in that order
+};
+
+// Reads the frame once (only the rows its regions span) and gives its figures. The
+// reader must have passed require24Bit(). Throws EngineError as the reader does, with
+// the frame's path; RegionsError naming the frame and the region when a region does not
+// lie wholly inside the frame, and when the frame's own panel gives an unusable model
+// (modelProblem). control's cancel is honoured between blocks of rows.
+FrameFigures seasonFrameFigures(PictureReader& reader, const RegionSet& regions, const SeasonSettings& settings,
+                                const RunControl& control = {});
+
+// Where a frame's time comes from: the file's modification time, or its name read by a
+// pattern of %Y %m %d %H %M %S from its start (what follows is ignored; %% is a %).
+struct TimeSource {
+    enum class Kind { ModificationTime, Name } kind = Kind::ModificationTime;
+    std::string pattern;  // for Name
+
+    // "mtime" or "name:PATTERN"; nothing for any other text or an empty pattern.
+    static std::optional<TimeSource> byText(std::string_view text);
+};
+
+// The frame's time as ISO 8601 local time, YYYY-MM-DDTHH:MM:SS. Throws RegionsError
+// naming the frame when its name does not match the pattern, or its modification time
+// cannot be read.
+std::string frameTime(const std::string& path, const TimeSource& source);
+
+// One frame of the table.
+struct SeasonFrame {
+    std::string file;  // as the user gave it
+    std::string time;  // frameTime()
+    FrameFigures figures;
+};
+
+// Frames sorted by time, then by file (byte order): the table's order.
+void sortSeasonFrames(std::vector<SeasonFrame>& frames);
+
+// The CSV header line, with its line end:
+// file,time,region,pixels,ndvi_mean,ndvi_std,ndvi_min,ndvi_p05,ndvi_median,ndvi_p95,
+// ndvi_max,nodata_pixels,nir_mean,red_mean,saturated_pixels,nir_white,red_white,
+// panel_warning
+std::string seasonCsvHeader();
+
+// The frame's rows, one per plot region in the set's order, each with its line end
+// ("\n"). Numbers are written as the shortest text that reads back as the same double
+// (std::to_chars); a figure that does not exist (no valid pixel) is an empty field;
+// panel_warning is empty or the failed checks' keys ("saturated", "uneven", "dim")
+// joined by ";". Fields are quoted as RFC 4180 says where they need it.
+std::string seasonCsvRows(const SeasonFrame& frame, const RegionSet& regions);
+
+}  // namespace engine
