@@ -10,6 +10,7 @@
 #include "engine/Runs.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,6 +66,12 @@ struct FrameFigures {
 // (modelProblem). control's cancel is honoured between blocks of rows.
 FrameFigures seasonFrameFigures(PictureReader& reader, const RegionSet& regions, const SeasonSettings& settings,
                                 const RunControl& control = {});
+
+// The same over a frame already in memory (the viewer's): row(y) gives image row y from
+// the top, width * 3 bytes of blue, green, red. path names the frame in messages.
+using FrameRowAccess = std::function<const std::uint8_t*(std::int64_t y)>;
+FrameFigures seasonFrameFigures(std::int64_t width, std::int64_t height, const FrameRowAccess& row,
+                                const std::string& path, const RegionSet& regions, const SeasonSettings& settings);
 
 // Where a frame's time comes from: the file's modification time, or its name read by a
 // pattern of %Y %m %d %H %M %S from its start (what follows is ignored; %% is a %).
