@@ -15,6 +15,7 @@
 #include "view/panel/CalibrationSection.h"
 #include "view/panel/ColoursSection.h"
 #include "view/panel/HistogramSection.h"
+#include "view/regions/RegionsModel.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -146,6 +147,7 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     };
     prompts_.now = [] { return std::time(nullptr); };
     undo_ = new QUndoStack(this);
+    regions_ = new RegionsModel(this);
 
     figuresWatcher_ = new QFutureWatcher<RegionFigures>(this);
     // Only the latest computation reports: setFuture lets go of any earlier one.
@@ -238,6 +240,7 @@ void ViewerWindow::createPanel()
     connect(area_, &AreaSection::whitePanelRequested, this, &ViewerWindow::applyWhitePanel);
     connect(area_, &AreaSection::darkTargetRequested, this, &ViewerWindow::applyDarkTarget);
     connect(area_, &AreaSection::rectangleTyped, this, &ViewerWindow::applyTypedRectangle);
+    connect(area_, &AreaSection::whiteChoiceChanged, this, &ViewerWindow::calibrationInUseChanged);
     column->addWidget(area_);
     histogramSection_ = new HistogramSection;
     column->addWidget(histogramSection_);
@@ -531,6 +534,11 @@ WhiteValues ViewerWindow::whiteValues() const
     return calibration_->whiteValues();
 }
 
+WhiteChoice ViewerWindow::whiteFrom() const
+{
+    return area_->whiteChoice();
+}
+
 void ViewerWindow::setWhiteChoice(WhiteChoice choice)
 {
     area_->setWhiteChoice(choice);
@@ -549,6 +557,7 @@ void ViewerWindow::calibrationChanged()
         wholeHistogram_ = wholePictureHistogram(*picture_, &*table_);
     }
     keepCalibration();
+    emit calibrationInUseChanged();
     coloursChanged();
     refreshPointer();
     // The picture first; the rectangle's NDVI figures after.

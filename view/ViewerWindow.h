@@ -38,6 +38,7 @@ class ColoursSection;
 class HistogramSection;
 class HistogramWidget;
 class LegendWidget;
+class RegionsModel;
 
 class ViewerWindow : public QMainWindow {
     Q_OBJECT
@@ -83,6 +84,11 @@ public:
     // What the NDVI view and figures use: the fields' model, or while that is
     // impossible the last possible one.
     const engine::NdviModel& model() const noexcept { return model_; }
+    // How the white value is taken from a white panel: the rectangle's and each frame's
+    // white region's.
+    WhiteChoice whiteFrom() const;
+    // The named regions drawn over every frame.
+    RegionsModel& regions() noexcept { return *regions_; }
 
     // 白色板に設定: the rectangle's white values into the spin boxes.
     void applyWhitePanel();
@@ -114,6 +120,10 @@ public:
     QString noticeText() const;
     QStringList panelLines() const;
     const HistogramWidget* histogram() const noexcept;
+
+signals:
+    // model() or whiteFrom() changed: what a frame's figures are worked out with.
+    void calibrationInUseChanged();
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -172,6 +182,7 @@ private:
     engine::NdviStats wholeHistogram_;
     std::optional<std::pair<std::int64_t, std::int64_t>> pointer_;  // x, y
     QUndoStack* undo_ = nullptr;
+    RegionsModel* regions_ = nullptr;
     CalibrationState committed_;
     std::optional<engine::Rectangle> committedArea_;  // the rectangle as last undoable
     bool applying_ = false;  // a step's own changes are not steps

@@ -37,6 +37,7 @@ AreaSection::AreaSection(QWidget* parent) : QGroupBox(QStringLiteral("範囲"), 
     whiteChoice_->addItems({QStringLiteral("最大値"), QStringLiteral("平均値"), QStringLiteral("99パーセンタイル")});
     whiteChoice_->setToolTip(QStringLiteral("光沢（グレア）のある白色板には平均値か99パーセンタイルを使います"));
     whiteChoice_->setAccessibleName(QStringLiteral("白色板の値の取り方"));
+    connect(whiteChoice_, &QComboBox::currentIndexChanged, this, &AreaSection::whiteChoiceChanged);
     setWhiteButton_ = new QPushButton(QStringLiteral("白色板に設定"));
     setWhiteButton_->setToolTip(QStringLiteral("範囲の赤バイトをNIR、緑バイトをRedの白色板の値にします"));
     connect(setWhiteButton_, &QPushButton::clicked, this, &AreaSection::whitePanelRequested);

@@ -36,6 +36,7 @@ signals:
     // Enter in the rectangle's field, with its text.
     void rectangleTyped(const QString& text);
     void whitePanelRequested();
+    void whiteChoiceChanged();
     void darkTargetRequested();
 
 private:
