@@ -1,0 +1,376 @@
+#include "engine/Regions.h"
+
+#include "engine/OutputPath.h"
+#include "engine/PictureReader.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <set>
+
+namespace engine {
+
+namespace {
+
+using Json = nlohmann::json;
+
+// A regions file past this is no regions file; a hand-drawn season holds a few dozen
+// regions of a few dozen points.
+constexpr std::size_t kMaxRegionsBytes = std::size_t{16} << 20;
+
+// Polygon coordinates lie within +-2^24: a polygon's rows are walked one by one, and
+// one taller than that would hold up the reading of its file for no frame taken.
+constexpr double kMaxCoordinate = 16777216.0;
+
+std::string located(const std::string& path, const std::string& problem)
+{
+    return path.empty() ? problem : path + ": " + problem;
+}
+
+// "領域 "A1"", or by its place in the list ("3 番目の領域") when it has no name.
+std::string regionLabel(const std::string& name, std::size_t index)
+{
+    if (name.empty()) return std::to_string(index + 1) + " 番目の領域";
+    return "領域 \"" + name + "\"";
+}
+
+struct Problem {
+    std::string text;
+};
+
+std::size_t lineOf(std::string_view text, std::size_t offset)
+{
+    std::size_t line = 1;
+    for (std::size_t i = 0; i < offset && i < text.size(); ++i) line += text[i] == '\n';
+    return line;
+}
+
+// The checks parseRegions() and regionsProblem() share, over a set already read.
+std::optional<std::string> setProblem(const RegionSet& set)
+{
+    std::set<std::string> names;
+    bool white = false;
+    bool dark = false;
+    for (std::size_t i = 0; i < set.regions.size(); ++i) {
+        const Region& r = set.regions[i];
+        const std::string label = regionLabel(r.name, i);
+        if (r.name.empty()) return label + "に名前（name）がありません";
+        if (!names.insert(r.name).second) return label + " の名前が重複しています";
+        if (r.isPolygon()) {
+            if (r.polygon.size() < 3) return label + " の polygon には 3 点以上が必要です";
+            for (const Vertex& v : r.polygon) {
+                if (!std::isfinite(v.x) || !std::isfinite(v.y) || std::fabs(v.x) > kMaxCoordinate
+                    || std::fabs(v.y) > kMaxCoordinate) {
+                    return label + " の polygon の座標が正しくありません";
+                }
+            }
+            if (!regionBounds(r)) return label + " の polygon は画素を一つも含みません";
+        } else {
+            const Rectangle& c = r.rect;
+            if (c.x1 < 0 || c.y1 < 0 || c.x1 > c.x2 || c.y1 > c.y2 || c.x2 > INT32_MAX || c.y2 > INT32_MAX) {
+                return label + " の rect は 0 以上で X1 <= X2、Y1 <= Y2 でなければなりません";
+            }
+        }
+        if (r.role == RegionRole::White) {
+            if (white) return label + ": role が white の領域は一つだけです";
+            white = true;
+        }
+        if (r.role == RegionRole::Dark) {
+            if (dark) return label + ": role が dark の領域は一つだけです";
+            dark = true;
+        }
+    }
+    return std::nullopt;
+}
+
+Region regionOf(const Json& j, std::size_t index)
+{
+    if (!j.is_object()) throw Problem{regionLabel("", index) + "はオブジェクトでなければなりません"};
+    Region r;
+    const auto name = j.find("name");
+    if (name != j.end() && !name->is_null()) {
+        if (!name->is_string()) throw Problem{regionLabel("", index) + "の name は文字列でなければなりません"};
+        r.name = name->get<std::string>();
+    }
+    const std::string label = regionLabel(r.name, index);
+    if (r.name.empty()) throw Problem{label + "に名前（name）がありません"};
+    const auto role = j.find("role");
+    if (role != j.end() && !role->is_null()) {
+        const std::string text = role->is_string() ? role->get<std::string>() : role->dump();
+        if (text == "white") {
+            r.role = RegionRole::White;
+        } else if (text == "dark") {
+            r.role = RegionRole::Dark;
+        } else {
+            throw Problem{label + " の role (" + text + ") は white か dark でなければなりません"};
+        }
+    }
+    const auto rect = j.find("rect");
+    const auto polygon = j.find("polygon");
+    const bool hasRect = rect != j.end() && !rect->is_null();
+    const bool hasPolygon = polygon != j.end() && !polygon->is_null();
+    if (hasRect == hasPolygon) throw Problem{label + " には rect か polygon のどちらか一つが必要です"};
+    if (hasRect) {
+        const std::string shape = label + " の rect は 0 以上の整数の [X1, Y1, X2, Y2] でなければなりません";
+        if (!rect->is_array() || rect->size() != 4) throw Problem{shape};
+        std::int64_t c[4];
+        for (std::size_t i = 0; i < 4; ++i) {
+            const Json& v = (*rect)[i];
+            // Numbers from 0 up come as unsigned and may lie past what int64 holds.
+            if (!v.is_number_unsigned() || v.get<std::uint64_t>() > static_cast<std::uint64_t>(INT32_MAX)) {
+                throw Problem{shape};
+            }
+            c[i] = static_cast<std::int64_t>(v.get<std::uint64_t>());
+        }
+        r.rect = {c[0], c[1], c[2], c[3]};
+    } else {
+        const std::string shape = label + " の polygon は [[X, Y], ...] の形でなければなりません";
+        if (!polygon->is_array()) throw Problem{shape};
+        for (const Json& point : *polygon) {
+            if (!point.is_array() || point.size() != 2 || !point[0].is_number() || !point[1].is_number()) {
+                throw Problem{shape};
+            }
+            r.polygon.push_back({point[0].get<double>(), point[1].get<double>()});
+        }
+        if (r.polygon.empty()) throw Problem{label + " の polygon には 3 点以上が必要です"};
+    }
+    return r;
+}
+
+// The crossings of row y's centre line with the polygon's edges, each as the first
+// column whose centre lies at or right of the crossing. A centre left of an odd number
+// of crossings is inside: the even-odd rule, with an edge holding the rows from its
+// lower end's y (excluded) up to its upper end's (included), so that a vertex on the
+// line is crossed once or not at all.
+void rowCrossings(const std::vector<Vertex>& polygon, std::int64_t y, std::vector<std::int64_t>& out)
+{
+    out.clear();
+    const long double cy = static_cast<long double>(y) + 0.5L;
+    const std::size_t n = polygon.size();
+    for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
+        const Vertex& a = polygon[j];
+        const Vertex& b = polygon[i];
+        if ((a.y > cy) == (b.y > cy)) continue;
+        const long double dy = static_cast<long double>(b.y) - a.y;
+        const long double dx = static_cast<long double>(b.x) - a.x;
+        const long double rise = (cy - a.y) * dx;
+        // Centre x + 0.5 lies left of the crossing when (x + 0.5 - a.x) dy < rise
+        // (dy > 0), compared without dividing: the estimate below only starts the search.
+        const auto left = [&](std::int64_t x) {
+            const long double run = (static_cast<long double>(x) + 0.5L - a.x) * dy;
+            return dy > 0 ? run < rise : run > rise;
+        };
+        const long double estimate = a.x + rise / dy;
+        auto t = static_cast<std::int64_t>(std::ceil(estimate - 0.5L));
+        while (left(t)) ++t;
+        while (!left(t - 1)) --t;
+        out.push_back(t);
+    }
+    std::sort(out.begin(), out.end());
+}
+
+// Calls f(run) for each run of the region, rows from the top.
+template <typename F>
+void forEachRun(const Region& region, F&& f)
+{
+    if (!region.isPolygon()) {
+        const Rectangle& r = region.rect;
+        if (r.x1 > r.x2) return;
+        for (std::int64_t y = r.y1; y <= r.y2; ++y) f(PixelRun{y, r.x1, r.x2});
+        return;
+    }
+    double top = region.polygon[0].y;
+    double bottom = top;
+    for (const Vertex& v : region.polygon) {
+        top = std::min(top, v.y);
+        bottom = std::max(bottom, v.y);
+    }
+    if (!std::isfinite(top) || !std::isfinite(bottom)) return;
+    // Rows whose centre line y + 0.5 lies in [top, bottom).
+    const auto first = static_cast<std::int64_t>(std::ceil(static_cast<long double>(top) - 0.5L));
+    const auto last = static_cast<std::int64_t>(std::ceil(static_cast<long double>(bottom) - 0.5L)) - 1;
+    std::vector<std::int64_t> crossings;
+    for (std::int64_t y = first; y <= last; ++y) {
+        rowCrossings(region.polygon, y, crossings);
+        std::optional<PixelRun> pending;
+        for (std::size_t k = 0; k + 1 < crossings.size(); k += 2) {
+            const std::int64_t x1 = crossings[k];
+            const std::int64_t x2 = crossings[k + 1] - 1;
+            if (x1 > x2) continue;
+            if (pending && pending->x2 + 1 >= x1) {
+                pending->x2 = std::max(pending->x2, x2);
+                continue;
+            }
+            if (pending) f(*pending);
+            pending = PixelRun{y, x1, x2};
+        }
+        if (pending) f(*pending);
+    }
+}
+
+void appendNumber(std::string& out, double v)
+{
+    char text[64];
+    const auto end = std::to_chars(text, text + sizeof text, v).ptr;
+    out.append(text, end);
+}
+
+}  // namespace
+
+const char* regionRoleName(RegionRole role) noexcept
+{
+    switch (role) {
+    case RegionRole::White: return "white";
+    case RegionRole::Dark: return "dark";
+    case RegionRole::Plot: return nullptr;
+    }
+    return nullptr;
+}
+
+const Region* RegionSet::white() const noexcept
+{
+    for (const Region& r : regions) {
+        if (r.role == RegionRole::White) return &r;
+    }
+    return nullptr;
+}
+
+const Region* RegionSet::dark() const noexcept
+{
+    for (const Region& r : regions) {
+        if (r.role == RegionRole::Dark) return &r;
+    }
+    return nullptr;
+}
+
+std::vector<const Region*> RegionSet::plots() const
+{
+    std::vector<const Region*> result;
+    for (const Region& r : regions) {
+        if (r.role == RegionRole::Plot) result.push_back(&r);
+    }
+    return result;
+}
+
+RegionSet parseRegions(std::string_view json, const std::string& path)
+{
+    const auto fail = [&](const std::string& problem) { throw RegionsError(located(path, problem)); };
+    Json root;
+    try {
+        root = Json::parse(json.begin(), json.end());
+    } catch (const Json::parse_error& e) {
+        fail("領域ファイルが JSON として正しくありません（" + std::to_string(lineOf(json, e.byte == 0 ? 0 : e.byte - 1))
+             + " 行目）");
+    } catch (const Json::exception&) {
+        fail("領域ファイルに大きすぎる数値があります");
+    }
+    if (!root.is_object()) fail("領域ファイルではありません（JSON のオブジェクトではありません）");
+    const auto list = root.find("regions");
+    if (list == root.end() || !list->is_array()) fail("領域ファイルに regions の一覧がありません");
+    RegionSet set;
+    try {
+        for (std::size_t i = 0; i < list->size(); ++i) set.regions.push_back(regionOf((*list)[i], i));
+    } catch (const Problem& p) {
+        fail(p.text);
+    }
+    if (auto problem = setProblem(set)) fail(*problem);
+    return set;
+}
+
+RegionSet readRegionsFile(const std::string& path)
+{
+    std::string text;
+    try {
+        const auto source = openFileSource(path);
+        // To the end, not to the size the file reports: a device has none.
+        std::uint8_t chunk[16384];
+        for (;;) {
+            const std::size_t n = source->readAt(static_cast<std::int64_t>(text.size()), chunk, sizeof chunk);
+            if (n == 0) break;
+            text.append(reinterpret_cast<const char*>(chunk), n);
+            if (text.size() > kMaxRegionsBytes) throw RegionsError(located(path, "領域ファイルが大きすぎます（16 MiB まで）"));
+        }
+    } catch (const EngineError& e) {
+        if (e.failure() == Failure::CannotOpenInput) throw RegionsError(located(path, "領域ファイルを開けません"));
+        throw RegionsError(located(path, "領域ファイルの読み込みに失敗しました"));
+    }
+    return parseRegions(text, path);
+}
+
+std::string regionsJson(const RegionSet& set)
+{
+    // One region per line, as the file is shown in the documentation: a region reads at
+    // a glance and a change to one shows as a change to one line.
+    std::string text = "{\"regions\": [";
+    for (std::size_t i = 0; i < set.regions.size(); ++i) {
+        const Region& r = set.regions[i];
+        text += i == 0 ? "\n  " : ",\n  ";
+        text += "{\"name\": " + Json(r.name).dump(-1, ' ', false, Json::error_handler_t::replace);
+        if (r.isPolygon()) {
+            text += ", \"polygon\": [";
+            for (std::size_t k = 0; k < r.polygon.size(); ++k) {
+                if (k > 0) text += ", ";
+                text += '[';
+                appendNumber(text, r.polygon[k].x);
+                text += ", ";
+                appendNumber(text, r.polygon[k].y);
+                text += ']';
+            }
+            text += ']';
+        } else {
+            text += ", \"rect\": [" + std::to_string(r.rect.x1) + ", " + std::to_string(r.rect.y1) + ", "
+                    + std::to_string(r.rect.x2) + ", " + std::to_string(r.rect.y2) + "]";
+        }
+        if (const char* role = regionRoleName(r.role)) text += std::string(", \"role\": \"") + role + "\"";
+        text += '}';
+    }
+    text += set.regions.empty() ? "]}\n" : "\n]}\n";
+    return text;
+}
+
+void writeRegionsFile(const std::string& path, const RegionSet& set)
+{
+    writeWholeFile(path, regionsJson(set));
+}
+
+std::optional<std::string> regionsProblem(const RegionSet& set)
+{
+    return setProblem(set);
+}
+
+std::vector<PixelRun> regionRuns(const Region& region)
+{
+    std::vector<PixelRun> runs;
+    forEachRun(region, [&](const PixelRun& run) { runs.push_back(run); });
+    return runs;
+}
+
+std::optional<Rectangle> regionBounds(const Region& region)
+{
+    if (!region.isPolygon()) {
+        const Rectangle& r = region.rect;
+        if (r.x1 > r.x2 || r.y1 > r.y2) return std::nullopt;
+        return r;
+    }
+    std::optional<Rectangle> bounds;
+    forEachRun(region, [&](const PixelRun& run) {
+        if (!bounds) {
+            bounds = Rectangle{run.x1, run.y, run.x2, run.y};
+            return;
+        }
+        bounds->x1 = std::min(bounds->x1, run.x1);
+        bounds->x2 = std::max(bounds->x2, run.x2);
+        bounds->y2 = run.y;
+    });
+    return bounds;
+}
+
+bool regionInside(const Region& region, std::int64_t width, std::int64_t height)
+{
+    const auto b = regionBounds(region);
+    return !b || (b->x1 >= 0 && b->y1 >= 0 && b->x2 < width && b->y2 < height);
+}
+
+}  // namespace engine
