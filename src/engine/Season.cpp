@@ -1,28 +1,517 @@
 #include "engine/Season.h"
 
-#include <stdexcept>
+#include "engine/Kernels.h"
+#include "engine/PictureReader.h"
+#include "runtime/Exceptions.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
 
 namespace engine {
 
-// Not yet built: the regions come first, so that the viewer can draw and save them.
 namespace {
-[[noreturn]] void notYet()
+
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+[[noreturn]] void frameFailure(const std::string& path, const std::string& problem)
 {
-    throw std::logic_error("season figures are not built yet");
+    throw RegionsError(path + ": " + problem);
 }
+
+std::string regionName(const Region& region)
+{
+    return "領域 \"" + region.name + "\"";
+}
+
+// A run of one region's pixels on one row, and which of the frame's regions it is.
+struct SlotRun {
+    std::int64_t y, x1, x2;
+    std::size_t slot;
+};
+
+// What one frame reads: its regions in slots (the plots in order, then the white and
+// dark regions when the frame calibrates itself), their runs in row order, and the
+// bands of rows they span.
+struct FramePlan {
+    std::vector<const Region*> slots;
+    std::size_t whiteSlot = kNone;
+    std::size_t darkSlot = kNone;
+    std::vector<SlotRun> runs;
+    std::vector<std::pair<std::int64_t, std::int64_t>> rows;  // first, last; apart and ascending
+    std::vector<std::size_t> pixels;                          // per slot
+};
+
+FramePlan planFrame(std::int64_t width, std::int64_t height, const std::string& path, const RegionSet& regions,
+                    const SeasonSettings& settings)
+{
+    if (auto problem = seasonProblem(regions, settings)) frameFailure(path, *problem);
+    // Every region must fit the frame, used for this frame or not: a panel off the
+    // picture means the regions were drawn on another view.
+    for (const Region& r : regions.regions) {
+        if (!regionInside(r, width, height)) {
+            frameFailure(path, regionName(r) + " が画像（" + std::to_string(width) + "×" + std::to_string(height)
+                                   + "）の外にはみ出しています");
+        }
+    }
+    FramePlan plan;
+    plan.slots = regions.plots();
+    if (!settings.fixed) {
+        plan.whiteSlot = plan.slots.size();
+        plan.slots.push_back(regions.white());
+        if (const Region* dark = regions.dark()) {
+            plan.darkSlot = plan.slots.size();
+            plan.slots.push_back(dark);
+        }
+    }
+    plan.pixels.assign(plan.slots.size(), 0);
+    std::vector<std::pair<std::int64_t, std::int64_t>> spans;
+    for (std::size_t s = 0; s < plan.slots.size(); ++s) {
+        std::int64_t first = -1;
+        std::int64_t last = -1;
+        for (const PixelRun& run : regionRuns(*plan.slots[s])) {
+            plan.runs.push_back({run.y, run.x1, run.x2, s});
+            plan.pixels[s] += static_cast<std::size_t>(run.x2 - run.x1 + 1);
+            if (first < 0) first = run.y;
+            last = run.y;
+        }
+        if (first >= 0) spans.emplace_back(first, last);
+    }
+    std::stable_sort(plan.runs.begin(), plan.runs.end(), [](const SlotRun& a, const SlotRun& b) { return a.y < b.y; });
+    std::sort(spans.begin(), spans.end());
+    for (const auto& span : spans) {
+        if (!plan.rows.empty() && span.first <= plan.rows.back().second + 1) {
+            plan.rows.back().second = std::max(plan.rows.back().second, span.second);
+        } else {
+            plan.rows.push_back(span);
+        }
+    }
+    return plan;
+}
+
+// Memory a thread keeps from frame to frame, so that a season of frames allocates
+// nothing per frame once the first has grown it.
+struct Scratch {
+    // Each slot's pixels as (NIR byte << 8 | red byte) codes, in reading order.
+    std::vector<std::vector<std::uint16_t>> codes;
+    // Pixels per code of the region being summed up, and the codes seen, so that only
+    // those are visited and cleared.
+    std::vector<std::uint32_t> counts = std::vector<std::uint32_t>(std::size_t{1} << 16);
+    std::vector<std::uint16_t> seen;
+    std::vector<std::pair<float, std::uint64_t>> values;  // NDVI, pixels
+};
+
+thread_local Scratch scratch;
+
+// Reads the plan's rows, each once, through rowAt(y) in ascending order, and files each
+// run's pixels as codes under its slot.
+template <typename RowAt>
+void collectCodes(const FramePlan& plan, Scratch& s, RowAt&& rowAt)
+{
+    if (s.codes.size() < plan.slots.size()) s.codes.resize(plan.slots.size());
+    std::vector<std::uint16_t*> out(plan.slots.size());
+    for (std::size_t i = 0; i < plan.slots.size(); ++i) {
+        s.codes[i].resize(plan.pixels[i]);
+        out[i] = s.codes[i].data();
+    }
+    auto run = plan.runs.begin();
+    for (const auto& [first, last] : plan.rows) {
+        for (std::int64_t y = first; y <= last; ++y) {
+            const std::uint8_t* row = rowAt(y, first, last);
+            for (; run != plan.runs.end() && run->y == y; ++run) {
+                std::uint16_t* o = out[run->slot];
+                const std::uint8_t* px = row + 3 * run->x1;
+                for (std::int64_t x = run->x1; x <= run->x2; ++x, px += 3) {
+                    *o++ = static_cast<std::uint16_t>(px[2] << 8 | px[1]);
+                }
+                out[run->slot] = o;
+            }
+        }
+    }
+}
+
+PanelPixels panelPixels(const std::vector<std::uint16_t>& codes)
+{
+    PanelPixels p;
+    p.pixels = codes.size();
+    for (const std::uint16_t c : codes) {
+        ++p.nir[c >> 8];
+        ++p.red[c & 0xFF];
+    }
+    return p;
+}
+
+// The model of a frame that calibrates itself, by the rules zrvimage-batch calibrate
+// applies to its rectangles.
+NdviModel frameModel(const FramePlan& plan, const Scratch& s, const SeasonSettings& settings, const std::string& path,
+                     std::vector<PanelCheck>& warnings)
+{
+    const PanelPixels white = panelPixels(s.codes[plan.whiteSlot]);
+    NdviModel m = settings.reflectances;
+    m.nir.dnWhite = static_cast<float>(whiteValue(white.nir, white.pixels, settings.whiteFrom));
+    m.red.dnWhite = static_cast<float>(whiteValue(white.red, white.pixels, settings.whiteFrom));
+    m.nir.dnDark = 0;
+    m.red.dnDark = 0;
+    if (plan.darkSlot != kNone) {
+        const PanelPixels dark = panelPixels(s.codes[plan.darkSlot]);
+        m.nir.dnDark = static_cast<float>(darkValue(dark.nir, dark.pixels));
+        m.red.dnDark = static_cast<float>(darkValue(dark.red, dark.pixels));
+    }
+    if (const auto problem = modelProblem(m)) {
+        frameFailure(path, regionName(*plan.slots[plan.whiteSlot]) + " から較正できません: " + *problem);
+    }
+    for (const PanelWarning& w : panelChecks(white, static_cast<int>(m.nir.dnWhite), static_cast<int>(m.red.dnWhite))) {
+        warnings.push_back(w.check);
+    }
+    return m;
+}
+
+// The value at rank (1-based) of the sorted values with their counts.
+float atRank(const std::vector<std::pair<float, std::uint64_t>>& values, std::uint64_t rank)
+{
+    std::uint64_t seen = 0;
+    for (const auto& [v, n] : values) {
+        seen += n;
+        if (seen >= rank) return v;
+    }
+    return values.back().first;
+}
+
+// ceil(p / 100 * n) in integers.
+std::uint64_t nearestRank(std::uint64_t p, std::uint64_t n)
+{
+    return std::max<std::uint64_t>((p * n + 99) / 100, 1);
+}
+
+// A plot's figures from its codes: each distinct code counted, its NDVI computed once by
+// the frame's reflectances (the very values an NdviTable of the model holds), and the
+// order statistics and sums taken over the distinct values in ascending order, so the
+// result does not depend on the order the pixels were read in.
+RegionFigures plotFigures(const std::vector<std::uint16_t>& codes, Scratch& s, const std::array<float, 256>& nirR,
+                          const std::array<float, 256>& redR)
+{
+    RegionFigures f;
+    f.pixels = codes.size();
+    for (const std::uint16_t c : codes) {
+        if (s.counts[c]++ == 0) s.seen.push_back(c);
+    }
+    std::uint64_t nirSum = 0;
+    std::uint64_t redSum = 0;
+    s.values.clear();
+    for (const std::uint16_t c : s.seen) {
+        const std::uint64_t n = s.counts[c];
+        s.counts[c] = 0;
+        const unsigned nir = c >> 8;
+        const unsigned red = c & 0xFF;
+        nirSum += n * nir;
+        redSum += n * red;
+        if (nir == 255 || red == 255) f.saturated += n;
+        const float v = ndviOfReflectances(nirR[nir], redR[red]);
+        if (v == kNdviMarker) {
+            f.nodata += n;
+        } else {
+            s.values.emplace_back(v, n);
+        }
+    }
+    s.seen.clear();
+    if (f.pixels > 0) {
+        f.nirMean = static_cast<double>(nirSum) / static_cast<double>(f.pixels);
+        f.redMean = static_cast<double>(redSum) / static_cast<double>(f.pixels);
+    }
+    if (s.values.empty()) return f;
+
+    std::sort(s.values.begin(), s.values.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Equal values from different codes as one, so that the sums below see each value
+    // once whatever order the codes were met in.
+    std::size_t kept = 0;
+    for (std::size_t i = 1; i < s.values.size(); ++i) {
+        if (s.values[i].first == s.values[kept].first) {
+            s.values[kept].second += s.values[i].second;
+        } else {
+            s.values[++kept] = s.values[i];
+        }
+    }
+    s.values.resize(kept + 1);
+
+    const std::uint64_t n = f.pixels - f.nodata;
+    // In extended precision: a product of a float and a count is exact there, so a
+    // region of one value has exactly that mean and a deviation of 0.
+    long double sum = 0;
+    for (const auto& [v, c] : s.values) sum += static_cast<long double>(v) * c;
+    const long double mean = sum / n;
+    long double squares = 0;
+    for (const auto& [v, c] : s.values) {
+        const long double d = v - mean;
+        squares += d * d * c;
+    }
+    f.mean = static_cast<double>(mean);
+    f.stddev = static_cast<double>(std::sqrt(squares / n));
+    f.min = s.values.front().first;
+    f.max = s.values.back().first;
+    f.p05 = atRank(s.values, nearestRank(5, n));
+    f.median = atRank(s.values, nearestRank(50, n));
+    f.p95 = atRank(s.values, nearestRank(95, n));
+    return f;
+}
+
+FrameFigures figuresOf(const FramePlan& plan, Scratch& s, const SeasonSettings& settings, const std::string& path)
+{
+    FrameFigures figures;
+    figures.model = settings.fixed ? *settings.fixed : frameModel(plan, s, settings, path, figures.panelWarnings);
+    std::array<float, 256> nirR{};
+    std::array<float, 256> redR{};
+    for (int b = 0; b < 256; ++b) {
+        nirR[static_cast<std::size_t>(b)] = bandReflectance(static_cast<std::uint8_t>(b), figures.model.nir);
+        redR[static_cast<std::size_t>(b)] = bandReflectance(static_cast<std::uint8_t>(b), figures.model.red);
+    }
+    const std::size_t plots = plan.whiteSlot != kNone ? plan.whiteSlot : plan.slots.size();
+    for (std::size_t i = 0; i < plots; ++i) figures.plots.push_back(plotFigures(s.codes[i], s, nirR, redR));
+    return figures;
+}
+
+void checkCancel(const RunControl& control)
+{
+    if (control.cancel && control.cancel->load(std::memory_order_relaxed)) throw runtime::EAbort();
+}
+
+// The time fields a name pattern reads.
+struct TimeFields {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+bool isLeap(int y)
+{
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+int daysIn(int year, int month)
+{
+    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && isLeap(year) ? 29 : days[month - 1];
+}
+
+// Whether the pattern is one byText() takes: directives %Y %m %d %H %M %S %% only, with
+// the date's three among them.
+bool validPattern(std::string_view pattern)
+{
+    bool year = false, month = false, day = false;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != '%') continue;
+        if (++i == pattern.size()) return false;
+        switch (pattern[i]) {
+        case 'Y': year = true; break;
+        case 'm': month = true; break;
+        case 'd': day = true; break;
+        case 'H':
+        case 'M':
+        case 'S':
+        case '%': break;
+        default: return false;
+        }
+    }
+    return year && month && day;
+}
+
+// Reads the fields from the start of name by the pattern; nothing when it does not
+// match or a field is out of its range.
+std::optional<TimeFields> readName(std::string_view name, std::string_view pattern)
+{
+    TimeFields t;
+    std::size_t at = 0;
+    const auto digits = [&](std::size_t count, int& value) {
+        if (name.size() - at < count) return false;
+        value = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            const char c = name[at + k];
+            if (c < '0' || c > '9') return false;
+            value = value * 10 + (c - '0');
+        }
+        at += count;
+        return true;
+    };
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        char literal = pattern[i];
+        if (literal == '%') {
+            const char d = pattern[++i];
+            bool ok = true;
+            switch (d) {
+            case 'Y': ok = digits(4, t.year); break;
+            case 'm': ok = digits(2, t.month); break;
+            case 'd': ok = digits(2, t.day); break;
+            case 'H': ok = digits(2, t.hour); break;
+            case 'M': ok = digits(2, t.minute); break;
+            case 'S': ok = digits(2, t.second); break;
+            default: literal = '%'; break;
+            }
+            if (!ok) return std::nullopt;
+            if (d != '%') continue;
+        }
+        if (at >= name.size() || name[at] != literal) return std::nullopt;
+        ++at;
+    }
+    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > daysIn(t.year, t.month) || t.hour > 23 || t.minute > 59
+        || t.second > 59) {
+        return std::nullopt;
+    }
+    return t;
+}
+
+std::string isoTime(const TimeFields& t)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
+    return text;
+}
+
+std::string csvField(const std::string& text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + '"';
+}
+
+std::string number(double v)
+{
+    char text[64];
+    const auto end = std::to_chars(text, text + sizeof text, v).ptr;
+    return std::string(text, end);
+}
+
+// A float is written as the double it is, so that it reads back as that same double.
+template <typename T>
+std::string optionalNumber(const std::optional<T>& v)
+{
+    return v ? number(static_cast<double>(*v)) : std::string();
+}
+
+const char* checkKey(PanelCheck check)
+{
+    switch (check) {
+    case PanelCheck::Saturated: return "saturated";
+    case PanelCheck::Uneven: return "uneven";
+    case PanelCheck::Dim: return "dim";
+    }
+    return "";
+}
+
 }  // namespace
 
-std::optional<std::string> seasonProblem(const RegionSet&, const SeasonSettings&) { notYet(); }
-FrameFigures seasonFrameFigures(PictureReader&, const RegionSet&, const SeasonSettings&, const RunControl&) { notYet(); }
-FrameFigures seasonFrameFigures(std::int64_t, std::int64_t, const FrameRowAccess&, const std::string&, const RegionSet&,
-                                const SeasonSettings&)
+std::optional<std::string> seasonProblem(const RegionSet& regions, const SeasonSettings& settings)
 {
-    notYet();
+    if (regions.plots().empty()) return "測る領域（role のない領域）がありません";
+    if (settings.fixed) return modelProblem(*settings.fixed);
+    if (!regions.white()) {
+        return "白色板の領域（role が white）がなく、固定の較正もありません（--calibration か --nir-white と --red-white）";
+    }
+    // The reflectances alone must already make a model, as calibrate requires.
+    NdviModel m = settings.reflectances;
+    m.nir.dnWhite = m.red.dnWhite = 255;
+    m.nir.dnDark = m.red.dnDark = 0;
+    return modelProblem(m);
 }
-std::optional<TimeSource> TimeSource::byText(std::string_view) { notYet(); }
-std::string frameTime(const std::string&, const TimeSource&) { notYet(); }
-void sortSeasonFrames(std::vector<SeasonFrame>&) { notYet(); }
-std::string seasonCsvHeader() { notYet(); }
-std::string seasonCsvRows(const SeasonFrame&, const RegionSet&) { notYet(); }
+
+FrameFigures seasonFrameFigures(PictureReader& reader, const RegionSet& regions, const SeasonSettings& settings,
+                                const RunControl& control)
+{
+    const FramePlan plan = planFrame(reader.width(), reader.height(), reader.path(), regions, settings);
+    Scratch& s = scratch;
+    // One stream per band of rows, made when its band begins.
+    std::optional<RowStream> stream;
+    std::int64_t streamFirst = -1;
+    collectCodes(plan, s, [&](std::int64_t y, std::int64_t first, std::int64_t last) {
+        if (streamFirst != first) {
+            stream.reset();
+            stream.emplace(reader, RowStream::Order::TopFirst, first, last);
+            streamFirst = first;
+        }
+        checkCancel(control);
+        const std::uint8_t* row = stream->next();
+        if (control.onRows) control.onRows(1, static_cast<std::size_t>(reader.width()));
+        (void)y;
+        return row;
+    });
+    return figuresOf(plan, s, settings, reader.path());
+}
+
+FrameFigures seasonFrameFigures(std::int64_t width, std::int64_t height, const FrameRowAccess& row,
+                                const std::string& path, const RegionSet& regions, const SeasonSettings& settings)
+{
+    const FramePlan plan = planFrame(width, height, path, regions, settings);
+    Scratch& s = scratch;
+    collectCodes(plan, s, [&](std::int64_t y, std::int64_t, std::int64_t) { return row(y); });
+    return figuresOf(plan, s, settings, path);
+}
+
+std::optional<TimeSource> TimeSource::byText(std::string_view text)
+{
+    if (text == "mtime") return TimeSource{};
+    constexpr std::string_view prefix = "name:";
+    if (!text.starts_with(prefix)) return std::nullopt;
+    const std::string_view pattern = text.substr(prefix.size());
+    if (pattern.empty() || !validPattern(pattern)) return std::nullopt;
+    return TimeSource{Kind::Name, std::string(pattern)};
+}
+
+std::string frameTime(const std::string& path, const TimeSource& source)
+{
+    if (source.kind == TimeSource::Kind::Name) {
+        const std::string name = std::filesystem::path(path).filename().string();
+        const auto t = readName(name, source.pattern);
+        if (!t) frameFailure(path, "ファイル名が時刻の形 " + source.pattern + " に合いません");
+        return isoTime(*t);
+    }
+    struct stat st{};
+    std::tm local{};
+    if (::stat(path.c_str(), &st) != 0 || !::localtime_r(&st.st_mtime, &local)) {
+        frameFailure(path, "ファイルの更新日時を読めません");
+    }
+    return isoTime({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec});
+}
+
+void sortSeasonFrames(std::vector<SeasonFrame>& frames)
+{
+    std::stable_sort(frames.begin(), frames.end(), [](const SeasonFrame& a, const SeasonFrame& b) {
+        return a.time != b.time ? a.time < b.time : a.file < b.file;
+    });
+}
+
+std::string seasonCsvHeader()
+{
+    return "file,time,region,pixels,ndvi_mean,ndvi_std,ndvi_min,ndvi_p05,ndvi_median,ndvi_p95,ndvi_max,nodata_pixels,"
+           "nir_mean,red_mean,saturated_pixels,nir_white,red_white,panel_warning\n";
+}
+
+std::string seasonCsvRows(const SeasonFrame& frame, const RegionSet& regions)
+{
+    const FrameFigures& f = frame.figures;
+    std::string warnings;
+    for (const PanelCheck check : f.panelWarnings) {
+        if (!warnings.empty()) warnings += ';';
+        warnings += checkKey(check);
+    }
+    const std::string tail = ',' + number(f.model.nir.dnWhite) + ',' + number(f.model.red.dnWhite) + ',' + warnings + '\n';
+    const std::string head = csvField(frame.file) + ',' + csvField(frame.time) + ',';
+    const std::vector<const Region*> plots = regions.plots();
+    std::string rows;
+    for (std::size_t i = 0; i < plots.size() && i < f.plots.size(); ++i) {
+        const RegionFigures& r = f.plots[i];
+        rows += head + csvField(plots[i]->name) + ',' + std::to_string(r.pixels) + ',' + optionalNumber(r.mean) + ','
+                + optionalNumber(r.stddev) + ',' + optionalNumber(r.min) + ',' + optionalNumber(r.p05) + ','
+                + optionalNumber(r.median) + ',' + optionalNumber(r.p95) + ',' + optionalNumber(r.max) + ','
+                + std::to_string(r.nodata) + ',' + number(r.nirMean) + ',' + number(r.redMean) + ','
+                + std::to_string(r.saturated) + tail;
+    }
+    return rows;
+}
 
 }  // namespace engine
