@@ -1,16 +1,22 @@
 // The benchmark behind `make bench`: every operation on pictures of four sizes, through
 // the real window on the offscreen platform and through zrvimage-batch's per-file run,
-// against the floor of the same file I/O. Prints one table; docs/performance.md
+// against the floor of the same file I/O, and zrvimage-batch series over a season of
+// frames against reading them. Prints one table and the season row; docs/performance.md
 // explains it.
 //
-//   zrv_bench [--runs N] [--picture WIDTHxHEIGHT]
+//   zrv_bench [--runs N] [--picture WIDTHxHEIGHT | --season]
 //     N timed runs per case after one warm-up (default 9, and 25 for the two pictures
-//     whose runs take a few milliseconds); only the cases of one of the
-//     four pictures when given
+//     whose runs take a few milliseconds, 5 for the season); only the cases of one of
+//     the four pictures, or only the season, when given
+//
+// The season row runs zrvimage-batch series over ZRV_BENCH_SEASON_FRAMES frames of
+// 2048x1536 (default 1000, about 9.4 GB in the temporary folder while it runs; fewer
+// for a quick look).
 
 #include "CaseRun.h"
 #include "Floor.h"
 #include "Pictures.h"
+#include "Season.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -59,6 +65,9 @@ double ratioLimit(Operation op)
 }
 
 constexpr double kWindowToBatchLimit = 1.10;
+constexpr double kSeasonLimit = 1.3;
+constexpr int kSeasonFrames = 1000;
+constexpr int kSeasonRuns = 5;
 constexpr double kGapLimitMs = 20.0;
 constexpr double kMemoryGrowthLimitMB = 4.0;
 
@@ -123,18 +132,25 @@ int main(int argc, char** argv)
     if (argc > 1 && std::strcmp(argv[1], bench::kCaseFlag) == 0) return bench::runCaseProcess(argc, argv);
     int runs = 0;  // 0: each picture's own default
     std::string only;  // one picture's cases, for a quick look
+    bool seasonOnly = false;
     bool usage = false;
     for (int i = 1; i < argc; ++i) {
         if (i + 1 < argc && std::strcmp(argv[i], "--runs") == 0) {
             runs = std::atoi(argv[++i]);
         } else if (i + 1 < argc && std::strcmp(argv[i], "--picture") == 0) {
             only = argv[++i];
+        } else if (std::strcmp(argv[i], "--season") == 0) {
+            seasonOnly = true;
         } else {
             usage = true;
         }
     }
-    if (runs < 0 || usage) {
-        std::fprintf(stderr, "usage: %s [--runs N] [--picture WIDTHxHEIGHT]\n", argv[0]);
+    int seasonFrames = kSeasonFrames;
+    if (const char* text = std::getenv("ZRV_BENCH_SEASON_FRAMES")) seasonFrames = std::atoi(text);
+    if (runs < 0 || usage || (seasonOnly && !only.empty()) || seasonFrames < 1) {
+        std::fprintf(stderr, "usage: %s [--runs N] [--picture WIDTHxHEIGHT | --season]\n"
+                             "  ZRV_BENCH_SEASON_FRAMES=N: the season's frames (default %d)\n",
+                     argv[0], kSeasonFrames);
         return 2;
     }
 
@@ -147,7 +163,8 @@ int main(int argc, char** argv)
     }
     std::printf("zrvimage benchmark: medians of timed runs per case (%s) after one warm-up, pictures in %s\n\n",
                 runsText.c_str(), folder.path().c_str());
-    std::printf("%-11s %-10s %8s %9s %7s %8s %8s %7s %6s %9s %8s %11s %6s  %s\n", "operation", "picture", "floor ms",
+    if (!seasonOnly)
+        std::printf("%-11s %-10s %8s %9s %7s %8s %8s %7s %6s %9s %8s %11s %6s  %s\n", "operation", "picture", "floor ms",
                 "window ms", "x floor", "durable", "batch ms", "x dur.", "w/b", "events ms", "peak MiB", "added w/b",
                 "gap ms", "targets");
 
@@ -157,7 +174,7 @@ int main(int argc, char** argv)
     std::map<std::pair<Operation, int>, std::pair<double, double>> added;
     double longestGap = 0;
     for (const PictureSize picture : kPictures) {
-        if (!only.empty() && picture.name() != only) continue;
+        if (seasonOnly || (!only.empty() && picture.name() != only)) continue;
         const int pictureRuns = runs > 0 ? runs : defaultRuns(picture);
         const auto input = folder.path() / (picture.name() + ".bmp");
         bench::writePicture(input, picture);
@@ -195,23 +212,43 @@ int main(int argc, char** argv)
         std::filesystem::remove(input);
     }
 
-    std::printf("\nmemory a run adds, 40000x1000 against 40000x20 (target <= %.0f MB more), window/batch:\n",
-                kMemoryGrowthLimitMB);
-    for (const Operation op : kOperations) {
-        const auto tall = added.find({op, 1000});
-        const auto flat = added.find({op, 20});
-        if (tall == added.end() || flat == added.end()) continue;
-        const double window = (tall->second.first - flat->second.first) * 1.048576;
-        const double batch = (tall->second.second - flat->second.second) * 1.048576;
-        const bool ok = window <= kMemoryGrowthLimitMB && batch <= kMemoryGrowthLimitMB;
-        allMet = allMet && ok;
-        std::printf("  %-11s %+.2f/%+.2f MB: %s\n", bench::operationName(op), window, batch, verdict(ok));
+    if (!seasonOnly) {
+        std::printf("\nmemory a run adds, 40000x1000 against 40000x20 (target <= %.0f MB more), window/batch:\n",
+                    kMemoryGrowthLimitMB);
+        for (const Operation op : kOperations) {
+            const auto tall = added.find({op, 1000});
+            const auto flat = added.find({op, 20});
+            if (tall == added.end() || flat == added.end()) continue;
+            const double window = (tall->second.first - flat->second.first) * 1.048576;
+            const double batch = (tall->second.second - flat->second.second) * 1.048576;
+            const bool ok = window <= kMemoryGrowthLimitMB && batch <= kMemoryGrowthLimitMB;
+            allMet = allMet && ok;
+            std::printf("  %-11s %+.2f/%+.2f MB: %s\n", bench::operationName(op), window, batch, verdict(ok));
+        }
+        std::printf("longest gap between the window's event passes, every case: %.1f ms (target <= %.0f ms): %s\n",
+                    longestGap, kGapLimitMs, verdict(longestGap <= kGapLimitMs));
+        if (const auto seconds = batchProcessSeconds(folder.path(), runs > 0 ? runs : defaultRuns(kPictures[1]))) {
+            std::printf("zrvimage-batch as a process on a 1x1 picture (start-up and exit, not in the batch column): %.1f ms\n",
+                        *seconds * 1e3);
+        }
     }
-    std::printf("longest gap between the window's event passes, every case: %.1f ms (target <= %.0f ms): %s\n",
-                longestGap, kGapLimitMs, verdict(longestGap <= kGapLimitMs));
-    if (const auto seconds = batchProcessSeconds(folder.path(), runs > 0 ? runs : defaultRuns(kPictures[1]))) {
-        std::printf("zrvimage-batch as a process on a 1x1 picture (start-up and exit, not in the batch column): %.1f ms\n",
-                    *seconds * 1e3);
+    if (only.empty()) {
+        const int n = runs > 0 ? runs : kSeasonRuns;
+        std::printf("\nseason: zrvimage-batch series over %d frames of 2048x1536 with 20 plot regions and a panel, "
+                    "against reading the same frames (%d timed runs after one warm-up):\n",
+                    seasonFrames, n);
+        std::fflush(stdout);
+        if (const auto r = bench::measureSeason(folder.path(), seasonFrames, n)) {
+            const bool ok = r->ratio <= kSeasonLimit;
+            allMet = allMet && ok;
+            std::printf("  read floor %.0f ms (%.2f ms a frame), series %.0f ms (%.2f ms a frame): %.2fx the floor "
+                        "(target <= %.1fx): %s\n",
+                        r->floor * 1e3, r->floor * 1e3 / r->frames, r->series * 1e3, r->series * 1e3 / r->frames,
+                        r->ratio, kSeasonLimit, verdict(ok));
+        } else {
+            std::printf("  failed\n");
+            allMet = false;
+        }
     }
     std::printf("%s\n", allMet ? "every target met" : "SOME TARGET MISSED");
     return 0;
