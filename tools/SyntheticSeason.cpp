@@ -48,6 +48,8 @@ constexpr Bands kLeaf{0.53f, 0.045f, 0.05f};
 
 enum : std::int16_t { kNoPlot = -1 };
 
+constexpr int kStallingPlot = 2;  // A3: the third plot of the first row
+
 // What a pixel is, fixed for the season.
 struct Ground {
     std::int16_t plot = kNoPlot;
@@ -272,7 +274,7 @@ Layout seasonLayout(const SeasonOptions& o)
         p.x2 = edge + static_cast<int>((c + 1) * cellW) - 1 - insetX;
         p.y1 = top + static_cast<int>(r * cellH) + insetY;
         p.y2 = top + static_cast<int>((r + 1) * cellH) - 1 - insetY;
-        p.stalls = i == 2;
+        p.stalls = i == kStallingPlot;
         if (i == o.plots - 1 && o.plots >= 2) {
             const double pw = p.x2 - p.x1 + 1, ph = p.y2 - p.y1 + 1;
             const auto at = [&](double fx, double fy) {
@@ -303,7 +305,7 @@ double plotCover(const SeasonOptions& o, int plot, int frame)
 {
     const double s = o.frames > 1 ? static_cast<double>(frame) / (o.frames - 1) : 0.0;
     const auto p = static_cast<std::uint64_t>(plot);
-    const bool stalls = plot == 2;
+    const bool stalls = plot == kStallingPlot;
     // A logistic curve from the cover at sowing to the plot's full cover, each plot with
     // its own midpoint, steepness and height; the stalled plot's stops a third of the
     // way through (drought, say) and stays.

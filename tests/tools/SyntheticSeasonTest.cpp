@@ -4,6 +4,8 @@
 #include "SyntheticSeason.h"
 
 #include "engine/Panel.h"
+#include "engine/Regions.h"
+#include "engine/Season.h"
 #include "engine/PictureReader.h"
 
 #include "BmpFixture.h"
@@ -142,6 +144,89 @@ TEST(SyntheticSeason, RefusesBadOptionsAndKeepsExistingFiles)
     season_sample::writeSeason(dir.dir(), replacing);
     EXPECT_EQ(namesIn(dir.dir()).size(), 5u);
     EXPECT_NE(readFile(mine).size(), 4u);
+}
+
+}  // namespace
+
+namespace {
+
+// Each plot's NDVI mean on each frame, as the season's table gives it, each frame
+// calibrated by its own panel, and the frames' white values.
+struct Story {
+    std::vector<std::string> plots;
+    std::vector<std::vector<double>> means;  // [plot][frame]
+    std::vector<int> nirWhite;               // [frame]
+};
+
+Story tellStory(const std::filesystem::path& folder, const std::vector<std::filesystem::path>& frames)
+{
+    const engine::RegionSet regions = engine::readRegionsFile((folder / "regions.json").string());
+    Story story;
+    for (const engine::Region* plot : regions.plots()) story.plots.push_back(plot->name);
+    story.means.resize(story.plots.size());
+    for (const auto& frame : frames) {
+        auto reader = engine::PictureReader::open(frame.string());
+        reader.require24Bit();
+        const engine::FrameFigures figures = engine::seasonFrameFigures(reader, regions, {});
+        for (std::size_t p = 0; p < figures.plots.size(); ++p) story.means[p].push_back(figures.plots[p].mean.value());
+        story.nirWhite.push_back(static_cast<int>(figures.model.nir.dnWhite));
+    }
+    return story;
+}
+
+double meanOf(const std::vector<double>& v, std::size_t from, std::size_t to)
+{
+    double sum = 0;
+    for (std::size_t i = from; i < to; ++i) sum += v[i];
+    return sum / static_cast<double>(to - from);
+}
+
+TEST(SyntheticSeason, TheSeasonsTableTellsItsStory)
+{
+    const TempDir dir;
+    SeasonOptions options = small(30);
+    options.width = 192;
+    options.height = 144;
+    const auto frames = season_sample::writeSeason(dir.dir(), options);
+    const season_sample::Layout layout = season_sample::seasonLayout(options);
+
+    // The frames sort by their names' times as by their modification times.
+    const auto byName = *engine::TimeSource::byText("name:cam_%Y%m%d_%H%M%S");
+    const auto byMtime = *engine::TimeSource::byText("mtime");
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(engine::frameTime(frames[i].string(), byName), engine::frameTime(frames[i].string(), byMtime));
+        if (i > 0) {
+            EXPECT_LT(engine::frameTime(frames[i - 1].string(), byName), engine::frameTime(frames[i].string(), byName));
+        }
+    }
+
+    const Story story = tellStory(dir.dir(), frames);
+    ASSERT_EQ(story.plots.size(), layout.plots.size());
+    // The light changed a lot, from clear days to clouded ones ...
+    const auto [dullest, brightest] = std::minmax_element(story.nirWhite.begin(), story.nirWhite.end());
+    EXPECT_GT(*brightest, 1.5 * *dullest);
+    // ... yet, each frame calibrated by its own panel, the growing plots' NDVI rises
+    // from third to third of the season, and the stalled one's stops: it ends where it
+    // was in the middle third, well below the others.
+    const std::size_t third = frames.size() / 3;
+    double stalledEnd = 0, lowestGrownEnd = 1;
+    for (std::size_t p = 0; p < story.plots.size(); ++p) {
+        SCOPED_TRACE(story.plots[p]);
+        EXPECT_EQ(story.plots[p], layout.plots[p].name);
+        const std::vector<double>& m = story.means[p];
+        const double early = meanOf(m, 0, third), middle = meanOf(m, third, 2 * third), late = meanOf(m, 2 * third, m.size());
+        if (layout.plots[p].stalls) {
+            EXPECT_GT(middle, early + 0.1);
+            EXPECT_NEAR(late, middle, 0.03);
+            stalledEnd = late;
+        } else {
+            EXPECT_GT(middle, early + 0.1);
+            EXPECT_GT(late, middle + 0.1);
+            EXPECT_GT(meanOf(m, m.size() - 3, m.size()), meanOf(m, 0, 3) + 0.4);
+            lowestGrownEnd = std::min(lowestGrownEnd, late);
+        }
+    }
+    EXPECT_LT(stalledEnd, lowestGrownEnd - 0.2);
 }
 
 }  // namespace
