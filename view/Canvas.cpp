@@ -1,8 +1,11 @@
 #include "view/Canvas.h"
 
+#include "view/regions/RegionsModel.h"
+
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QScrollBar>
 #include <QWheelEvent>
 
@@ -17,6 +20,20 @@ namespace {
 constexpr QRgb kBackground = 0xff303030;
 constexpr double kWheelStep = 1.25;  // zoom factor per wheel notch
 constexpr double kDragThreshold = 3.0;
+// The painter's fixed point holds only some millions of pixels.
+constexpr double kFar = 1 << 20;
+
+// Regions by role: plots in magenta, which reads on vegetation and on every palette;
+// the white panel in white; the dark target in the cyan of the dark target's mark.
+QColor roleColour(engine::RegionRole role)
+{
+    switch (role) {
+    case engine::RegionRole::White: return QColor(255, 255, 255);
+    case engine::RegionRole::Dark: return QColor(0, 220, 255);
+    case engine::RegionRole::Plot: break;
+    }
+    return QColor(255, 64, 255);
+}
 
 // Fills image from the sampled columns and rows (source indices, -1 outside the
 // picture) with colour(y, x) for each sampled pixel.
@@ -73,7 +90,29 @@ void Canvas::setPicture(const LoadedPicture* picture)
     selection_.reset();
     darkTarget_.reset();
     pressed_ = selecting_ = panning_ = false;
+    drawnRect_.reset();
+    polygon_.clear();
     fitToWindow();
+}
+
+void Canvas::setTool(Tool tool)
+{
+    if (tool == tool_) return;
+    cancelDrawing();
+    tool_ = tool;
+    updateCursor();
+}
+
+void Canvas::setRegions(const RegionsModel* regions)
+{
+    if (regions_) disconnect(regions_, nullptr, this, nullptr);
+    regions_ = regions;
+    if (regions_) {
+        connect(regions_, &RegionsModel::changed, viewport(), qOverload<>(&QWidget::update));
+        connect(regions_, &RegionsModel::selectionChanged, viewport(), qOverload<>(&QWidget::update));
+        connect(regions_, &QObject::destroyed, this, [this] { regions_ = nullptr; });
+    }
+    viewport()->update();
 }
 
 void Canvas::setMode(Mode mode)
@@ -178,6 +217,24 @@ std::optional<PixelPoint> Canvas::pixelAt(QPointF viewportPoint) const
         return std::nullopt;
     }
     return PixelPoint{static_cast<std::int64_t>(x), static_cast<std::int64_t>(y)};
+}
+
+QPointF Canvas::picturePointAt(QPointF viewportPoint) const
+{
+    return (viewportPoint - origin()) / zoom_;
+}
+
+engine::Vertex Canvas::vertexAt(QPointF position) const
+{
+    const QPointF p = picturePointAt(position);
+    // Steps of 1/2^k of a pixel, k the whole binary orders of the zoom: finer than
+    // the pointer can point would write noise into the regions file.
+    const double steps = zoom_ >= 2.0 ? std::exp2(std::floor(std::log2(zoom_))) : 1.0;
+    const auto snap = [steps](double v, std::int64_t size) {
+        if (std::isnan(v)) return 0.0;
+        return std::clamp(std::round(v * steps) / steps, 0.0, static_cast<double>(size));
+    };
+    return {snap(p.x(), picture_->width()), snap(p.y(), picture_->height())};
 }
 
 PixelPoint Canvas::clampedPixelAt(QPointF position) const
@@ -293,6 +350,8 @@ void Canvas::paintEvent(QPaintEvent*)
             painter.drawText(box, Qt::AlignCenter, label);
         }
     }
+    drawRegions(painter);
+    drawPending(painter);
     if (selection_ && selection_->x1 <= selection_->x2 && selection_->y1 <= selection_->y2) {
         const QRectF r = onScreen(*selection_);
         painter.setPen(QPen(Qt::black, 0));
@@ -308,16 +367,111 @@ QRectF Canvas::onScreen(const engine::Rectangle& a) const
     const QPointF o = origin();
     const QRectF r(o.x() + static_cast<double>(a.x1) * zoom_, o.y() + static_cast<double>(a.y1) * zoom_,
                    static_cast<double>(a.x2 - a.x1 + 1) * zoom_, static_cast<double>(a.y2 - a.y1 + 1) * zoom_);
-    // The painter's fixed point holds only some millions of pixels: a rectangle that
-    // reaches further, on a tall picture zoomed in, is cut to just past the viewport,
-    // where the edges cut off were not seen either. Nearer ones are drawn as they are.
-    constexpr double kFar = 1 << 20;
+    // A rectangle that reaches past the painter's fixed point, on a tall picture zoomed
+    // in, is cut to just past the viewport, where the edges cut off were not seen
+    // either. Nearer ones are drawn as they are.
     if (std::abs(r.left()) < kFar && std::abs(r.top()) < kFar && std::abs(r.right()) < kFar &&
         std::abs(r.bottom()) < kFar) {
         return r;
     }
     const QRectF around = QRectF(viewport()->rect()).adjusted(-2, -2, 2, 2);
     return r.intersects(around) ? r.intersected(around) : QRectF(around.topLeft() - QPointF(1, 1), QSizeF(0, 0));
+}
+
+QPolygonF Canvas::onScreen(const std::vector<engine::Vertex>& polygon) const
+{
+    const QPointF o = origin();
+    QPolygonF shape;
+    shape.reserve(static_cast<qsizetype>(polygon.size()));
+    bool far = false;
+    for (const auto& v : polygon) {
+        const QPointF p(o.x() + v.x * zoom_, o.y() + v.y * zoom_);
+        far = far || std::abs(p.x()) >= kFar || std::abs(p.y()) >= kFar;
+        shape << p;
+    }
+    if (!far) return shape;
+    // As the rectangles: cut to just past the viewport.
+    return shape.intersected(QPolygonF(QRectF(viewport()->rect()).adjusted(-2, -2, 2, 2)));
+}
+
+void Canvas::drawRegions(QPainter& painter) const
+{
+    if (!regions_ || !picture_) return;
+    const QRectF view = QRectF(viewport()->rect());
+    const auto& regions = regions_->set().regions;
+    const auto selected = regions_->selected();
+    // The selected region last, over any it overlaps.
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < regions.size(); ++i) {
+        if (i != selected) order.push_back(i);
+    }
+    if (selected) order.push_back(*selected);
+    const QFont normal = painter.font();
+    QFont bold = normal;
+    bold.setBold(true);
+    for (const std::size_t i : order) {
+        const engine::Region& region = regions[i];
+        const bool isSelected = selected == i;
+        QPainterPath outline;
+        if (region.isPolygon()) {
+            outline.addPolygon(onScreen(region.polygon));
+            outline.closeSubpath();
+        } else if (region.rect.x1 <= region.rect.x2 && region.rect.y1 <= region.rect.y2) {
+            outline.addRect(onScreen(region.rect));
+        } else {
+            continue;
+        }
+        const QRectF bounds = outline.boundingRect();
+        if (!bounds.adjusted(-2, -2, 2, 2).intersects(view)) continue;
+        const QColor colour = roleColour(region.role);
+        if (isSelected) {
+            QColor fill = colour;
+            fill.setAlpha(60);
+            painter.fillPath(outline, fill);
+        }
+        // A dark edge under the colour: the outline reads on light and dark ground.
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(Qt::black, isSelected ? 5 : 3));
+        painter.drawPath(outline);
+        painter.setPen(QPen(colour, isSelected ? 3 : 1));
+        painter.drawPath(outline);
+
+        // The name above the top-left corner, inside the viewport where the corner is not.
+        const QString name = QString::fromStdString(region.name);
+        painter.setFont(isSelected ? bold : normal);
+        const QRectF text = painter.fontMetrics().boundingRect(name).adjusted(-3, -1, 3, 1);
+        QPointF at(bounds.left(), bounds.top() - text.height());
+        at.setX(std::clamp(at.x(), 0.0, std::max(0.0, view.width() - text.width())));
+        at.setY(std::clamp(at.y(), 0.0, std::max(0.0, view.height() - text.height())));
+        const QRectF box(at, text.size());
+        painter.fillRect(box, colour);
+        painter.setPen(Qt::black);
+        painter.drawText(box, Qt::AlignCenter, name);
+    }
+    painter.setFont(normal);
+}
+
+void Canvas::drawPending(QPainter& painter) const
+{
+    const QColor colour = roleColour(engine::RegionRole::Plot);
+    if (drawnRect_) {
+        const QRectF r = onScreen(*drawnRect_);
+        painter.setPen(QPen(Qt::black, 3));
+        painter.drawRect(r);
+        painter.setPen(QPen(colour, 1, Qt::DashLine));
+        painter.drawRect(r);
+    }
+    if (polygon_.empty()) return;
+    QPolygonF line = onScreen(polygon_);
+    if (hover_) line << QPointF(origin() + picturePointAt(*hover_) * zoom_);
+    painter.setPen(QPen(Qt::black, 3));
+    painter.drawPolyline(line);
+    painter.setPen(QPen(colour, 1, Qt::DashLine));
+    painter.drawPolyline(line);
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(colour);
+    for (const QPointF& p : onScreen(polygon_)) painter.drawRect(QRectF(p - QPointF(3, 3), QSizeF(6, 6)));
+    painter.setBrush(Qt::NoBrush);
 }
 
 void Canvas::resizeEvent(QResizeEvent* event)
@@ -352,6 +506,17 @@ void Canvas::mousePressEvent(QMouseEvent* event)
     }
 }
 
+void Canvas::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // The first click of the two put the last vertex down; the second closes.
+    if (tool_ == Tool::Region && event->button() == Qt::LeftButton && !polygon_.empty() && !spaceHeld_) {
+        pressed_ = selecting_ = false;  // its release is no vertex
+        finishPolygon();
+        return;
+    }
+    QAbstractScrollArea::mouseDoubleClickEvent(event);
+}
+
 void Canvas::mouseMoveEvent(QMouseEvent* event)
 {
     if (panning_) {
@@ -362,13 +527,20 @@ void Canvas::mouseMoveEvent(QMouseEvent* event)
         verticalScrollBar()->setValue(toScrollUnits(verticalScrollBar()->value() - std::round(delta.y())));
     } else if (pressed_) {
         const QPointF moved = event->position() - pressPosition_;
-        if (!selecting_ && std::hypot(moved.x(), moved.y()) >= kDragThreshold) selecting_ = true;
+        // While a polygon is being clicked, a press is a vertex however it moves.
+        const bool canDrag = tool_ == Tool::Rectangle || polygon_.empty();
+        if (canDrag && !selecting_ && std::hypot(moved.x(), moved.y()) >= kDragThreshold) selecting_ = true;
         if (selecting_) {
             const PixelPoint here = clampedPixelAt(event->position());
-            selection_ = engine::Rectangle{std::min(anchorPixel_.x, here.x), std::min(anchorPixel_.y, here.y),
-                                           std::max(anchorPixel_.x, here.x), std::max(anchorPixel_.y, here.y)};
+            const engine::Rectangle r{std::min(anchorPixel_.x, here.x), std::min(anchorPixel_.y, here.y),
+                                      std::max(anchorPixel_.x, here.x), std::max(anchorPixel_.y, here.y)};
+            (tool_ == Tool::Rectangle ? selection_ : drawnRect_) = r;
             viewport()->update();
         }
+    }
+    if (!polygon_.empty()) {
+        hover_ = event->position();
+        viewport()->update();
     }
     reportPointer(event->position());
 }
@@ -382,11 +554,54 @@ void Canvas::mouseReleaseEvent(QMouseEvent* event)
     }
     if (pressed_ && event->button() == Qt::LeftButton) {
         pressed_ = false;
-        if (selecting_) {
-            selecting_ = false;
-            emit selectionChanged();
+        const bool dragged = selecting_;
+        selecting_ = false;
+        if (tool_ == Tool::Rectangle) {
+            if (dragged) emit selectionChanged();
+        } else if (dragged && drawnRect_) {
+            engine::Region region;
+            region.rect = *drawnRect_;
+            drawnRect_.reset();
+            viewport()->update();
+            emit regionDrawn(region);
+        } else if (const engine::Vertex v = vertexAt(pressPosition_); polygon_.empty() || !(polygon_.back() == v)) {
+            // A second press of a double-click on the same spot is no new vertex.
+            polygon_.push_back(v);
+            hover_ = event->position();
+            viewport()->update();
         }
     }
+}
+
+void Canvas::finishPolygon()
+{
+    if (polygon_.size() < 3) return;
+    engine::Region region;
+    region.polygon = std::move(polygon_);
+    cancelDrawing();
+    emit regionDrawn(region);
+}
+
+void Canvas::cancelDrawing()
+{
+    polygon_.clear();
+    drawnRect_.reset();
+    hover_.reset();
+    if (tool_ == Tool::Region) pressed_ = selecting_ = false;
+    viewport()->update();
+}
+
+bool Canvas::event(QEvent* event)
+{
+    // Esc and Enter belong to the polygon being drawn, before any shortcut of the window.
+    if (event->type() == QEvent::ShortcutOverride && (!polygon_.empty() || drawnRect_)) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Backspace) {
+            event->accept();
+            return true;
+        }
+    }
+    return QAbstractScrollArea::event(event);
 }
 
 void Canvas::setSelection(std::optional<engine::Rectangle> area)
@@ -413,6 +628,18 @@ void Canvas::wheelEvent(QWheelEvent* event)
 
 void Canvas::keyPressEvent(QKeyEvent* event)
 {
+    if (!polygon_.empty() || drawnRect_) {
+        switch (event->key()) {
+        case Qt::Key_Escape: cancelDrawing(); return;
+        case Qt::Key_Return:
+        case Qt::Key_Enter: finishPolygon(); return;
+        case Qt::Key_Backspace:
+            if (!polygon_.empty()) polygon_.pop_back();
+            viewport()->update();
+            return;
+        default: break;
+        }
+    }
     if (event->key() == Qt::Key_Space) {
         if (!event->isAutoRepeat()) {
             spaceHeld_ = true;

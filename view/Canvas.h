@@ -5,6 +5,7 @@
 // bars, reports the pixel under the pointer and lets a rectangle be dragged out.
 
 #include "engine/Kernels.h"
+#include "engine/Regions.h"
 #include "view/ColourScale.h"
 #include "view/LoadedPicture.h"
 
@@ -15,6 +16,8 @@
 #include <vector>
 
 namespace view {
+
+class RegionsModel;
 
 // A pixel of the picture: 64-bit, as tall as any picture may be.
 struct PixelPoint {
@@ -34,6 +37,10 @@ class Canvas : public QAbstractScrollArea {
     Q_OBJECT
 public:
     enum class Mode { Colour, Nir, Red, Ndvi };
+    // What the left button does: drag out the rectangle, or draw a region (a drag gives
+    // a rectangle; clicks give a polygon's vertices, closed by a double-click or Enter,
+    // Esc cancels, Backspace takes back the last vertex).
+    enum class Tool { Rectangle, Region };
     static constexpr double kMaxZoom = 32.0;
 
     explicit Canvas(QWidget* parent = nullptr);
@@ -53,6 +60,15 @@ public:
     // point of the viewport, where it is.
     void zoomAbout(double zoom, QPointF anchor);
     void zoomBy(double factor);
+
+    void setTool(Tool tool);
+    Tool tool() const noexcept { return tool_; }
+    // The regions drawn over the picture, followed as they change; null: none.
+    void setRegions(const RegionsModel* regions);
+    // The vertices of the polygon being drawn, in picture coordinates.
+    const std::vector<engine::Vertex>& pendingPolygon() const noexcept { return polygon_; }
+    // Picture coordinates of a viewport point: pixel x spans x .. x + 1.
+    QPointF picturePointAt(QPointF viewportPoint) const;
 
     std::optional<engine::Rectangle> selection() const { return selection_; }
     // Sets or clears the rectangle (already fitted to the picture); emits selectionChanged.
@@ -76,6 +92,8 @@ signals:
     void pointerLeft();
     void selectionChanged();
     void zoomChanged(double zoom);
+    // A region drawn with the region tool, without its name yet.
+    void regionDrawn(const engine::Region& region);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -84,6 +102,8 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    bool event(QEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
@@ -100,6 +120,14 @@ private:
     PixelPoint clampedPixelAt(QPointF position) const;
     void updateCursor();
     QRectF onScreen(const engine::Rectangle& area) const;
+    QPolygonF onScreen(const std::vector<engine::Vertex>& polygon) const;
+    // A polygon's vertex at a viewport point: on the picture, and rounded to what the
+    // zoom lets the pointer pick (whole pixels below 2x, halves from 2x, ...).
+    engine::Vertex vertexAt(QPointF position) const;
+    void drawRegions(QPainter& painter) const;
+    void drawPending(QPainter& painter) const;
+    void finishPolygon();
+    void cancelDrawing();
 
     const LoadedPicture* picture_ = nullptr;
     Mode mode_ = Mode::Colour;
@@ -109,6 +137,11 @@ private:
     bool fitting_ = true;  // follows the window's size until the user zooms
     std::optional<engine::Rectangle> selection_;
     std::optional<engine::Rectangle> darkTarget_;
+    Tool tool_ = Tool::Rectangle;
+    const RegionsModel* regions_ = nullptr;
+    std::optional<engine::Rectangle> drawnRect_;  // a region's rectangle being dragged
+    std::vector<engine::Vertex> polygon_;         // a region's polygon being clicked
+    std::optional<QPointF> hover_;                // the pointer, for the polygon's next edge
 
     bool spaceHeld_ = false;
     bool panning_ = false;

@@ -3,6 +3,7 @@
 #include "engine/CalibrationFile.h"
 #include "engine/EngineError.h"
 #include "engine/Messages.h"
+#include "engine/Regions.h"
 #include "runtime/Exceptions.h"
 #include "view/LegendWidget.h"
 #include "view/CommandLine.h"
@@ -16,6 +17,7 @@
 #include "view/panel/ColoursSection.h"
 #include "view/panel/HistogramSection.h"
 #include "view/regions/RegionsModel.h"
+#include "view/regions/RegionsSection.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -31,6 +33,7 @@
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -39,6 +42,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -146,6 +150,18 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
                                             QStringLiteral("較正ファイル (*.json);;すべてのファイル (*)"));
     };
     prompts_.now = [] { return std::time(nullptr); };
+    prompts_.regionName = [this](const QString& proposed) -> std::optional<QString> {
+        bool ok = false;
+        const QString name = QInputDialog::getText(this, QStringLiteral("領域の名前"), QStringLiteral("名前:"),
+                                                   QLineEdit::Normal, proposed, &ok);
+        if (!ok) return std::nullopt;
+        return name;
+    };
+    prompts_.openRegionsPath = [this] {
+        const QString dir = settings().value(QStringLiteral("lastFolder")).toString();
+        return QFileDialog::getOpenFileName(this, QStringLiteral("領域を開く"), dir,
+                                            QStringLiteral("領域ファイル (*.json);;すべてのファイル (*)"));
+    };
     undo_ = new QUndoStack(this);
     regions_ = new RegionsModel(this);
 
@@ -159,7 +175,16 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
         updateActions();
     });
 
+    regionsWatcher_ = new QFutureWatcher<RegionTable>(this);
+    connect(regionsWatcher_, &QFutureWatcher<RegionTable>::finished, this, [this] {
+        if (!regionsPending_ || regionsWatcher_->isCanceled()) return;
+        regionsPending_ = false;
+        regionsSection_->showTable(regionsWatcher_->result());
+    });
+
     canvas_ = new Canvas;
+    canvas_->setRegions(regions_);
+    connect(canvas_, &Canvas::regionDrawn, this, &ViewerWindow::addDrawnRegion);
     legend_ = new LegendWidget(&scale_);
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);
@@ -242,6 +267,11 @@ void ViewerWindow::createPanel()
     connect(area_, &AreaSection::rectangleTyped, this, &ViewerWindow::applyTypedRectangle);
     connect(area_, &AreaSection::whiteChoiceChanged, this, &ViewerWindow::calibrationInUseChanged);
     column->addWidget(area_);
+    regionsSection_ = new RegionsSection(regions_);
+    connect(regionsSection_, &RegionsSection::refused, this, [this](const QString& text) { prompts_.message(text); });
+    connect(regions_, &RegionsModel::changed, this, &ViewerWindow::refreshRegionFigures);
+    connect(this, &ViewerWindow::calibrationInUseChanged, this, &ViewerWindow::refreshRegionFigures);
+    column->addWidget(regionsSection_);
     histogramSection_ = new HistogramSection;
     column->addWidget(histogramSection_);
     column->addStretch(1);
@@ -300,6 +330,30 @@ void ViewerWindow::createActions()
         }
     });
     file->addSeparator();
+    file->addAction(QStringLiteral("領域を開く…"), this, [this] {
+        const QString path = prompts_.openRegionsPath();
+        if (!path.isEmpty() && openRegions(path)) {
+            showNotice(QStringLiteral("領域を開きました: %1").arg(QDir::toNativeSeparators(path)));
+        }
+    });
+    file->addAction(QStringLiteral("領域を保存…"), this, [this] {
+        // Regions belong to the folder of frames they are drawn over, not to one frame.
+        const QString folder = picture_ ? QFileInfo(decoded(picture_->path())).absolutePath()
+                                        : settings().value(QStringLiteral("lastFolder")).toString();
+        const QString path = prompts_.savePath(QStringLiteral("領域を保存"),
+                                               QDir(folder).filePath(QStringLiteral("regions.json")),
+                                               QStringLiteral("領域ファイル (*.json)"), QStringLiteral("json"));
+        if (path.isEmpty()) return;
+        clearNotice();
+        if (QFileInfo::exists(path) &&
+            !prompts_.confirm(QStringLiteral("%1 は既に存在します。置き換えますか？").arg(QDir::toNativeSeparators(path)))) {
+            return;
+        }
+        if (saveRegions(path)) {
+            showNotice(QStringLiteral("領域を保存しました: %1").arg(QDir::toNativeSeparators(path)));
+        }
+    });
+    file->addSeparator();
     QAction* quit = file->addAction(QStringLiteral("終了(&X)"), this, &QWidget::close);
     quit->setShortcut(QKeySequence::Quit);
 
@@ -327,6 +381,15 @@ void ViewerWindow::createActions()
     copyRectAction_->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+C")));
     clearRectAction_ = edit->addAction(QStringLiteral("範囲を解除(&D)"), this, [this] { selectArea(std::nullopt); });
     clearRectAction_->setShortcut(QKeySequence(Qt::Key_Escape));
+    edit->addSeparator();
+    regionToolAction_ = edit->addAction(QStringLiteral("領域を描く(&G)"));
+    regionToolAction_->setCheckable(true);
+    regionToolAction_->setShortcut(QKeySequence(QStringLiteral("G")));
+    regionToolAction_->setIconText(QStringLiteral("領域を描く"));
+    regionToolAction_->setToolTip(
+        QStringLiteral("領域を描く（G）: ドラッグで長方形、クリックで多角形の頂点（ダブルクリックかEnterで閉じ、Escで取り消し）"));
+    connect(regionToolAction_, &QAction::toggled, this,
+            [this](bool on) { setTool(on ? Canvas::Tool::Region : Canvas::Tool::Rectangle); });
 
     QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("表示(&V)"));
     viewGroup_ = new QActionGroup(this);
@@ -375,6 +438,8 @@ void ViewerWindow::createActions()
     tools->addSeparator();
     tools->addAction(fitAction_);
     tools->addAction(actualSizeAction_);
+    tools->addSeparator();
+    tools->addAction(regionToolAction_);
     open->setIconText(QStringLiteral("開く"));
 }
 
@@ -389,6 +454,9 @@ void ViewerWindow::showHelp()
                        "4. ファイル > 書き出し でNDVIラスター（ENVI、TIFF）、表示中の画像、範囲の数値を保存します。\n"
                        "5. ファイル > 較正を保存 で較正ファイルを保存すると、zrvimage-batch ndvi --calibration で"
                        "フォルダーの画像に同じ較正を使えます。較正を開く で読み込みます。\n\n"
+                       "6. 編集 > 領域を描く（G）で区画を描きます。ドラッグで長方形、クリックで多角形の頂点を置き、"
+                       "ダブルクリックかEnterで閉じます。名前と役割（白色板・暗色板）はパネルの「領域」で変え、"
+                       "ファイル > 領域を保存… で保存します。\n\n"
                        "編集 > 元に戻す（Ctrl+Z）、やり直し（Ctrl+Shift+Z）で較正と範囲の変更を戻せます。\n"
                        "表示: 1 カラー、2 NIR、3 Red、4 NDVI。ホイールでポインターの位置を中心に拡大・縮小、"
                        "中ボタンかスペースキーを押しながらのドラッグで移動します。"));
@@ -496,8 +564,94 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
     addRecentFile(path);
     refreshPointer();
     refreshPanel();
+    refreshRegionFigures();
     updateActions();
     canvas_->setFocus();
+}
+
+void ViewerWindow::setTool(Canvas::Tool tool)
+{
+    canvas_->setTool(tool);
+    const QSignalBlocker block(regionToolAction_);
+    regionToolAction_->setChecked(tool == Canvas::Tool::Region);
+}
+
+void ViewerWindow::addDrawnRegion(engine::Region region)
+{
+    QString proposed = regions_->freeName();
+    for (;;) {
+        const auto answer = prompts_.regionName(proposed);
+        if (!answer) return;
+        const QString name = answer->trimmed();
+        if (const auto problem = regions_->nameProblem(name)) {
+            prompts_.message(*problem);
+            if (!name.isEmpty()) proposed = name;
+            continue;
+        }
+        region.name = name.toStdString();
+        break;
+    }
+    // What the file would refuse, such as a polygon round no pixel's centre, is
+    // refused now rather than at saving.
+    engine::RegionSet with = regions_->set();
+    with.regions.push_back(region);
+    if (const auto problem = engine::regionsProblem(with)) {
+        prompts_.message(QString::fromStdString(*problem));
+        return;
+    }
+    regions_->add(std::move(region));
+}
+
+void ViewerWindow::refreshRegionFigures()
+{
+    if (!regionsSection_) return;
+    const engine::SeasonSettings settings = seasonSettingsFor(regions_->set(), model_, whiteFrom());
+    auto work = [picture = picture_, set = regions_->set(), settings] {
+        return regionTable(picture.get(), set, settings);
+    };
+    // As the rectangle's figures: small regions at once, large ones in the background.
+    constexpr std::int64_t kAtOnce = std::int64_t{1} << 22;
+    if (!picture_ || regionTableWork(regions_->set()) <= kAtOnce) {
+        regionsWatcher_->cancel();
+        regionsPending_ = false;
+        regionsSection_->showTable(work());
+    } else {
+        regionsPending_ = true;
+        regionsSection_->showPending();
+        regionsWatcher_->setFuture(QtConcurrent::run(work));
+    }
+}
+
+void ViewerWindow::rememberFolder(const QString& path)
+{
+    settings().setValue(QStringLiteral("lastFolder"), QFileInfo(path).absolutePath());
+}
+
+bool ViewerWindow::openRegions(const QString& path)
+{
+    engine::RegionSet set;
+    try {
+        set = engine::readRegionsFile(encoded(path));
+    } catch (const std::exception& e) {
+        // The engine's message names the file and the region at fault.
+        prompts_.message(QString::fromUtf8(e.what()));
+        return false;
+    }
+    regions_->setSet(std::move(set));
+    rememberFolder(path);
+    return true;
+}
+
+bool ViewerWindow::saveRegions(const QString& path)
+{
+    if (const auto problem = engine::regionsProblem(regions_->set())) {
+        prompts_.message(QString::fromStdString(*problem));
+        return false;
+    }
+    if (refuseOpenPicture(path)) return false;
+    if (!reportFailure(path, [&] { engine::writeRegionsFile(encoded(path), regions_->set()); })) return false;
+    rememberFolder(path);
+    return true;
 }
 
 void ViewerWindow::setView(Canvas::Mode mode)

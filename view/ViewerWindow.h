@@ -12,6 +12,7 @@
 #include "view/Figures.h"
 #include "view/LoadedPicture.h"
 #include "view/exports/Exports.h"
+#include "view/regions/RegionTable.h"
 
 #include <QFutureWatcher>
 #include <QMainWindow>
@@ -39,6 +40,7 @@ class HistogramSection;
 class HistogramWidget;
 class LegendWidget;
 class RegionsModel;
+class RegionsSection;
 
 class ViewerWindow : public QMainWindow {
     Q_OBJECT
@@ -59,6 +61,10 @@ public:
         std::function<QString()> openCalibrationPath;
         // The time a calibration is set at, as written into its file.
         std::function<std::time_t()> now;
+        // The name of a region just drawn, proposed first; nothing: cancelled.
+        std::function<std::optional<QString>(const QString& proposed)> regionName;
+        // The regions file to open; empty: cancelled.
+        std::function<QString()> openRegionsPath;
     };
 
     explicit ViewerWindow(QWidget* parent = nullptr);
@@ -104,6 +110,14 @@ public:
     // Where the calibration in use came from, as the panel shows it, and its warnings.
     const CalibrationState& calibrationState() const noexcept { return committed_; }
     QUndoStack* undoStack() const noexcept { return undo_; }
+
+    // 領域を開く and 領域を保存: the regions file through the engine, whole or not at
+    // all. False, after a message naming the file, when it cannot.
+    bool openRegions(const QString& path);
+    bool saveRegions(const QString& path);
+    // The left button's tool: the rectangle, or drawing regions.
+    void setTool(Canvas::Tool tool);
+    const RegionsSection* regionsSection() const noexcept { return regionsSection_; }
 
     // The exports, to path; false, after a message, when nothing or not all was written.
     bool exportRaster(const QString& path);
@@ -168,6 +182,12 @@ private:
     void showNotice(const QString& text);
     void clearNotice();
     void showHelp();
+    // A region drawn on the canvas: named by the user and added, or a message.
+    void addDrawnRegion(engine::Region region);
+    // The regions' figures on the frame shown, at once when they are small.
+    void refreshRegionFigures();
+    // The folder the open dialogs start in.
+    void rememberFolder(const QString& path);
 
     Prompts prompts_;
     // Shared with a figures computation still running for a large rectangle.
@@ -198,6 +218,9 @@ private:
     ColoursSection* colours_ = nullptr;
     AreaSection* area_ = nullptr;
     HistogramSection* histogramSection_ = nullptr;
+    RegionsSection* regionsSection_ = nullptr;
+    QFutureWatcher<RegionTable>* regionsWatcher_ = nullptr;
+    bool regionsPending_ = false;
 
     QMenu* recentMenu_ = nullptr;
     QActionGroup* viewGroup_ = nullptr;
@@ -213,6 +236,7 @@ private:
     QAction* actualSizeAction_ = nullptr;
     QAction* zoomInAction_ = nullptr;
     QAction* zoomOutAction_ = nullptr;
+    QAction* regionToolAction_ = nullptr;
 };
 
 }  // namespace view

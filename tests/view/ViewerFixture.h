@@ -43,6 +43,9 @@ struct Viewer {
     std::deque<std::optional<std::int64_t>> widths;
     std::deque<bool> confirmations;
     std::vector<QString> questions;  // every one asked
+    std::deque<QString> regionNames;  // empty: cancelled
+    std::vector<QString> proposedNames;  // every name proposed for a region drawn
+    std::deque<QString> regionsPaths;
 
     Viewer()
     {
@@ -67,6 +70,19 @@ struct Viewer {
             bool c = confirmations.front();
             confirmations.pop_front();
             return c;
+        };
+        p.regionName = [this](const QString& proposed) -> std::optional<QString> {
+            proposedNames.push_back(proposed);
+            if (regionNames.empty()) return std::nullopt;
+            QString name = regionNames.front();
+            regionNames.pop_front();
+            return name;
+        };
+        p.openRegionsPath = [this] {
+            if (regionsPaths.empty()) return QString();
+            QString path = regionsPaths.front();
+            regionsPaths.pop_front();
+            return path;
         };
         window.resize(1000, 720);
         window.show();

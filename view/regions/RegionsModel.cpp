@@ -35,7 +35,7 @@ QString RegionsModel::freeName() const
 std::optional<QString> RegionsModel::nameProblem(const QString& name, std::optional<std::size_t> index) const
 {
     if (name.trimmed().isEmpty()) return QStringLiteral("領域の名前を入力してください");
-    const auto other = indexOf(name);
+    const auto other = indexOf(name.trimmed());
     if (other && other != index) return QStringLiteral("領域の名前「%1」は既に使われています").arg(name);
     return std::nullopt;
 }
@@ -60,7 +60,7 @@ std::optional<QString> RegionsModel::rename(std::size_t index, const QString& na
 {
     if (index >= set_.regions.size()) return std::nullopt;
     if (auto problem = nameProblem(name, index)) return problem;
-    const std::string wanted = name.toStdString();
+    const std::string wanted = name.trimmed().toStdString();
     if (set_.regions[index].name == wanted) return std::nullopt;
     set_.regions[index].name = wanted;
     emit changed();

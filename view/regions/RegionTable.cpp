@@ -1,0 +1,109 @@
+#include "view/regions/RegionTable.h"
+
+#include "engine/Panel.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace view {
+
+namespace {
+
+// The white region's bytes as the panel checks count them.
+engine::PanelPixels panelPixels(const LoadedPicture& picture, const engine::Region& white)
+{
+    engine::PanelPixels pixels;
+    for (const auto& run : engine::regionRuns(white)) {
+        const std::uint8_t* row = picture.row(run.y);
+        for (std::int64_t x = run.x1; x <= run.x2; ++x) {
+            ++pixels.nir[row[3 * x + 2]];
+            ++pixels.red[row[3 * x + 1]];
+            ++pixels.pixels;
+        }
+    }
+    return pixels;
+}
+
+}  // namespace
+
+RegionTable regionTable(const LoadedPicture* picture, const engine::RegionSet& set,
+                        const engine::SeasonSettings& settings)
+{
+    RegionTable table;
+    table.rows.resize(set.regions.size());
+    if (!picture) return table;
+    for (std::size_t i = 0; i < set.regions.size(); ++i) {
+        table.rows[i].inside = engine::regionInside(set.regions[i], picture->width(), picture->height());
+    }
+    if (set.regions.empty()) return table;
+    if (picture->kind() != LoadedPicture::Kind::Bitmap) {
+        table.problem = QStringLiteral("領域の数値は24ビットBMPで出します（NDVIラスターでは出しません）");
+        return table;
+    }
+    const auto row = [picture](std::int64_t y) { return picture->row(y); };
+    try {
+        // One pass: every region inside measured as a plot, and with its own panel the
+        // white (and dark) region as what they are, which calibrate the frame. Those are
+        // given even when outside, for the engine to name them.
+        engine::RegionSet measured;
+        const engine::Region* white = nullptr;
+        if (!settings.fixed) {
+            for (const auto& r : set.regions) {
+                if (r.role == engine::RegionRole::Plot) continue;
+                measured.regions.push_back(r);
+                if (r.role == engine::RegionRole::White) white = &r;
+            }
+        }
+        std::vector<std::size_t> where;
+        for (std::size_t i = 0; i < set.regions.size(); ++i) {
+            if (!table.rows[i].inside) continue;
+            engine::Region r = set.regions[i];
+            r.role = engine::RegionRole::Plot;
+            measured.regions.push_back(std::move(r));
+            where.push_back(i);
+        }
+        if (where.empty()) return table;  // nothing to measure: each row says why
+        const engine::FrameFigures frame = engine::seasonFrameFigures(picture->width(), picture->height(), row,
+                                                                      picture->path(), measured, settings);
+        for (std::size_t k = 0; k < where.size() && k < frame.plots.size(); ++k) {
+            table.rows[where[k]].figures = frame.plots[k];
+        }
+        table.model = frame.model;
+        table.ownPanel = !settings.fixed;
+        if (white && !frame.panelWarnings.empty()) {
+            // The checks' own sentences, with their figures, for the checks the frame failed.
+            const auto checks = engine::panelChecks(panelPixels(*picture, *white), static_cast<int>(frame.model.nir.dnWhite),
+                                                    static_cast<int>(frame.model.red.dnWhite));
+            for (const auto& w : checks) {
+                if (std::find(frame.panelWarnings.begin(), frame.panelWarnings.end(), w.check) !=
+                    frame.panelWarnings.end()) {
+                    table.panelWarnings << QString::fromStdString(w.text);
+                }
+            }
+        }
+    } catch (const std::exception& e) {
+        // The engine's words: a region outside, a panel that gives no usable model.
+        table.model.reset();
+        table.ownPanel = false;
+        table.panelWarnings.clear();
+        for (auto& r : table.rows) r.figures.reset();
+        table.problem = QString::fromUtf8(e.what());
+    }
+    return table;
+}
+
+std::int64_t regionTableWork(const engine::RegionSet& set)
+{
+    // In doubles: a region far outside any picture may have bounds whose area
+    // overflows.
+    double pixels = 0;
+    for (const auto& r : set.regions) {
+        if (const auto b = engine::regionBounds(r)) {
+            pixels += (static_cast<double>(b->x2) - static_cast<double>(b->x1) + 1) *
+                      (static_cast<double>(b->y2) - static_cast<double>(b->y1) + 1);
+        }
+    }
+    return pixels >= 9e18 ? std::int64_t{9'000'000'000'000'000'000} : static_cast<std::int64_t>(pixels);
+}
+
+}  // namespace view

@@ -1,0 +1,41 @@
+#pragma once
+// The figures of every region on the frame shown, worked out by the engine's season
+// rules (Season.h), so the side panel gives the very numbers the season table and
+// `zrvimage-batch series` give for the plots. The white panel and the dark target are
+// measured too, under the same calibration, for the user to check them.
+
+#include "engine/Season.h"
+#include "view/LoadedPicture.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+namespace view {
+
+struct RegionRow {
+    bool inside = true;  // false: not wholly inside the picture, so not measured
+    std::optional<engine::RegionFigures> figures;
+};
+
+struct RegionTable {
+    std::vector<RegionRow> rows;  // one per region, in the set's order
+    // The calibration used; nothing when the frame could not be measured.
+    std::optional<engine::NdviModel> model;
+    bool ownPanel = false;  // the model came from this frame's white region
+    QStringList panelWarnings;
+    QString problem;  // why there are no figures, for the user; empty when there are
+};
+
+// Runs over the rows the regions span only. A raster has values but no bytes: its rows
+// only say whether each region is inside.
+RegionTable regionTable(const LoadedPicture* picture, const engine::RegionSet& set,
+                        const engine::SeasonSettings& settings);
+
+// How many pixels the regions' bounds hold together, to choose between working the
+// table out at once and in the background.
+std::int64_t regionTableWork(const engine::RegionSet& set);
+
+}  // namespace view
