@@ -431,9 +431,9 @@ void Canvas::drawRegions(QPainter& painter) const
         }
         // A dark edge under the colour: the outline reads on light and dark ground.
         painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(Qt::black, isSelected ? 5 : 3));
+        painter.setPen(QPen(Qt::black, isSelected ? 6 : 4));
         painter.drawPath(outline);
-        painter.setPen(QPen(colour, isSelected ? 3 : 1));
+        painter.setPen(QPen(colour, isSelected ? 4 : 2));
         painter.drawPath(outline);
 
         // The name above the top-left corner, inside the viewport where the corner is not.
