@@ -23,8 +23,9 @@ constexpr double kDragThreshold = 3.0;
 // The painter's fixed point holds only some millions of pixels.
 constexpr double kFar = 1 << 20;
 
-// Regions by role: plots in magenta, which reads on vegetation and on every palette;
-// the white panel in white; the dark target in the cyan of the dark target's mark.
+// Regions by role: plots in orange, apart from the rectangle's yellow and the magenta of
+// the -10 pixels; the white panel in white; the dark target in the cyan of the dark
+// target's mark. Each over a dark edge, to read on any ground.
 QColor roleColour(engine::RegionRole role)
 {
     switch (role) {
@@ -32,7 +33,7 @@ QColor roleColour(engine::RegionRole role)
     case engine::RegionRole::Dark: return QColor(0, 220, 255);
     case engine::RegionRole::Plot: break;
     }
-    return QColor(255, 64, 255);
+    return QColor(255, 140, 0);
 }
 
 // Fills image from the sampled columns and rows (source indices, -1 outside the
