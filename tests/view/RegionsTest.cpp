@@ -277,6 +277,11 @@ TEST(RegionsTable, FiguresAreTheEnginesAndFollowRolesCalibrationAndDeletion)
     EXPECT_EQ(v.cell(2, Column::Pixels), QStringLiteral("30"));
     EXPECT_EQ(v.cell(3, Column::Pixels), QStringLiteral("画像の外"));
     EXPECT_TRUE(v.window.regionsSection()->statusText().startsWith(QStringLiteral("この画像の白色板による較正")));
+    // The panel's white rule is the side panel's: another rule, another table.
+    const QString byMaximum = v.cell(0, Column::Mean);
+    v.window.setWhiteChoice(engine::WhiteFrom::Mean);
+    expectPlotRowsFromTheEngine(v);
+    EXPECT_NE(v.cell(0, Column::Mean), byMaximum);
     const QString ownMean = v.cell(0, Column::Mean);
 
     // The panel made a plot through its row's combo: the window's model, fixed.
