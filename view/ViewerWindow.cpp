@@ -12,12 +12,15 @@
 #include "view/exports/RasterExport.h"
 #include "view/exports/TiffExport.h"
 #include "view/exports/ViewPictureExport.h"
+#include "view/exports/WholeFile.h"
 #include "view/panel/AreaSection.h"
 #include "view/panel/CalibrationSection.h"
 #include "view/panel/ColoursSection.h"
 #include "view/panel/HistogramSection.h"
 #include "view/regions/RegionsModel.h"
 #include "view/regions/RegionsSection.h"
+#include "view/season/SeasonChart.h"
+#include "view/season/SeasonDock.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -162,6 +165,10 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
         return QFileDialog::getOpenFileName(this, QStringLiteral("領域を開く"), dir,
                                             QStringLiteral("領域ファイル (*.json);;すべてのファイル (*)"));
     };
+    prompts_.openFolderPath = [this] {
+        const QString dir = settings().value(QStringLiteral("lastFolder")).toString();
+        return QFileDialog::getExistingDirectory(this, QStringLiteral("フォルダーを開く"), dir);
+    };
     undo_ = new QUndoStack(this);
     regions_ = new RegionsModel(this);
 
@@ -219,6 +226,7 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     statusBar()->addPermanentWidget(zoomLabel_);
 
     createPanel();
+    createSeason();
     createActions();
 
     connect(canvas_, &Canvas::pointerMoved, this, [this](qint64 x, qint64 y) {
@@ -299,6 +307,10 @@ void ViewerWindow::createActions()
                                     this, &ViewerWindow::chooseAndOpen);
     open->setShortcut(QKeySequence::Open);
     open->setToolTip(QStringLiteral("画像を開く（Ctrl+O）"));
+    file->addAction(QStringLiteral("フォルダーを開く…"), this, [this] {
+        const QString folder = prompts_.openFolderPath();
+        if (!folder.isEmpty()) openFolder(folder);
+    });
     recentMenu_ = file->addMenu(QStringLiteral("最近使ったファイル(&R)"));
     QMenu* exports = file->addMenu(QStringLiteral("書き出し(&E)"));
     exportRasterAction_ = exports->addAction(QStringLiteral("NDVIラスター（ENVIヘッダー付き）(&N)..."), this,
@@ -309,6 +321,11 @@ void ViewerWindow::createActions()
                                               [this] { chooseAndExport(Export::ViewPicture); });
     exportFiguresAction_ = exports->addAction(QStringLiteral("範囲の数値（CSV）(&C)..."), this,
                                               [this] { chooseAndExport(Export::Figures); });
+    exports->addSeparator();
+    exportSeasonChartAction_ = exports->addAction(QStringLiteral("時系列グラフ（PNG）(&G)..."), this,
+                                                  [this] { chooseAndExport(Export::SeasonChart); });
+    exportSeasonTableAction_ = exports->addAction(QStringLiteral("時系列の表（CSV）(&S)..."), this,
+                                                  [this] { chooseAndExport(Export::SeasonTable); });
     file->addSeparator();
     file->addAction(QStringLiteral("較正を開く(&L)..."), this, [this] {
         const QString path = prompts_.openCalibrationPath();
@@ -424,6 +441,15 @@ void ViewerWindow::createActions()
     QAction* panelToggle = dock->toggleViewAction();
     panelToggle->setText(QStringLiteral("パネル(&P)"));
     viewMenu->addAction(panelToggle);
+    QAction* seasonToggle = season_->toggleViewAction();
+    seasonToggle->setText(QStringLiteral("時系列(&S)"));
+    viewMenu->addAction(seasonToggle);
+    viewMenu->addSeparator();
+    // Window-wide, so that they step the season from the picture, the list or the chart.
+    QAction* next = viewMenu->addAction(QStringLiteral("次のフレーム(&N)"), this, [this] { stepFrame(1); });
+    next->setShortcut(QKeySequence(Qt::Key_PageDown));
+    QAction* previous = viewMenu->addAction(QStringLiteral("前のフレーム(&B)"), this, [this] { stepFrame(-1); });
+    previous->setShortcut(QKeySequence(Qt::Key_PageUp));
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
     QAction* usage = help->addAction(QStringLiteral("使い方(&U)"), this, &ViewerWindow::showHelp);
@@ -456,10 +482,53 @@ void ViewerWindow::showHelp()
                        "フォルダーの画像に同じ較正を使えます。較正を開く で読み込みます。\n\n"
                        "6. 編集 > 領域を描く（G）で区画を描きます。ドラッグで長方形、クリックで多角形の頂点を置き、"
                        "ダブルクリックかEnterで閉じます。名前と役割（白色板・暗色板）はパネルの「領域」で変え、"
-                       "ファイル > 領域を保存… で保存します。\n\n"
+                       "ファイル > 領域を保存… で保存します。\n"
+                       "7. ファイル > フォルダーを開く… でフォルダーの画像を時刻順に並べ、各領域のNDVIの推移をグラフにします。"
+                       "PageDown／PageUp で次・前の画像を開きます（領域はそのまま）。グラフの点をクリックするとその画像を開きます。\n\n"
                        "編集 > 元に戻す（Ctrl+Z）、やり直し（Ctrl+Shift+Z）で較正と範囲の変更を戻せます。\n"
                        "表示: 1 カラー、2 NIR、3 Red、4 NDVI。ホイールでポインターの位置を中心に拡大・縮小、"
                        "中ボタンかスペースキーを押しながらのドラッグで移動します。"));
+}
+
+void ViewerWindow::createSeason()
+{
+    season_ = new SeasonDock(this);
+    addDockWidget(Qt::BottomDockWidgetArea, season_);
+    season_->hide();
+    connect(season_, &SeasonDock::frameRequested, this, [this](const QString& path) { openFile(path); });
+    connect(season_, &SeasonDock::stateChanged, this, &ViewerWindow::updateActions);
+    connect(regions_, &RegionsModel::changed, this, &ViewerWindow::giveSeasonInputs);
+    connect(this, &ViewerWindow::calibrationInUseChanged, this, &ViewerWindow::giveSeasonInputs);
+}
+
+void ViewerWindow::giveSeasonInputs()
+{
+    if (!season_) return;  // the calibration restored on start comes first
+    season_->setInputs(regions_->set(), seasonSettingsFor(regions_->set(), model_, whiteFrom()));
+}
+
+bool ViewerWindow::openFolder(const QString& folder)
+{
+    giveSeasonInputs();
+    const QString problem = season_->openFolder(folder);
+    if (!problem.isEmpty()) {
+        prompts_.message(problem);
+        return false;
+    }
+    if (season_->isHidden()) {
+        season_->show();
+        // Tall enough for the chart to be read.
+        resizeDocks({season_}, {std::max(season_->height(), height() * 2 / 5)}, Qt::Vertical);
+    }
+    QSettings s = settings();
+    s.setValue(QStringLiteral("lastFolder"), season_->folder());
+    if (const QString first = season_->step(1); !first.isEmpty()) openFile(first);
+    return true;
+}
+
+void ViewerWindow::stepFrame(int delta)
+{
+    if (const QString path = season_->step(delta); !path.isEmpty()) openFile(path);
 }
 
 void ViewerWindow::chooseAndOpen()
@@ -562,6 +631,7 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
     setWindowTitle(QStringLiteral("%1 - %2").arg(QFileInfo(path).fileName(), kTitle));
     sizeLabel_->setText(QStringLiteral("%1×%2").arg(picture_->width()).arg(picture_->height()));
     addRecentFile(path);
+    season_->showOpened(path);
     refreshPointer();
     refreshPanel();
     refreshRegionFigures();
@@ -875,6 +945,8 @@ void ViewerWindow::updateActions()
     exportTiffAction_->setEnabled(bitmapOpen);
     exportPictureAction_->setEnabled(open);
     exportFiguresAction_->setEnabled(area);
+    exportSeasonChartAction_->setEnabled(season_->complete());
+    exportSeasonTableAction_->setEnabled(season_->complete());
     copyAction_->setEnabled(area);
     copyRectAction_->setEnabled(area);
     clearRectAction_->setEnabled(area);
@@ -1086,9 +1158,11 @@ QString ViewerWindow::proposedName(const QString& suffix) const
 
 void ViewerWindow::chooseAndExport(Export which)
 {
-    if (!picture_) return;
+    const bool ofSeason = which == Export::SeasonChart || which == Export::SeasonTable;
+    if (ofSeason ? !season_->complete() : !picture_) return;
     const ExportDialog& d = exportDialog(which);
-    const QString path = prompts_.savePath(d.title, proposedName(d.proposedSuffix), d.filter, d.suffix);
+    const QString proposed = ofSeason ? season_->proposedName(d.proposedSuffix) : proposedName(d.proposedSuffix);
+    const QString path = prompts_.savePath(d.title, proposed, d.filter, d.suffix);
     if (path.isEmpty()) return;
     // An earlier file's confirmation must not stand beside this one's failure.
     clearNotice();
@@ -1106,6 +1180,8 @@ void ViewerWindow::chooseAndExport(Export which)
     case Export::Tiff: written = exportTiff(path); break;
     case Export::ViewPicture: written = exportViewPicture(path); break;
     case Export::Figures: written = exportFigures(path); break;
+    case Export::SeasonChart: written = exportSeasonChart(path); break;
+    case Export::SeasonTable: written = exportSeasonTable(path); break;
     }
     if (written) showNotice(QStringLiteral("書き出しました: %1").arg(QDir::toNativeSeparators(path)));
 }
@@ -1195,6 +1271,26 @@ bool ViewerWindow::exportFigures(const QString& path)
     // are impossible.
     const bool bitmapOpen = picture_->kind() == LoadedPicture::Kind::Bitmap;
     return reportFailure(path, [&] { writeFiguresCsv(decoded(picture_->path()), *figures_, bitmapOpen ? &model_ : nullptr, encoded(path)); });
+}
+
+// The season's exports: what the chart shows, from the figures of the last complete
+// run; the frames are not read again.
+
+bool ViewerWindow::exportSeasonChart(const QString& path)
+{
+    if (!season_->complete() || refuseOpenPicture(path)) return false;
+    const QByteArray png = seasonChartPng(season_->chartImage(QSize(1600, 900)));
+    return reportFailure(path, [&] {
+        if (png.isEmpty()) throw engine::EngineError(engine::Failure::WriteFailed, encoded(path));
+        writeWhole(encoded(path), png);
+    });
+}
+
+bool ViewerWindow::exportSeasonTable(const QString& path)
+{
+    if (!season_->complete() || refuseOpenPicture(path)) return false;
+    const std::string csv = season_->csv();
+    return reportFailure(path, [&] { writeWhole(encoded(path), QByteArray::fromStdString(csv)); });
 }
 
 void ViewerWindow::addRecentFile(const QString& path)

@@ -41,6 +41,7 @@ class HistogramWidget;
 class LegendWidget;
 class RegionsModel;
 class RegionsSection;
+class SeasonDock;
 
 class ViewerWindow : public QMainWindow {
     Q_OBJECT
@@ -65,6 +66,8 @@ public:
         std::function<std::optional<QString>(const QString& proposed)> regionName;
         // The regions file to open; empty: cancelled.
         std::function<QString()> openRegionsPath;
+        // The folder of a season to open; empty: cancelled.
+        std::function<QString()> openFolderPath;
     };
 
     explicit ViewerWindow(QWidget* parent = nullptr);
@@ -74,6 +77,13 @@ public:
 
     // Shows the picture or raster at path; false, after a message, when it cannot.
     bool openFile(const QString& path);
+    // フォルダーを開く: the folder's bitmaps listed by time in the season dock, the first
+    // opened and the chart worked out; false, after a message, when it holds none.
+    bool openFolder(const QString& folder);
+    // PageDown, PageUp: the next or previous frame of the season's list, the regions
+    // kept; nothing past either end.
+    void stepFrame(int delta);
+    SeasonDock* season() const noexcept { return season_; }
     // The rectangle by its corners as typed (fitted to the picture like the window's
     // area fields), or none.
     void selectArea(std::optional<engine::Rectangle> typed);
@@ -124,6 +134,9 @@ public:
     bool exportTiff(const QString& path);
     bool exportViewPicture(const QString& path);
     bool exportFigures(const QString& path);
+    // The season's chart as PNG, and its table as zrvimage-batch series writes it.
+    bool exportSeasonChart(const QString& path);
+    bool exportSeasonTable(const QString& path);
     // The rectangle's figures as one tab-separated line, and its corners.
     QString figuresLine() const;
 
@@ -188,6 +201,9 @@ private:
     void refreshRegionFigures();
     // The folder the open dialogs start in.
     void rememberFolder(const QString& path);
+    void createSeason();
+    // The regions and the calibration in use, for the season's chart.
+    void giveSeasonInputs();
 
     Prompts prompts_;
     // Shared with a figures computation still running for a large rectangle.
@@ -221,6 +237,7 @@ private:
     RegionsSection* regionsSection_ = nullptr;
     QFutureWatcher<RegionTable>* regionsWatcher_ = nullptr;
     bool regionsPending_ = false;
+    SeasonDock* season_ = nullptr;
 
     QMenu* recentMenu_ = nullptr;
     QActionGroup* viewGroup_ = nullptr;
@@ -229,6 +246,8 @@ private:
     QAction* exportTiffAction_ = nullptr;
     QAction* exportPictureAction_ = nullptr;
     QAction* exportFiguresAction_ = nullptr;
+    QAction* exportSeasonChartAction_ = nullptr;
+    QAction* exportSeasonTableAction_ = nullptr;
     QAction* copyAction_ = nullptr;
     QAction* copyRectAction_ = nullptr;
     QAction* clearRectAction_ = nullptr;

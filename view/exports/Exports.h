@@ -6,7 +6,7 @@
 
 namespace view {
 
-enum class Export { Raster, Tiff, ViewPicture, Figures };
+enum class Export { Raster, Tiff, ViewPicture, Figures, SeasonChart, SeasonTable };
 
 struct ExportDialog {
     QString title;

@@ -1,0 +1,365 @@
+#include "view/season/SeasonDock.h"
+
+#include "view/season/SeasonChart.h"
+
+#include <QAreaSeries>
+#include <QChart>
+#include <QChartView>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <cmath>
+
+namespace view {
+
+namespace {
+
+std::string inputsKey(const engine::RegionSet& regions, const engine::SeasonSettings& s)
+{
+    std::string key = engine::regionsJson(regions);
+    const auto put = [&key](double v) { key += ',' + std::to_string(v); };
+    const auto model = [&put](const engine::NdviModel& m) {
+        for (const auto* band : {&m.nir, &m.red}) {
+            put(band->dnWhite), put(band->rWhite), put(band->dnDark), put(band->rDark);
+        }
+    };
+    key += s.fixed ? "|fixed" : "|panel";
+    if (s.fixed) model(*s.fixed);
+    key += '|' + std::string(engine::whiteFromName(s.whiteFrom));
+    model(s.reflectances);
+    return key;
+}
+
+}  // namespace
+
+SeasonDock::SeasonDock(QWidget* parent) : QDockWidget(QStringLiteral("時系列"), parent)
+{
+    setObjectName(QStringLiteral("season"));
+    setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetClosable);
+
+    auto* body = new QWidget;
+    auto* row = new QHBoxLayout(body);
+
+    auto* side = new QVBoxLayout;
+    folderLabel_ = new QLabel;
+    folderLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    side->addWidget(folderLabel_);
+    auto* timeRow = new QHBoxLayout;
+    auto* timeLabel = new QLabel(QStringLiteral("時刻:"));
+    timeField_ = new QLineEdit(QStringLiteral("mtime"));
+    timeField_->setObjectName(QStringLiteral("timeSource"));
+    timeField_->setToolTip(QStringLiteral("mtime（ファイルの更新時刻）か name:パターン（例 name:cam_%Y%m%d_%H%M%S）"));
+    timeLabel->setBuddy(timeField_);
+    timeRow->addWidget(timeLabel);
+    timeRow->addWidget(timeField_, 1);
+    side->addLayout(timeRow);
+    list_ = new QListWidget;
+    list_->setObjectName(QStringLiteral("frames"));
+    list_->setAccessibleName(QStringLiteral("フレーム"));
+    side->addWidget(list_, 1);
+    auto* sideWidget = new QWidget;
+    sideWidget->setLayout(side);
+    sideWidget->setFixedWidth(sideWidget->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 44);
+    row->addWidget(sideWidget);
+
+    auto* main = new QVBoxLayout;
+    auto* chart = new QChart;
+    chart->setAnimationOptions(QChart::NoAnimation);
+    chart->legend()->setAlignment(Qt::AlignRight);
+    chartView_ = new QChartView(chart);
+    chartView_->setRenderHint(QPainter::Antialiasing);
+    chartView_->setMinimumHeight(220);
+    main->addWidget(chartView_, 1);
+    auto* progressRow = new QHBoxLayout;
+    status_ = new QLabel;
+    status_->setObjectName(QStringLiteral("seasonStatus"));
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    status_->setWordWrap(true);
+    progress_ = new QProgressBar;
+    progress_->setVisible(false);
+    cancelButton_ = new QPushButton(QStringLiteral("中止"));
+    cancelButton_->setVisible(false);
+    progressRow->addWidget(status_, 1);
+    progressRow->addWidget(progress_);
+    progressRow->addWidget(cancelButton_);
+    main->addLayout(progressRow);
+    row->addLayout(main, 1);
+    setWidget(body);
+
+    watcher_ = new QFutureWatcher<FrameOutcome>(this);
+    connect(watcher_, &QFutureWatcher<FrameOutcome>::progressRangeChanged, progress_, &QProgressBar::setRange);
+    connect(watcher_, &QFutureWatcher<FrameOutcome>::progressValueChanged, progress_, &QProgressBar::setValue);
+    // setFuture() lets go of an earlier run: only the latest reports.
+    connect(watcher_, &QFutureWatcher<FrameOutcome>::finished, this, &SeasonDock::finished);
+    connect(cancelButton_, &QPushButton::clicked, this, &SeasonDock::cancel);
+    connect(timeField_, &QLineEdit::editingFinished, this, [this] {
+        if (timeField_->text() != QString::fromStdString(timeSource_.kind == engine::TimeSource::Kind::Name
+                                                             ? "name:" + timeSource_.pattern
+                                                             : std::string("mtime"))) {
+            setTimeSource(timeField_->text());
+        }
+    });
+    connect(list_, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+        emit frameRequested(item->data(Qt::UserRole).toString());
+    });
+}
+
+SeasonDock::~SeasonDock()
+{
+    // Runs still going work on copies of their inputs; they are only told to stop.
+    if (cancelFlag_) cancelFlag_->store(true);
+    watcher_->cancel();
+}
+
+QString SeasonDock::openFolder(const QString& folder)
+{
+    std::vector<SeasonEntry> listed = listSeasonFolder(folder, timeSource_);
+    if (listed.empty()) {
+        return QStringLiteral("フォルダーに24ビットBMP（.bmp）がありません\n%1").arg(QDir::toNativeSeparators(folder));
+    }
+    folder_ = QFileInfo(folder).absoluteFilePath();
+    entries_ = std::move(listed);
+    folderLabel_->setText(QDir::toNativeSeparators(folder_));
+    folderLabel_->setToolTip(QDir::toNativeSeparators(folder_));
+    fillList();
+    recompute();
+    return {};
+}
+
+bool SeasonDock::setTimeSource(const QString& text)
+{
+    const auto source = engine::TimeSource::byText(text.trimmed().toStdString());
+    if (!source) {
+        status_->setText(QStringLiteral("時刻は mtime か name:パターン で指定してください: '%1'").arg(text));
+        return false;
+    }
+    timeSource_ = *source;
+    timeField_->setText(text.trimmed());
+    if (!folder_.isEmpty()) {
+        const QString current = currentRow() >= 0 ? entries_[static_cast<std::size_t>(currentRow())].path : QString();
+        entries_ = listSeasonFolder(folder_, timeSource_);
+        fillList();
+        showOpened(current);
+        recompute();
+    }
+    return true;
+}
+
+void SeasonDock::setInputs(const engine::RegionSet& regions, const engine::SeasonSettings& settings)
+{
+    std::string key = inputsKey(regions, settings);
+    if (inputsKey_ == key) return;
+    inputsKey_ = std::move(key);
+    regions_ = regions;
+    settings_ = settings;
+    recompute();
+}
+
+void SeasonDock::cancel()
+{
+    if (!busy()) return;
+    cancelFlag_->store(true);
+    watcher_->cancel();
+    running_ = false;
+    progress_->setVisible(false);
+    cancelButton_->setVisible(false);
+    status_->setText(QStringLiteral("中止しました"));
+    // The chart of earlier regions or calibration is not left to be taken for this one.
+    showChart();
+    emit stateChanged();
+}
+
+void SeasonDock::recompute()
+{
+    if (cancelFlag_) cancelFlag_->store(true);
+    watcher_->cancel();
+    running_ = false;
+    complete_ = false;
+    runEntries_.clear();
+    for (SeasonEntry& e : entries_) {
+        e.figures.reset();
+        if (!e.time.empty()) e.problem.clear();
+    }
+    progress_->setVisible(false);
+    cancelButton_->setVisible(false);
+    const auto problem = inputsKey_ ? engine::regionsProblem(regions_) : std::nullopt;
+    const auto unusable = inputsKey_ && !problem ? engine::seasonProblem(regions_, settings_) : std::nullopt;
+    if (entries_.empty() || !inputsKey_ || problem || unusable) {
+        fillList();
+        showChart();
+        status_->setText(problem ? QString::fromStdString(*problem) : unusable ? QString::fromStdString(*unusable) : QString());
+        emit stateChanged();
+        return;
+    }
+    QList<QString> paths;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (entries_[i].time.empty()) continue;
+        runEntries_.push_back(i);
+        paths.append(entries_[i].path);
+    }
+    cancelFlag_ = std::make_shared<std::atomic<bool>>(false);
+    auto inputs = std::make_shared<const std::pair<engine::RegionSet, engine::SeasonSettings>>(regions_, settings_);
+    // Frames in parallel, each read once; a cancelled run stops between blocks of rows.
+    std::function<FrameOutcome(const QString&)> work = [flag = cancelFlag_, inputs](const QString& path) {
+        return workOutFrame(path, inputs->first, inputs->second, flag.get());
+    };
+    status_->setText(QStringLiteral("%1 枚を計算中…").arg(paths.size()));
+    progress_->setRange(0, static_cast<int>(paths.size()));
+    progress_->setValue(0);
+    progress_->setVisible(true);
+    cancelButton_->setVisible(true);
+    running_ = true;
+    watcher_->setFuture(QtConcurrent::mapped(paths, work));
+    fillList();
+    emit stateChanged();
+}
+
+void SeasonDock::finished()
+{
+    if (!running_ || watcher_->isCanceled()) return;
+    running_ = false;
+    const QFuture<FrameOutcome> future = watcher_->future();
+    for (std::size_t k = 0; k < runEntries_.size(); ++k) {
+        const FrameOutcome outcome = future.resultAt(static_cast<int>(k));
+        SeasonEntry& e = entries_[runEntries_[k]];
+        e.figures = outcome.figures;
+        e.problem = outcome.problem;
+    }
+    runEntries_.clear();
+    complete_ = true;
+    progress_->setVisible(false);
+    cancelButton_->setVisible(false);
+    std::size_t charted = 0, failed = 0;
+    for (const SeasonEntry& e : entries_) (e.figures ? charted : failed) += 1;
+    // How the frames were calibrated, since the chart depends on it.
+    const engine::Region* panel = regions_.white();
+    const engine::Region* dark = regions_.dark();
+    QString calibrated;
+    if (settings_.fixed) {
+        calibrated = QStringLiteral("較正: %1").arg(QString::fromStdString(engine::describeModel(*settings_.fixed)));
+    } else if (panel && dark) {
+        calibrated = QStringLiteral("各フレームの白色板「%1」と暗色板「%2」で較正")
+                         .arg(QString::fromStdString(panel->name), QString::fromStdString(dark->name));
+    } else if (panel) {
+        calibrated = QStringLiteral("各フレームの白色板「%1」で較正").arg(QString::fromStdString(panel->name));
+    }
+    status_->setText((failed == 0 ? QStringLiteral("%1 枚").arg(charted)
+                                  : QStringLiteral("%1 枚、読めないフレーム %2 枚（一覧に理由）").arg(charted).arg(failed)) +
+                     QStringLiteral("。") + calibrated);
+    fillList();
+    showChart();
+    emit stateChanged();
+    emit computed();
+}
+
+void SeasonDock::fillList()
+{
+    const int row = list_->currentRow();
+    list_->clear();
+    for (const SeasonEntry& e : entries_) {
+        const QString name = QFileInfo(e.path).fileName();
+        QString text = e.time.empty() ? name : QString::fromStdString(e.time).replace(QLatin1Char('T'), QLatin1Char(' ')) + QStringLiteral("  ") + name;
+        if (!e.problem.isEmpty()) text += QStringLiteral(" — ") + e.problem;
+        if (e.figures && !e.figures->panelWarnings.empty()) text += QStringLiteral(" ⚠");
+        auto* item = new QListWidgetItem(text, list_);
+        item->setData(Qt::UserRole, e.path);
+        QString tip = e.problem.isEmpty() ? QDir::toNativeSeparators(e.path) : e.problem;
+        if (e.figures && !e.figures->panelWarnings.empty()) tip += QStringLiteral("\n⚠ 白色板の確認に外れました（CSVの panel_warning 列）");
+        item->setToolTip(tip);
+        if (!e.problem.isEmpty()) item->setForeground(Qt::red);
+    }
+    if (row >= 0 && row < list_->count()) list_->setCurrentRow(row);
+}
+
+void SeasonDock::showChart()
+{
+    QChart* c = chart();
+    fillSeasonChart(*c, complete_ ? entries_ : std::vector<SeasonEntry>{}, regions_);
+    for (QAbstractSeries* s : c->series()) {
+        if (auto* line = qobject_cast<QLineSeries*>(s)) connect(line, &QLineSeries::clicked, this, &SeasonDock::pointClicked);
+        if (auto* band = qobject_cast<QAreaSeries*>(s)) connect(band, &QAreaSeries::clicked, this, &SeasonDock::pointClicked);
+    }
+}
+
+QString SeasonDock::step(int delta)
+{
+    if (entries_.empty()) return {};
+    const int row = list_->currentRow() < 0 ? (delta > 0 ? 0 : -1) : list_->currentRow() + delta;
+    if (row < 0 || row >= list_->count()) return {};
+    list_->setCurrentRow(row);
+    return entries_[static_cast<std::size_t>(row)].path;
+}
+
+void SeasonDock::showOpened(const QString& path)
+{
+    const QString wanted = QFileInfo(path).absoluteFilePath();
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (entries_[i].path == wanted) {
+            list_->setCurrentRow(static_cast<int>(i));
+            return;
+        }
+    }
+    list_->setCurrentRow(-1);
+}
+
+int SeasonDock::currentRow() const
+{
+    return list_->currentRow();
+}
+
+void SeasonDock::pointClicked(const QPointF& point)
+{
+    const SeasonEntry* nearest = nullptr;
+    double distance = 0;
+    for (const SeasonEntry& e : entries_) {
+        const auto x = e.figures ? chartTime(e.time) : std::nullopt;
+        if (!x) continue;
+        const double d = std::abs(static_cast<double>(*x) - point.x());
+        if (!nearest || d < distance) nearest = &e, distance = d;
+    }
+    if (nearest) emit frameRequested(nearest->path);
+}
+
+QChart* SeasonDock::chart() const
+{
+    return chartView_->chart();
+}
+
+QString SeasonDock::statusText() const
+{
+    return status_->text();
+}
+
+QStringList SeasonDock::listTexts() const
+{
+    QStringList texts;
+    for (int i = 0; i < list_->count(); ++i) texts << list_->item(i)->text();
+    return texts;
+}
+
+std::string SeasonDock::csv() const
+{
+    return seasonCsv(entries_, regions_);
+}
+
+QImage SeasonDock::chartImage(QSize size) const
+{
+    return renderSeasonChart(complete_ ? entries_ : std::vector<SeasonEntry>{}, regions_, size);
+}
+
+QString SeasonDock::proposedName(const QString& suffix) const
+{
+    const QDir dir(folder_);
+    return dir.filePath(dir.dirName() + suffix);
+}
+
+}  // namespace view
