@@ -1,0 +1,298 @@
+// A season in the viewer: a folder's frames listed by time, stepped with PageDown and
+// PageUp under the same regions, charted in the background with the engine's figures,
+// a click on the chart opening its frame, a bad frame reported beside the others, and
+// the table exported as zrvimage-batch series writes it.
+#include "ViewerFixture.h"
+
+#include "engine/PictureReader.h"
+#include "engine/Season.h"
+#include "view/regions/RegionsModel.h"
+#include "view/season/SeasonChart.h"
+#include "view/season/SeasonDock.h"
+
+#include <QAreaSeries>
+#include <QChart>
+#include <QEventLoop>
+#include <QImage>
+#include <QLineSeries>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace {
+
+using namespace view_testing;
+using testing_support::readFile;
+using testing_support::TempDir;
+
+engine::Region region(const char* name, engine::Rectangle rect, engine::RegionRole role = engine::RegionRole::Plot)
+{
+    engine::Region r;
+    r.name = name;
+    r.rect = rect;
+    r.role = role;
+    return r;
+}
+
+engine::RegionSet plotsAndPanel()
+{
+    engine::RegionSet set;
+    set.regions.push_back(region("A1", {2, 2, 11, 9}));
+    engine::Region a2 = region("A2", {0, 0, 0, 0});
+    a2.polygon = {{20, 2}, {37, 2}, {28, 15}};
+    set.regions.push_back(a2);
+    set.regions.push_back(region("panel", {2, 20, 9, 27}, engine::RegionRole::White));
+    return set;
+}
+
+// Frame k: plots that grow and a panel that dims, bytes varied across each region so
+// that the percentiles differ from the mean.
+Picture frame(int k)
+{
+    Picture p{40, 30, {}};
+    p.pixels.resize(40 * 30);
+    for (int y = 0; y < 30; ++y) {
+        for (int x = 0; x < 40; ++x) {
+            const int spread = (x * 7 + y * 3) % 11;
+            Pixel px{10, 60, 90};
+            if (x < 20 && y < 12) px = {10, static_cast<std::uint8_t>(50 + spread), static_cast<std::uint8_t>(100 + 15 * k + spread)};
+            if (x >= 20 && y < 16) px = {10, static_cast<std::uint8_t>(70 - 4 * k), static_cast<std::uint8_t>(80 + 10 * k + 2 * spread)};
+            if (x < 12 && y >= 20) px = {200, static_cast<std::uint8_t>(220 - 8 * k + spread % 3), static_cast<std::uint8_t>(230 - 8 * k)};
+            p.pixels[static_cast<std::size_t>(y) * 40 + x] = px;
+        }
+    }
+    return p;
+}
+
+// A folder of frames whose names and times disagree: listed by time, f2 and f4 at the
+// same second by name.
+struct Season {
+    TempDir dir;
+    std::vector<std::filesystem::path> byTime;
+
+    explicit Season(bool withBadFrame = false)
+    {
+        const auto base = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 30);
+        const auto day = [&](int d) { return base + std::chrono::hours(24 * d) + std::chrono::minutes(7); };
+        const std::pair<const char*, int> files[] = {{"f1.bmp", 2}, {"f2.BMP", 5}, {"f3.bmp", 1}, {"f4.bmp", 5}};
+        int k = 0;
+        for (const auto& [name, d] : files) {
+            testing_support::writeFile(dir.path(name), testing_support::encodeBmp(frame(k++)));
+            std::filesystem::last_write_time(dir.path(name), day(d));
+        }
+        testing_support::writeFile(dir.path("notes.txt"), {'n'});
+        byTime = {dir.path("f3.bmp"), dir.path("f1.bmp"), dir.path("f2.BMP"), dir.path("f4.bmp")};
+        if (withBadFrame) {
+            testing_support::writeFile(dir.path("f0.bmp"), {'n', 'o', 't', ' ', 'a', ' ', 'B', 'M', 'P'});
+            std::filesystem::last_write_time(dir.path("f0.bmp"), day(3));
+        }
+    }
+};
+
+QString q(const std::filesystem::path& p)
+{
+    return QString::fromStdString(p.string());
+}
+
+QStringList paths(const std::vector<view::SeasonEntry>& entries)
+{
+    QStringList list;
+    for (const auto& e : entries) list << e.path;
+    return list;
+}
+
+QStringList paths(const std::vector<std::filesystem::path>& files)
+{
+    QStringList list;
+    for (const auto& f : files) list << q(f);
+    return list;
+}
+
+// Waits, without a deadline of its own, for the chart's run to finish.
+void waitForChart(view::SeasonDock& dock)
+{
+    while (!dock.complete()) {
+        QEventLoop loop;
+        QObject::connect(&dock, &view::SeasonDock::stateChanged, &loop, &QEventLoop::quit);
+        if (!dock.busy()) break;
+        loop.exec();
+    }
+}
+
+// The engine's figures of each frame, read apart from the viewer.
+std::vector<engine::SeasonFrame> engineFrames(const std::vector<std::filesystem::path>& files,
+                                              const engine::RegionSet& set, const view::ViewerWindow& window)
+{
+    const engine::SeasonSettings settings = view::seasonSettingsFor(set, window.model(), window.whiteFrom());
+    std::vector<engine::SeasonFrame> frames;
+    for (const auto& f : files) {
+        engine::PictureReader reader = engine::PictureReader::open(f.string());
+        reader.require24Bit(engine::PictureReader::Signature::Names);
+        frames.push_back({f.string(), engine::frameTime(f.string(), {}), engine::seasonFrameFigures(reader, set, settings)});
+    }
+    return frames;
+}
+
+template <class Series>
+Series* seriesNamed(QChart* chart, const QString& name)
+{
+    for (QAbstractSeries* s : chart->series()) {
+        if (auto* typed = qobject_cast<Series*>(s); typed && typed->name() == name) return typed;
+    }
+    return nullptr;
+}
+
+QString openPath(const Viewer& v)
+{
+    return v.window.picture() ? QString::fromStdString(v.window.picture()->path()) : QString();
+}
+
+TEST(SeasonTest, FramesListedByTimeThenNameAndSteppedWithTheRegionsKept)
+{
+    Season s;
+    Viewer v;
+    v.window.regions().setSet(plotsAndPanel());
+    ASSERT_TRUE(v.window.openFolder(q(s.dir.dir())));
+    view::SeasonDock& dock = *v.window.season();
+    EXPECT_EQ(paths(dock.entries()), paths(s.byTime));
+    EXPECT_EQ(openPath(v), q(s.byTime[0]));
+    EXPECT_EQ(dock.currentRow(), 0);
+
+    v.window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&v.window));
+    const std::string regions = engine::regionsJson(v.window.regions().set());
+    // Key, expected row: past either end nothing changes.
+    const std::pair<Qt::Key, int> steps[] = {{Qt::Key_PageUp, 0},   {Qt::Key_PageDown, 1}, {Qt::Key_PageDown, 2},
+                                             {Qt::Key_PageDown, 3}, {Qt::Key_PageDown, 3}, {Qt::Key_PageUp, 2}};
+    for (const auto& [key, row] : steps) {
+        QTest::keyClick(v.window.canvas(), key);
+        EXPECT_EQ(openPath(v), q(s.byTime[static_cast<std::size_t>(row)])) << row;
+        EXPECT_EQ(dock.currentRow(), row);
+        EXPECT_EQ(engine::regionsJson(v.window.regions().set()), regions);
+    }
+    // A frame opened otherwise becomes the current row.
+    ASSERT_TRUE(v.open(s.byTime[0]));
+    EXPECT_EQ(dock.currentRow(), 0);
+
+    // Times from the names: none matches this pattern but f1 and f3's, so the others are
+    // listed after them with the reason.
+    std::filesystem::rename(s.dir.path("f1.bmp"), s.dir.path("cam_20260601_0830.bmp"));
+    std::filesystem::rename(s.dir.path("f3.bmp"), s.dir.path("cam_20260531_2359.bmp"));
+    ASSERT_TRUE(dock.setTimeSource(QStringLiteral("name:cam_%Y%m%d_%H%M")));
+    const auto& e = dock.entries();
+    ASSERT_EQ(e.size(), 4u);
+    EXPECT_EQ(e[0].time, "2026-05-31T23:59:00");
+    EXPECT_EQ(e[1].time, "2026-06-01T08:30:00");
+    EXPECT_EQ(paths(e).mid(2), QStringList({q(s.dir.path("f2.BMP")), q(s.dir.path("f4.bmp"))}));
+    EXPECT_TRUE(e[2].time.empty() && !e[2].problem.isEmpty());
+    EXPECT_FALSE(dock.setTimeSource(QStringLiteral("when")));
+}
+
+TEST(SeasonTest, ChartHoldsTheEngineFiguresAndTheTableIsTheSeriesOne)
+{
+    Season s;
+    Viewer v;
+    const engine::RegionSet set = plotsAndPanel();
+    v.window.regions().setSet(set);
+    ASSERT_TRUE(v.window.openFolder(q(s.dir.dir())));
+    view::SeasonDock& dock = *v.window.season();
+    waitForChart(dock);
+    ASSERT_TRUE(dock.complete());
+
+    const std::vector<engine::SeasonFrame> expected = engineFrames(s.byTime, set, v.window);
+    for (std::size_t plot = 0; plot < 2; ++plot) {
+        const QString name = QString::fromStdString(set.regions[plot].name);
+        auto* mean = seriesNamed<QLineSeries>(dock.chart(), name);
+        auto* band = seriesNamed<QAreaSeries>(dock.chart(), name + QStringLiteral(" p05–p95"));
+        ASSERT_TRUE(mean && band) << plot;
+        ASSERT_EQ(mean->count(), 4);
+        for (int i = 0; i < 4; ++i) {
+            const engine::RegionFigures& f = expected[static_cast<std::size_t>(i)].figures.plots[plot];
+            const double x = static_cast<double>(*view::chartTime(expected[static_cast<std::size_t>(i)].time));
+            EXPECT_EQ(mean->at(i), QPointF(x, *f.mean)) << plot << ' ' << i;
+            EXPECT_EQ(band->upperSeries()->at(i), QPointF(x, *f.p95));
+            EXPECT_EQ(band->lowerSeries()->at(i), QPointF(x, *f.p05));
+        }
+    }
+    // The panel dims from frame to frame: each frame had its own white values.
+    EXPECT_NE(expected[0].figures.model.nir.dnWhite, expected[1].figures.model.nir.dnWhite);
+
+    std::string table = engine::seasonCsvHeader();
+    for (const auto& f : expected) table += engine::seasonCsvRows(f, set);
+    ASSERT_TRUE(v.window.exportSeasonTable(q(s.dir.path("season.csv"))));
+    const auto csv = readFile(s.dir.path("season.csv"));
+    EXPECT_EQ(std::string(csv.begin(), csv.end()), table);
+
+    ASSERT_TRUE(v.window.exportSeasonChart(q(s.dir.path("season.png"))));
+    const QImage png(q(s.dir.path("season.png")), "PNG");
+    EXPECT_EQ(png.size(), QSize(1600, 900));
+
+    // A click on a point, a little beside it, opens its frame.
+    auto* a1 = seriesNamed<QLineSeries>(dock.chart(), QStringLiteral("A1"));
+    emit a1->clicked(a1->at(2) + QPointF(3600 * 1000, 0.01));
+    EXPECT_EQ(openPath(v), q(s.byTime[2]));
+    EXPECT_EQ(dock.currentRow(), 2);
+}
+
+TEST(SeasonTest, BadFrameIsListedWithItsMessageAndTheOthersCharted)
+{
+    Season s(true);
+    Viewer v;
+    const engine::RegionSet set = plotsAndPanel();
+    v.window.regions().setSet(set);
+    ASSERT_TRUE(v.window.openFolder(q(s.dir.dir())));
+    view::SeasonDock& dock = *v.window.season();
+    waitForChart(dock);
+    ASSERT_TRUE(dock.complete());
+
+    ASSERT_EQ(dock.entries().size(), 5u);
+    const view::SeasonEntry& bad = dock.entries()[2];
+    EXPECT_EQ(bad.path, q(s.dir.path("f0.bmp")));
+    EXPECT_FALSE(bad.figures);
+    EXPECT_TRUE(bad.problem.contains(QStringLiteral("f0.bmp"))) << bad.problem.toStdString();
+    EXPECT_TRUE(dock.listTexts()[2].contains(bad.problem));
+    EXPECT_TRUE(dock.statusText().contains(QStringLiteral("読めないフレーム 1 枚"))) << dock.statusText().toStdString();
+    EXPECT_EQ(seriesNamed<QLineSeries>(dock.chart(), QStringLiteral("A1"))->count(), 4);
+
+    std::string table = engine::seasonCsvHeader();
+    for (const auto& f : engineFrames(s.byTime, set, v.window)) table += engine::seasonCsvRows(f, set);
+    EXPECT_EQ(dock.csv(), table);
+}
+
+TEST(SeasonTest, ChartWorkedOutAgainWhenTheRegionsOrTheCalibrationChange)
+{
+    Season s;
+    Viewer v;
+    engine::RegionSet set = plotsAndPanel();
+    set.regions.pop_back();  // no panel: every frame under the window's calibration
+    v.window.regions().setSet(set);
+    ASSERT_TRUE(v.window.openFolder(q(s.dir.dir())));
+    view::SeasonDock& dock = *v.window.season();
+    const auto firstMean = [&] {
+        waitForChart(dock);
+        const auto* a = seriesNamed<QLineSeries>(dock.chart(), QString::fromStdString(set.regions[0].name));
+        return a ? a->at(0).y() : -99.0;
+    };
+    EXPECT_EQ(firstMean(), *engineFrames(s.byTime, set, v.window)[0].figures.plots[0].mean);
+
+    v.window.setModel(engine::NdviModel::plain(180, 200));
+    EXPECT_EQ(firstMean(), *engineFrames(s.byTime, set, v.window)[0].figures.plots[0].mean);
+
+    ASSERT_FALSE(v.window.regions().rename(0, QStringLiteral("B1")));
+    set.regions[0].name = "B1";
+    EXPECT_EQ(firstMean(), *engineFrames(s.byTime, set, v.window)[0].figures.plots[0].mean);
+    EXPECT_EQ(dock.csv().find("A1,"), std::string::npos);
+
+    // Cancelled before its results are taken: they never show, nor the earlier chart.
+    v.window.setModel(engine::NdviModel::plain(200, 200));
+    ASSERT_TRUE(dock.busy());
+    dock.cancel();
+    QApplication::processEvents();
+    EXPECT_FALSE(dock.busy());
+    EXPECT_FALSE(dock.complete());
+    EXPECT_EQ(seriesNamed<QLineSeries>(dock.chart(), QStringLiteral("B1"))->count(), 0);
+    EXPECT_EQ(dock.statusText(), QStringLiteral("中止しました"));
+}
+
+}  // namespace
