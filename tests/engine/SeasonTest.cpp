@@ -1,0 +1,201 @@
+// A season's table: each frame's rows against the oracle worked out pixel by pixel from
+// the definitions, under changing light, calibrated by the frame's own panel in every
+// way the panel may be read or by a fixed model, from a file or from memory; frames that
+// cannot be used; frame times from names and modification times; the table's order.
+
+#include "engine/PictureReader.h"
+#include "engine/Season.h"
+
+#include "SeasonOracle.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+
+namespace {
+
+using engine::RegionSet;
+using engine::SeasonSettings;
+using testing_support::OracleCalibration;
+using testing_support::SeasonScene;
+namespace fs = std::filesystem;
+
+struct CalibrationCase {
+    const char* name;
+    SeasonSettings settings;
+    OracleCalibration oracle;
+    bool withDark;
+};
+
+std::vector<CalibrationCase> calibrationCases()
+{
+    std::vector<CalibrationCase> cases;
+    cases.push_back({"panel max", {}, {}, false});
+    CalibrationCase mean{"panel mean, dark target, reflectances", {}, {}, true};
+    mean.settings.whiteFrom = engine::WhiteFrom::Mean;
+    mean.settings.reflectances.nir = {255, 0.92f, 0, 0.03f};
+    mean.settings.reflectances.red = {255, 0.9f, 0, 0.02f};
+    mean.oracle = {std::nullopt, OracleCalibration::From::Mean, 0.92f, 0.9f, 0.03f, 0.02f};
+    cases.push_back(mean);
+    CalibrationCase p99{"panel p99, dark target", {}, {}, true};
+    p99.settings.whiteFrom = engine::WhiteFrom::Percentile99;
+    p99.oracle.from = OracleCalibration::From::P99;
+    cases.push_back(p99);
+    CalibrationCase fixed{"fixed", {}, {}, true};
+    fixed.settings.fixed = engine::NdviModel{{243, 0.95f, 8, 0.02f}, {231, 0.93f, 9, 0.03f}};
+    fixed.oracle.fixed = testing_support::targetsOf(*fixed.settings.fixed);
+    cases.push_back(fixed);
+    return cases;
+}
+
+std::string rowsOf(const engine::FrameFigures& figures, const std::string& file, const RegionSet& regions)
+{
+    return engine::seasonCsvRows({file, "2026-06-01T08:30:00", figures}, regions);
+}
+
+TEST(SeasonFrame, RowsFollowTheDefinitionsUnderChangingLight)
+{
+    const SeasonScene scene;
+    const testing_support::TempDir dir;
+    // Lit as meant, dimmer, too dim for the panel, and bright enough to saturate it.
+    const double lights[] = {1.0, 0.7, 0.38, 1.08};
+    for (const CalibrationCase& c : calibrationCases()) {
+        SCOPED_TRACE(c.name);
+        const RegionSet regions = engine::parseRegions(scene.regionsJson(true, c.withDark), "regions.json");
+        for (std::size_t k = 0; k < std::size(lights); ++k) {
+            SCOPED_TRACE(k);
+            const testing_support::Picture picture = scene.picture(lights[k], static_cast<std::uint32_t>(k));
+            const std::string file = dir.path("frame, " + std::to_string(k) + ".bmp").string();
+            testing_support::BmpLayout layout;
+            layout.topDown = k % 2 == 1;
+            testing_support::writeFile(file, testing_support::encodeBmp(picture, layout));
+
+            engine::PictureReader reader = engine::PictureReader::open(file);
+            reader.require24Bit();
+            const engine::FrameFigures figures = engine::seasonFrameFigures(reader, regions, c.settings);
+            const std::string rows = rowsOf(figures, file, regions);
+            testing_support::expectRows(
+                testing_support::parseCsv(rows),
+                testing_support::oracleRows(picture, file, "2026-06-01T08:30:00", scene.plots, &scene.white,
+                                            c.withDark ? &scene.dark : nullptr, c.oracle));
+
+            // The same frame from memory gives the same rows.
+            const auto row = [&](std::int64_t y) {
+                return reinterpret_cast<const std::uint8_t*>(&picture.pixels[static_cast<std::size_t>(y) * picture.width]);
+            };
+            EXPECT_EQ(rowsOf(engine::seasonFrameFigures(picture.width, picture.height, row, file, regions, c.settings), file,
+                             regions),
+                      rows);
+        }
+    }
+}
+
+TEST(SeasonFrame, AFrameTheRegionsDoNotFitOrWithoutAnyCalibrationIsRefusedByName)
+{
+    const SeasonScene scene;
+    const RegionSet regions = engine::parseRegions(scene.regionsJson(), "regions.json");
+    const RegionSet noPanel = engine::parseRegions(scene.regionsJson(false, false), "regions.json");
+    testing_support::Picture small = scene.picture(1.0, 0);
+    small.width = 40;  // A3 reaches column 46
+    small.pixels.resize(static_cast<std::size_t>(small.width) * small.height);
+    const auto row = [&](std::int64_t y) {
+        return reinterpret_cast<const std::uint8_t*>(&small.pixels[static_cast<std::size_t>(y) * small.width]);
+    };
+    const struct {
+        const RegionSet* regions;
+        std::int64_t width;
+        const char* named;
+    } cases[] = {{&regions, 40, "A3"}, {&noPanel, SeasonScene::kWidth, "white"}};
+    for (const auto& c : cases) {
+        try {
+            engine::seasonFrameFigures(c.width, small.height, row, "/season/f1.bmp", *c.regions, {});
+            ADD_FAILURE() << "accepted";
+        } catch (const engine::RegionsError& e) {
+            const std::string what = e.what();
+            EXPECT_TRUE(what.starts_with("/season/f1.bmp: ")) << what;
+            EXPECT_NE(what.find(c.named), std::string::npos) << what;
+        }
+    }
+    EXPECT_TRUE(engine::seasonProblem(noPanel, {}));
+    SeasonSettings fixed;
+    fixed.fixed = engine::NdviModel::plain(200, 200);
+    EXPECT_FALSE(engine::seasonProblem(noPanel, fixed));
+}
+
+TEST(SeasonTime, NamesAreReadByThePatternFromTheirStart)
+{
+    const auto source = engine::TimeSource::byText("name:cam_%Y%m%d_%H%M%S");
+    ASSERT_TRUE(source);
+    const struct {
+        const char* path;
+        const char* time;  // nullptr: refused
+    } cases[] = {
+        {"/d/cam_20260601_083000.bmp", "2026-06-01T08:30:00"},
+        {"cam_20240229_235959_extra.bmp", "2024-02-29T23:59:59"},
+        {"/d/cam_20250229_083000.bmp", nullptr},  // no 29 February that year
+        {"/d/cam_20261301_083000.bmp", nullptr},
+        {"/d/cam_20260600_083000.bmp", nullptr},
+        {"/d/cam_20260601_243000.bmp", nullptr},
+        {"/d/cam_20260601_086000.bmp", nullptr},
+        {"/d/cam_20260601_0830.bmp", nullptr},
+        {"/d/cam_2026O601_083000.bmp", nullptr},
+        {"/cam_20260601_083000/IMG_1.bmp", nullptr},  // the folder is not the name
+        {"/d/x_cam_20260601_083000.bmp", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        if (c.time) {
+            EXPECT_EQ(engine::frameTime(c.path, *source), c.time);
+            continue;
+        }
+        try {
+            engine::frameTime(c.path, *source);
+            ADD_FAILURE() << "accepted";
+        } catch (const engine::RegionsError& e) {
+            EXPECT_TRUE(std::string(e.what()).starts_with(std::string(c.path) + ": ")) << e.what();
+        }
+    }
+    const auto percent = engine::TimeSource::byText("name:%Y-%m-%d %%%H");
+    ASSERT_TRUE(percent);
+    EXPECT_EQ(engine::frameTime("2026-06-01 %07.bmp", *percent), "2026-06-01T07:00:00");
+    for (const char* bad : {"", "name:", "mtime:x", "name:%Y%m", "name:%Y%m%d%q", "name:%Y%m%d%", "file:%Y%m%d"}) {
+        EXPECT_FALSE(engine::TimeSource::byText(bad)) << bad;
+    }
+    EXPECT_EQ(engine::TimeSource::byText("mtime")->kind, engine::TimeSource::Kind::ModificationTime);
+}
+
+TEST(SeasonTime, TheModificationTimeIsLocalTime)
+{
+    const testing_support::TempDir dir;
+    const fs::path file = dir.path("frame.bmp");
+    testing_support::writeFile(file, {1});
+    const std::time_t when = 1780302645;  // a fixed instant
+    fs::last_write_time(file, fs::file_time_type::clock::from_sys(std::chrono::system_clock::from_time_t(when)));
+    std::tm local{};
+    ::localtime_r(&when, &local);
+    char expected[32];
+    std::strftime(expected, sizeof expected, "%Y-%m-%dT%H:%M:%S", &local);
+    EXPECT_EQ(engine::frameTime(file.string(), {}), expected);
+    EXPECT_THROW(engine::frameTime(dir.path("missing.bmp").string(), {}), engine::RegionsError);
+}
+
+TEST(SeasonTable, FramesGoByTimeThenByPathInByteOrder)
+{
+    std::vector<engine::SeasonFrame> frames;
+    for (const auto& [file, time] : std::vector<std::pair<std::string, std::string>>{
+             {"b.bmp", "2026-06-02T08:00:00"}, {"\xc3\xa9.bmp", "2026-06-01T08:00:00"}, {"z.bmp", "2026-06-01T08:00:00"},
+             {"a.bmp", "2026-06-02T08:00:00"}, {"Z.bmp", "2026-06-01T08:00:00"}}) {
+        frames.push_back({file, time, {}});
+    }
+    engine::sortSeasonFrames(frames);
+    std::vector<std::string> order;
+    for (const auto& f : frames) order.push_back(f.file);
+    EXPECT_EQ(order, (std::vector<std::string>{"Z.bmp", "z.bmp", "\xc3\xa9.bmp", "a.bmp", "b.bmp"}));
+    EXPECT_EQ(engine::seasonCsvHeader(),
+              "file,time,region,pixels,ndvi_mean,ndvi_std,ndvi_min,ndvi_p05,ndvi_median,ndvi_p95,ndvi_max,nodata_pixels,"
+              "nir_mean,red_mean,saturated_pixels,nir_white,red_white,panel_warning\n");
+}
+
+}  // namespace
