@@ -14,7 +14,7 @@ namespace batch {
 
 namespace {
 
-enum : unsigned { kCrop = 1, kMaxima = 2, kNdvi = 4, kCalibrate = 8 };
+enum : unsigned { kCrop = 1, kMaxima = 2, kNdvi = 4, kCalibrate = 8, kSeries = 16 };
 
 struct OptionRule {
     std::string_view name;
@@ -24,16 +24,17 @@ struct OptionRule {
 
 constexpr OptionRule kOptions[] = {
     {"-o", true, kCrop | kNdvi | kCalibrate}, {"--out-dir", true, kCrop | kNdvi},
-    {"--rect", true, kMaxima},            {"--nir-white", true, kNdvi},
-    {"--red-white", true, kNdvi},         {"--envi-header", false, kNdvi},
+    {"--rect", true, kMaxima},            {"--nir-white", true, kNdvi | kSeries},
+    {"--red-white", true, kNdvi | kSeries}, {"--envi-header", false, kNdvi},
     {"--preview", true, kNdvi},           {"--preview-dir", true, kNdvi},
-    {"--stats", false, kNdvi},            {"--json", false, kMaxima | kNdvi},
-    {"--force", false, kCrop | kNdvi | kCalibrate}, {"-j", true, kCrop | kMaxima | kNdvi},
-    {"--panel-reflectance", true, kNdvi | kCalibrate}, {"--dark", true, kNdvi},
-    {"--dark-reflectance", true, kNdvi | kCalibrate}, {"--tiff", false, kNdvi},
-    {"--calibration", true, kNdvi},       {"--white-rect", true, kCalibrate},
-    {"--white-from", true, kCalibrate},   {"--dark-rect", true, kCalibrate},
-    {"--strict", false, kCalibrate},
+    {"--stats", false, kNdvi},            {"--json", false, kMaxima | kNdvi | kSeries},
+    {"--force", false, kCrop | kNdvi | kCalibrate | kSeries}, {"-j", true, kCrop | kMaxima | kNdvi | kSeries},
+    {"--panel-reflectance", true, kNdvi | kCalibrate | kSeries}, {"--dark", true, kNdvi},
+    {"--dark-reflectance", true, kNdvi | kCalibrate | kSeries}, {"--tiff", false, kNdvi},
+    {"--calibration", true, kNdvi | kSeries}, {"--white-rect", true, kCalibrate},
+    {"--white-from", true, kCalibrate | kSeries}, {"--dark-rect", true, kCalibrate},
+    {"--strict", false, kCalibrate},      {"--regions", true, kSeries},
+    {"--csv", true, kSeries},             {"--time", true, kSeries},
 };
 
 const OptionRule* findOption(std::string_view name)
@@ -178,6 +179,65 @@ std::optional<UsageError> readPanelRectangle(const char* name, const std::string
     return std::nullopt;
 }
 
+// --white-from's choice.
+template <typename Value>
+std::optional<UsageError> readWhiteFrom(Options& o, const Value& value)
+{
+    if (const auto from = value("--white-from")) {
+        const auto chosen = engine::whiteFromByName(*from);
+        if (!chosen) return UsageError{"--white-from には max、mean、p99 のいずれかを指定してください"};
+        o.whiteFrom = *chosen;
+    }
+    return std::nullopt;
+}
+
+// series: the regions file and the table, and how the frames are calibrated: one
+// fixed model, or each frame by its own panel with only the reflectances given here.
+template <typename Value>
+std::optional<UsageError> readSeries(Options& o, const Value& value)
+{
+    const auto regions = value("--regions");
+    if (!regions) return UsageError{"--regions で領域ファイルを指定してください"};
+    const auto csv = value("--csv");
+    if (!csv) return UsageError{"--csv で出力する CSV ファイルを指定してください"};
+    o.regions = *regions;
+    o.csv = *csv;
+    if (const auto time = value("--time")) {
+        const auto source = engine::TimeSource::byText(*time);
+        if (!source) {
+            return UsageError{"--time には mtime か name:PATTERN（%Y %m %d %H %M %S %% から成り、%Y %m %d を含む形）を指定してください"};
+        }
+        o.time = *source;
+    }
+    const auto calibration = value("--calibration");
+    const auto nir = value("--nir-white");
+    const auto red = value("--red-white");
+    if (calibration || nir || red) {
+        // The frames' own panels are not read: what says how to read them has no use.
+        for (const char* name : {"--white-from", "--dark-reflectance"}) {
+            if (value(name)) return UsageError{std::string(name) + " は白色板の領域から較正するときだけ使えます（--calibration、--nir-white、--red-white とは同時に使えません）"};
+        }
+        o.fixedCalibration = true;
+        if (calibration) return readCalibration(o, *calibration, value);
+        if (!nir || !red) return UsageError{"--nir-white と --red-white を指定してください"};
+        for (const auto& [name, text, white] : {std::tuple{"--nir-white", nir, &o.nirWhite},
+                                                std::tuple{"--red-white", red, &o.redWhite}}) {
+            if (auto error = checkInteger(*text, white)) return *error;
+            if (*white < 1) return UsageError{std::string(name) + " には 1 以上の整数を指定してください"};
+        }
+        return readModel(o, value);
+    }
+    if (auto error = readWhiteFrom(o, value)) return error;
+    if (auto error = readReflectances(o.model, value)) return error;
+    // As for calibrate: the bytes are each frame's to give.
+    for (engine::BandCalibration* band : {&o.model.nir, &o.model.red}) {
+        band->dnWhite = 255;
+        band->dnDark = 0;
+    }
+    if (auto problem = engine::modelProblem(o.model)) return UsageError{*problem};
+    return std::nullopt;
+}
+
 // Fills the options of one subcommand from the parsed names and values.
 ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::map<std::string, std::string> given)
 {
@@ -224,11 +284,7 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
         if (const auto dark = value("--dark-rect")) {
             if (auto error = readPanelRectangle("--dark-rect", *dark, o.darkRect.emplace())) return *error;
         }
-        if (const auto from = value("--white-from")) {
-            const auto chosen = engine::whiteFromByName(*from);
-            if (!chosen) return UsageError{"--white-from には max、mean、p99 のいずれかを指定してください"};
-            o.whiteFrom = *chosen;
-        }
+        if (auto error = readWhiteFrom(o, value)) return *error;
         if (value("--dark-reflectance") && !o.darkRect) {
             return UsageError{"--dark-reflectance は --dark-rect と一緒に指定してください"};
         }
@@ -260,6 +316,9 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
         }
         if (auto error = calibration ? readCalibration(o, *calibration, value) : readModel(o, value)) return *error;
     }
+    if (command == Command::Series) {
+        if (auto error = readSeries(o, value)) return *error;
+    }
     if (const auto jobs = value("-j")) {
         std::int32_t n = 0;
         if (auto error = checkInteger(*jobs, &n)) return *error;
@@ -277,11 +336,12 @@ ParseResult parseCommandLine(const std::vector<std::string>& args)
         if (arg == "--") break;
         if (arg == "-h" || arg == "--help") return HelpRequest{};
     }
-    if (args.empty()) return UsageError{"サブコマンドを指定してください（crop、maxima、ndvi、calibrate）"};
+    if (args.empty()) return UsageError{"サブコマンドを指定してください（crop、maxima、ndvi、calibrate、series）"};
 
     const std::map<std::string_view, std::pair<Command, unsigned>> commands = {
         {"crop", {Command::Crop, kCrop}}, {"maxima", {Command::Maxima, kMaxima}}, {"ndvi", {Command::Ndvi, kNdvi}},
-        {"calibrate", {Command::Calibrate, kCalibrate}}};
+        {"calibrate", {Command::Calibrate, kCalibrate}},
+        {"series", {Command::Series, kSeries}}};
     const auto command = commands.find(args[0]);
     if (command == commands.end()) return UsageError{"不明なサブコマンドです: " + args[0]};
 

@@ -7,6 +7,7 @@
 #include "engine/Calibration.h"
 #include "engine/Kernels.h"
 #include "engine/Panel.h"
+#include "engine/Season.h"
 
 #include <array>
 #include <cstdint>
@@ -17,7 +18,7 @@
 
 namespace batch {
 
-enum class Command { Crop, Maxima, Ndvi, Calibrate };
+enum class Command { Crop, Maxima, Ndvi, Calibrate, Series };
 
 struct Options {
     Command command = Command::Crop;
@@ -38,6 +39,13 @@ struct Options {
     std::optional<engine::Rectangle> darkRect;
     engine::WhiteFrom whiteFrom = engine::WhiteFrom::Maximum;
     bool strict = false;                    // calibrate: a failed panel check fails the run
+    // series: the regions file, the table, where each frame's time comes from, and
+    // whether model is one fixed calibration for every frame (--calibration, or
+    // --nir-white and --red-white) or only the reflectances of each frame's own panel.
+    std::string regions;
+    std::string csv;
+    engine::TimeSource time;
+    bool fixedCalibration = false;
     bool tiff = false;                      // the raster as float32 TIFF, not raw
     bool enviHeader = false;
     std::optional<std::string> preview;     // --preview, one input only

@@ -47,7 +47,8 @@ const char* eightBitMessage(Command command)
     case Command::Crop: return "24ビットカラ―画像を指定してください";
     case Command::Maxima: return "24ビットカラー画像を指定してください";
     case Command::Ndvi:
-    case Command::Calibrate: return "24ビットフォルスカラ―画像を指定してください";
+    case Command::Calibrate:
+    case Command::Series: return "24ビットフォルスカラ―画像を指定してください";
     }
     return "";
 }
@@ -206,7 +207,8 @@ FileOutcome runFile(const Options& options, const FileJob& job, const Sink& onMe
         case Command::Crop: outcome.line = crop(job, picture, control, outputs); break;
         case Command::Maxima: outcome.line = maxima(options, job, picture, control); break;
         case Command::Ndvi: outcome.line = ndvi(options, job, picture, control, outputs); break;
-        case Command::Calibrate: break;  // one frame, run on its own (runCalibrate)
+        case Command::Calibrate:  // one frame, run on its own (runCalibrate)
+        case Command::Series: break;  // the frames make one table (runSeries)
         }
         outputs.place();
         outcome.succeeded = true;

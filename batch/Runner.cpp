@@ -5,6 +5,7 @@
 #include "batch/Console.h"
 #include "batch/FileRun.h"
 #include "batch/OutputPlan.h"
+#include "batch/Series.h"
 
 #include <algorithm>
 #include <atomic>
@@ -18,12 +19,6 @@ namespace batch {
 namespace {
 
 constexpr const char* kProgram = "zrvimage-batch: ";
-
-int badUsage(std::ostream& err, const std::string& message)
-{
-    err << kProgram << message << "\n使い方は zrvimage-batch --help で表示します。\n";
-    return kBadUsage;
-}
 
 bool isSet(const std::atomic<bool>* flag)
 {
@@ -55,6 +50,12 @@ void runAll(const Options& options, const std::vector<FileJob>& jobs, Console& c
 
 }  // namespace
 
+int badUsage(std::ostream& err, const std::string& message)
+{
+    err << kProgram << message << "\n使い方は zrvimage-batch --help で表示します。\n";
+    return kBadUsage;
+}
+
 std::size_t workerCount(int jobs, std::size_t files, unsigned cores) noexcept
 {
     const std::size_t asked = jobs > 0 ? static_cast<std::size_t>(jobs) : cores;
@@ -80,6 +81,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
         return runCalibrate(options, out, err, std::time(nullptr));
     }
+
+    if (options.command == Command::Series) return runSeries(options, out, err, errIsTerminal, interrupted);
 
     const std::vector<FileJob> jobs = planJobs(options);
     if (const auto conflict = findConflict(jobs)) return badUsage(err, *conflict);

@@ -22,6 +22,10 @@ inline constexpr std::size_t kMaxWorkers = 64;
 // more than there are files, nor more than kMaxWorkers.
 std::size_t workerCount(int jobs, std::size_t files, unsigned cores) noexcept;
 
+// Writes the bad-usage message (the program's name, the text, where help is) and
+// returns kBadUsage.
+int badUsage(std::ostream& err, const std::string& message);
+
 // args are the arguments after the program name. Results go to out, messages and
 // the progress line (only when err is a terminal) to err. Once interrupted is set no
 // further file starts and the running ones stop at their next row, their outputs as

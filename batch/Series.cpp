@@ -1,0 +1,179 @@
+#include "batch/Series.h"
+
+#include "batch/Console.h"
+#include "batch/Report.h"
+#include "batch/Runner.h"
+
+#include "engine/EngineError.h"
+#include "engine/Messages.h"
+#include "engine/OutputPath.h"
+#include "engine/PictureReader.h"
+#include "engine/Regions.h"
+#include "engine/Season.h"
+#include "runtime/ErrorText.h"
+#include "runtime/Exceptions.h"
+
+#include <filesystem>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace batch {
+
+namespace {
+
+constexpr const char* kProgram = "zrvimage-batch: ";
+
+// The season's own failures name their frame first; the console names it already.
+std::string withoutPath(const std::string& text, const std::string& path)
+{
+    const std::string prefix = path + ": ";
+    return text.starts_with(prefix) ? text.substr(prefix.size()) : text;
+}
+
+// One frame's row of the table, or nothing when it cannot be used (told through say).
+std::optional<engine::SeasonFrame> runFrame(const Options& options, const std::string& path,
+                                            const engine::RegionSet& regions, const engine::SeasonSettings& settings,
+                                            const std::function<void(const std::string&)>& say,
+                                            const std::atomic<bool>* cancel)
+{
+    try {
+        engine::SeasonFrame frame;
+        frame.file = path;
+        // The name first: a frame that is not of the season is not read at all.
+        frame.time = engine::frameTime(path, options.time);
+        engine::PictureReader reader = engine::PictureReader::open(path);
+        if (reader.header().bitCount == 8) {
+            say("24ビットフォルスカラ―画像を指定してください");
+            return std::nullopt;
+        }
+        reader.require24Bit(engine::PictureReader::Signature::Names);
+        engine::RunControl control;
+        control.cancel = cancel;
+        frame.figures = engine::seasonFrameFigures(reader, regions, settings, control);
+        return frame;
+    } catch (const engine::RegionsError& e) {
+        say(withoutPath(e.what(), path));
+    } catch (const engine::EngineError& e) {
+        say(e.what());
+    } catch (const runtime::EAbort&) {
+        // cancelled: the batch says so once
+    } catch (const runtime::Exception& e) {
+        say(runtime::errorBoxText(e.message()));
+    } catch (const std::exception& e) {
+        say(e.what());
+    }
+    return std::nullopt;
+}
+
+bool isSet(const std::atomic<bool>* flag)
+{
+    return flag && flag->load();
+}
+
+// True when the table would be written over one of the files it is made from.
+bool overwritesAnInput(const Options& options)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(options.csv, ec)) return false;
+    std::vector<std::string> inputs = options.inputs;
+    inputs.push_back(options.regions);
+    if (options.calibration) inputs.push_back(*options.calibration);
+    for (const std::string& input : inputs) {
+        if (std::filesystem::equivalent(options.csv, input, ec)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int runSeries(const Options& options, std::ostream& out, std::ostream& err, bool errIsTerminal,
+              const std::atomic<bool>* interrupted)
+{
+    std::error_code ec;
+    if (!options.force && std::filesystem::exists(std::filesystem::symlink_status(options.csv, ec))) {
+        err << kProgram << "出力ファイルが既にあります。上書きするには --force を指定してください:\n";
+        err << "  " << options.csv << '\n';
+        return kBadUsage;
+    }
+    if (overwritesAnInput(options)) return badUsage(err, std::string(engine::kOutputIsInput) + ": " + options.csv);
+
+    engine::RegionSet regions;
+    try {
+        regions = engine::readRegionsFile(options.regions);
+    } catch (const engine::RegionsError& e) {
+        return badUsage(err, e.what());
+    }
+    engine::SeasonSettings settings;
+    if (options.fixedCalibration) {
+        settings.fixed = options.model;
+    } else {
+        settings.whiteFrom = options.whiteFrom;
+        settings.reflectances = options.model;
+        const bool darkReflectance = options.model.nir.rDark != 0 || options.model.red.rDark != 0;
+        if (darkReflectance && !regions.dark()) {
+            return badUsage(err, "--dark-reflectance は領域ファイルに暗色板の領域（role が dark）があるときだけ使えます");
+        }
+    }
+    if (const auto problem = engine::seasonProblem(regions, settings)) return badUsage(err, options.regions + ": " + *problem);
+
+    const std::vector<std::string>& frames = options.inputs;
+    std::vector<std::optional<engine::SeasonFrame>> results(frames.size());
+    Console console(out, err, errIsTerminal, frames.size());
+    {
+        std::atomic<std::size_t> next{0};
+        const auto worker = [&] {
+            for (std::size_t i; !isSet(interrupted) && (i = next++) < frames.size();) {
+                results[i] = runFrame(
+                    options, frames[i], regions, settings, [&](const std::string& text) { console.message(frames[i], text); },
+                    interrupted);
+                console.fileDone(i, results[i].has_value(), {});
+            }
+        };
+        std::vector<std::jthread> pool;
+        try {
+            const std::size_t workers = workerCount(options.jobs, frames.size(), std::thread::hardware_concurrency());
+            for (std::size_t t = 0; t < workers; ++t) pool.emplace_back(worker);
+        } catch (const std::system_error&) {
+            // Fewer threads than asked for; the ones running take every frame.
+        }
+        if (pool.empty()) worker();
+    }
+    console.finish();
+    if (isSet(interrupted)) {
+        err << kProgram << "中断しました\n";
+        return kInterrupted;
+    }
+
+    std::vector<engine::SeasonFrame> done;
+    for (auto& r : results) {
+        if (r) done.push_back(std::move(*r));
+    }
+    engine::sortSeasonFrames(done);
+    std::string table = engine::seasonCsvHeader();
+    for (const engine::SeasonFrame& frame : done) table += engine::seasonCsvRows(frame, regions);
+    bool written = true;
+    try {
+        engine::writeWholeFile(options.csv, table);
+    } catch (const engine::EngineError& e) {
+        console.message(options.csv, e.what());
+        written = false;
+    }
+
+    const std::vector<std::size_t> failed = console.failed();
+    if (options.json) {
+        const std::size_t plots = regions.plots().size();
+        out << "{\"csv\":" << jsonString(options.csv) << ",\"written\":" << (written ? "true" : "false")
+            << ",\"frames\":" << frames.size() << ",\"failed\":[";
+        for (std::size_t k = 0; k < failed.size(); ++k) out << (k ? "," : "") << jsonString(frames[failed[k]]);
+        out << "],\"regions\":" << plots << ",\"rows\":" << done.size() * plots << "}\n";
+    }
+    if (!failed.empty()) {
+        err << kProgram << "失敗したファイル " << failed.size() << "/" << frames.size() << ":";
+        for (const std::size_t i : failed) err << ' ' << frames[i];
+        err << '\n';
+    }
+    return failed.empty() && written ? kAllSucceeded : kSomeFailed;
+}
+
+}  // namespace batch
