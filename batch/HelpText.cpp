@@ -15,6 +15,10 @@ const char* helpText()
   zrvimage-batch calibrate FRAME.bmp --white-rect X1,Y1,X2,Y2 -o CAL.json
                  [--white-from max|mean|p99] [--dark-rect X1,Y1,X2,Y2]
                  [--panel-reflectance NIR,RED] [--dark-reflectance NIR,RED] [--strict] [--force]
+  zrvimage-batch series FRAME.bmp... --regions REGIONS.json --csv OUT.csv
+                 [--calibration CAL.json | --nir-white N --red-white N] [--white-from max|mean|p99]
+                 [--panel-reflectance NIR,RED] [--dark-reflectance NIR,RED]
+                 [--time mtime|name:PATTERN] [--json] [--force] [-j N]
 
 MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットBMPファイルにまとめて行います。
 出力はウィンドウで実行したときとバイト単位で同じです。
@@ -31,6 +35,13 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
            最大値（--white-from で平均、99 パーセンタイルも）、暗色板の値は矩形内の平均です。
            白色板の矩形に 255 の画素がある、変動係数が 3 % を超える、白色板の値が 100 未満の
            ときは、その警告を標準エラー出力に書きます。
+  series   同じ場所から撮った一連のフレームについて、領域ファイルの領域（role のない領域）ごとの
+           NDVI の平均・標準偏差・最小値・5/50/95 パーセンタイル・最大値、-10 の画素数、NIR と
+           Red の平均、255 の画素数を、1フレーム1領域1行の CSV ファイルに書きます。各フレームは
+           そのフレームの白色板（role が white）と暗色板（role が dark）の領域から calibrate と
+           同じ規則で較正します（--calibration か --nir-white と --red-white では全フレーム同じ
+           較正）。行はフレームの時刻順、同じ時刻ではパス順です。読めないフレーム、領域がはみ出す
+           フレーム、名前が --time の形に合わないフレームは、そのフレームだけが失敗になります。
 
 オプション:
   -o FILE             出力ファイル（入力ファイルが一つのときだけ）。
@@ -51,14 +62,23 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
                       ndvi の校正モデルを較正ファイルから読みます。--nir-white、--red-white、
                       --panel-reflectance、--dark、--dark-reflectance とは同時に使えません。
                       出力は同じ値をそれらのオプションで指定したときとバイト単位で同じです。
+                      series ではフレームの白色板の代わりに、全フレームをこの較正で計算します。
   --white-rect X1,Y1,X2,Y2
                       calibrate: 白色板の矩形（--rect と同じく角を含み、画像の内側）。
   --white-from max|mean|p99
-                      calibrate: 白色板の値の取り方。max は最大値（既定）、mean は平均の四捨五入、
+                      calibrate、series: 白色板の値の取り方。max は最大値（既定）、mean は平均の四捨五入、
                       p99 は 99 % の画素がそれ以下になる最小の値です。どれも 1 から 255 に収めます。
   --dark-rect X1,Y1,X2,Y2
                       calibrate: 暗色板の矩形。暗色板の値は平均の四捨五入（0 から 254）です。
                       calibrate の --dark-reflectance はこれと一緒に指定します。
+  --regions REGIONS.json
+                      series: 領域ファイル（名前付きの矩形 rect と多角形 polygon、role で白色板と
+                      暗色板）。ビューアの 領域を保存… で書けます。
+  --csv OUT.csv       series: 出力する CSV ファイル。全フレームを処理してからまとめて書きます。
+  --time mtime|name:PATTERN
+                      series: フレームの時刻。mtime はファイルの更新日時（既定）、name:PATTERN は
+                      ファイル名の先頭を %Y %m %d %H %M %S（%% は %）の形で読みます
+                      （例: name:cam_%Y%m%d_%H%M%S は cam_20260601_083000.bmp を読みます）。
   --strict            calibrate: 警告があれば較正ファイルを書かず、終了ステータス 1 で終わります。
   --tiff              RAWファイルの代わりに、1バンドの float32 TIFF（DEFLATE 圧縮、浮動小数点
                       予測子、-10 を NoData として GDAL のタグに記録、説明タグに校正モデル）を
@@ -73,6 +93,8 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
                       標準偏差、-1 から +1 までを20区間に分けたヒストグラムと、校正モデル
                       （model=nir:白色板の値,反射率,暗色板の値,反射率;red:…）を書きます。
   --json              結果を1ファイル1行の JSON で書きます（ndvi では校正モデルも "model" に）。
+                      series では最後に1行（CSV ファイル、フレーム数、失敗したフレーム、領域数、
+                      行数）を書きます。
                       パスのうち UTF-8 として正しくないバイト列は \ufffd（�）に置き換えます。
   --force             既存の出力ファイルを上書きします。指定がなく既存の出力ファイルが
                       あるときは、処理を始める前に中止します。
@@ -95,7 +117,8 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
 終了ステータス:
   0  すべてのファイルが成功しました。
   1  失敗したファイルがあります（最後の行に一覧）。calibrate ではフレームから較正ファイルを
-     作れなかったとき、または --strict で警告があったときです。
+     作れなかったとき、または --strict で警告があったときです。series では失敗したフレーム
+     があっても、ほかのフレームの行を CSV ファイルに書きます。
   2  使い方の誤り、または --force なしで既存の出力ファイルがあります。
 )";
 }

@@ -95,16 +95,104 @@ FramePlan planFrame(std::int64_t width, std::int64_t height, const std::string& 
     return plan;
 }
 
+// NDVI lies in -1 .. 1; (v + 1) * 512 rises with v, so buckets by it keep the order.
+constexpr std::size_t kBuckets = 1024;
+
+std::uint32_t bucketOf(float v) noexcept
+{
+    const float b = (v + 1.0f) * 512.0f;
+    return b <= 0 ? 0 : std::min(static_cast<std::uint32_t>(b), static_cast<std::uint32_t>(kBuckets - 1));
+}
+
+// One NDVI value of a region: its pixels and its bucket for the order statistics.
+struct SeasonValue {
+    float value;
+    std::uint32_t bucket;
+    std::uint64_t pixels;
+};
+
+bool sameRegion(const Region& a, const Region& b)
+{
+    return a.name == b.name && a.role == b.role && a.polygon == b.polygon && a.rect.x1 == b.rect.x1
+           && a.rect.y1 == b.rect.y1 && a.rect.x2 == b.rect.x2 && a.rect.y2 == b.rect.y2;
+}
+
+// The last plan a thread made, kept with its own copy of the regions it was made for:
+// frame after frame of a season has the same size and regions, and the plan (the
+// polygons' rows walked, every region's runs) then costs nothing.
+struct PlanCache {
+    bool valid = false;
+    std::int64_t width = 0, height = 0;
+    bool fixed = false;
+    RegionSet set;
+    FramePlan plan;
+};
+
+const FramePlan& framePlan(std::int64_t width, std::int64_t height, const std::string& path, const RegionSet& regions,
+                           const SeasonSettings& settings)
+{
+    thread_local PlanCache cache;
+    const bool fixed = settings.fixed.has_value();
+    if (cache.valid && cache.width == width && cache.height == height && cache.fixed == fixed
+        && std::equal(cache.set.regions.begin(), cache.set.regions.end(), regions.regions.begin(), regions.regions.end(),
+                      sameRegion)) {
+        if (auto problem = seasonProblem(regions, settings)) frameFailure(path, *problem);
+        return cache.plan;
+    }
+    cache.valid = false;
+    cache.set = regions;
+    cache.plan = planFrame(width, height, path, cache.set, settings);
+    cache.width = width;
+    cache.height = height;
+    cache.fixed = fixed;
+    cache.valid = true;
+    return cache.plan;
+}
+
 // Memory a thread keeps from frame to frame, so that a season of frames allocates
 // nothing per frame once the first has grown it.
 struct Scratch {
     // Each slot's pixels as (NIR byte << 8 | red byte) codes, in reading order.
     std::vector<std::vector<std::uint16_t>> codes;
-    // Pixels per code of the region being summed up, and the codes seen, so that only
-    // those are visited and cleared.
+    // Pixels per code of the region being summed up, and the codes seen in the order
+    // first met, so that only those are visited and cleared.
+    // A flag per code marks the codes seen: tested apart from the counts, it keeps the
+    // branch off the chain of increments (2.5 ms against 2.9 for 20 regions of 1.2
+    // million pixels in all, on 2048x1536 frames).
     std::vector<std::uint32_t> counts = std::vector<std::uint32_t>(std::size_t{1} << 16);
+    std::vector<std::uint8_t> seenFlags = std::vector<std::uint8_t>(std::size_t{1} << 16);
     std::vector<std::uint16_t> seen;
-    std::vector<std::pair<float, std::uint64_t>> values;  // NDVI, pixels
+    // Each code's NDVI under this frame's model, computed the first time a region of
+    // the frame meets it: a frame's regions hold a few thousand codes, and building all
+    // 65,536 would cost more than reading the frame.
+    std::vector<float> ndvi = std::vector<float>(std::size_t{1} << 16);
+    std::vector<std::uint32_t> ndviFrame = std::vector<std::uint32_t>(std::size_t{1} << 16);
+    std::uint32_t frame = 0;
+    std::vector<SeasonValue> values;  // a region's distinct NDVI values
+    std::vector<SeasonValue> picked;
+    std::vector<std::uint64_t> buckets = std::vector<std::uint64_t>(kBuckets);  // pixels per bucket of values
+    // Each bucket's lowest and highest value: a bucket of one value needs no sorting (a
+    // region where one band is clipped holds many codes of NDVI -1 or 1).
+    std::vector<float> bucketLow = std::vector<float>(kBuckets);
+    std::vector<float> bucketHigh = std::vector<float>(kBuckets);
+
+    Scratch()
+    {
+        // A region holds at most every code once: nothing below allocates mid-frame, so
+        // no failure can leave the counts half cleared for the next frame.
+        seen.reserve(std::size_t{1} << 16);
+        values.reserve(std::size_t{1} << 16);
+        picked.reserve(std::size_t{1} << 16);
+    }
+
+    // Starts a frame: every code's NDVI is yet to be computed.
+    void newFrame()
+    {
+        if (++frame == 0) {
+            std::fill(ndviFrame.begin(), ndviFrame.end(), 0);
+            frame = 1;
+        }
+    }
 };
 
 thread_local Scratch scratch;
@@ -172,52 +260,125 @@ NdviModel frameModel(const FramePlan& plan, const Scratch& s, const SeasonSettin
     return m;
 }
 
-// The value at rank (1-based) of the sorted values with their counts.
-float atRank(const std::vector<std::pair<float, std::uint64_t>>& values, std::uint64_t rank)
-{
-    std::uint64_t seen = 0;
-    for (const auto& [v, n] : values) {
-        seen += n;
-        if (seen >= rank) return v;
-    }
-    return values.back().first;
-}
-
 // ceil(p / 100 * n) in integers.
 std::uint64_t nearestRank(std::uint64_t p, std::uint64_t n)
 {
     return std::max<std::uint64_t>((p * n + 99) / 100, 1);
 }
 
+// The values at the given ranks (1-based, ascending) of s.values with their counts,
+// whose buckets' counts are in s.buckets, without sorting them all: the buckets that
+// hold the ranks are found from the counts, and only their values are sorted.
+template <std::size_t N>
+std::array<float, N> valuesAtRanks(Scratch& s, const std::array<std::uint64_t, N>& ranks)
+{
+    // The bucket of each rank, and the pixels in the buckets below it.
+    std::array<std::uint32_t, N> bucket{};
+    std::array<std::uint64_t, N> below{};
+    std::uint64_t before = 0;
+    std::size_t k = 0;
+    for (std::uint32_t b = 0; b < kBuckets && k < N; ++b) {
+        const std::uint64_t after = before + s.buckets[b];
+        for (; k < N && after >= ranks[k]; ++k) {
+            bucket[k] = b;
+            below[k] = before;
+        }
+        before = after;
+    }
+    std::array<float, N> result{};
+    std::array<bool, N> sorting{};
+    bool any = false;
+    for (std::size_t i = 0; i < N; ++i) {
+        result[i] = s.bucketLow[bucket[i]];
+        sorting[i] = s.bucketLow[bucket[i]] != s.bucketHigh[bucket[i]];
+        any = any || sorting[i];
+    }
+    if (!any) return result;
+    s.picked.clear();
+    for (const SeasonValue& v : s.values) {
+        for (std::size_t i = 0; i < N; ++i) {
+            if (sorting[i] && v.bucket == bucket[i]) {
+                s.picked.push_back(v);
+                break;
+            }
+        }
+    }
+    // By bucket, then by value: each rank's bucket is a sorted stretch of its own.
+    std::sort(s.picked.begin(), s.picked.end(), [](const SeasonValue& a, const SeasonValue& b) {
+        return a.bucket != b.bucket ? a.bucket < b.bucket : a.value < b.value;
+    });
+    for (std::size_t i = 0; i < N; ++i) {
+        if (!sorting[i]) continue;
+        std::uint64_t seen = below[i];
+        for (const SeasonValue& v : s.picked) {
+            if (v.bucket != bucket[i]) continue;
+            seen += v.pixels;
+            result[i] = v.value;
+            if (seen >= ranks[i]) break;
+        }
+    }
+    return result;
+}
+
 // A plot's figures from its codes: each distinct code counted, its NDVI computed once by
-// the frame's reflectances (the very values an NdviTable of the model holds), and the
-// order statistics and sums taken over the distinct values in ascending order, so the
-// result does not depend on the order the pixels were read in.
+// the frame's reflectances (the very values an NdviTable of the model holds). The sums
+// go over the distinct codes in the order the region first meets them, so the same
+// frame and regions always give the same figures to the last bit.
 RegionFigures plotFigures(const std::vector<std::uint16_t>& codes, Scratch& s, const std::array<float, 256>& nirR,
                           const std::array<float, 256>& redR)
 {
     RegionFigures f;
     f.pixels = codes.size();
+    std::uint32_t* counts = s.counts.data();
+    std::uint8_t* flags = s.seenFlags.data();
+    const auto see = [&](std::uint16_t c) {
+        if (!flags[c]) {
+            flags[c] = 1;
+            s.seen.push_back(c);
+        }
+    };
     for (const std::uint16_t c : codes) {
-        if (s.counts[c]++ == 0) s.seen.push_back(c);
+        ++counts[c];
+        see(c);
     }
     std::uint64_t nirSum = 0;
     std::uint64_t redSum = 0;
+    // In extended precision: a product of a float and a count is exact there, so a
+    // region of one value has exactly that mean and a deviation of 0.
+    long double sum = 0;
+    float low = 0, high = 0;
     s.values.clear();
+    std::fill(s.buckets.begin(), s.buckets.end(), 0);
     for (const std::uint16_t c : s.seen) {
-        const std::uint64_t n = s.counts[c];
-        s.counts[c] = 0;
+        const std::uint64_t n = counts[c];
+        counts[c] = 0;
+        flags[c] = 0;
         const unsigned nir = c >> 8;
         const unsigned red = c & 0xFF;
         nirSum += n * nir;
         redSum += n * red;
         if (nir == 255 || red == 255) f.saturated += n;
-        const float v = ndviOfReflectances(nirR[nir], redR[red]);
+        if (s.ndviFrame[c] != s.frame) {
+            s.ndvi[c] = ndviOfReflectances(nirR[nir], redR[red]);
+            s.ndviFrame[c] = s.frame;
+        }
+        const float v = s.ndvi[c];
         if (v == kNdviMarker) {
             f.nodata += n;
-        } else {
-            s.values.emplace_back(v, n);
+            continue;
         }
+        if (s.values.empty() || v < low) low = v;
+        if (s.values.empty() || v > high) high = v;
+        const std::uint32_t b = bucketOf(v);
+        s.values.push_back({v, b, n});
+        if (s.buckets[b] == 0) {
+            s.bucketLow[b] = s.bucketHigh[b] = v;
+        } else {
+            s.bucketLow[b] = std::min(s.bucketLow[b], v);
+            s.bucketHigh[b] = std::max(s.bucketHigh[b], v);
+        }
+        s.buckets[b] += n;
+        sum += static_cast<long double>(v) * n;
     }
     s.seen.clear();
     if (f.pixels > 0) {
@@ -226,42 +387,27 @@ RegionFigures plotFigures(const std::vector<std::uint16_t>& codes, Scratch& s, c
     }
     if (s.values.empty()) return f;
 
-    std::sort(s.values.begin(), s.values.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    // Equal values from different codes as one, so that the sums below see each value
-    // once whatever order the codes were met in.
-    std::size_t kept = 0;
-    for (std::size_t i = 1; i < s.values.size(); ++i) {
-        if (s.values[i].first == s.values[kept].first) {
-            s.values[kept].second += s.values[i].second;
-        } else {
-            s.values[++kept] = s.values[i];
-        }
-    }
-    s.values.resize(kept + 1);
-
     const std::uint64_t n = f.pixels - f.nodata;
-    // In extended precision: a product of a float and a count is exact there, so a
-    // region of one value has exactly that mean and a deviation of 0.
-    long double sum = 0;
-    for (const auto& [v, c] : s.values) sum += static_cast<long double>(v) * c;
     const long double mean = sum / n;
     long double squares = 0;
-    for (const auto& [v, c] : s.values) {
-        const long double d = v - mean;
-        squares += d * d * c;
+    for (const SeasonValue& v : s.values) {
+        const long double d = v.value - mean;
+        squares += d * d * v.pixels;
     }
     f.mean = static_cast<double>(mean);
     f.stddev = static_cast<double>(std::sqrt(squares / n));
-    f.min = s.values.front().first;
-    f.max = s.values.back().first;
-    f.p05 = atRank(s.values, nearestRank(5, n));
-    f.median = atRank(s.values, nearestRank(50, n));
-    f.p95 = atRank(s.values, nearestRank(95, n));
+    f.min = low;
+    f.max = high;
+    const auto at = valuesAtRanks<3>(s, {nearestRank(5, n), nearestRank(50, n), nearestRank(95, n)});
+    f.p05 = at[0];
+    f.median = at[1];
+    f.p95 = at[2];
     return f;
 }
 
 FrameFigures figuresOf(const FramePlan& plan, Scratch& s, const SeasonSettings& settings, const std::string& path)
 {
+    s.newFrame();
     FrameFigures figures;
     figures.model = settings.fixed ? *settings.fixed : frameModel(plan, s, settings, path, figures.panelWarnings);
     std::array<float, 256> nirR{};
@@ -423,7 +569,7 @@ std::optional<std::string> seasonProblem(const RegionSet& regions, const SeasonS
 FrameFigures seasonFrameFigures(PictureReader& reader, const RegionSet& regions, const SeasonSettings& settings,
                                 const RunControl& control)
 {
-    const FramePlan plan = planFrame(reader.width(), reader.height(), reader.path(), regions, settings);
+    const FramePlan& plan = framePlan(reader.width(), reader.height(), reader.path(), regions, settings);
     Scratch& s = scratch;
     // One stream per band of rows, made when its band begins.
     std::optional<RowStream> stream;
@@ -446,7 +592,7 @@ FrameFigures seasonFrameFigures(PictureReader& reader, const RegionSet& regions,
 FrameFigures seasonFrameFigures(std::int64_t width, std::int64_t height, const FrameRowAccess& row,
                                 const std::string& path, const RegionSet& regions, const SeasonSettings& settings)
 {
-    const FramePlan plan = planFrame(width, height, path, regions, settings);
+    const FramePlan& plan = framePlan(width, height, path, regions, settings);
     Scratch& s = scratch;
     collectCodes(plan, s, [&](std::int64_t y, std::int64_t, std::int64_t) { return row(y); });
     return figuresOf(plan, s, settings, path);

@@ -92,7 +92,8 @@ TEST(Help, IsJapaneseWithEnglishOptionNamesWhereverItIsAsked)
                                  "--dark-reflectance NIR,RED", "--tiff", "白色板 NIR (Max:255)", "NDVI画像（Float-RAW）作成",
                                  "64", "\\ufffd", "一時ファイル", "calibrate FRAME.bmp --white-rect X1,Y1,X2,Y2",
                                  "--white-from max|mean|p99", "--dark-rect X1,Y1,X2,Y2", "--strict",
-                                 "--calibration CAL.json", "較正ファイル"}) {
+                                 "--calibration CAL.json", "較正ファイル", "series FRAME.bmp...", "--regions REGIONS.json",
+                                 "--csv OUT.csv", "--time mtime|name:PATTERN"}) {
             EXPECT_NE(result.out.find(name), std::string::npos) << name;
         }
         EXPECT_EQ(result.err, "");

@@ -92,6 +92,36 @@ TEST(SeasonFrame, RowsFollowTheDefinitionsUnderChangingLight)
     }
 }
 
+TEST(SeasonFrame, OrderStatisticsHoldAmongManyCloseValues)
+{
+    // Smooth bands give many codes whose NDVI lie within a hair of each other, so that
+    // every percentile falls among close values; a soil corner adds a pile of one value.
+    testing_support::Picture picture;
+    picture.width = picture.height = 96;
+    for (int y = 0; y < 96; ++y) {
+        for (int x = 0; x < 96; ++x) {
+            const bool soil = x < 20 && y < 40;
+            picture.pixels.push_back({0, static_cast<std::uint8_t>(soil ? 0 : 60 + (x * 7 + y) % 23),
+                                      static_cast<std::uint8_t>(soil ? 90 : 150 + (x + y * 3) % 31)});
+        }
+    }
+    const RegionSet regions = engine::parseRegions(
+        R"({"regions": [{"name": "all", "rect": [0, 0, 95, 95]}, {"name": "tilted", "polygon": [[3.5, 1], [90, 20.25], [70, 94], [2, 60]]}]})",
+        "r.json");
+    SeasonSettings settings;
+    settings.fixed = engine::NdviModel::plain(231, 197);
+    const auto row = [&](std::int64_t y) {
+        return reinterpret_cast<const std::uint8_t*>(&picture.pixels[static_cast<std::size_t>(y) * picture.width]);
+    };
+    OracleCalibration oracle;
+    oracle.fixed = testing_support::targetsOf(*settings.fixed);
+    std::vector<testing_support::OracleRegion> plots = {{"all", 0, 0, 95, 95, {}},
+                                                        {"tilted", 0, 0, -1, -1, {{14, 4}, {360, 81}, {280, 376}, {8, 240}}}};
+    testing_support::expectRows(
+        testing_support::parseCsv(rowsOf(engine::seasonFrameFigures(96, 96, row, "f.bmp", regions, settings), "f.bmp", regions)),
+        testing_support::oracleRows(picture, "f.bmp", "2026-06-01T08:30:00", plots, nullptr, nullptr, oracle));
+}
+
 TEST(SeasonFrame, AFrameTheRegionsDoNotFitOrWithoutAnyCalibrationIsRefusedByName)
 {
     const SeasonScene scene;
