@@ -1183,7 +1183,11 @@ void ViewerWindow::chooseAndExport(Export which)
     case Export::SeasonChart: written = exportSeasonChart(path); break;
     case Export::SeasonTable: written = exportSeasonTable(path); break;
     }
-    if (written) showNotice(QStringLiteral("書き出しました: %1").arg(QDir::toNativeSeparators(path)));
+    if (!written) return;
+    // Frames that could not be read are not in the season's exports: said, not hidden.
+    const std::size_t left = ofSeason ? season_->failedCount() : 0;
+    showNotice(left ? QStringLiteral("書き出しました（読めないフレーム %1 枚を除く）: %2").arg(left).arg(QDir::toNativeSeparators(path))
+                    : QStringLiteral("書き出しました: %1").arg(QDir::toNativeSeparators(path)));
 }
 
 void ViewerWindow::showNotice(const QString& text)

@@ -255,9 +255,15 @@ TEST(SeasonTest, BadFrameIsListedWithItsMessageAndTheOthersCharted)
     EXPECT_TRUE(dock.statusText().contains(QStringLiteral("読めないフレーム 1 枚"))) << dock.statusText().toStdString();
     EXPECT_EQ(seriesNamed<QLineSeries>(dock.chart(), QStringLiteral("A1"))->count(), 4);
 
+    // The table holds the others, and its notice says one was left out.
     std::string table = engine::seasonCsvHeader();
     for (const auto& f : engineFrames(s.byTime, set, v.window)) table += engine::seasonCsvRows(f, set);
-    EXPECT_EQ(dock.csv(), table);
+    v.savePaths = {q(s.dir.path("season.csv"))};
+    v.action(QStringLiteral("時系列の表"))->trigger();
+    const auto csv = readFile(s.dir.path("season.csv"));
+    EXPECT_EQ(std::string(csv.begin(), csv.end()), table);
+    EXPECT_TRUE(v.window.noticeText().contains(QStringLiteral("読めないフレーム 1 枚を除く")))
+        << v.window.noticeText().toStdString();
 }
 
 TEST(SeasonTest, ChartWorkedOutAgainWhenTheRegionsOrTheCalibrationChange)

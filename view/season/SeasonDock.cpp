@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentMap>
 
+#include <algorithm>
 #include <cmath>
 
 namespace view {
@@ -327,6 +328,11 @@ void SeasonDock::pointClicked(const QPointF& point)
         if (!nearest || d < distance) nearest = &e, distance = d;
     }
     if (nearest) emit frameRequested(nearest->path);
+}
+
+std::size_t SeasonDock::failedCount() const
+{
+    return static_cast<std::size_t>(std::count_if(entries_.begin(), entries_.end(), [](const SeasonEntry& e) { return !e.problem.isEmpty(); }));
 }
 
 QChart* SeasonDock::chart() const

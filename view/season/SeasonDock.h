@@ -54,6 +54,8 @@ public:
     bool busy() const noexcept { return running_; }
     // Every listed frame worked out (or failed) for the regions and settings given last.
     bool complete() const noexcept { return complete_; }
+    // Listed frames without figures: unreadable, outside the regions, or without a time.
+    std::size_t failedCount() const;
     QChart* chart() const;
     QString statusText() const;
     QStringList listTexts() const;
