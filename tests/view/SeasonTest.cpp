@@ -4,6 +4,7 @@
 // the table exported as zrvimage-batch series writes it.
 #include "ViewerFixture.h"
 
+#include "batch/Runner.h"
 #include "engine/PictureReader.h"
 #include "engine/Season.h"
 #include "view/regions/RegionsModel.h"
@@ -19,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <sstream>
 
 namespace {
 
@@ -223,6 +225,14 @@ TEST(SeasonTest, ChartHoldsTheEngineFiguresAndTheTableIsTheSeriesOne)
     ASSERT_TRUE(v.window.exportSeasonTable(q(s.dir.path("season.csv"))));
     const auto csv = readFile(s.dir.path("season.csv"));
     EXPECT_EQ(std::string(csv.begin(), csv.end()), table);
+    // And zrvimage-batch series on the same frames, named as the viewer lists them.
+    engine::writeRegionsFile(s.dir.path("regions.json").string(), set);
+    std::vector<std::string> args = {"series"};
+    for (const auto& f : s.byTime) args.push_back(f.string());
+    args.insert(args.end(), {"--regions", s.dir.path("regions.json").string(), "--csv", s.dir.path("batch.csv").string()});
+    std::ostringstream out, err;
+    ASSERT_EQ(batch::run(args, out, err, false), 0) << err.str();
+    EXPECT_EQ(readFile(s.dir.path("batch.csv")), csv);
 
     ASSERT_TRUE(v.window.exportSeasonChart(q(s.dir.path("season.png"))));
     const QImage png(q(s.dir.path("season.png")), "PNG");
