@@ -40,14 +40,15 @@ std::optional<engine::SeasonFrame> runFrame(const Options& options, const std::s
     try {
         engine::SeasonFrame frame;
         frame.file = path;
-        // The name first: a frame that is not of the season is not read at all.
-        frame.time = engine::frameTime(path, options.time);
+        // Opened and checked first, so that a missing file is told as one rather than by
+        // its time; only its headers are read before the time is known.
         engine::PictureReader reader = engine::PictureReader::open(path);
         if (reader.header().bitCount == 8) {
             say("24ビットフォルスカラ―画像を指定してください");
             return std::nullopt;
         }
         reader.require24Bit(engine::PictureReader::Signature::Names);
+        frame.time = engine::frameTime(path, options.time);
         engine::RunControl control;
         control.cancel = cancel;
         frame.figures = engine::seasonFrameFigures(reader, regions, settings, control);

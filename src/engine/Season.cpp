@@ -574,7 +574,7 @@ FrameFigures seasonFrameFigures(PictureReader& reader, const RegionSet& regions,
     // One stream per band of rows, made when its band begins.
     std::optional<RowStream> stream;
     std::int64_t streamFirst = -1;
-    collectCodes(plan, s, [&](std::int64_t y, std::int64_t first, std::int64_t last) {
+    collectCodes(plan, s, [&](std::int64_t, std::int64_t first, std::int64_t last) {
         if (streamFirst != first) {
             stream.reset();
             stream.emplace(reader, RowStream::Order::TopFirst, first, last);
@@ -583,7 +583,6 @@ FrameFigures seasonFrameFigures(PictureReader& reader, const RegionSet& regions,
         checkCancel(control);
         const std::uint8_t* row = stream->next();
         if (control.onRows) control.onRows(1, static_cast<std::size_t>(reader.width()));
-        (void)y;
         return row;
     });
     return figuresOf(plan, s, settings, reader.path());

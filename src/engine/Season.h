@@ -46,8 +46,9 @@ struct SeasonSettings {
     NdviModel reflectances;
 };
 
-// Why the settings cannot be used with these regions (neither a fixed calibration nor
-// a white region), in Japanese; nothing when they can.
+// Why the settings cannot be used with these regions (no plot region; neither a fixed
+// calibration nor a white region; a fixed model or reflectances modelProblem() refuses),
+// in Japanese; nothing when they can.
 std::optional<std::string> seasonProblem(const RegionSet& regions, const SeasonSettings& settings);
 
 // The figures of one frame.
@@ -79,7 +80,9 @@ struct TimeSource {
     enum class Kind { ModificationTime, Name } kind = Kind::ModificationTime;
     std::string pattern;  // for Name
 
-    // "mtime" or "name:PATTERN"; nothing for any other text or an empty pattern.
+    // "mtime" or "name:PATTERN"; nothing for any other text, an empty pattern, or a
+    // pattern with another directive or without all of %Y, %m and %d (a time needs its
+    // date; %H %M %S default to 0).
     static std::optional<TimeSource> byText(std::string_view text);
 };
 
