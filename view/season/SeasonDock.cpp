@@ -34,9 +34,14 @@ std::string inputsKey(const engine::RegionSet& regions, const engine::SeasonSett
         }
     };
     key += s.fixed ? "|fixed" : "|panel";
-    if (s.fixed) model(*s.fixed);
+    if (s.fixed) {
+        model(*s.fixed);
+        return key;
+    }
+    // Each frame's panel gives its bytes: only the rule and the reflectances count, so
+    // white values set from the frame on screen do not start the chart again.
     key += '|' + std::string(engine::whiteFromName(s.whiteFrom));
-    model(s.reflectances);
+    for (const auto* band : {&s.reflectances.nir, &s.reflectances.red}) put(band->rWhite), put(band->rDark);
     return key;
 }
 
