@@ -161,12 +161,15 @@ int main(int argc, char** argv)
         const int n = runs > 0 ? runs : defaultRuns(picture);
         runsText += (runsText.empty() ? "" : ", ") + std::to_string(n) + " on " + picture.name();
     }
-    std::printf("zrvimage benchmark: medians of timed runs per case (%s) after one warm-up, pictures in %s\n\n",
-                runsText.c_str(), folder.path().c_str());
-    if (!seasonOnly)
+    if (seasonOnly) {
+        std::printf("zrvimage benchmark: the season alone, frames in %s\n", folder.path().c_str());
+    } else {
+        std::printf("zrvimage benchmark: medians of timed runs per case (%s) after one warm-up, pictures in %s\n\n",
+                    runsText.c_str(), folder.path().c_str());
         std::printf("%-11s %-10s %8s %9s %7s %8s %8s %7s %6s %9s %8s %11s %6s  %s\n", "operation", "picture", "floor ms",
-                "window ms", "x floor", "durable", "batch ms", "x dur.", "w/b", "events ms", "peak MiB", "added w/b",
-                "gap ms", "targets");
+                    "window ms", "x floor", "durable", "batch ms", "x dur.", "w/b", "events ms", "peak MiB",
+                    "added w/b", "gap ms", "targets");
+    }
 
     bool allMet = true;
     // What each run added to memory on the 40000-wide pictures, by operation and height:
