@@ -92,6 +92,55 @@ TEST(SeasonFrame, RowsFollowTheDefinitionsUnderChangingLight)
     }
 }
 
+TEST(SeasonFrame, RegionsSpanningManyBlocksOfRowsCountEveryPixelOnce)
+{
+    // A frame is read a block of rows at a time (about a megabyte: 170 rows of this
+    // width, whose rows end in padding); these regions cross the blocks' edges, one
+    // reaches the last row and column, and the panel straddles an edge too.
+    testing_support::Picture picture;
+    picture.width = 2047;
+    picture.height = 400;
+    for (std::uint32_t y = 0; y < 400; ++y) {
+        for (std::uint32_t x = 0; x < 2047; ++x) {
+            std::uint32_t h = x * 73856093u ^ y * 19349663u;
+            h ^= h >> 13;
+            h *= 0x5bd1e995u;
+            h ^= h >> 15;
+            const bool panel = x >= 100 && x <= 130 && y >= 165 && y <= 180;
+            picture.pixels.push_back({static_cast<std::uint8_t>(h), static_cast<std::uint8_t>(panel ? 200 + h % 40 : 20 + (h >> 8) % 60),
+                                      static_cast<std::uint8_t>(panel ? 210 + (h >> 16) % 40 : 80 + (h >> 16) % 120)});
+        }
+    }
+    const RegionSet regions = engine::parseRegions(
+        R"({"regions": [{"name": "tall", "rect": [5, 3, 40, 396]},
+                         {"name": "corner", "rect": [2000, 160, 2046, 399]},
+                         {"name": "slant", "polygon": [[300, 150], [900, 168.5], [700, 360.25], [310, 345]]},
+                         {"name": "panel", "rect": [100, 165, 130, 180], "role": "white"}]})",
+        "r.json");
+    const std::vector<testing_support::OracleRegion> plots = {
+        {"tall", 5, 3, 40, 396, {}},
+        {"corner", 2000, 160, 2046, 399, {}},
+        {"slant", 0, 0, -1, -1, {{1200, 600}, {3600, 674}, {2800, 1441}, {1240, 1380}}}};
+    const testing_support::OracleRegion panel{"panel", 100, 165, 130, 180, {}};
+    const testing_support::TempDir dir;
+    for (const bool topDown : {false, true}) {
+        SCOPED_TRACE(topDown);
+        const std::string file = dir.path(topDown ? "down.bmp" : "up.bmp").string();
+        testing_support::BmpLayout layout;
+        layout.topDown = topDown;
+        testing_support::writeFile(file, testing_support::encodeBmp(picture, layout));
+        engine::PictureReader reader = engine::PictureReader::open(file);
+        reader.require24Bit();
+        const std::string rows = rowsOf(engine::seasonFrameFigures(reader, regions, {}), file, regions);
+        testing_support::expectRows(testing_support::parseCsv(rows),
+                                    testing_support::oracleRows(picture, file, "2026-06-01T08:30:00", plots, &panel, nullptr, {}));
+        const auto row = [&](std::int64_t y) {
+            return reinterpret_cast<const std::uint8_t*>(&picture.pixels[static_cast<std::size_t>(y) * picture.width]);
+        };
+        EXPECT_EQ(rowsOf(engine::seasonFrameFigures(picture.width, picture.height, row, file, regions, {}), file, regions), rows);
+    }
+}
+
 TEST(SeasonFrame, OrderStatisticsHoldAmongManyCloseValues)
 {
     // Smooth bands give many codes whose NDVI lie within a hair of each other, so that
