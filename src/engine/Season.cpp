@@ -285,9 +285,8 @@ std::int64_t blockRows(std::int64_t width)
 // Counts every run's pixels in its slot, a plot's per code and a panel's per byte value,
 // block by block of the plan's rows: loadBlock(first, last) points s.rows[first..last]
 // at those image rows, blocks coming from the top down. Within a block the slots go one
-// after the other, so that only one plot's counts are in use at a time: a plot's few
-// hundred codes take a few hundred cache lines, and several plots' at once would not
-// stay in the first-level cache.
+// after the other, so that one plot's counts are in use at a time; each slot's runs still
+// go from the top down, which keeps the order its codes are first met in.
 template <typename LoadBlock>
 void collectCodes(const FramePlan& plan, Scratch& s, std::int64_t width, LoadBlock&& loadBlock)
 {
