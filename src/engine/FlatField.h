@@ -158,7 +158,8 @@ public:
 private:
     const FlatField& flat_;
     float nirSlope_, redSlope_, nirDark_, redDark_, nirRDark_, redRDark_;
-    std::vector<float> nirGain_, redGain_;
+    std::vector<float> nirGain_, redGain_, nirByte_, redByte_;
+    NdviModel model_;
 };
 
 // Corrected values of both bands for columns x .. x + count - 1 of row y.

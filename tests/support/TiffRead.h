@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -19,7 +20,7 @@ struct TiffRead {
     std::uint32_t width = 0, height = 0;
     std::uint16_t bits = 0, samples = 0, format = 0, compression = 0, predictor = 0;
     std::string noData, description;
-    std::vector<std::uint8_t> values;  // float32 as the raw holds them, top row first
+    std::vector<std::uint8_t> values;  // float32 as the raw holds them, top row first, samples interleaved
 };
 
 inline TiffRead readTiff(const std::filesystem::path& path)
@@ -39,7 +40,7 @@ inline TiffRead readTiff(const std::filesystem::path& path)
     char* text = nullptr;
     if (TIFFGetField(tiff, engine::kGdalNoDataTag, &text) && text) t.noData = text;
     if (TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &text) && text) t.description = text;
-    std::vector<float> row(t.width);
+    std::vector<float> row(static_cast<std::size_t>(t.width) * std::max<std::uint16_t>(t.samples, 1));
     for (std::uint32_t y = 0; y < t.height; ++y) {
         if (TIFFReadScanline(tiff, row.data(), y, 0) != 1) break;
         const auto* b = reinterpret_cast<const std::uint8_t*>(row.data());
