@@ -2,6 +2,7 @@
 
 #include "batch/Runner.h"
 #include "engine/CalibrationFile.h"
+#include "engine/FlatField.h"
 #include "engine/PictureReader.h"
 
 #include <string>
@@ -38,6 +39,12 @@ int runCalibrate(const Options& options, std::ostream& out, std::ostream& err, s
     try {
         engine::PictureReader reader = engine::PictureReader::open(frame);
         reader.require24Bit(engine::PictureReader::Signature::Names);
+        if (options.flatField) {
+            if (auto problem = options.flatField->sizeProblem(reader.width(), reader.height())) {
+                message(err, frame, *problem);
+                return kSomeFailed;
+            }
+        }
         std::vector<engine::Rectangle> rectangles{options.whiteRect};
         if (options.darkRect) rectangles.push_back(*options.darkRect);
         for (std::size_t i = 0; i < rectangles.size(); ++i) {
@@ -49,20 +56,35 @@ int runCalibrate(const Options& options, std::ostream& out, std::ostream& err, s
                 return kSomeFailed;
             }
         }
-        const std::vector<engine::PanelPixels> pixels = engine::countPixels(reader, rectangles);
-        const engine::PanelPixels& white = pixels[0];
-
         engine::CalibrationRecord record;
         engine::NdviModel& m = record.model;
         m = options.model;
-        m.nir.dnWhite = static_cast<float>(engine::whiteValue(white.nir, white.pixels, options.whiteFrom));
-        m.red.dnWhite = static_cast<float>(engine::whiteValue(white.red, white.pixels, options.whiteFrom));
         m.nir.dnDark = 0;
         m.red.dnDark = 0;
-        if (options.darkRect) {
-            const engine::PanelPixels& dark = pixels[1];
-            m.nir.dnDark = static_cast<float>(engine::darkValue(dark.nir, dark.pixels));
-            m.red.dnDark = static_cast<float>(engine::darkValue(dark.red, dark.pixels));
+        std::vector<engine::PanelWarning> warnings;
+        if (options.flatField) {
+            // The panel's and the dark target's values as the corrected frame has them.
+            const engine::FlatField& flat = *options.flatField;
+            const auto values = engine::correctedPixels(reader, flat, rectangles);
+            m.nir.dnWhite = engine::correctedWhiteValue(values[0].nir, options.whiteFrom);
+            m.red.dnWhite = engine::correctedWhiteValue(values[0].red, options.whiteFrom);
+            if (options.darkRect) {
+                m.nir.dnDark = engine::correctedDarkValue(values[1].nir);
+                m.red.dnDark = engine::correctedDarkValue(values[1].red);
+            }
+            if (!engine::modelProblem(m)) warnings = engine::correctedPanelChecks(values[0], m.nir.dnWhite, m.red.dnWhite);
+            record.source.flatfield = engine::calibrationFramePath(flat.path());
+        } else {
+            const std::vector<engine::PanelPixels> pixels = engine::countPixels(reader, rectangles);
+            const engine::PanelPixels& white = pixels[0];
+            m.nir.dnWhite = static_cast<float>(engine::whiteValue(white.nir, white.pixels, options.whiteFrom));
+            m.red.dnWhite = static_cast<float>(engine::whiteValue(white.red, white.pixels, options.whiteFrom));
+            if (options.darkRect) {
+                const engine::PanelPixels& dark = pixels[1];
+                m.nir.dnDark = static_cast<float>(engine::darkValue(dark.nir, dark.pixels));
+                m.red.dnDark = static_cast<float>(engine::darkValue(dark.red, dark.pixels));
+            }
+            warnings = engine::panelChecks(white, static_cast<int>(m.nir.dnWhite), static_cast<int>(m.red.dnWhite));
         }
         if (const auto problem = engine::modelProblem(m)) {
             message(err, frame, *problem);
@@ -73,8 +95,6 @@ int runCalibrate(const Options& options, std::ostream& out, std::ostream& err, s
         record.source.whiteFrom = options.whiteFrom;
         record.source.darkRect = options.darkRect;
         record.source.date = engine::isoDateUtc(date);
-        const auto warnings =
-            engine::panelChecks(white, static_cast<int>(m.nir.dnWhite), static_cast<int>(m.red.dnWhite));
         const auto warn = [&] {
             for (const auto& warning : warnings) message(err, frame, warning.text);
         };

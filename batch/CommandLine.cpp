@@ -1,6 +1,7 @@
 #include "batch/CommandLine.h"
 
 #include "engine/CalibrationFile.h"
+#include "engine/FlatField.h"
 #include "engine/NumberPair.h"
 #include "runtime/ErrorText.h"
 #include "runtime/Exceptions.h"
@@ -14,7 +15,7 @@ namespace batch {
 
 namespace {
 
-enum : unsigned { kCrop = 1, kMaxima = 2, kNdvi = 4, kCalibrate = 8, kSeries = 16 };
+enum : unsigned { kCrop = 1, kMaxima = 2, kNdvi = 4, kCalibrate = 8, kSeries = 16, kFlatField = 32 };
 
 struct OptionRule {
     std::string_view name;
@@ -23,18 +24,19 @@ struct OptionRule {
 };
 
 constexpr OptionRule kOptions[] = {
-    {"-o", true, kCrop | kNdvi | kCalibrate}, {"--out-dir", true, kCrop | kNdvi},
+    {"-o", true, kCrop | kNdvi | kCalibrate | kFlatField}, {"--out-dir", true, kCrop | kNdvi},
     {"--rect", true, kMaxima},            {"--nir-white", true, kNdvi | kSeries},
     {"--red-white", true, kNdvi | kSeries}, {"--envi-header", false, kNdvi},
     {"--preview", true, kNdvi},           {"--preview-dir", true, kNdvi},
-    {"--stats", false, kNdvi},            {"--json", false, kMaxima | kNdvi | kSeries},
-    {"--force", false, kCrop | kNdvi | kCalibrate | kSeries}, {"-j", true, kCrop | kMaxima | kNdvi | kSeries},
+    {"--stats", false, kNdvi},            {"--json", false, kMaxima | kNdvi | kSeries | kFlatField},
+    {"--force", false, kCrop | kNdvi | kCalibrate | kSeries | kFlatField}, {"-j", true, kCrop | kMaxima | kNdvi | kSeries},
     {"--panel-reflectance", true, kNdvi | kCalibrate | kSeries}, {"--dark", true, kNdvi},
     {"--dark-reflectance", true, kNdvi | kCalibrate | kSeries}, {"--tiff", false, kNdvi},
     {"--calibration", true, kNdvi | kSeries}, {"--white-rect", true, kCalibrate},
     {"--white-from", true, kCalibrate | kSeries}, {"--dark-rect", true, kCalibrate},
     {"--strict", false, kCalibrate},      {"--regions", true, kSeries},
     {"--csv", true, kSeries},             {"--time", true, kSeries},
+    {"--flatfield", true, kNdvi | kCalibrate | kSeries}, {"--dark-frame", true, kFlatField},
 };
 
 const OptionRule* findOption(std::string_view name)
@@ -144,10 +146,19 @@ std::optional<UsageError> readCalibration(Options& o, const std::string& path, c
     for (const char* name : {"--nir-white", "--red-white", "--panel-reflectance", "--dark", "--dark-reflectance"}) {
         if (value(name)) return UsageError{std::string("--calibration は ") + name + " と同時に使えません（較正ファイルに値があります）"};
     }
+    std::string madeThrough;
     try {
-        o.model = engine::readCalibrationFile(path).model;
+        const engine::CalibrationRecord record = engine::readCalibrationFile(path);
+        o.model = record.model;
+        madeThrough = record.source.flatfield;
     } catch (const engine::CalibrationFileError& e) {
         return UsageError{"--calibration " + e.path() + ": " + e.problem()};
+    }
+    // Its white and dark values are of corrected bytes: on bytes left as they are, they
+    // would give every reflectance wrong.
+    if (!madeThrough.empty() && !value("--flatfield")) {
+        return UsageError{"--calibration " + path + ": 周辺減光補正 (" + madeThrough
+                          + ") をして作られた較正ファイルです。--flatfield で同じ補正を指定してください"};
     }
     o.calibration = path;
     o.nirWhite = static_cast<std::int32_t>(o.model.nir.dnWhite);
@@ -260,6 +271,17 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
     o.tiff = given.count("--tiff") != 0;
 
     if (o.inputs.empty()) return UsageError{"入力ファイルを指定してください"};
+    if (command == Command::FlatField) {
+        if (!o.output) return UsageError{"-o で周辺減光補正ファイル (TIFF) を指定してください"};
+        o.darkFrame = value("--dark-frame");
+    }
+    if (const auto flat = value("--flatfield")) {
+        try {
+            o.flatField = std::make_shared<const engine::FlatField>(engine::FlatField::read(*flat));
+        } catch (const engine::FlatFieldError& e) {
+            return UsageError{"--flatfield " + e.path() + ": " + e.problem()};
+        }
+    }
     if (command == Command::Calibrate && !o.output) return UsageError{"-o で較正ファイルを指定してください"};
     if (command == Command::Crop || command == Command::Ndvi) {
         if (o.output.has_value() == o.outDir.has_value()) return UsageError{"-o か --out-dir のどちらか一つを指定してください"};
@@ -336,12 +358,12 @@ ParseResult parseCommandLine(const std::vector<std::string>& args)
         if (arg == "--") break;
         if (arg == "-h" || arg == "--help") return HelpRequest{};
     }
-    if (args.empty()) return UsageError{"サブコマンドを指定してください（crop、maxima、ndvi、calibrate、series）"};
+    if (args.empty()) return UsageError{"サブコマンドを指定してください（crop、maxima、ndvi、calibrate、series、flatfield）"};
 
     const std::map<std::string_view, std::pair<Command, unsigned>> commands = {
         {"crop", {Command::Crop, kCrop}}, {"maxima", {Command::Maxima, kMaxima}}, {"ndvi", {Command::Ndvi, kNdvi}},
         {"calibrate", {Command::Calibrate, kCalibrate}},
-        {"series", {Command::Series, kSeries}}};
+        {"series", {Command::Series, kSeries}}, {"flatfield", {Command::FlatField, kFlatField}}};
     const auto command = commands.find(args[0]);
     if (command == commands.end()) return UsageError{"不明なサブコマンドです: " + args[0]};
 

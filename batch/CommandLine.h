@@ -11,14 +11,19 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
+namespace engine {
+class FlatField;
+}
+
 namespace batch {
 
-enum class Command { Crop, Maxima, Ndvi, Calibrate, Series };
+enum class Command { Crop, Maxima, Ndvi, Calibrate, Series, FlatField };
 
 struct Options {
     Command command = Command::Crop;
@@ -54,6 +59,9 @@ struct Options {
     bool json = false;
     bool force = false;
     int jobs = 0;                           // -j as given, at least 1; 0 means one per core
+    // --flatfield (ndvi, calibrate, series): the file as read, every band corrected by it.
+    std::shared_ptr<const engine::FlatField> flatField;
+    std::optional<std::string> darkFrame;   // flatfield: --dark-frame
 };
 
 struct HelpRequest {};

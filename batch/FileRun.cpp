@@ -7,6 +7,7 @@
 #include "engine/EngineError.h"
 #include "engine/EnviHeader.h"
 #include "engine/NdviStats.h"
+#include "engine/FlatField.h"
 #include "engine/NdviTiff.h"
 #include "engine/OutputFile.h"
 #include "engine/OutputPath.h"
@@ -48,7 +49,8 @@ const char* eightBitMessage(Command command)
     case Command::Maxima: return "24ビットカラー画像を指定してください";
     case Command::Ndvi:
     case Command::Calibrate:
-    case Command::Series: return "24ビットフォルスカラ―画像を指定してください";
+    case Command::Series:
+    case Command::FlatField: return "24ビットフォルスカラ―画像を指定してください";
     }
     return "";
 }
@@ -126,6 +128,9 @@ std::string ndvi(const Options& options, const FileJob& job, engine::PictureRead
     const std::int64_t width = picture.width();
     const std::int64_t height = picture.height();
     // Everything that can fail before the rows are computed, first.
+    if (options.flatField) {
+        if (auto problem = options.flatField->sizeProblem(width, height)) throw FileFailure(*problem);
+    }
     std::optional<NdviPreview> image;
     if (!job.preview.empty()) {
         image.emplace(static_cast<int>(width), static_cast<int>(height));
@@ -137,7 +142,9 @@ std::string ndvi(const Options& options, const FileJob& job, engine::PictureRead
     std::unique_ptr<engine::OutputFile> raw;
     std::optional<engine::NdviTiffWriter> tiff;
     if (options.tiff) {
-        tiff.emplace(raster, width, height, engine::describeModel(options.model));
+        std::string description = engine::describeModel(options.model);
+        if (options.flatField) description += "; 周辺減光補正: " + options.flatField->path();
+        tiff.emplace(raster, width, height, description);
     } else {
         raw = engine::OutputFile::into(raster);
     }
@@ -159,7 +166,11 @@ std::string ndvi(const Options& options, const FileJob& job, engine::PictureRead
             }
         };
     }
-    engine::runNdvi(picture, options.model, raw.get(), observe, control);
+    if (options.flatField) {
+        engine::runCorrectedNdvi(picture, *options.flatField, options.model, raw.get(), observe, control);
+    } else {
+        engine::runNdvi(picture, options.model, raw.get(), observe, control);
+    }
     if (raw) raw->finish();
     if (tiff) tiff->finish();
 
@@ -209,6 +220,7 @@ FileOutcome runFile(const Options& options, const FileJob& job, const Sink& onMe
         case Command::Ndvi: outcome.line = ndvi(options, job, picture, control, outputs); break;
         case Command::Calibrate:  // one frame, run on its own (runCalibrate)
         case Command::Series: break;  // the frames make one table (runSeries)
+        case Command::FlatField: break;  // the frames make one file (runFlatField)
         }
         outputs.place();
         outcome.succeeded = true;

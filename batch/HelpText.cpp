@@ -19,6 +19,7 @@ const char* helpText()
                  [--calibration CAL.json | --nir-white N --red-white N] [--white-from max|mean|p99]
                  [--panel-reflectance NIR,RED] [--dark-reflectance NIR,RED]
                  [--time mtime|name:PATTERN] [--json] [--force] [-j N]
+  zrvimage-batch flatfield FLAT.bmp... [--dark-frame DARK.bmp] -o FF.tif [--json] [--force]
 
 MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットBMPファイルにまとめて行います。
 出力はウィンドウで実行したときとバイト単位で同じです。
@@ -42,6 +43,12 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
            同じ規則で較正します（--calibration か --nir-white と --red-white では全フレーム同じ
            較正）。行はフレームの時刻順、同じ時刻ではパス順です。読めないフレーム、領域がはみ出す
            フレーム、名前が --time の形に合わないフレームは、そのフレームだけが失敗になります。
+  flatfield 一様に照らした白い面（拡散板越しの曇り空、日陰のつや消しの白い壁）をいつもの設定で
+           撮った数枚の画像を平均し、バンドごとに周辺減光のモデル（中心を自由にした半径の多項式）を
+           当てはめて、NIR と Red の利得の 2 バンド float32 TIFF を書きます。--dark-frame の
+           画像（レンズにふたをして撮影）の平均を各バンドのオフセットとして差し引きます。
+           バンドごとに四隅の減光 (%) と RMS 残差 (%) を書き、画像に 255 の画素があるとき、
+           残差が 2 % を超えるときは警告します。大きさの違う画像は使えません。
 
 オプション:
   -o FILE             出力ファイル（入力ファイルが一つのときだけ）。
@@ -79,6 +86,13 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
                       series: フレームの時刻。mtime はファイルの更新日時（既定）、name:PATTERN は
                       ファイル名の先頭を %Y %m %d %H %M %S（%% は %）の形で読みます
                       （例: name:cam_%Y%m%d_%H%M%S は cam_20260601_083000.bmp を読みます）。
+  --flatfield FF.tif  ndvi、calibrate、series: 各バンドの値を 周辺減光補正ファイルで
+                      オフセット + (値 - オフセット) ÷ 利得 に補正してから、白色板と暗色板を読み、
+                      反射率を求めます。画像と大きさの違うファイルは使えません。calibrate は
+                      較正ファイルにこのファイルを記録し、その較正ファイルは --flatfield と
+                      一緒にだけ使えます。
+  --dark-frame DARK.bmp
+                      flatfield: レンズにふたをして撮った画像。
   --strict            calibrate: 警告があれば較正ファイルを書かず、終了ステータス 1 で終わります。
   --tiff              RAWファイルの代わりに、1バンドの float32 TIFF（DEFLATE 圧縮、浮動小数点
                       予測子、-10 を NoData として GDAL のタグに記録、説明タグに校正モデル）を

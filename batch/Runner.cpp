@@ -4,6 +4,7 @@
 #include "batch/CommandLine.h"
 #include "batch/Console.h"
 #include "batch/FileRun.h"
+#include "batch/FlatFieldCommand.h"
 #include "batch/OutputPlan.h"
 #include "batch/Series.h"
 
@@ -83,6 +84,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
 
     if (options.command == Command::Series) return runSeries(options, out, err, errIsTerminal, interrupted);
+    if (options.command == Command::FlatField) return runFlatField(options, out, err, interrupted);
 
     const std::vector<FileJob> jobs = planJobs(options);
     if (const auto conflict = findConflict(jobs)) return badUsage(err, *conflict);

@@ -116,6 +116,7 @@ int runSeries(const Options& options, std::ostream& out, std::ostream& err, bool
             return badUsage(err, "--dark-reflectance は領域ファイルに暗色板の領域（role が dark）があるときだけ使えます");
         }
     }
+    settings.flatField = options.flatField;
     if (const auto problem = engine::seasonProblem(regions, settings)) return badUsage(err, options.regions + ": " + *problem);
 
     const std::vector<std::string>& frames = options.inputs;

@@ -57,6 +57,20 @@ public:
         return value.get<std::int64_t>();
     }
 
+    // A panel's or dark target's value: a whole byte in low..high as ever, or, from a
+    // calibration made through a flat-field, a corrected value with a fraction, which
+    // may lie past 255.
+    float level(const Json& value, const std::string& name, std::int64_t low, std::int64_t high) const
+    {
+        if (!value.is_number_float()) return static_cast<float>(integer(value, name, low, high));
+        const float v = value.get<float>();
+        if (!std::isfinite(v) || v < static_cast<float>(low) || v > kMaxCorrectedLevel) {
+            fail(path_, "較正ファイルの " + name + " (" + value.dump() + ") は " + std::to_string(low) + " から "
+                            + std::to_string(static_cast<int>(kMaxCorrectedLevel)) + " の範囲にありません");
+        }
+        return v;
+    }
+
     float reflectance(const Json& value, const std::string& name) const
     {
         if (!value.is_number()) fail(path_, "較正ファイルの " + name + " は数値でなければなりません");
@@ -93,12 +107,20 @@ private:
     const std::string& path_;
 };
 
+// A whole byte as an integer, as every calibration without a flat-field has it; any
+// other value (a corrected one) as a float.
+Json levelJson(float v, float low, float high)
+{
+    if (v >= low && v <= high && v == std::floor(v)) return static_cast<std::int64_t>(v);
+    return v;
+}
+
 Json bandJson(const BandCalibration& band)
 {
     Json j = Json::object();
-    j["white"] = static_cast<std::int64_t>(band.dnWhite);
+    j["white"] = levelJson(band.dnWhite, 1, 255);
     j["white_reflectance"] = band.rWhite;
-    j["dark"] = static_cast<std::int64_t>(band.dnDark);
+    j["dark"] = levelJson(band.dnDark, 0, 254);
     j["dark_reflectance"] = band.rDark;
     return j;
 }
@@ -138,6 +160,9 @@ std::string calibrationText(const CalibrationRecord& record)
     source["white_from"] = whiteFromName(s.whiteFrom);
     source["dark_rect"] = rectangleJson(s.darkRect);
     source["date"] = s.date.empty() ? Json(nullptr) : Json(s.date);
+    // Only for a calibration made through a flat-field, so that every other file is
+    // written as before.
+    if (!s.flatfield.empty()) source["flatfield"] = s.flatfield;
     j["source"] = std::move(source);
 
     // A key per line with its value on it, the source's keys each on a line of their
@@ -189,9 +214,9 @@ CalibrationRecord parseCalibration(std::string_view text, const std::string& pat
         if (!object.is_object()) fail(path, std::string("較正ファイルの ") + key + " はオブジェクトでなければなりません");
         const std::string where = key;
         BandCalibration& b = *band;
-        b.dnWhite = static_cast<float>(read.integer(read.member(object, where, "white"), where + ".white", 1, 255));
+        b.dnWhite = read.level(read.member(object, where, "white"), where + ".white", 1, 255);
         b.rWhite = read.reflectance(read.member(object, where, "white_reflectance"), where + ".white_reflectance");
-        b.dnDark = static_cast<float>(read.integer(read.member(object, where, "dark"), where + ".dark", 0, 254));
+        b.dnDark = read.level(read.member(object, where, "dark"), where + ".dark", 0, 254);
         b.rDark = read.reflectance(read.member(object, where, "dark_reflectance"), where + ".dark_reflectance");
     }
     if (auto problem = modelProblem(record.model)) fail(path, "較正ファイルの値が正しくありません: " + *problem);
@@ -208,6 +233,7 @@ CalibrationRecord parseCalibration(std::string_view text, const std::string& pat
         }
         if (const Json* v = read.optionalMember(*source, "dark_rect")) s.darkRect = read.rectangle(*v, "source.dark_rect");
         if (const Json* v = read.optionalMember(*source, "date")) s.date = read.text(*v, "source.date");
+        if (const Json* v = read.optionalMember(*source, "flatfield")) s.flatfield = read.text(*v, "source.flatfield");
     }
     return record;
 }

@@ -8,7 +8,7 @@
 //     "nir": {"white": 243, "white_reflectance": 0.92, "dark": 12, "dark_reflectance": 0.03},
 //     "red": {"white": 238, "white_reflectance": 0.9, "dark": 9, "dark_reflectance": 0.02},
 //     "source": {"frame": "panel.bmp", "white_rect": [10, 20, 40, 50], "white_from": "max",
-//                "dark_rect": null, "date": "2026-05-14T09:30:00Z"}
+//                "dark_rect": null, "date": "2026-05-14T09:30:00Z", "flatfield": "/data/ff.tif"}
 //   }
 //
 // "nir" is the red byte, "red" the green byte. Reflectances are written as the
@@ -16,7 +16,9 @@
 // (never by way of a double), so a model read back is bit for bit the one written, and
 // the one the same decimals give on the command line. Keys this version does not know
 // are ignored, so later versions can add some; "source" and each of its keys may be
-// left out (a calibration typed by hand has no frame).
+// left out (a calibration typed by hand has no frame; "flatfield" is there only for a
+// calibration made through a flat-field). A white or dark value taken through a
+// flat-field is a float ("white": 243.56), any other a whole byte as ever.
 
 #include "engine/Calibration.h"
 #include "engine/Kernels.h"
@@ -34,6 +36,9 @@ class PictureReader;
 
 inline constexpr const char* kCalibrationFormat = "zrvimage-calibration";
 inline constexpr int kCalibrationVersion = 1;
+// The largest white or dark value a calibration made through a flat-field may hold: a
+// byte divided by the smallest gain a flat-field may have.
+inline constexpr float kMaxCorrectedLevel = 25500;
 
 struct CalibrationSource {
     std::string frame;                    // the picture's path; empty when none
@@ -41,6 +46,9 @@ struct CalibrationSource {
     WhiteFrom whiteFrom = WhiteFrom::Maximum;
     std::optional<Rectangle> darkRect;
     std::string date;                     // ISO 8601 in UTC, e.g. 2026-05-14T09:30:00Z
+    // The flat-field file the panel's values were corrected by (absolute, as the frame);
+    // empty when none, and then the key is not written.
+    std::string flatfield;
 
     friend bool operator==(const CalibrationSource& a, const CalibrationSource& b)
     {
@@ -49,7 +57,7 @@ struct CalibrationSource {
                    && (!r || (r->x1 == s->x1 && r->y1 == s->y1 && r->x2 == s->x2 && r->y2 == s->y2));
         };
         return a.frame == b.frame && same(a.whiteRect, b.whiteRect) && a.whiteFrom == b.whiteFrom
-               && same(a.darkRect, b.darkRect) && a.date == b.date;
+               && same(a.darkRect, b.darkRect) && a.date == b.date && a.flatfield == b.flatfield;
     }
 };
 

@@ -1,5 +1,6 @@
 #include "engine/Season.h"
 
+#include "engine/FlatField.h"
 #include "engine/Kernels.h"
 #include "engine/PictureReader.h"
 #include "runtime/Exceptions.h"
@@ -495,6 +496,133 @@ FrameFigures figuresOf(const FramePlan& plan, Scratch& s, const SeasonSettings& 
     return figures;
 }
 
+// Through a flat-field every pixel has values of its own, so the figures come from
+// the corrected values one by one rather than from counts per byte pair.
+struct CorrectedSlots {
+    std::vector<CorrectedPixels> slots;
+    std::vector<std::vector<std::uint16_t>> codes;  // per slot, each pixel's NIR << 8 | red byte
+};
+
+// Every run's pixels corrected into its slot, in the order of its runs (top down), block
+// by block of the plan's rows as collectCodes reads them.
+template <typename LoadBlock>
+void collectCorrected(const FramePlan& plan, Scratch& s, std::int64_t width, const FlatField& flat, CorrectedSlots& c,
+                      LoadBlock&& loadBlock)
+{
+    c.slots.assign(plan.slots.size(), {});
+    c.codes.assign(plan.slots.size(), {});
+    std::vector<std::size_t> next(plan.slotRuns.begin(), plan.slotRuns.end() - 1);
+    std::vector<float> gn(static_cast<std::size_t>(width)), gr(gn.size());
+    const float nirOffset = flat.model().nir.offset, redOffset = flat.model().red.offset;
+    const std::int64_t step = blockRows(width);
+    for (const auto& [first, last] : plan.rows) {
+        for (std::int64_t top = first; top <= last; top += step) {
+            const std::int64_t bottom = std::min(last, top + step - 1);
+            loadBlock(top, bottom);
+            for (std::int64_t y = top; y <= bottom; ++y) {
+                bool gains = false;
+                for (std::size_t slot = 0; slot < plan.slots.size(); ++slot) {
+                    std::size_t r = next[slot];
+                    for (; r < plan.slotRuns[slot + 1] && plan.runs[r].y == y; ++r) {
+                        if (!gains) {
+                            flat.rowGains(y, gn.data(), gr.data());
+                            gains = true;
+                        }
+                        const SlotRun& run = plan.runs[r];
+                        const std::uint8_t* px = s.rows[static_cast<std::size_t>(y)] + 3 * run.x1;
+                        CorrectedPixels& p = c.slots[slot];
+                        for (std::int64_t x = run.x1; x <= run.x2; ++x, px += 3) {
+                            const auto at = static_cast<std::size_t>(x);
+                            p.nir.push_back(correctedValue(px[2], gn[at], nirOffset));
+                            p.red.push_back(correctedValue(px[1], gr[at], redOffset));
+                            p.nirSaturated += px[2] == 255;
+                            p.redSaturated += px[1] == 255;
+                            c.codes[slot].push_back(static_cast<std::uint16_t>(px[2] << 8 | px[1]));
+                        }
+                    }
+                    next[slot] = r;
+                }
+            }
+        }
+    }
+}
+
+RegionFigures correctedPlotFigures(const std::vector<std::uint16_t>& codes, const CorrectedPixels& p,
+                                   const NdviModel& m, std::vector<float>& values)
+{
+    RegionFigures f;
+    f.pixels = codes.size();
+    std::uint64_t nirSum = 0, redSum = 0;
+    values.clear();
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        const unsigned nir = codes[i] >> 8, red = codes[i] & 0xFF;
+        nirSum += nir;
+        redSum += red;
+        if (nir == 255 || red == 255) ++f.saturated;
+        const float v = correctedNdvi(correctedReflectance(p.nir[i], m.nir), correctedReflectance(p.red[i], m.red));
+        if (v == kNdviMarker) {
+            ++f.nodata;
+        } else {
+            values.push_back(v);
+        }
+    }
+    if (f.pixels > 0) {
+        f.nirMean = static_cast<double>(nirSum) / static_cast<double>(f.pixels);
+        f.redMean = static_cast<double>(redSum) / static_cast<double>(f.pixels);
+    }
+    if (values.empty()) return f;
+    std::sort(values.begin(), values.end());
+    const std::uint64_t n = values.size();
+    // In extended precision and in ascending order, so the same values always give
+    // the same figures to the last bit.
+    long double sum = 0;
+    for (const float v : values) sum += v;
+    const long double mean = sum / n;
+    long double squares = 0;
+    for (const float v : values) squares += (v - mean) * (v - mean);
+    f.mean = static_cast<double>(mean);
+    f.stddev = static_cast<double>(std::sqrt(squares / n));
+    f.min = values.front();
+    f.max = values.back();
+    f.p05 = values[nearestRank(5, n) - 1];
+    f.median = values[nearestRank(50, n) - 1];
+    f.p95 = values[nearestRank(95, n) - 1];
+    return f;
+}
+
+FrameFigures correctedFiguresOf(const FramePlan& plan, const CorrectedSlots& c, const SeasonSettings& settings,
+                                const std::string& path)
+{
+    FrameFigures figures;
+    if (settings.fixed) {
+        figures.model = *settings.fixed;
+    } else {
+        NdviModel m = settings.reflectances;
+        const CorrectedPixels& white = c.slots[plan.whiteSlot];
+        m.nir.dnWhite = correctedWhiteValue(white.nir, settings.whiteFrom);
+        m.red.dnWhite = correctedWhiteValue(white.red, settings.whiteFrom);
+        m.nir.dnDark = 0;
+        m.red.dnDark = 0;
+        if (plan.darkSlot != kNone) {
+            m.nir.dnDark = correctedDarkValue(c.slots[plan.darkSlot].nir);
+            m.red.dnDark = correctedDarkValue(c.slots[plan.darkSlot].red);
+        }
+        if (const auto problem = modelProblem(m)) {
+            frameFailure(path, regionName(*plan.slots[plan.whiteSlot]) + " から較正できません: " + *problem);
+        }
+        for (const PanelWarning& w : correctedPanelChecks(white, m.nir.dnWhite, m.red.dnWhite)) {
+            figures.panelWarnings.push_back(w.check);
+        }
+        figures.model = m;
+    }
+    std::vector<float> values;
+    const std::size_t plots = plan.whiteSlot != kNone ? plan.whiteSlot : plan.slots.size();
+    for (std::size_t i = 0; i < plots; ++i) {
+        figures.plots.push_back(correctedPlotFigures(c.codes[i], c.slots[i], figures.model, values));
+    }
+    return figures;
+}
+
 void checkCancel(const RunControl& control)
 {
     if (control.cancel && control.cancel->load(std::memory_order_relaxed)) throw runtime::EAbort();
@@ -643,10 +771,11 @@ std::optional<std::string> seasonProblem(const RegionSet& regions, const SeasonS
 FrameFigures seasonFrameFigures(PictureReader& reader, const RegionSet& regions, const SeasonSettings& settings,
                                 const RunControl& control)
 {
+    if (settings.flatField) settings.flatField->requireSize(reader.width(), reader.height(), reader.path());
     const FramePlan& plan = framePlan(reader.width(), reader.height(), reader.path(), regions, settings);
     Scratch& s = scratch;
     s.rows.resize(static_cast<std::size_t>(reader.height()));
-    collectCodes(plan, s, reader.width(), [&](std::int64_t top, std::int64_t bottom) {
+    const auto loadBlock = [&](std::int64_t top, std::int64_t bottom) {
         checkCancel(control);
         // The block's stored rows lie together in the file, lowest first.
         const std::int64_t count = bottom - top + 1;
@@ -658,19 +787,32 @@ FrameFigures seasonFrameFigures(PictureReader& reader, const RegionSet& regions,
             s.rows[static_cast<std::size_t>(y)] = buffer + static_cast<std::size_t>(reader.storedIndex(y) - low) * stride;
         }
         if (control.onRows) control.onRows(count, static_cast<std::size_t>(reader.width()));
-    });
+    };
+    if (settings.flatField) {
+        CorrectedSlots c;
+        collectCorrected(plan, s, reader.width(), *settings.flatField, c, loadBlock);
+        return correctedFiguresOf(plan, c, settings, reader.path());
+    }
+    collectCodes(plan, s, reader.width(), loadBlock);
     return figuresOf(plan, s, settings, reader.path());
 }
 
 FrameFigures seasonFrameFigures(std::int64_t width, std::int64_t height, const FrameRowAccess& row,
                                 const std::string& path, const RegionSet& regions, const SeasonSettings& settings)
 {
+    if (settings.flatField) settings.flatField->requireSize(width, height, path);
     const FramePlan& plan = framePlan(width, height, path, regions, settings);
     Scratch& s = scratch;
     s.rows.resize(static_cast<std::size_t>(height));
-    collectCodes(plan, s, width, [&](std::int64_t top, std::int64_t bottom) {
+    const auto loadBlock = [&](std::int64_t top, std::int64_t bottom) {
         for (std::int64_t y = top; y <= bottom; ++y) s.rows[static_cast<std::size_t>(y)] = row(y);
-    });
+    };
+    if (settings.flatField) {
+        CorrectedSlots c;
+        collectCorrected(plan, s, width, *settings.flatField, c, loadBlock);
+        return correctedFiguresOf(plan, c, settings, path);
+    }
+    collectCodes(plan, s, width, loadBlock);
     return figuresOf(plan, s, settings, path);
 }
 

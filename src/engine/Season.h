@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,7 @@
 
 namespace engine {
 
+class FlatField;
 class PictureReader;
 
 // The figures of one plot region on one frame.
@@ -44,6 +46,9 @@ struct SeasonSettings {
     // The panel's and the dark target's reflectances (rWhite, rDark of each band); their
     // dnWhite and dnDark are ignored, taken from the frame.
     NdviModel reflectances;
+    // When set, each band of every pixel is corrected by it (FlatField.h) before the
+    // panel is read and before any reflectance; the frames must be its size.
+    std::shared_ptr<const FlatField> flatField;
 };
 
 // Why the settings cannot be used with these regions (no plot region; neither a fixed
@@ -64,7 +69,8 @@ struct FrameFigures {
 // reader must have passed require24Bit(). Throws EngineError as the reader does, with
 // the frame's path; RegionsError naming the frame and the region when a region does not
 // lie wholly inside the frame, and when the frame's own panel gives an unusable model
-// (modelProblem). control's cancel is honoured between blocks of rows.
+// (modelProblem), FlatFieldError naming the frame when it is not the flat-field's size.
+// control's cancel is honoured between blocks of rows.
 FrameFigures seasonFrameFigures(PictureReader& reader, const RegionSet& regions, const SeasonSettings& settings,
                                 const RunControl& control = {});
 
