@@ -57,12 +57,13 @@ public:
         return value.get<std::int64_t>();
     }
 
-    // A panel's or dark target's value: a whole byte in low..high as ever, or, from a
-    // calibration made through a flat-field, a corrected value with a fraction, which
-    // may lie past 255.
-    float level(const Json& value, const std::string& name, std::int64_t low, std::int64_t high) const
+    // A panel's or dark target's value: a whole byte in low..high as ever, or, in a
+    // calibration made through a flat-field, a corrected value, which may have a
+    // fraction and lie past 255.
+    float level(const Json& value, const std::string& name, std::int64_t low, std::int64_t high, bool corrected) const
     {
-        if (!value.is_number_float()) return static_cast<float>(integer(value, name, low, high));
+        if (!corrected) return static_cast<float>(integer(value, name, low, high));
+        if (!value.is_number()) fail(path_, "較正ファイルの " + name + " は数値でなければなりません");
         const float v = value.get<float>();
         if (!std::isfinite(v) || v < static_cast<float>(low) || v > kMaxCorrectedLevel) {
             fail(path_, "較正ファイルの " + name + " (" + value.dump() + ") は " + std::to_string(low) + " から "
@@ -208,15 +209,22 @@ CalibrationRecord parseCalibration(std::string_view text, const std::string& pat
     // of the keys read here.
     read.integer(read.member(root, "", "version"), "version", 1, INT32_MAX);
 
+    // Whether the values are a flat-field's corrected ones, which the bands' reading needs
+    // to know first; the key itself is read (and checked) with the rest of the source.
+    bool corrected = false;
+    if (const auto source = root.find("source"); source != root.end() && source->is_object()) {
+        const auto flat = source->find("flatfield");
+        corrected = flat != source->end() && flat->is_string() && !flat->get<std::string>().empty();
+    }
     CalibrationRecord record;
     for (const auto& [key, band] : {std::pair{"nir", &record.model.nir}, std::pair{"red", &record.model.red}}) {
         const Json& object = read.member(root, "", key);
         if (!object.is_object()) fail(path, std::string("較正ファイルの ") + key + " はオブジェクトでなければなりません");
         const std::string where = key;
         BandCalibration& b = *band;
-        b.dnWhite = read.level(read.member(object, where, "white"), where + ".white", 1, 255);
+        b.dnWhite = read.level(read.member(object, where, "white"), where + ".white", 1, 255, corrected);
         b.rWhite = read.reflectance(read.member(object, where, "white_reflectance"), where + ".white_reflectance");
-        b.dnDark = read.level(read.member(object, where, "dark"), where + ".dark", 0, 254);
+        b.dnDark = read.level(read.member(object, where, "dark"), where + ".dark", 0, 254, corrected);
         b.rDark = read.reflectance(read.member(object, where, "dark_reflectance"), where + ".dark_reflectance");
     }
     if (auto problem = modelProblem(record.model)) fail(path, "較正ファイルの値が正しくありません: " + *problem);

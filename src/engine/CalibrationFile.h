@@ -17,8 +17,9 @@
 // the one the same decimals give on the command line. Keys this version does not know
 // are ignored, so later versions can add some; "source" and each of its keys may be
 // left out (a calibration typed by hand has no frame; "flatfield" is there only for a
-// calibration made through a flat-field). A white or dark value taken through a
-// flat-field is a float ("white": 243.56), any other a whole byte as ever.
+// calibration made through a flat-field). In a file with "flatfield" the white and dark
+// values are corrected ones, with fractions ("white": 243.56) and up to
+// kMaxCorrectedLevel; in any other, whole bytes as ever.
 
 #include "engine/Calibration.h"
 #include "engine/Kernels.h"

@@ -31,6 +31,16 @@ CalibrationRecord fullRecord()
     return r;
 }
 
+// Made through a flat-field: the corrected values keep their fractions, and may pass 255.
+CalibrationRecord correctedRecord()
+{
+    CalibrationRecord r = fullRecord();
+    r.model.nir = {219.35568f, 0.92f, 19.773582f, 0.03f};
+    r.model.red = {301.5f, 0.9f, 12, 0.021f};
+    r.source.flatfield = "/data/flat/ff.tif";
+    return r;
+}
+
 // The model's floats bit for bit (== would take -0 for 0).
 void expectSameBits(const engine::NdviModel& a, const engine::NdviModel& b)
 {
@@ -46,7 +56,7 @@ TEST(CalibrationFile, WrittenThroughTheOutputPathAndReadBackExactly)
 {
     const testing_support::TempDir dir;
     const std::string path = dir.path("panel.json").string();
-    for (CalibrationRecord record : {fullRecord(), CalibrationRecord{}}) {
+    for (CalibrationRecord record : {fullRecord(), CalibrationRecord{}, correctedRecord()}) {
         engine::writeCalibrationFile(path, record);
         const CalibrationRecord back = engine::readCalibrationFile(path);
         EXPECT_EQ(back, record);
