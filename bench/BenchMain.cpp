@@ -4,16 +4,20 @@
 // frames against reading them. Prints one table and the season row; docs/performance.md
 // explains it.
 //
-//   zrv_bench [--runs N] [--picture WIDTHxHEIGHT | --season]
+//   zrv_bench [--runs N] [--picture WIDTHxHEIGHT | --season | --flatfield]
 //     N timed runs per case after one warm-up (default 9, and 25 for the two pictures
 //     whose runs take a few milliseconds, 5 for the season); only the cases of one of
-//     the four pictures, or only the season, when given
+//     the four pictures, only the season, or only the flat-field rows, when given
+//
+// The flat-field rows run zrvimage-batch's NDVI with --flatfield on the two
+// camera-sized pictures against the durable floor, as the batch column does.
 //
 // The season row runs zrvimage-batch series over ZRV_BENCH_SEASON_FRAMES frames of
 // 2048x1536 (default 1000, about 9.4 GB in the temporary folder while it runs; fewer
 // for a quick look).
 
 #include "CaseRun.h"
+#include "FlatFieldRow.h"
 #include "Floor.h"
 #include "Pictures.h"
 #include "Season.h"
@@ -66,6 +70,7 @@ double ratioLimit(Operation op)
 
 constexpr double kWindowToBatchLimit = 1.10;
 constexpr double kSeasonLimit = 1.3;
+constexpr double kFlatFieldLimit = 1.5;
 constexpr int kSeasonFrames = 1000;
 constexpr int kSeasonRuns = 5;
 constexpr double kGapLimitMs = 20.0;
@@ -133,6 +138,7 @@ int main(int argc, char** argv)
     int runs = 0;  // 0: each picture's own default
     std::string only;  // one picture's cases, for a quick look
     bool seasonOnly = false;
+    bool flatFieldOnly = false;
     bool usage = false;
     for (int i = 1; i < argc; ++i) {
         if (i + 1 < argc && std::strcmp(argv[i], "--runs") == 0) {
@@ -141,14 +147,16 @@ int main(int argc, char** argv)
             only = argv[++i];
         } else if (std::strcmp(argv[i], "--season") == 0) {
             seasonOnly = true;
+        } else if (std::strcmp(argv[i], "--flatfield") == 0) {
+            flatFieldOnly = true;
         } else {
             usage = true;
         }
     }
     int seasonFrames = kSeasonFrames;
     if (const char* text = std::getenv("ZRV_BENCH_SEASON_FRAMES")) seasonFrames = std::atoi(text);
-    if (runs < 0 || usage || (seasonOnly && !only.empty()) || seasonFrames < 1) {
-        std::fprintf(stderr, "usage: %s [--runs N] [--picture WIDTHxHEIGHT | --season]\n"
+    if (runs < 0 || usage || (seasonOnly + flatFieldOnly + !only.empty() > 1) || seasonFrames < 1) {
+        std::fprintf(stderr, "usage: %s [--runs N] [--picture WIDTHxHEIGHT | --season | --flatfield]\n"
                              "  ZRV_BENCH_SEASON_FRAMES=N: the season's frames (default %d)\n",
                      argv[0], kSeasonFrames);
         return 2;
@@ -163,6 +171,8 @@ int main(int argc, char** argv)
     }
     if (seasonOnly) {
         std::printf("zrvimage benchmark: the season alone, frames in %s\n", folder.path().c_str());
+    } else if (flatFieldOnly) {
+        std::printf("zrvimage benchmark: the flat-field rows alone, pictures in %s\n", folder.path().c_str());
     } else {
         std::printf("zrvimage benchmark: medians of timed runs per case (%s) after one warm-up, pictures in %s\n\n",
                     runsText.c_str(), folder.path().c_str());
@@ -177,7 +187,7 @@ int main(int argc, char** argv)
     std::map<std::pair<Operation, int>, std::pair<double, double>> added;
     double longestGap = 0;
     for (const PictureSize picture : kPictures) {
-        if (seasonOnly || (!only.empty() && picture.name() != only)) continue;
+        if (seasonOnly || flatFieldOnly || (!only.empty() && picture.name() != only)) continue;
         const int pictureRuns = runs > 0 ? runs : defaultRuns(picture);
         const auto input = folder.path() / (picture.name() + ".bmp");
         bench::writePicture(input, picture);
@@ -215,7 +225,7 @@ int main(int argc, char** argv)
         std::filesystem::remove(input);
     }
 
-    if (!seasonOnly) {
+    if (!seasonOnly && !flatFieldOnly) {
         std::printf("\nmemory a run adds, 40000x1000 against 40000x20 (target <= %.0f MB more), window/batch:\n",
                     kMemoryGrowthLimitMB);
         for (const Operation op : kOperations) {
@@ -235,7 +245,27 @@ int main(int argc, char** argv)
                         *seconds * 1e3);
         }
     }
-    if (only.empty()) {
+    if (only.empty() && !seasonOnly) {
+        std::printf("\nNDVI through a flat-field (--flatfield), zrvimage-batch's per-file run against the durable "
+                    "floor, beside the same run without it:\n");
+        for (const PictureSize picture : kPictures) {
+            if (!hasSpeedTargets(picture)) continue;
+            const int n = runs > 0 ? runs : defaultRuns(picture);
+            std::fflush(stdout);
+            if (const auto r = bench::measureFlatField(folder.path(), picture, n)) {
+                const bool ok = r->correctedRatio <= kFlatFieldLimit;
+                allMet = allMet && ok;
+                std::printf("  %-10s durable floor %.1f ms, plain %.1f ms (%.2fx), flat-field %.1f ms (%.2fx; target "
+                            "<= %.1fx): %s\n",
+                            picture.name().c_str(), r->floor * 1e3, r->plain * 1e3, r->plainRatio, r->corrected * 1e3,
+                            r->correctedRatio, kFlatFieldLimit, verdict(ok));
+            } else {
+                std::printf("  %-10s failed\n", picture.name().c_str());
+                allMet = false;
+            }
+        }
+    }
+    if (only.empty() && !flatFieldOnly) {
         const int n = runs > 0 ? runs : kSeasonRuns;
         std::printf("\nseason: zrvimage-batch series over %d frames of 2048x1536 with 20 plot regions and a panel, "
                     "against reading the same frames (%d timed runs after one warm-up):\n",

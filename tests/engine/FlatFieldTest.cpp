@@ -150,7 +150,7 @@ TEST(FlatFieldCamera, GainsFollowEachBandAndEveryPlotGivesItsTrueNdviOnlyWithThe
 
 // Each case a flat-field and a calibration; the rows of random bytes (0 and 255 among
 // them, a width that leaves a tail past the vector steps) must give the reference's
-// bits.
+// bits, and the gains the model's definition's.
 struct RowCase {
     const char* name;
     GainModel nir, red;
@@ -189,6 +189,16 @@ TEST(FlatFieldRows, FastRowsGiveTheReferenceBitForBit)
             for (auto& b : pixels) b = static_cast<std::uint8_t>(random() % 4 == 0 ? (random() % 2) * 255 : random());
             rows.row(y, pixels.data(), out.data());
             flat.rowGains(y, gn.data(), gr.data());
+            // The gains as the model's definition evaluates them, step by step.
+            for (int x = 0; x < m.width; ++x) {
+                for (const auto& [g, got] : {std::pair{&m.nir, gn[x]}, std::pair{&m.red, gr[x]}}) {
+                    const double dx = x - g->cx, dy = y - g->cy;
+                    const double s = (dx * dx) * q + (dy * dy) * q;
+                    const double p = 1 + (g->k1 + (g->k2 + g->k3 * s) * s) * s;
+                    ASSERT_EQ(std::bit_cast<std::uint32_t>(got), std::bit_cast<std::uint32_t>(static_cast<float>(g->c0 * p)))
+                        << c.name << " gain at " << x << "," << y;
+                }
+            }
             for (int x = 0; x < m.width; ++x) {
                 const float want = correctedNdviPixel(pixels[3 * x + 2], pixels[3 * x + 1], gn[x], gr[x], m, c.model);
                 ASSERT_EQ(std::bit_cast<std::uint32_t>(out[x]), std::bit_cast<std::uint32_t>(want))
