@@ -29,7 +29,7 @@
 //     corrected = o + (float(DN) - o) / g
 // Then the band's reflectance under its BandCalibration (Calibration.h), in float32:
 //     slope = float((double(rWhite) - rDark) / (double(dnWhite) - dnDark))
-//     r     = rDark + (corrected - dnDark) * slope, limited to 0..1
+//     r     = rDark + (corrected - dnDark) * slope, then r > 0 ? r : 0, then r < 1 ? r : 1
 // and the NDVI of the two reflectances, in float32: -10 where nir + red is 0, else
 // (nir - red) / (nir + red). correctedNdviPixel() is that reference; every faster path
 // (CorrectedNdviRows) gives the same bits.
@@ -96,6 +96,10 @@ struct FlatFieldModel {
     friend bool operator==(const FlatFieldModel&, const FlatFieldModel&) = default;
 };
 
+// A model the correction can use: every gain over the frame above 0.01 and none above
+// 1.001, finite numbers, offsets from 0 to below 255. parseFlatFieldDescription refuses
+// any other.
+//
 // The ImageDescription text: readable lines with every number written as the shortest
 // text that reads back as the same double (or float, for the offsets), e.g.
 //   zrvimage-flatfield 1
@@ -150,7 +154,7 @@ float correctedNdviPixel(std::uint8_t nirByte, std::uint8_t redByte, float nirGa
 // one through the reference elsewhere).
 class CorrectedNdviRows {
 public:
-    // model must have passed modelProblem().
+    // model must have passed modelProblem(); flat must outlive this.
     CorrectedNdviRows(const FlatField& flat, const NdviModel& model);
     // Row y from the top of a frame of flat's width: pixels of 3 bytes (blue, green,
     // red) in, width() NDVI values out.

@@ -771,7 +771,9 @@ std::optional<std::string> seasonProblem(const RegionSet& regions, const SeasonS
 FrameFigures seasonFrameFigures(PictureReader& reader, const RegionSet& regions, const SeasonSettings& settings,
                                 const RunControl& control)
 {
-    if (settings.flatField) settings.flatField->requireSize(reader.width(), reader.height(), reader.path());
+    if (settings.flatField) {
+        if (auto problem = settings.flatField->sizeProblem(reader.width(), reader.height())) frameFailure(reader.path(), *problem);
+    }
     const FramePlan& plan = framePlan(reader.width(), reader.height(), reader.path(), regions, settings);
     Scratch& s = scratch;
     s.rows.resize(static_cast<std::size_t>(reader.height()));
@@ -800,7 +802,9 @@ FrameFigures seasonFrameFigures(PictureReader& reader, const RegionSet& regions,
 FrameFigures seasonFrameFigures(std::int64_t width, std::int64_t height, const FrameRowAccess& row,
                                 const std::string& path, const RegionSet& regions, const SeasonSettings& settings)
 {
-    if (settings.flatField) settings.flatField->requireSize(width, height, path);
+    if (settings.flatField) {
+        if (auto problem = settings.flatField->sizeProblem(width, height)) frameFailure(path, *problem);
+    }
     const FramePlan& plan = framePlan(width, height, path, regions, settings);
     Scratch& s = scratch;
     s.rows.resize(static_cast<std::size_t>(height));

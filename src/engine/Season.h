@@ -69,8 +69,8 @@ struct FrameFigures {
 // reader must have passed require24Bit(). Throws EngineError as the reader does, with
 // the frame's path; RegionsError naming the frame and the region when a region does not
 // lie wholly inside the frame, and when the frame's own panel gives an unusable model
-// (modelProblem), FlatFieldError naming the frame when it is not the flat-field's size.
-// control's cancel is honoured between blocks of rows.
+// (modelProblem) or is not the flat-field's size (both sizes in the message). control's
+// cancel is honoured between blocks of rows.
 FrameFigures seasonFrameFigures(PictureReader& reader, const RegionSet& regions, const SeasonSettings& settings,
                                 const RunControl& control = {});
 
