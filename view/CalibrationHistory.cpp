@@ -46,6 +46,10 @@ QString sourceText(const CalibrationState& state)
                                           kWhiteFrom[static_cast<int>(source.whiteFrom)])
                                : QStringLiteral("白色板 入力"));
     if (source.darkRect) lines << QStringLiteral("暗色板 %1").arg(rectangleText(*source.darkRect));
+    if (!source.flatfield.empty()) {
+        lines << QStringLiteral("周辺減光補正: %1")
+                     .arg(QFileInfo(QFile::decodeName(QByteArray::fromStdString(source.flatfield))).fileName());
+    }
     return lines.join(QLatin1Char('\n'));
 }
 

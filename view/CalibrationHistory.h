@@ -1,15 +1,18 @@
 #pragma once
 // The calibration as the user last set it, one undo step at a time: the fields' model,
 // where it came from (the frame, its rectangles, how the white value was taken, when),
-// the dark target marked on the picture and the panel's warnings. The window keeps one
+// the dark target marked on the picture, the panel's warnings and the flat-field in
+// use (putting one in or taking it out is a step too). The window keeps one
 // such state as committed and moves between states through Qt's undo stack.
 
 #include "engine/CalibrationFile.h"
+#include "engine/FlatField.h"
 
 #include <QString>
 #include <QUndoCommand>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +25,9 @@ struct CalibrationState {
     engine::CalibrationSource source;
     std::optional<engine::Rectangle> darkMark;
     std::vector<std::string> warnings;  // the white panel's checks, when it came from a rectangle
+    // What every figure of a bitmap is corrected by; null: none. source.flatfield names
+    // the one the white and dark values were read through, which may differ.
+    std::shared_ptr<const engine::FlatField> flat;
 };
 
 // The state once fields were typed over before's: a byte typed by hand no longer comes
@@ -30,8 +36,9 @@ struct CalibrationState {
 // keyboard. Reflectances are never taken from the frame and leave the source as it is.
 CalibrationState typedInto(const CalibrationState& before, const engine::NdviModel& fields, std::string date);
 
-// The source for the panel: the frame's name and the date, then the rectangles; the
-// defaults never changed are told apart from values typed by hand.
+// The source for the panel: the frame's name and the date, then the rectangles and the
+// flat-field the values were read through; the defaults never changed are told apart
+// from values typed by hand.
 QString sourceText(const CalibrationState& state);
 
 // One step for QUndoStack from two actions. A step whose change is already on screen

@@ -1,5 +1,6 @@
 #include "view/Canvas.h"
 
+#include "engine/FlatField.h"
 #include "view/regions/RegionsModel.h"
 
 #include <QKeyEvent>
@@ -127,6 +128,19 @@ void Canvas::setNdviColours(const std::vector<QRgb>* pairColours, const ColourSc
     pairColours_ = pairColours;
     scale_ = scale;
     if (mode_ == Mode::Ndvi || (picture_ && picture_->kind() == LoadedPicture::Kind::Raster)) invalidate();
+}
+
+void Canvas::setCorrectedNdvi(const float* values)
+{
+    corrected_ = values;
+    if (mode_ == Mode::Ndvi) invalidate();
+}
+
+void Canvas::setFlatField(const engine::FlatField* flat, const ColourScale* gainScale)
+{
+    flat_ = flat;
+    gainScale_ = gainScale;
+    if (mode_ == Mode::NirGain || mode_ == Mode::RedGain) invalidate();
 }
 
 double Canvas::fitZoom() const
@@ -304,10 +318,38 @@ QImage Canvas::renderView(QSize deviceSize, qreal dpr) const
         });
         break;
     case Mode::Ndvi: {
+        if (corrected_ && scale_) {
+            const ColourScale& scale = *scale_;
+            const float* values = corrected_;
+            const std::int64_t width = p.width();
+            fill(image, columns, rows, [&](std::int64_t y, std::int64_t x) { return scale.colourOf(values[y * width + x]); });
+            break;
+        }
         const QRgb* colours = pairColours_->data();
         fill(image, columns, rows, [&](std::int64_t y, std::int64_t x) {
             const std::uint8_t* b = p.pixel(x, y);
             return colours[static_cast<std::size_t>(b[2]) << 8 | b[1]];
+        });
+        break;
+    }
+    case Mode::NirGain:
+    case Mode::RedGain: {
+        // Only a flat-field of the picture's size is ever in use.
+        if (!flat_ || !gainScale_ || flat_->width() != p.width() || flat_->height() != p.height()) {
+            image.fill(kBackground);
+            break;
+        }
+        // The gains of each row shown, worked out once as the rows are visited in order.
+        const bool nir = mode_ == Mode::NirGain;
+        std::vector<float> nirGains(static_cast<std::size_t>(p.width())), redGains(nirGains.size());
+        std::int64_t made = -1;
+        const ColourScale& scale = *gainScale_;
+        fill(image, columns, rows, [&](std::int64_t y, std::int64_t x) {
+            if (y != made) {
+                flat_->rowGains(y, nirGains.data(), redGains.data());
+                made = y;
+            }
+            return scale.colourOf((nir ? nirGains : redGains)[static_cast<std::size_t>(x)]);
         });
         break;
     }

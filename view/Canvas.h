@@ -12,8 +12,14 @@
 #include <QAbstractScrollArea>
 #include <QImage>
 
+#include <memory>
+
 #include <optional>
 #include <vector>
+
+namespace engine {
+class FlatField;
+}
 
 namespace view {
 
@@ -36,7 +42,8 @@ int toScrollUnits(double value);
 class Canvas : public QAbstractScrollArea {
     Q_OBJECT
 public:
-    enum class Mode { Colour, Nir, Red, Ndvi };
+    // The gain views show the flat-field in use, one band each.
+    enum class Mode { Colour, Nir, Red, Ndvi, NirGain, RedGain };
     // What the left button does: drag out the rectangle, or draw a region (a drag gives
     // a rectangle; clicks give a polygon's vertices, closed by a double-click or Enter,
     // Esc cancels, Backspace takes back the last vertex).
@@ -52,6 +59,11 @@ public:
     // The NDVI view's colours: for a bitmap by (NIR byte << 8 | red byte), 65536
     // entries; for a raster by value through scale. Both must outlive their use.
     void setNdviColours(const std::vector<QRgb>* pairColours, const ColourScale* scale);
+    // A bitmap's NDVI through the flat-field in use, one value a pixel row-major,
+    // coloured through the scale in place of the pairs' colours; null: none. And the
+    // flat-field itself with the grey scale of its gain views. Each must outlive its use.
+    void setCorrectedNdvi(const float* values);
+    void setFlatField(const engine::FlatField* flat, const ColourScale* gainScale);
 
     double zoom() const noexcept { return zoom_; }
     void fitToWindow();
@@ -133,6 +145,9 @@ private:
     Mode mode_ = Mode::Colour;
     const std::vector<QRgb>* pairColours_ = nullptr;
     const ColourScale* scale_ = nullptr;
+    const float* corrected_ = nullptr;
+    const engine::FlatField* flat_ = nullptr;
+    const ColourScale* gainScale_ = nullptr;
     double zoom_ = 1.0;
     bool fitting_ = true;  // follows the window's size until the user zooms
     std::optional<engine::Rectangle> selection_;

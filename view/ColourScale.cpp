@@ -87,7 +87,8 @@ std::vector<LegendTick> legendTicks(double low, double high, int barLeft, int ba
     return ticks;
 }
 
-void paintLegend(QPainter& painter, const QRect& area, const ColourScale& scale, const QColor& textColour)
+void paintLegend(QPainter& painter, const QRect& area, const ColourScale& scale, const QColor& textColour,
+                 bool marker)
 {
     painter.save();
     const QFontMetrics metrics(painter.font());
@@ -96,7 +97,7 @@ void paintLegend(QPainter& painter, const QRect& area, const ColourScale& scale,
     const int markerWidth = swatch + 4 + metrics.horizontalAdvance(markerLabel);
     const int margin = std::max(metrics.horizontalAdvance(QStringLiteral("-0.00")) / 2 + 2, 8);
     const int barLeft = area.left() + margin;
-    const int barRight = area.right() - margin - markerWidth - 2 * margin;
+    const int barRight = area.right() - margin - (marker ? markerWidth + 2 * margin : 0);
     const int barTop = area.top() + 4;
     const int barHeight = std::max(6, area.height() - metrics.height() - 12);
     const int barWidth = std::max(2, barRight - barLeft + 1);
@@ -113,6 +114,10 @@ void paintLegend(QPainter& painter, const QRect& area, const ColourScale& scale,
         painter.drawText(QPoint(t.label.left(), barTop + barHeight + 5 + metrics.ascent()), t.text);
     }
 
+    if (!marker) {
+        painter.restore();
+        return;
+    }
     const int markerLeft = barRight + 2 * margin;
     const QRect box(markerLeft, barTop + (barHeight - swatch) / 2, swatch, swatch);
     painter.fillRect(box, QColor::fromRgb(kMarkerColour));

@@ -64,7 +64,9 @@ struct LegendTick {
 std::vector<LegendTick> legendTicks(double low, double high, int barLeft, int barWidth, const QFontMetrics& metrics);
 
 // The legend: a colour bar from low at its left end to high at its right end with
-// numbered ticks at round steps, and a swatch for the marker. Drawn in textColour.
-void paintLegend(QPainter& painter, const QRect& area, const ColourScale& scale, const QColor& textColour);
+// numbered ticks at round steps, and a swatch for the marker unless marker is false
+// (a scale of gains has none). Drawn in textColour.
+void paintLegend(QPainter& painter, const QRect& area, const ColourScale& scale, const QColor& textColour,
+                 bool marker = true);
 
 }  // namespace view

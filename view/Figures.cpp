@@ -62,13 +62,19 @@ RegionFigures channelFigures(const LoadedPicture& picture, const engine::Rectang
 }
 
 engine::NdviStats ndviFigures(const LoadedPicture& picture, const engine::Rectangle& area,
-                              const engine::NdviTable* table)
+                              const engine::NdviTable* table, const float* corrected)
 {
     engine::NdviStatsAccumulator stats;
     if (area.x1 > area.x2 || area.y1 > area.y2) return stats.result();
     const auto columns = static_cast<std::size_t>(area.x2 - area.x1 + 1);
     if (picture.kind() == LoadedPicture::Kind::Raster) {
         for (std::int64_t y = area.y1; y <= area.y2; ++y) stats.addRow(picture.values(y) + area.x1, columns);
+        return stats.result();
+    }
+    if (corrected) {
+        for (std::int64_t y = area.y1; y <= area.y2; ++y) {
+            stats.addRow(corrected + y * picture.width() + area.x1, columns);
+        }
         return stats.result();
     }
     std::vector<float> row(columns);
@@ -79,10 +85,11 @@ engine::NdviStats ndviFigures(const LoadedPicture& picture, const engine::Rectan
     return stats.result();
 }
 
-engine::NdviStats wholePictureHistogram(const LoadedPicture& picture, const engine::NdviTable* table)
+engine::NdviStats wholePictureHistogram(const LoadedPicture& picture, const engine::NdviTable* table,
+                                        const float* corrected)
 {
-    if (picture.kind() == LoadedPicture::Kind::Raster) {
-        return ndviFigures(picture, {0, 0, picture.width() - 1, picture.height() - 1}, nullptr);
+    if (picture.kind() == LoadedPicture::Kind::Raster || corrected) {
+        return ndviFigures(picture, {0, 0, picture.width() - 1, picture.height() - 1}, table, corrected);
     }
     engine::NdviStats s;
     const std::uint64_t* counts = picture.pairCounts();
@@ -125,7 +132,8 @@ QString ndviText(float value)
     return QString::number(value, 'f', 4);
 }
 
-QString pointerText(const LoadedPicture& picture, const engine::NdviTable* table, std::int64_t x, std::int64_t y)
+QString pointerText(const LoadedPicture& picture, const engine::NdviTable* table, std::int64_t x, std::int64_t y,
+                    const float* corrected)
 {
     if (picture.kind() == LoadedPicture::Kind::Raster) {
         return QStringLiteral("x=%1 y=%2  NDVI=%3").arg(x).arg(y).arg(ndviText(picture.values(y)[x]));
@@ -137,7 +145,7 @@ QString pointerText(const LoadedPicture& picture, const engine::NdviTable* table
         .arg(p[2])
         .arg(p[1])
         .arg(p[0])
-        .arg(ndviText((*table)(p[2], p[1])));
+        .arg(ndviText(corrected ? corrected[y * picture.width() + x] : (*table)(p[2], p[1])));
 }
 
 QString rectangleText(const engine::Rectangle& a)

@@ -37,12 +37,16 @@ RegionFigures channelFigures(const LoadedPicture& picture, const engine::Rectang
 
 // The NDVI statistics of the same rectangle: the values table gives for a bitmap, the
 // stored values for a raster. Rows are added top row first, as the operations do.
+// corrected, when given, holds a bitmap's NDVI through a flat-field (one value a pixel,
+// row-major), which is read in place of the table's.
 engine::NdviStats ndviFigures(const LoadedPicture& picture, const engine::Rectangle& area,
-                              const engine::NdviTable* table);
+                              const engine::NdviTable* table, const float* corrected = nullptr);
 
 // The NDVI histogram and marker count of the whole picture. For a bitmap it comes from
-// the byte-pair counts, so only 65536 values are looked at.
-engine::NdviStats wholePictureHistogram(const LoadedPicture& picture, const engine::NdviTable* table);
+// the byte-pair counts, so only 65536 values are looked at; through a flat-field, from
+// every corrected value.
+engine::NdviStats wholePictureHistogram(const LoadedPicture& picture, const engine::NdviTable* table,
+                                        const float* corrected = nullptr);
 
 // How the white value is taken from the panel's rectangle: the engine's rules, which
 // zrvimage-batch calibrate uses too.
@@ -66,7 +70,9 @@ WhiteValues whiteValuesOf(const RegionFigures& figures, WhiteChoice choice);
 WhiteValues darkValuesOf(const RegionFigures& figures);
 
 // `x=<x> y=<y>  R=<r> G=<g> B=<b>  NDVI=<v>`, or `x=<x> y=<y>  NDVI=<v>` for a raster.
-QString pointerText(const LoadedPicture& picture, const engine::NdviTable* table, std::int64_t x, std::int64_t y);
+// corrected as for ndviFigures.
+QString pointerText(const LoadedPicture& picture, const engine::NdviTable* table, std::int64_t x, std::int64_t y,
+                    const float* corrected = nullptr);
 
 // An NDVI value with four decimals, the marker as -10.
 QString ndviText(float value);

@@ -5,6 +5,7 @@
 #include "engine/Messages.h"
 #include "engine/Regions.h"
 #include "runtime/Exceptions.h"
+#include "view/FlatFieldView.h"
 #include "view/LegendWidget.h"
 #include "view/CommandLine.h"
 #include "view/ReadableLabel.h"
@@ -169,6 +170,11 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
         const QString dir = settings().value(QStringLiteral("lastFolder")).toString();
         return QFileDialog::getExistingDirectory(this, QStringLiteral("フォルダーを開く"), dir);
     };
+    prompts_.openFlatFieldPath = [this] {
+        const QString dir = settings().value(QStringLiteral("lastFolder")).toString();
+        return QFileDialog::getOpenFileName(this, QStringLiteral("周辺減光補正"), dir,
+                                            QStringLiteral("周辺減光補正ファイル (*.tif *.TIF *.tiff *.TIFF);;すべてのファイル (*)"));
+    };
     undo_ = new QUndoStack(this);
     regions_ = new RegionsModel(this);
 
@@ -250,6 +256,7 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     calibrationChanged();
     showCalibrationSource();
     setView(static_cast<Canvas::Mode>(std::clamp(mode, 0, 3)));
+    showFlatField();
     rebuildRecentMenu();
     updateActions();
     resize(QSize(1280, 800).boundedTo(screen()->availableSize()));
@@ -329,7 +336,7 @@ void ViewerWindow::createActions()
     file->addSeparator();
     file->addAction(QStringLiteral("較正を開く(&L)..."), this, [this] {
         const QString path = prompts_.openCalibrationPath();
-        if (!path.isEmpty() && openCalibration(path)) {
+        if (!path.isEmpty() && openCalibration(path) && flatFieldMismatch(committed_.source).isEmpty()) {
             showNotice(QStringLiteral("較正を開きました: %1").arg(QDir::toNativeSeparators(path)));
         }
     });
@@ -374,6 +381,16 @@ void ViewerWindow::createActions()
     QAction* quit = file->addAction(QStringLiteral("終了(&X)"), this, &QWidget::close);
     quit->setShortcut(QKeySequence::Quit);
 
+    // Beside the panel's calibration, what corrects the frame before it is calibrated.
+    QMenu* calibrationMenu = menuBar()->addMenu(QStringLiteral("較正(&C)"));
+    calibrationMenu->addAction(QStringLiteral("周辺減光補正…"), this, [this] {
+        const QString path = prompts_.openFlatFieldPath();
+        if (!path.isEmpty() && openFlatField(path)) {
+            showNotice(QStringLiteral("周辺減光補正: %1").arg(QDir::toNativeSeparators(path)));
+        }
+    });
+    clearFlatFieldAction_ = calibrationMenu->addAction(QStringLiteral("周辺減光補正を解除"), this, &ViewerWindow::clearFlatField);
+
     QMenu* edit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
     QAction* undo = undo_->createUndoAction(this, QStringLiteral("元に戻す"));
     undo->setShortcuts(QKeySequence::Undo);
@@ -411,12 +428,14 @@ void ViewerWindow::createActions()
     QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("表示(&V)"));
     viewGroup_ = new QActionGroup(this);
     const QString names[] = {QStringLiteral("カラー"), QStringLiteral("NIR"), QStringLiteral("Red"),
-                             QStringLiteral("NDVI")};
+                             QStringLiteral("NDVI"), QStringLiteral("NIRゲイン"), QStringLiteral("Redゲイン")};
     const QString tips[] = {QStringLiteral("記録されたバイトのままのカラー（1）"),
                             QStringLiteral("赤バイト（近赤外）をグレーで（2）"),
                             QStringLiteral("緑バイト（可視の赤）をグレーで（3）"),
-                            QStringLiteral("白色板と暗色板の較正で計算したNDVI（4）")};
-    for (int i = 0; i < 4; ++i) {
+                            QStringLiteral("白色板と暗色板の較正で計算したNDVI（4）"),
+                            QStringLiteral("周辺減光補正の赤バイト（近赤外）のゲインをグレーで、最大が1（5）"),
+                            QStringLiteral("周辺減光補正の緑バイト（可視の赤）のゲインをグレーで、最大が1（6）")};
+    for (int i = 0; i < 6; ++i) {
         QAction* a = viewMenu->addAction(names[i]);
         a->setCheckable(true);
         a->setShortcut(QKeySequence(Qt::Key_1 + i));
@@ -484,9 +503,11 @@ void ViewerWindow::showHelp()
                        "ダブルクリックかEnterで閉じます。名前と役割（白色板・暗色板）はパネルの「領域」で変え、"
                        "ファイル > 領域を保存… で保存します。\n"
                        "7. ファイル > フォルダーを開く… でフォルダーの画像を時刻順に並べ、各領域のNDVIの推移をグラフにします。"
-                       "PageDown／PageUp で次・前の画像を開きます（領域はそのまま）。グラフの点をクリックするとその画像を開きます。\n\n"
+                       "PageDown／PageUp で次・前の画像を開きます（領域はそのまま）。グラフの点をクリックするとその画像を開きます。\n"
+                       "8. 較正 > 周辺減光補正… で zrvimage-batch flatfield の周辺減光補正ファイルを開くと、NDVI、数値、"
+                       "白色板・暗色板の値、領域、時系列、書き出しがすべて補正した値になります。5 と 6 でゲインを表示します。\n\n"
                        "編集 > 元に戻す（Ctrl+Z）、やり直し（Ctrl+Shift+Z）で較正と範囲の変更を戻せます。\n"
-                       "表示: 1 カラー、2 NIR、3 Red、4 NDVI。ホイールでポインターの位置を中心に拡大・縮小、"
+                       "表示: 1 カラー、2 NIR、3 Red、4 NDVI、5 NIRゲイン、6 Redゲイン。ホイールでポインターの位置を中心に拡大・縮小、"
                        "中ボタンかスペースキーを押しながらのドラッグで移動します。"));
 }
 
@@ -504,7 +525,7 @@ void ViewerWindow::createSeason()
 void ViewerWindow::giveSeasonInputs()
 {
     if (!season_) return;  // the calibration restored on start comes first
-    season_->setInputs(regions_->set(), seasonSettingsFor(regions_->set(), model_, whiteFrom()));
+    season_->setInputs(regions_->set(), seasonSettingsFor(regions_->set(), model_, whiteFrom(), committed_.flat));
 }
 
 bool ViewerWindow::openFolder(const QString& folder)
@@ -568,7 +589,32 @@ bool ViewerWindow::openFile(const QString& path)
         return false;
     }
     if (!loaded) return false;  // the width was not given
+    // A frame the flat-field in use does not fit is refused as zrvimage-batch refuses it:
+    // its figures would be worked out through no correction or a wrong one.
+    if (committed_.flat && loaded->kind() == LoadedPicture::Kind::Bitmap &&
+        refuseForFlatField(*committed_.flat, path, loaded->width(), loaded->height(), path)) {
+        return false;
+    }
     install(std::move(loaded), path);
+    return true;
+}
+
+bool ViewerWindow::refuseForFlatField(const engine::FlatField& flat, const QString& path, std::int64_t width,
+                                      std::int64_t height, const QString& named)
+{
+    QString failure;
+    if (const auto problem = flat.sizeProblem(width, height)) {
+        failure = QString::fromStdString(*problem) + QLatin1Char('\n') + QDir::toNativeSeparators(named);
+    } else {
+        try {
+            // The picture's bytes and the corrected NDVI beside them.
+            requireMemoryFor(encoded(path), width, height, 3 + 4);
+        } catch (const ViewError& e) {
+            failure = QString::fromUtf8(e.what());
+        }
+    }
+    if (failure.isEmpty()) return false;
+    prompts_.message(failure);
     return true;
 }
 
@@ -614,6 +660,7 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
     committedArea_.reset();
     committed_.darkMark.reset();
     picture_ = std::move(picture);
+    refreshCorrection();
     figures_.reset();
     figuresPending_ = false;
     figuresWatcher_->cancel();
@@ -623,8 +670,12 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
         wholeHistogram_ = wholePictureHistogram(*picture_, nullptr);
         setView(Canvas::Mode::Ndvi);
     } else {
-        wholeHistogram_ = wholePictureHistogram(*picture_, &*table_);
-        setView(static_cast<Canvas::Mode>(std::clamp(settings().value(QStringLiteral("view"), 0).toInt(), 0, 3)));
+        wholeHistogram_ = wholePictureHistogram(*picture_, &*table_, corrected_.get());
+        // The gain views look at the flat-field in use and are kept from frame to frame.
+        const Canvas::Mode shown = canvas_->mode();
+        const bool gains = committed_.flat && (shown == Canvas::Mode::NirGain || shown == Canvas::Mode::RedGain);
+        setView(gains ? shown
+                      : static_cast<Canvas::Mode>(std::clamp(settings().value(QStringLiteral("view"), 0).toInt(), 0, 3)));
     }
     canvas_->setPicture(picture_.get());
     refreshModelLine();
@@ -675,7 +726,7 @@ void ViewerWindow::addDrawnRegion(engine::Region region)
 void ViewerWindow::refreshRegionFigures()
 {
     if (!regionsSection_) return;
-    const engine::SeasonSettings settings = seasonSettingsFor(regions_->set(), model_, whiteFrom());
+    const engine::SeasonSettings settings = seasonSettingsFor(regions_->set(), model_, whiteFrom(), committed_.flat);
     auto work = [picture = picture_, set = regions_->set(), settings] {
         return regionTable(picture.get(), set, settings);
     };
@@ -727,14 +778,21 @@ bool ViewerWindow::saveRegions(const QString& path)
 void ViewerWindow::setView(Canvas::Mode mode)
 {
     // A raster has only its values; the view chosen for pictures is kept for the next.
+    // The gain views only while a flat-field is in use, and never remembered: the next
+    // start has none.
+    const bool gains = mode == Canvas::Mode::NirGain || mode == Canvas::Mode::RedGain;
     if (picture_ && picture_->kind() == LoadedPicture::Kind::Raster) {
         mode = Canvas::Mode::Ndvi;
-    } else {
+    } else if (gains && !committed_.flat) {
+        mode = static_cast<Canvas::Mode>(std::clamp(settings().value(QStringLiteral("view"), 0).toInt(), 0, 3));
+    } else if (!gains) {
         settings().setValue(QStringLiteral("view"), static_cast<int>(mode));
     }
     viewActions_[static_cast<std::size_t>(mode)]->setChecked(true);
     canvas_->setMode(mode);
-    legend_->setVisible(picture_ && mode == Canvas::Mode::Ndvi);
+    const bool gainView = mode == Canvas::Mode::NirGain || mode == Canvas::Mode::RedGain;
+    legend_->setScale(gainView ? &gainScale_ : &scale_, !gainView);
+    legend_->setVisible(picture_ && (mode == Canvas::Mode::Ndvi || gainView));
 }
 
 void ViewerWindow::setWhiteValues(WhiteValues white)
@@ -777,8 +835,9 @@ void ViewerWindow::calibrationChanged()
     model_ = wanted;
     refreshModelLine();
     table_.emplace(model_);
+    refreshCorrection();
     if (picture_ && picture_->kind() == LoadedPicture::Kind::Bitmap) {
-        wholeHistogram_ = wholePictureHistogram(*picture_, &*table_);
+        wholeHistogram_ = wholePictureHistogram(*picture_, &*table_, corrected_.get());
     }
     keepCalibration();
     emit calibrationInUseChanged();
@@ -787,6 +846,32 @@ void ViewerWindow::calibrationChanged()
     // The picture first; the rectangle's NDVI figures after.
     canvas_->viewport()->repaint();
     if (canvas_->selection()) computeFigures(!figures_.has_value());
+}
+
+void ViewerWindow::refreshCorrection()
+{
+    const engine::FlatField* flat = committed_.flat.get();
+    if (picture_ && picture_->kind() == LoadedPicture::Kind::Bitmap && flat && !flat->sizeProblem(picture_->width(), picture_->height())) {
+        WaitCursor wait;
+        corrected_ = view::correctedNdvi(*picture_, *flat, model_);
+    } else {
+        corrected_.reset();
+    }
+    canvas_->setCorrectedNdvi(corrected_.get());
+}
+
+void ViewerWindow::showFlatField()
+{
+    const engine::FlatField* flat = committed_.flat.get();
+    calibration_->setCorrectedLevels(flat != nullptr);
+    calibration_->showFlatField(flat ? flatFieldText(*flat) : QString());
+    // Gains from the lowest to 1, the largest any has: the two bands on one scale.
+    gainScale_ = ColourScale(Palette::Grey, flat ? std::min(lowestGain(*flat), 0.99f) : 0.0f, 1.0f);
+    canvas_->setFlatField(flat, &gainScale_);
+    // A gain view without a flat-field goes back to the view remembered.
+    setView(canvas_->mode());
+    legend_->update();
+    updateActions();
 }
 
 void ViewerWindow::refreshModelLine()
@@ -866,8 +951,8 @@ void ViewerWindow::computeFigures(bool channelsToo)
     const engine::Rectangle area = *canvas_->selection();
     std::optional<RegionFigures> known = channelsToo ? std::nullopt : figures_;
     // Channels on one core, the NDVI statistics on the other, each in row order.
-    auto work = [picture = picture_, area, table = *table_, known]() {
-        auto ndvi = std::async(std::launch::async, [&] { return ndviFigures(*picture, area, &table); });
+    auto work = [picture = picture_, corrected = corrected_, area, table = *table_, known]() {
+        auto ndvi = std::async(std::launch::async, [&] { return ndviFigures(*picture, area, &table, corrected.get()); });
         RegionFigures f = known ? *known : channelFigures(*picture, area);
         f.ndvi = ndvi.get();
         return f;
@@ -917,7 +1002,16 @@ void ViewerWindow::refreshPointer()
         setReadableText(pointerLabel_, QString());
         return;
     }
-    setReadableText(pointerLabel_, view::pointerText(*picture_, &*table_, pointer_->first, pointer_->second));
+    QString text = view::pointerText(*picture_, &*table_, pointer_->first, pointer_->second, corrected_.get());
+    if (corrected_) {
+        // The gains the pixel's bands were divided by.
+        const engine::FlatField& flat = *committed_.flat;
+        std::vector<float> nir(static_cast<std::size_t>(flat.width())), red(nir.size());
+        flat.rowGains(pointer_->second, nir.data(), red.data());
+        const auto x = static_cast<std::size_t>(pointer_->first);
+        text += QStringLiteral("  ゲイン NIR=%1 Red=%2").arg(QString::number(nir[x], 'f', 4), QString::number(red[x], 'f', 4));
+    }
+    setReadableText(pointerLabel_, text);
 }
 
 QString ViewerWindow::pointerText() const
@@ -941,6 +1035,9 @@ void ViewerWindow::updateActions()
     const bool bitmapOpen = open && picture_->kind() == LoadedPicture::Kind::Bitmap;
     const bool area = figures_.has_value();
     for (int i = 0; i < 3; ++i) viewActions_[static_cast<std::size_t>(i)]->setEnabled(!open || bitmapOpen);
+    // The gains are shown over the picture they correct.
+    for (int i = 4; i < 6; ++i) viewActions_[static_cast<std::size_t>(i)]->setEnabled(bitmapOpen && committed_.flat);
+    clearFlatFieldAction_->setEnabled(committed_.flat != nullptr);
     exportRasterAction_->setEnabled(bitmapOpen);
     exportTiffAction_->setEnabled(bitmapOpen);
     exportPictureAction_->setEnabled(open);
@@ -962,10 +1059,7 @@ void ViewerWindow::applyWhitePanel()
     if (!figures_ || !figures_->channels || figures_->pixels == 0) return;
     commitTypedFields();
     const WhiteChoice choice = area_->whiteChoice();
-    const WhiteValues white = whiteValuesOf(*figures_, choice);
     CalibrationState after = committed_;
-    after.fields.nir.dnWhite = static_cast<float>(white.nir);
-    after.fields.red.dnWhite = static_cast<float>(white.red);
     const std::string frame = engine::calibrationFramePath(picture_->path());
     // A dark target's rectangle from another frame is not this frame's: its values
     // stay, as if typed.
@@ -974,10 +1068,9 @@ void ViewerWindow::applyWhitePanel()
     after.source.whiteRect = figures_->area;
     after.source.whiteFrom = choice;
     after.source.date = nowText();
-    after.warnings.clear();
-    for (const auto& w : engine::panelChecks(panelPixelsOf(*figures_), white.nir, white.red)) {
-        after.warnings.push_back(w.text);
-    }
+    // Through the flat-field in use the values are corrected ones, and so is the dark
+    // target's when it was read through another correction.
+    rereadPanel(after);
     pushCalibration(QStringLiteral("白色板に設定"), after);
 }
 
@@ -985,10 +1078,7 @@ void ViewerWindow::applyDarkTarget()
 {
     if (!figures_ || !figures_->channels || figures_->pixels == 0) return;
     commitTypedFields();
-    const WhiteValues dark = darkValuesOf(*figures_);
     CalibrationState after = committed_;
-    after.fields.nir.dnDark = static_cast<float>(dark.nir);
-    after.fields.red.dnDark = static_cast<float>(dark.red);
     const std::string frame = engine::calibrationFramePath(picture_->path());
     if (after.source.frame != frame) {
         after.source.whiteRect.reset();
@@ -998,6 +1088,7 @@ void ViewerWindow::applyDarkTarget()
     after.source.darkRect = figures_->area;
     after.source.date = nowText();
     after.darkMark = figures_->area;
+    rereadPanel(after);
     pushCalibration(QStringLiteral("暗色板に設定"), after);
 }
 
@@ -1013,6 +1104,97 @@ void ViewerWindow::clearDarkTarget()
     if (!after.source.whiteRect) after.source.frame.clear();
     after.source.date = nowText();
     pushCalibration(QStringLiteral("暗色板を解除"), after);
+}
+
+void ViewerWindow::rereadPanel(CalibrationState& state) const
+{
+    if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap || state.source.frame.empty() ||
+        !sameFile(picture_->identity(), state.source.frame)) {
+        return;
+    }
+    const engine::FlatField* flat = state.flat.get();
+    if (flat && flat->sizeProblem(picture_->width(), picture_->height())) return;
+    const auto inside = [this](const std::optional<engine::Rectangle>& r) {
+        return r && engine::insidePicture(*r, picture_->width(), picture_->height());
+    };
+    const bool white = inside(state.source.whiteRect);
+    const bool dark = inside(state.source.darkRect);
+    if (!white && !dark) return;
+    if (white) {
+        const engine::Rectangle& area = *state.source.whiteRect;
+        state.warnings.clear();
+        if (flat) {
+            PanelReading r = correctedWhite(*picture_, *flat, area, state.source.whiteFrom);
+            state.fields.nir.dnWhite = r.nir;
+            state.fields.red.dnWhite = r.red;
+            state.warnings = std::move(r.warnings);
+        } else {
+            const RegionFigures f = channelFigures(*picture_, area);
+            const WhiteValues v = whiteValuesOf(f, state.source.whiteFrom);
+            state.fields.nir.dnWhite = static_cast<float>(v.nir);
+            state.fields.red.dnWhite = static_cast<float>(v.red);
+            for (const auto& w : engine::panelChecks(panelPixelsOf(f), v.nir, v.red)) state.warnings.push_back(w.text);
+        }
+    }
+    if (dark) {
+        const engine::Rectangle& area = *state.source.darkRect;
+        if (flat) {
+            const PanelReading r = correctedDark(*picture_, *flat, area);
+            state.fields.nir.dnDark = r.nir;
+            state.fields.red.dnDark = r.red;
+        } else {
+            const WhiteValues v = darkValuesOf(channelFigures(*picture_, area));
+            state.fields.nir.dnDark = static_cast<float>(v.nir);
+            state.fields.red.dnDark = static_cast<float>(v.red);
+        }
+    }
+    state.source.flatfield = flat ? engine::calibrationFramePath(flat->path()) : std::string();
+}
+
+bool ViewerWindow::openFlatField(const QString& path)
+{
+    commitTypedFields();
+    std::shared_ptr<const engine::FlatField> flat;
+    try {
+        flat = std::make_shared<const engine::FlatField>(engine::FlatField::read(encoded(path)));
+    } catch (const engine::FlatFieldError& e) {
+        prompts_.message(QString::fromStdString(e.problem()) + QLatin1Char('\n') + QDir::toNativeSeparators(path));
+        return false;
+    }
+    if (picture_ && picture_->kind() == LoadedPicture::Kind::Bitmap &&
+        refuseForFlatField(*flat, decoded(picture_->path()), picture_->width(), picture_->height(), path)) {
+        return false;
+    }
+    CalibrationState after = committed_;
+    after.flat = std::move(flat);
+    rereadPanel(after);
+    pushCalibration(QStringLiteral("周辺減光補正"), after);
+    rememberFolder(path);
+    return true;
+}
+
+void ViewerWindow::clearFlatField()
+{
+    if (!committed_.flat) return;
+    commitTypedFields();
+    CalibrationState after = committed_;
+    after.flat.reset();
+    rereadPanel(after);
+    pushCalibration(QStringLiteral("周辺減光補正を解除"), after);
+}
+
+QString ViewerWindow::flatFieldMismatch(const engine::CalibrationSource& source) const
+{
+    const std::string inUse = committed_.flat ? engine::calibrationFramePath(committed_.flat->path()) : std::string();
+    if (source.flatfield == inUse) return {};
+    const auto name = [](const std::string& path) {
+        return QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(path)));
+    };
+    if (source.flatfield.empty()) {
+        return QStringLiteral("この較正は周辺減光補正なしで作られました（使用中の周辺減光補正: %1）").arg(name(inUse));
+    }
+    return QStringLiteral("この較正は周辺減光補正 %1 を通して作られました（使用中の周辺減光補正: %2）")
+        .arg(name(source.flatfield), inUse.empty() ? QStringLiteral("なし") : name(inUse));
 }
 
 void ViewerWindow::commitTypedFields()
@@ -1032,7 +1214,13 @@ void ViewerWindow::pushCalibration(const QString& text, const CalibrationState& 
 void ViewerWindow::applyCalibration(const CalibrationState& state)
 {
     applying_ = true;
+    const bool flatChanged = committed_.flat != state.flat;
     committed_ = state;
+    if (flatChanged) {
+        showFlatField();
+        // With the fields impossible the model in use stays, but not the old correction.
+        if (engine::modelProblem(state.fields)) refreshCorrection();
+    }
     canvas_->setDarkTarget(state.darkMark);
     calibration_->setModel(state.fields);  // recomputes, and keeps the calibration for the next start
     applying_ = false;
@@ -1050,7 +1238,14 @@ void ViewerWindow::keepCalibration()
     // The model in use and where it came from, typed fields not yet a step included,
     // in the calibration file's own form.
     const engine::CalibrationRecord record{model_, typedInto(committed_, model_, committed_.source.date).source};
-    settings().setValue(QStringLiteral("calibration"), QString::fromStdString(engine::calibrationText(record)));
+    QSettings s = settings();
+    s.setValue(QStringLiteral("calibration"), QString::fromStdString(engine::calibrationText(record)));
+    // The flat-field in use, opened again at the next start while it can be.
+    if (committed_.flat) {
+        s.setValue(QStringLiteral("flatField"), decoded(committed_.flat->path()));
+    } else {
+        s.remove(QStringLiteral("flatField"));
+    }
 }
 
 void ViewerWindow::restoreCalibration()
@@ -1066,6 +1261,13 @@ void ViewerWindow::restoreCalibration()
         return;  // not ours to complain about: the defaults, as on a first start
     }
     if (CalibrationSection::asShown(state.fields) != state.fields) return;
+    if (const QString flat = settings().value(QStringLiteral("flatField")).toString(); !flat.isEmpty()) {
+        try {
+            state.flat = std::make_shared<const engine::FlatField>(engine::FlatField::read(encoded(flat)));
+        } catch (const engine::FlatFieldError&) {
+            // Gone or changed since: none, as the panel then shows.
+        }
+    }
     applyCalibration(state);
 }
 
@@ -1131,7 +1333,10 @@ bool ViewerWindow::openCalibration(const QString& path)
         engine::insidePicture(*record.source.darkRect, picture_->width(), picture_->height())) {
         after.darkMark = record.source.darkRect;
     }
+    after.flat = committed_.flat;
     pushCalibration(QStringLiteral("較正を開く"), after);
+    // Opened all the same: the values may still be close, and the user decides.
+    if (const QString mismatch = flatFieldMismatch(record.source); !mismatch.isEmpty()) showNotice(mismatch);
     return true;
 }
 
@@ -1248,7 +1453,7 @@ bool ViewerWindow::exportRaster(const QString& path)
         !prompts_.confirm(QStringLiteral("%1 は既に存在します。置き換えますか？").arg(decoded(header)))) {
         return false;
     }
-    return reportFailure(path, [&] { writeNdviRaster(*picture_, *table_, model_, out); });
+    return reportFailure(path, [&] { writeNdviRaster(*picture_, *table_, model_, out, corrected_.get()); });
 }
 
 bool ViewerWindow::exportTiff(const QString& path)
@@ -1257,15 +1462,18 @@ bool ViewerWindow::exportTiff(const QString& path)
         refuseOpenPicture(path)) {
         return false;
     }
-    return reportFailure(path, [&] { writeNdviTiff(*picture_, *table_, model_, encoded(path)); });
+    const std::string flat = corrected_ ? committed_.flat->path() : std::string();
+    return reportFailure(path, [&] { writeNdviTiff(*picture_, *table_, model_, encoded(path), corrected_.get(), flat); });
 }
 
 bool ViewerWindow::exportViewPicture(const QString& path)
 {
     if (!picture_ || refuseOpenPicture(path)) return false;
     const QImage view = canvas_->renderView(canvas_->viewport()->size(), 1.0);
-    const bool legend = canvas_->mode() == Canvas::Mode::Ndvi;
-    return reportFailure(path, [&] { writeViewPicture(view, legend ? &scale_ : nullptr, encoded(path)); });
+    const Canvas::Mode mode = canvas_->mode();
+    const bool gains = mode == Canvas::Mode::NirGain || mode == Canvas::Mode::RedGain;
+    const ColourScale* legend = mode == Canvas::Mode::Ndvi ? &scale_ : gains ? &gainScale_ : nullptr;
+    return reportFailure(path, [&] { writeViewPicture(view, legend, encoded(path), !gains); });
 }
 
 bool ViewerWindow::exportFigures(const QString& path)
@@ -1274,7 +1482,10 @@ bool ViewerWindow::exportFigures(const QString& path)
     // The model the figures were worked out with, which is not the fields' while they
     // are impossible.
     const bool bitmapOpen = picture_->kind() == LoadedPicture::Kind::Bitmap;
-    return reportFailure(path, [&] { writeFiguresCsv(decoded(picture_->path()), *figures_, bitmapOpen ? &model_ : nullptr, encoded(path)); });
+    const QString flat = bitmapOpen && corrected_ ? decoded(committed_.flat->path()) : QString();
+    return reportFailure(path, [&] {
+        writeFiguresCsv(decoded(picture_->path()), *figures_, bitmapOpen ? &model_ : nullptr, encoded(path), flat);
+    });
 }
 
 // The season's exports: what the chart shows, from the figures of the last complete

@@ -68,6 +68,8 @@ public:
         std::function<QString()> openRegionsPath;
         // The folder of a season to open; empty: cancelled.
         std::function<QString()> openFolderPath;
+        // The flat-field file to open; empty: cancelled.
+        std::function<QString()> openFlatFieldPath;
     };
 
     explicit ViewerWindow(QWidget* parent = nullptr);
@@ -119,6 +121,17 @@ public:
     bool openCalibration(const QString& path);
     // Where the calibration in use came from, as the panel shows it, and its warnings.
     const CalibrationState& calibrationState() const noexcept { return committed_; }
+
+    // 周辺減光補正…: the flat-field file through which every figure of a bitmap is then
+    // worked out, one undo step; refused, after the engine's message, when it cannot be
+    // read or is not the open picture's size. 周辺減光補正を解除: none again. A white
+    // panel or dark target taken from the open picture is read again through the new
+    // correction in the same step.
+    bool openFlatField(const QString& path);
+    void clearFlatField();
+    const engine::FlatField* flatField() const noexcept { return committed_.flat.get(); }
+    // The open bitmap's NDVI through the flat-field in use, row-major; null without one.
+    const float* correctedNdvi() const noexcept { return corrected_.get(); }
     QUndoStack* undoStack() const noexcept { return undo_; }
 
     // 領域を開く and 領域を保存: the regions file through the engine, whole or not at
@@ -204,12 +217,31 @@ private:
     void createSeason();
     // The regions and the calibration in use, for the season's chart.
     void giveSeasonInputs();
+    // The corrected NDVI of the open bitmap for the model and flat-field in use.
+    void refreshCorrection();
+    // The flat-field's parts of the window: the panel's line, the fields' range, the gain
+    // views and their scale.
+    void showFlatField();
+    // The white panel's and the dark target's values read again from their rectangles on
+    // the open picture through state's flat-field (or none); the others stay.
+    void rereadPanel(CalibrationState& state) const;
+    // Refuses, after a message naming path, a picture of width x height that the
+    // flat-field in use does not fit or whose corrected NDVI does not fit in memory.
+    bool refuseForFlatField(const engine::FlatField& flat, const QString& path, std::int64_t width,
+                            std::int64_t height, const QString& named);
+    // What to tell about a calibration made through another flat-field than the one in
+    // use (or none); empty when they agree.
+    QString flatFieldMismatch(const engine::CalibrationSource& source) const;
 
     Prompts prompts_;
     // Shared with a figures computation still running for a large rectangle.
     std::shared_ptr<const LoadedPicture> picture_;
     engine::NdviModel model_ = engine::NdviModel::plain(255, 255);
     std::optional<engine::NdviTable> table_;  // of model_
+    // The bitmap's NDVI through the flat-field in use; shared with a computation of
+    // figures still running.
+    std::shared_ptr<const float[]> corrected_;
+    ColourScale gainScale_;
     ColourScale scale_;
     std::vector<QRgb> pairColours_;
     std::optional<RegionFigures> figures_;  // complete, for the rectangle shown
@@ -256,6 +288,7 @@ private:
     QAction* zoomInAction_ = nullptr;
     QAction* zoomOutAction_ = nullptr;
     QAction* regionToolAction_ = nullptr;
+    QAction* clearFlatFieldAction_ = nullptr;
 };
 
 }  // namespace view

@@ -4,12 +4,16 @@
 
 namespace view {
 
-QByteArray figuresCsv(const QString& source, const RegionFigures& figures, const engine::NdviModel* model)
+QByteArray figuresCsv(const QString& source, const RegionFigures& figures, const engine::NdviModel* model,
+                      const QString& flatField)
 {
     QString quoted = source;
     quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    const QString described =
-        model ? QLatin1Char('"') + QString::fromStdString(engine::describeModel(*model)) + QLatin1Char('"') : QString();
+    QString corrected = flatField.isEmpty() ? QString() : QStringLiteral("; 周辺減光補正: ") + flatField;
+    corrected.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    const QString described = model ? QLatin1Char('"') + QString::fromStdString(engine::describeModel(*model)) +
+                                          corrected + QLatin1Char('"')
+                                    : QString();
     const QString text = QStringLiteral("ファイル,") + figureFieldNames().join(QLatin1Char(',')) +
                          QStringLiteral(",較正,NIR白色板,Red白色板\r\n\"") + quoted + QStringLiteral("\",") +
                          figureFieldValues(figures).join(QLatin1Char(',')) + QLatin1Char(',') + described +
@@ -21,9 +25,9 @@ QByteArray figuresCsv(const QString& source, const RegionFigures& figures, const
 }
 
 void writeFiguresCsv(const QString& source, const RegionFigures& figures, const engine::NdviModel* model,
-                     const std::string& path)
+                     const std::string& path, const QString& flatField)
 {
-    writeWhole(path, figuresCsv(source, figures, model));
+    writeWhole(path, figuresCsv(source, figures, model, flatField));
 }
 
 }  // namespace view

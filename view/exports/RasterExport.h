@@ -13,9 +13,9 @@ namespace view {
 // The ENVI header written beside a raster: OUT.hdr for OUT.raw, OUT.raw.hdr for OUT.
 std::string headerPathFor(const std::string& raster);
 
-// Writes rasterPath and its header; table is model's. Throws EngineError naming the
-// file at fault.
+// Writes rasterPath and its header; table is model's, corrected as forEachNdviBlock
+// takes it. Throws EngineError naming the file at fault.
 void writeNdviRaster(const LoadedPicture& picture, const engine::NdviTable& table, const engine::NdviModel& model,
-                     const std::string& rasterPath);
+                     const std::string& rasterPath, const float* corrected = nullptr);
 
 }  // namespace view

@@ -7,14 +7,16 @@
 namespace view {
 
 void writeNdviTiff(const LoadedPicture& picture, const engine::NdviTable& table, const engine::NdviModel& model,
-                   const std::string& path)
+                   const std::string& path, const float* corrected, const std::string& flatField)
 {
     engine::OutputGroup group;
     engine::StagedFile& file = group.add(path);
-    engine::NdviTiffWriter tiff(file, picture.width(), picture.height(), engine::describeModel(model));
+    std::string description = engine::describeModel(model);
+    if (corrected) description += "; 周辺減光補正: " + flatField;
+    engine::NdviTiffWriter tiff(file, picture.width(), picture.height(), description);
     forEachNdviBlock(picture, table, [&tiff](std::int64_t first, std::int64_t count, const float* values) {
         tiff.addRows(first, count, values);
-    });
+    }, corrected);
     tiff.finish();
     group.commit();
 }

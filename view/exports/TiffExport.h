@@ -9,8 +9,10 @@
 
 namespace view {
 
-// Throws EngineError naming path when it cannot be written.
+// Throws EngineError naming path when it cannot be written. corrected as
+// forEachNdviBlock takes it, with flatField the file it came through, which the
+// description names as zrvimage-batch's does.
 void writeNdviTiff(const LoadedPicture& picture, const engine::NdviTable& table, const engine::NdviModel& model,
-                   const std::string& path);
+                   const std::string& path, const float* corrected = nullptr, const std::string& flatField = {});
 
 }  // namespace view

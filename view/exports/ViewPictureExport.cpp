@@ -10,7 +10,7 @@
 
 namespace view {
 
-QByteArray encodeViewPicture(const QImage& view, const ColourScale* legendScale)
+QByteArray encodeViewPicture(const QImage& view, const ColourScale* legendScale, bool marker)
 {
     QImage image(view.width(), view.height() + (legendScale ? kLegendHeight : 0), QImage::Format_RGB32);
     image.fill(Qt::white);
@@ -18,7 +18,7 @@ QByteArray encodeViewPicture(const QImage& view, const ColourScale* legendScale)
         QPainter painter(&image);
         painter.drawImage(0, 0, view);
         if (legendScale) {
-            paintLegend(painter, QRect(0, view.height() + 4, image.width(), kLegendHeight - 6), *legendScale, Qt::black);
+            paintLegend(painter, QRect(0, view.height() + 4, image.width(), kLegendHeight - 6), *legendScale, Qt::black, marker);
         }
     }
     QByteArray bytes;
@@ -29,9 +29,9 @@ QByteArray encodeViewPicture(const QImage& view, const ColourScale* legendScale)
     return bytes;
 }
 
-void writeViewPicture(const QImage& view, const ColourScale* legendScale, const std::string& path)
+void writeViewPicture(const QImage& view, const ColourScale* legendScale, const std::string& path, bool marker)
 {
-    const QByteArray bytes = encodeViewPicture(view, legendScale);
+    const QByteArray bytes = encodeViewPicture(view, legendScale, marker);
     if (bytes.isEmpty()) throw engine::EngineError(engine::Failure::WriteFailed, path);
     writeWhole(path, bytes);
 }

@@ -10,10 +10,12 @@
 
 namespace view {
 
-// The PNG's bytes: view, and under it the legend of legendScale when not null.
-QByteArray encodeViewPicture(const QImage& view, const ColourScale* legendScale);
+// The PNG's bytes: view, and under it the legend of legendScale when not null, with the
+// marker's swatch unless marker is false.
+QByteArray encodeViewPicture(const QImage& view, const ColourScale* legendScale, bool marker = true);
 
 // Throws EngineError naming path when it cannot be encoded or written.
-void writeViewPicture(const QImage& view, const ColourScale* legendScale, const std::string& path);
+void writeViewPicture(const QImage& view, const ColourScale* legendScale, const std::string& path,
+                      bool marker = true);
 
 }  // namespace view

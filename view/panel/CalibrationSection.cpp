@@ -1,5 +1,6 @@
 #include "view/panel/CalibrationSection.h"
 
+#include "engine/CalibrationFile.h"
 #include "view/ReadableLabel.h"
 
 #include <QDoubleSpinBox>
@@ -9,6 +10,7 @@
 #include <QSpinBox>
 
 #include <cmath>
+#include <limits>
 #include <initializer_list>
 #include <tuple>
 
@@ -86,6 +88,13 @@ CalibrationSection::CalibrationSection(QWidget* parent) : QGroupBox(QStringLiter
     sourceLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     sourceLabel_->setWordWrap(true);
     grid->addWidget(sourceLabel_, row++, 0, 1, 3);
+    flatFieldLabel_ = new QLabel;
+    flatFieldLabel_->setObjectName(QStringLiteral("flatField"));
+    flatFieldLabel_->setAccessibleName(QStringLiteral("周辺減光補正"));
+    flatFieldLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    flatFieldLabel_->setWordWrap(true);
+    flatFieldLabel_->hide();
+    grid->addWidget(flatFieldLabel_, row++, 0, 1, 3);
     problemLabel_ = new QLabel;
     problemLabel_->setObjectName(QStringLiteral("modelProblem"));
     problemLabel_->setWordWrap(true);
@@ -99,12 +108,41 @@ engine::NdviModel CalibrationSection::fieldsModel() const
     // Whole bytes are exact as floats, and a reflectance of three decimals becomes the
     // float its text would: the very model zrvimage-batch builds from the same numbers.
     const auto band = [](const QSpinBox* white, const QDoubleSpinBox* rWhite, const QSpinBox* dark,
-                         const QDoubleSpinBox* rDark) {
-        return engine::BandCalibration{static_cast<float>(white->value()), static_cast<float>(rWhite->value()),
-                                       static_cast<float>(dark->value()), static_cast<float>(rDark->value())};
+                         const QDoubleSpinBox* rDark, const engine::BandCalibration& exact) {
+        return engine::BandCalibration{valueOf(white, exact.dnWhite), static_cast<float>(rWhite->value()),
+                                       valueOf(dark, exact.dnDark), static_cast<float>(rDark->value())};
     };
-    return {band(nirWhite_, nirWhiteReflectance_, nirDark_, nirDarkReflectance_),
-            band(redWhite_, redWhiteReflectance_, redDark_, redDarkReflectance_)};
+    return {band(nirWhite_, nirWhiteReflectance_, nirDark_, nirDarkReflectance_, exact_.nir),
+            band(redWhite_, redWhiteReflectance_, redDark_, redDarkReflectance_, exact_.red)};
+}
+
+float CalibrationSection::valueOf(const QSpinBox* box, float exact)
+{
+    return std::isfinite(exact) && box->value() == std::lround(exact) ? exact : static_cast<float>(box->value());
+}
+
+void CalibrationSection::fitRanges(const engine::NdviModel& model)
+{
+    const bool wide = correctedLevels_ || model.nir.dnWhite > 255 || model.red.dnWhite > 255 ||
+                      model.nir.dnDark > 254 || model.red.dnDark > 254;
+    const int most = wide ? static_cast<int>(engine::kMaxCorrectedLevel) : 255;
+    const QSignalBlocker blocks[] = {QSignalBlocker(nirWhite_), QSignalBlocker(redWhite_), QSignalBlocker(nirDark_),
+                                     QSignalBlocker(redDark_)};
+    for (QSpinBox* white : {nirWhite_, redWhite_}) white->setMaximum(most);
+    for (QSpinBox* dark : {nirDark_, redDark_}) dark->setMaximum(most - 1);
+}
+
+void CalibrationSection::setCorrectedLevels(bool corrected)
+{
+    correctedLevels_ = corrected;
+    // Narrowing keeps the values the fields hold now.
+    fitRanges(fieldsModel());
+}
+
+void CalibrationSection::showFlatField(const QString& text)
+{
+    setReadableText(flatFieldLabel_, text);
+    flatFieldLabel_->setVisible(!text.isEmpty());
 }
 
 void CalibrationSection::setModel(const engine::NdviModel& model)
@@ -115,6 +153,8 @@ void CalibrationSection::setModel(const engine::NdviModel& model)
                                          QSignalBlocker(nirDark_),            QSignalBlocker(redDark_),
                                          QSignalBlocker(nirWhiteReflectance_), QSignalBlocker(redWhiteReflectance_),
                                          QSignalBlocker(nirDarkReflectance_), QSignalBlocker(redDarkReflectance_)};
+        exact_ = model;
+        fitRanges(model);
         nirWhite_->setValue(static_cast<int>(std::lround(model.nir.dnWhite)));
         redWhite_->setValue(static_cast<int>(std::lround(model.red.dnWhite)));
         nirDark_->setValue(static_cast<int>(std::lround(model.nir.dnDark)));
@@ -135,6 +175,8 @@ void CalibrationSection::setWhiteValues(WhiteValues white)
         const QSignalBlocker blockRed(redWhite_);
         nirWhite_->setValue(white.nir);
         redWhite_->setValue(white.red);
+        exact_.nir.dnWhite = static_cast<float>(white.nir);
+        exact_.red.dnWhite = static_cast<float>(white.red);
     }
     emit changed();
 }
@@ -146,6 +188,8 @@ void CalibrationSection::setDarkValues(WhiteValues dark)
         const QSignalBlocker blockRed(redDark_);
         nirDark_->setValue(dark.nir);
         redDark_->setValue(dark.red);
+        exact_.nir.dnDark = static_cast<float>(dark.nir);
+        exact_.red.dnDark = static_cast<float>(dark.red);
     }
     emit changed();
 }
@@ -189,9 +233,13 @@ void CalibrationSection::showWarnings(const std::vector<std::string>& warnings)
 
 engine::NdviModel CalibrationSection::asShown(const engine::NdviModel& model)
 {
-    // As QDoubleSpinBox rounds a value to its decimals, then as fieldsModel() reads it.
+    // As QDoubleSpinBox rounds a value to its decimals, then as fieldsModel() reads it;
+    // the values are kept exact (valueOf), within the ranges fitRanges gives.
     const auto band = [](const engine::BandCalibration& b) {
-        const auto byte = [](float v) { return static_cast<float>(std::lround(v)); };
+        const auto byte = [](float v) {
+            // Beyond what a field takes: a number unlike any, so the model is refused.
+            return v >= 0 && v <= engine::kMaxCorrectedLevel ? v : std::numeric_limits<float>::quiet_NaN();
+        };
         const auto reflectance = [](float v) {
             return static_cast<float>(QString::number(static_cast<double>(v), 'f', 3).toDouble());
         };

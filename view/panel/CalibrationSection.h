@@ -42,9 +42,15 @@ public:
     void showSource(const QString& text);
     void showWarnings(const std::vector<std::string>& warnings);
 
-    // The model the fields hold once model is set into them: bytes rounded to whole
-    // numbers, reflectances to three decimals.
+    // The model the fields hold once model is set into them: reflectances rounded to
+    // three decimals. A value with a fraction (read through a flat-field) is shown
+    // rounded to a whole number and kept as it is until another is typed over it.
     static engine::NdviModel asShown(const engine::NdviModel& model);
+    // With a flat-field in use the values are corrected ones, which may lie above 255:
+    // the fields take them up to the largest a calibration file may hold.
+    void setCorrectedLevels(bool corrected);
+    // The flat-field in use and its figures; empty: none, and the line is hidden.
+    void showFlatField(const QString& text);
     // In place of the model in use, the one a raster says it was made with (its
     // header's description, "NIR: ...; Red: ..."), or that it does not say.
     void showRasterModel(const QString& description);
@@ -56,6 +62,13 @@ signals:
     void clearDarkRequested();
 
 private:
+    // The value a field stands for: exact when the field still shows it rounded.
+    static float valueOf(const QSpinBox* box, float exact);
+    // Wide enough for the model's values, or for any corrected one.
+    void fitRanges(const engine::NdviModel& model);
+    engine::NdviModel exact_ = engine::NdviModel::plain(255, 255);
+    bool correctedLevels_ = false;
+    QLabel* flatFieldLabel_ = nullptr;
     QSpinBox* nirWhite_ = nullptr;
     QSpinBox* redWhite_ = nullptr;
     QDoubleSpinBox* nirWhiteReflectance_ = nullptr;

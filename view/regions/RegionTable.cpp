@@ -1,6 +1,7 @@
 #include "view/regions/RegionTable.h"
 
 #include "engine/Panel.h"
+#include "view/FlatFieldView.h"
 
 #include <algorithm>
 #include <exception>
@@ -71,13 +72,22 @@ RegionTable regionTable(const LoadedPicture* picture, const engine::RegionSet& s
         table.model = frame.model;
         table.ownPanel = !settings.fixed;
         if (white && !frame.panelWarnings.empty()) {
-            // The checks' own sentences, with their figures, for the checks the frame failed.
-            const auto checks = engine::panelChecks(panelPixels(*picture, *white), static_cast<int>(frame.model.nir.dnWhite),
-                                                    static_cast<int>(frame.model.red.dnWhite));
-            for (const auto& w : checks) {
-                if (std::find(frame.panelWarnings.begin(), frame.panelWarnings.end(), w.check) !=
-                    frame.panelWarnings.end()) {
-                    table.panelWarnings << QString::fromStdString(w.text);
+            // The checks' own sentences, with their figures, for the checks the frame failed
+            // (all of them through a flat-field, whose checks the frame's are).
+            if (settings.flatField) {
+                for (const auto& text : correctedRegionChecks(*picture, *settings.flatField, *white,
+                                                              frame.model.nir.dnWhite, frame.model.red.dnWhite)) {
+                    table.panelWarnings << QString::fromStdString(text);
+                }
+            } else {
+                const auto checks = engine::panelChecks(panelPixels(*picture, *white),
+                                                        static_cast<int>(frame.model.nir.dnWhite),
+                                                        static_cast<int>(frame.model.red.dnWhite));
+                for (const auto& w : checks) {
+                    if (std::find(frame.panelWarnings.begin(), frame.panelWarnings.end(), w.check) !=
+                        frame.panelWarnings.end()) {
+                        table.panelWarnings << QString::fromStdString(w.text);
+                    }
                 }
             }
         }

@@ -115,9 +115,10 @@ QString roleText(engine::RegionRole role)
 }
 
 engine::SeasonSettings seasonSettingsFor(const engine::RegionSet& set, const engine::NdviModel& current,
-                                         engine::WhiteFrom whiteFrom)
+                                         engine::WhiteFrom whiteFrom, std::shared_ptr<const engine::FlatField> flat)
 {
     engine::SeasonSettings settings;
+    settings.flatField = std::move(flat);
     settings.whiteFrom = whiteFrom;
     settings.reflectances = current;
     bool hasWhite = false;

@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 
 namespace view {
@@ -64,8 +65,10 @@ QString roleText(engine::RegionRole role);
 
 // The calibration the viewer's figures of a frame use: the frame's own white (and dark)
 // region when the set has a white one, with whiteFrom and the reflectances of the
-// window's calibration; otherwise the window's model, fixed.
+// window's calibration; otherwise the window's model, fixed. Each band corrected by flat
+// when one is given.
 engine::SeasonSettings seasonSettingsFor(const engine::RegionSet& set, const engine::NdviModel& current,
-                                         engine::WhiteFrom whiteFrom);
+                                         engine::WhiteFrom whiteFrom,
+                                         std::shared_ptr<const engine::FlatField> flat = nullptr);
 
 }  // namespace view

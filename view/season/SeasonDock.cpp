@@ -1,5 +1,6 @@
 #include "view/season/SeasonDock.h"
 
+#include "engine/FlatField.h"
 #include "view/season/SeasonChart.h"
 
 #include <QAreaSeries>
@@ -33,6 +34,8 @@ std::string inputsKey(const engine::RegionSet& regions, const engine::SeasonSett
             put(band->dnWhite), put(band->rWhite), put(band->dnDark), put(band->rDark);
         }
     };
+    // The flat-field by its model: the same file opened again changes nothing.
+    if (s.flatField) key += "|flat|" + s.flatField->path() + '|' + engine::flatFieldDescription(s.flatField->model());
     key += s.fixed ? "|fixed" : "|panel";
     if (s.fixed) {
         model(*s.fixed);

@@ -1,0 +1,114 @@
+#include "view/FlatFieldView.h"
+
+#include "engine/Regions.h"
+
+#include <QFileInfo>
+#include <QFile>
+
+#include <algorithm>
+#include <limits>
+#include <thread>
+
+namespace view {
+
+namespace {
+
+void correctRows(const LoadedPicture& picture, const engine::FlatField& flat, const engine::NdviModel& model,
+                 std::int64_t first, std::int64_t last, float* out)
+{
+    engine::CorrectedNdviRows rows(flat, model);
+    const std::int64_t width = picture.width();
+    for (std::int64_t y = first; y < last; ++y) rows.row(y, picture.row(y), out + y * width);
+}
+
+engine::CorrectedPixels pixelsOf(const LoadedPicture& picture, const engine::FlatField& flat,
+                                 const engine::Rectangle& area)
+{
+    const engine::Rectangle one[] = {area};
+    auto read = engine::correctedPixels([&picture](std::int64_t y) { return picture.row(y); }, flat, one);
+    return std::move(read.front());
+}
+
+QString oneDecimal(double v)
+{
+    return QString::number(v, 'f', 1);
+}
+
+}  // namespace
+
+std::unique_ptr<float[]> correctedNdvi(const LoadedPicture& picture, const engine::FlatField& flat,
+                                       const engine::NdviModel& model)
+{
+    const std::int64_t height = picture.height();
+    auto values = std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(picture.width() * height));
+    // Two halves side by side: each row's values depend on that row alone.
+    const std::int64_t middle = height / 2;
+    std::thread helper([&] { correctRows(picture, flat, model, middle, height, values.get()); });
+    correctRows(picture, flat, model, 0, middle, values.get());
+    helper.join();
+    return values;
+}
+
+PanelReading correctedWhite(const LoadedPicture& picture, const engine::FlatField& flat,
+                            const engine::Rectangle& area, WhiteChoice choice)
+{
+    const engine::CorrectedPixels pixels = pixelsOf(picture, flat, area);
+    PanelReading r;
+    r.nir = engine::correctedWhiteValue(pixels.nir, choice);
+    r.red = engine::correctedWhiteValue(pixels.red, choice);
+    for (const auto& w : engine::correctedPanelChecks(pixels, r.nir, r.red)) r.warnings.push_back(w.text);
+    return r;
+}
+
+PanelReading correctedDark(const LoadedPicture& picture, const engine::FlatField& flat,
+                           const engine::Rectangle& area)
+{
+    const engine::CorrectedPixels pixels = pixelsOf(picture, flat, area);
+    return {engine::correctedDarkValue(pixels.nir), engine::correctedDarkValue(pixels.red), {}};
+}
+
+std::vector<std::string> correctedRegionChecks(const LoadedPicture& picture, const engine::FlatField& flat,
+                                               const engine::Region& white, float nirWhite, float redWhite)
+{
+    engine::CorrectedPixels pixels;
+    for (const auto& run : engine::regionRuns(white)) {
+        const auto count = static_cast<std::size_t>(run.x2 - run.x1 + 1);
+        const std::size_t at = pixels.nir.size();
+        pixels.nir.resize(at + count);
+        pixels.red.resize(at + count);
+        const std::uint8_t* bytes = picture.row(run.y) + 3 * run.x1;
+        engine::correctedBands(flat, run.y, run.x1, count, bytes, pixels.nir.data() + at, pixels.red.data() + at);
+        for (std::size_t i = 0; i < count; ++i) {
+            pixels.nirSaturated += bytes[3 * i + 2] == 255;
+            pixels.redSaturated += bytes[3 * i + 1] == 255;
+        }
+    }
+    std::vector<std::string> texts;
+    for (const auto& w : engine::correctedPanelChecks(pixels, nirWhite, redWhite)) texts.push_back(w.text);
+    return texts;
+}
+
+float lowestGain(const engine::FlatField& flat)
+{
+    const auto width = static_cast<std::size_t>(flat.width());
+    std::vector<float> nir(width), red(width);
+    float low = std::numeric_limits<float>::max();
+    for (std::int64_t y = 0; y < flat.height(); ++y) {
+        flat.rowGains(y, nir.data(), red.data());
+        low = std::min({low, *std::min_element(nir.begin(), nir.end()), *std::min_element(red.begin(), red.end())});
+    }
+    return width > 0 && flat.height() > 0 ? low : 1.0f;
+}
+
+QString flatFieldText(const engine::FlatField& flat)
+{
+    const auto band = [](const char* name, const engine::GainModel& g) {
+        return QStringLiteral("%1 四隅の減光 %2 %、RMS 残差 %3 %")
+            .arg(QLatin1String(name), oneDecimal(g.cornerFalloff), QString::number(g.rmsResidual, 'f', 2));
+    };
+    const QString name = QFileInfo(QFile::decodeName(QByteArray::fromStdString(flat.path()))).fileName();
+    return QStringLiteral("周辺減光補正: %1（%2×%3）\n").arg(name).arg(flat.width()).arg(flat.height()) +
+           band("NIR", flat.model().nir) + QLatin1Char('\n') + band("Red", flat.model().red);
+}
+
+}  // namespace view
