@@ -47,7 +47,7 @@ QString sourceText(const CalibrationState& state)
                                : QStringLiteral("白色板 入力"));
     if (source.darkRect) lines << QStringLiteral("暗色板 %1").arg(rectangleText(*source.darkRect));
     if (!source.flatfield.empty()) {
-        lines << QStringLiteral("周辺減光補正: %1")
+        lines << QStringLiteral("値の周辺減光補正: %1")
                      .arg(QFileInfo(QFile::decodeName(QByteArray::fromStdString(source.flatfield))).fileName());
     }
     return lines.join(QLatin1Char('\n'));

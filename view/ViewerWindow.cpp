@@ -188,6 +188,11 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
         updateActions();
     });
 
+    correctionWatcher_ = new QFutureWatcher<Correction>(this);
+    connect(correctionWatcher_, &QFutureWatcher<Correction>::finished, this, [this] {
+        if (correctionPending_ && !correctionWatcher_->isCanceled()) takeCorrection(correctionWatcher_->result());
+    });
+
     regionsWatcher_ = new QFutureWatcher<RegionTable>(this);
     connect(regionsWatcher_, &QFutureWatcher<RegionTable>::finished, this, [this] {
         if (!regionsPending_ || regionsWatcher_->isCanceled()) return;
@@ -670,7 +675,7 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
         wholeHistogram_ = wholePictureHistogram(*picture_, nullptr);
         setView(Canvas::Mode::Ndvi);
     } else {
-        wholeHistogram_ = wholePictureHistogram(*picture_, &*table_, corrected_.get());
+        if (!committed_.flat) wholeHistogram_ = wholePictureHistogram(*picture_, &*table_);
         // The gain views look at the flat-field in use and are kept from frame to frame.
         const Canvas::Mode shown = canvas_->mode();
         const bool gains = committed_.flat && (shown == Canvas::Mode::NirGain || shown == Canvas::Mode::RedGain);
@@ -836,8 +841,8 @@ void ViewerWindow::calibrationChanged()
     refreshModelLine();
     table_.emplace(model_);
     refreshCorrection();
-    if (picture_ && picture_->kind() == LoadedPicture::Kind::Bitmap) {
-        wholeHistogram_ = wholePictureHistogram(*picture_, &*table_, corrected_.get());
+    if (picture_ && picture_->kind() == LoadedPicture::Kind::Bitmap && !committed_.flat) {
+        wholeHistogram_ = wholePictureHistogram(*picture_, &*table_);
     }
     keepCalibration();
     emit calibrationInUseChanged();
@@ -850,14 +855,54 @@ void ViewerWindow::calibrationChanged()
 
 void ViewerWindow::refreshCorrection()
 {
-    const engine::FlatField* flat = committed_.flat.get();
-    if (picture_ && picture_->kind() == LoadedPicture::Kind::Bitmap && flat && !flat->sizeProblem(picture_->width(), picture_->height())) {
-        WaitCursor wait;
-        corrected_ = view::correctedNdvi(*picture_, *flat, model_);
-    } else {
+    correctionWatcher_->cancel();
+    correctionPending_ = false;
+    const std::shared_ptr<const engine::FlatField> flat = committed_.flat;
+    if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap || !flat ||
+        flat->sizeProblem(picture_->width(), picture_->height())) {
         corrected_.reset();
+        canvas_->setCorrectedNdvi(nullptr);
+        return;
     }
+    auto work = [picture = picture_, flat, model = model_, table = *table_] {
+        Correction c;
+        c.values = view::correctedNdvi(*picture, *flat, model);
+        c.histogram = wholePictureHistogram(*picture, &table, c.values.get());
+        return c;
+    };
+    // About 50 ms for a camera frame's three million pixels: at once, as the pairs'
+    // colours are; a larger picture in the background, the view keeping the last values.
+    constexpr std::int64_t kAtOnce = std::int64_t{1} << 22;
+    if (picture_->width() * picture_->height() <= kAtOnce) {
+        WaitCursor wait;
+        takeCorrection(work());
+    } else {
+        correctionPending_ = true;
+        correctionWatcher_->setFuture(QtConcurrent::run(work));
+    }
+}
+
+void ViewerWindow::takeCorrection(Correction correction)
+{
+    const bool waited = correctionPending_;
+    correctionPending_ = false;
+    corrected_ = std::move(correction.values);
+    wholeHistogram_ = correction.histogram;
     canvas_->setCorrectedNdvi(corrected_.get());
+    if (!waited) return;  // the caller goes on to the figures
+    refreshPointer();
+    if (canvas_->selection()) {
+        computeFigures(!figures_.has_value());
+    } else {
+        refreshPanel();
+    }
+}
+
+void ViewerWindow::settleCorrection()
+{
+    if (!correctionPending_) return;
+    correctionWatcher_->waitForFinished();
+    takeCorrection(correctionWatcher_->result());
 }
 
 void ViewerWindow::showFlatField()
@@ -949,6 +994,15 @@ void ViewerWindow::computeFigures(bool channelsToo)
         return;
     }
     const engine::Rectangle area = *canvas_->selection();
+    if (correctionPending_) {
+        // Worked out once the corrected values are there (takeCorrection).
+        figuresWatcher_->cancel();
+        figures_.reset();
+        figuresPending_ = true;
+        refreshPanel();
+        updateActions();
+        return;
+    }
     std::optional<RegionFigures> known = channelsToo ? std::nullopt : figures_;
     // Channels on one core, the NDVI statistics on the other, each in row order.
     auto work = [picture = picture_, corrected = corrected_, area, table = *table_, known]() {
@@ -1443,6 +1497,7 @@ bool ViewerWindow::reportFailure(const QString& path, const std::function<void()
 bool ViewerWindow::exportRaster(const QString& path)
 {
     if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap || refuseImpossibleModel()) return false;
+    settleCorrection();
     const std::string out = encoded(path);
     const std::string header = headerPathFor(out);
     if (refuseOpenPicture(path) || refuseOpenPicture(decoded(header))) return false;
@@ -1462,6 +1517,7 @@ bool ViewerWindow::exportTiff(const QString& path)
         refuseOpenPicture(path)) {
         return false;
     }
+    settleCorrection();
     const std::string flat = corrected_ ? committed_.flat->path() : std::string();
     return reportFailure(path, [&] { writeNdviTiff(*picture_, *table_, model_, encoded(path), corrected_.get(), flat); });
 }

@@ -217,8 +217,17 @@ private:
     void createSeason();
     // The regions and the calibration in use, for the season's chart.
     void giveSeasonInputs();
-    // The corrected NDVI of the open bitmap for the model and flat-field in use.
+    // The corrected NDVI of the open bitmap for the model and flat-field in use, with the
+    // whole picture's histogram of it: at once for a picture of a few million pixels,
+    // in the background for a larger one (the figures wait for it).
     void refreshCorrection();
+    struct Correction {
+        std::shared_ptr<const float[]> values;
+        engine::NdviStats histogram;
+    };
+    void takeCorrection(Correction correction);
+    // Waits for a correction still being worked out and takes it.
+    void settleCorrection();
     // The flat-field's parts of the window: the panel's line, the fields' range, the gain
     // views and their scale.
     void showFlatField();
@@ -241,6 +250,8 @@ private:
     // The bitmap's NDVI through the flat-field in use; shared with a computation of
     // figures still running.
     std::shared_ptr<const float[]> corrected_;
+    QFutureWatcher<Correction>* correctionWatcher_ = nullptr;
+    bool correctionPending_ = false;
     ColourScale gainScale_;
     ColourScale scale_;
     std::vector<QRgb> pairColours_;

@@ -191,7 +191,9 @@ TEST(FlatFieldTest, AnotherSizeOrABadFileIsRefusedWithTheEnginesMessage)
         FlatViewer v;
         ASSERT_TRUE(v.open(c.first)) << c.name;
         v.putIn(c.flat);
-        if (!c.then.empty()) EXPECT_FALSE(v.open(c.then)) << c.name;
+        if (!c.then.empty()) {
+            EXPECT_FALSE(v.open(c.then)) << c.name;
+        }
         ASSERT_EQ(v.messages.size(), 1u) << c.name;
         for (const QString& w : c.words) EXPECT_TRUE(v.messages[0].contains(w)) << c.name << ": " << v.messages[0].toStdString();
         // What was open stays, as it was.
