@@ -168,6 +168,12 @@ TEST(FlatFieldTest, PanelFiguresAndExportsAreTheBatchsThroughTheFlatField)
     EXPECT_EQ(v.window.figuresLine(), view::figureFieldValues(expected).join(QLatin1Char('\t')));
     EXPECT_TRUE(v.hover(35, 2).contains(QStringLiteral("NDVI=") + view::ndviText(values[2 * 40 + 35])))
         << v.window.pointerText().toStdString();
+
+    // The next start comes back with the flat-field and the exact values.
+    view::ViewerWindow next;
+    ASSERT_NE(next.flatField(), nullptr);
+    EXPECT_EQ(next.flatField()->path(), f.flat.string());
+    EXPECT_EQ(next.model(), batchRecord.model);
 }
 
 TEST(FlatFieldTest, AnotherSizeOrABadFileIsRefusedWithTheEnginesMessage)
