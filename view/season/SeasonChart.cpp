@@ -66,6 +66,10 @@ void fillSeasonChart(QChart& chart, const std::vector<SeasonEntry>& entries, con
         }
         // The band first, so the line and its markers lie over it.
         auto* band = new QAreaSeries(p95, p05);
+        // The area does not own its edges, and they are never added to the chart: as
+        // its children they go when the chart removes it.
+        p95->setParent(band);
+        p05->setParent(band);
         band->setName(mean->name() + QStringLiteral(" p05–p95"));
         chart.addSeries(band);
         chart.addSeries(mean);
