@@ -239,7 +239,12 @@ TEST(FlatFieldTest, GainViewsShowEachBandsGainOnOneGreyScaleUpToOne)
     flat.rowGains(15, nir.data(), red.data());
     EXPECT_EQ(nir[20], 1.0f);
     EXPECT_TRUE(v.hover(20, 15).contains(QStringLiteral("ゲイン NIR=1.0000"))) << v.window.pointerText().toStdString();
-    EXPECT_TRUE(v.window.findChild<view::LegendWidget*>()->isVisible());
+    // LegendWidget has no meta-object of its own, so findChild cannot tell it apart.
+    const auto widgets = v.window.findChildren<QWidget*>();
+    const auto legend = std::find_if(widgets.begin(), widgets.end(),
+                                     [](QWidget* w) { return dynamic_cast<view::LegendWidget*>(w) != nullptr; });
+    ASSERT_NE(legend, widgets.end());
+    EXPECT_TRUE((*legend)->isVisible());
 
     // Taking the flat-field out leaves the gain view for the one remembered.
     v.window.clearFlatField();
