@@ -1,19 +1,10 @@
 #include "batch/Report.h"
 
-#include <charconv>
 #include <cstdio>
 
 namespace batch {
 
 namespace {
-
-template <typename T>
-std::string toText(T value)
-{
-    char buffer[64];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-    return std::string(buffer, end);
-}
 
 template <typename T>
 std::string optionalNumber(const std::optional<T>& value, const char* none)
@@ -85,15 +76,6 @@ std::string bandJson(const engine::BandCalibration& b)
 
 }  // namespace
 
-std::string shortestText(float value)
-{
-    return toText(value);
-}
-
-std::string shortestText(double value)
-{
-    return toText(value);
-}
 
 std::string jsonString(std::string_view text)
 {

@@ -4,6 +4,7 @@
 
 #include "engine/Calibration.h"
 #include "engine/NdviStats.h"
+#include "engine/ShortestText.h"
 
 #include <cstdint>
 #include <optional>
@@ -48,8 +49,6 @@ std::string ndviLine(const NdviResult& result, bool json);
 // stays valid JSON.
 std::string jsonString(std::string_view text);
 
-// The shortest text that reads back as the same number.
-std::string shortestText(float value);
-std::string shortestText(double value);
+using engine::shortestText;
 
 }  // namespace batch

@@ -1550,7 +1550,7 @@ bool ViewerWindow::exportFigures(const QString& path)
 bool ViewerWindow::exportSeasonChart(const QString& path)
 {
     if (!season_->complete() || refuseOpenPicture(path)) return false;
-    const QByteArray png = seasonChartPng(season_->chartImage(QSize(1600, 900)));
+    const QByteArray png = pngBytes(season_->chartImage(QSize(1600, 900)));
     return reportFailure(path, [&] {
         if (png.isEmpty()) throw engine::EngineError(engine::Failure::WriteFailed, encoded(path));
         writeWhole(encoded(path), png);

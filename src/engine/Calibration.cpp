@@ -1,26 +1,19 @@
 #include "engine/Calibration.h"
 
+#include "engine/ShortestText.h"
+
 #include <cmath>
-#include <charconv>
 
 namespace engine {
 
 namespace {
-
-// The shortest text that reads back as the same float: 0.92, not 0.920000017.
-std::string number(float value)
-{
-    char text[32];
-    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-    return std::string(text, end);
-}
 
 bool isReflectance(float r) { return std::isfinite(r) && r >= 0 && r <= 1; }
 
 std::optional<std::string> bandProblem(const BandCalibration& band, const char* name)
 {
     if (!(band.dnWhite > band.dnDark)) {
-        return std::string(name) + ": 白色板の値 (" + number(band.dnWhite) + ") は暗色板の値 (" + number(band.dnDark)
+        return std::string(name) + ": 白色板の値 (" + shortestText(band.dnWhite) + ") は暗色板の値 (" + shortestText(band.dnDark)
                + ") より大きくなければなりません";
     }
     if (!isReflectance(band.rWhite) || !isReflectance(band.rDark)) {
@@ -36,9 +29,9 @@ std::optional<std::string> bandProblem(const BandCalibration& band, const char* 
 
 std::string describeBand(const BandCalibration& band, const char* name)
 {
-    std::string text = std::string(name) + ": 白色板 " + number(band.dnWhite) + " (反射率 " + number(band.rWhite) + ")";
+    std::string text = std::string(name) + ": 白色板 " + shortestText(band.dnWhite) + " (反射率 " + shortestText(band.rWhite) + ")";
     if (band.dnDark != 0 || band.rDark != 0) {
-        text += ", 暗色板 " + number(band.dnDark) + " (反射率 " + number(band.rDark) + ")";
+        text += ", 暗色板 " + shortestText(band.dnDark) + " (反射率 " + shortestText(band.rDark) + ")";
     }
     return text;
 }

@@ -3,6 +3,7 @@
 #include "engine/NdviTiff.h"
 #include "engine/OutputPath.h"
 #include "engine/PictureReader.h"
+#include "engine/ShortestText.h"
 #include "runtime/Exceptions.h"
 
 #include <tiffio.h>
@@ -35,20 +36,6 @@ double FlatFieldModel::radius() const
 }
 
 namespace {
-
-std::string shortest(double v)
-{
-    char text[40];
-    const auto end = std::to_chars(text, text + sizeof text, v).ptr;
-    return std::string(text, end);
-}
-
-std::string shortest(float v)
-{
-    char text[40];
-    const auto end = std::to_chars(text, text + sizeof text, v).ptr;
-    return std::string(text, end);
-}
 
 std::string sizeText(std::int64_t w, std::int64_t h)
 {
@@ -130,13 +117,13 @@ std::string flatFieldDescription(const FlatFieldModel& model)
 {
     std::string text = std::string(kMagic) + " 1\n";
     text += "size " + std::to_string(model.width) + " " + std::to_string(model.height) + "\n";
-    text += "gain = c0 * (1 + k1*s + k2*s^2 + k3*s^3), s = ((x-cx)^2 + (y-cy)^2) / R^2, R = " + shortest(model.radius())
+    text += "gain = c0 * (1 + k1*s + k2*s^2 + k3*s^3), s = ((x-cx)^2 + (y-cy)^2) / R^2, R = " + shortestText(model.radius())
             + " (half the diagonal), x and y the pixel's column and row from the top left; corrected = offset + (DN - "
               "offset) / gain\n";
     const auto band = [&](const char* name, const GainModel& g) {
-        text += std::string(name) + " offset=" + shortest(g.offset) + " cx=" + shortest(g.cx) + " cy=" + shortest(g.cy)
-                + " k1=" + shortest(g.k1) + " k2=" + shortest(g.k2) + " k3=" + shortest(g.k3) + " c0=" + shortest(g.c0)
-                + " falloff=" + shortest(g.cornerFalloff) + " rms=" + shortest(g.rmsResidual) + "\n";
+        text += std::string(name) + " offset=" + shortestText(g.offset) + " cx=" + shortestText(g.cx) + " cy=" + shortestText(g.cy)
+                + " k1=" + shortestText(g.k1) + " k2=" + shortestText(g.k2) + " k3=" + shortestText(g.k3) + " c0=" + shortestText(g.c0)
+                + " falloff=" + shortestText(g.cornerFalloff) + " rms=" + shortestText(g.rmsResidual) + "\n";
     };
     band("NIR", model.nir);
     band("Red", model.red);
@@ -568,41 +555,10 @@ std::vector<PanelWarning> correctedPanelChecks(const CorrectedPixels& white, flo
                                                     + " %、上限 3 %）。照明のむらか、白色板以外のものが範囲に入っています"});
     }
     if (nirWhite < kDimWhiteBelow || redWhite < kDimWhiteBelow) {
-        warnings.push_back({PanelCheck::Dim, "白色板の値が 100 未満です（NIR " + shortest(nirWhite) + "、Red "
-                                                 + shortest(redWhite) + "）。露出が足りないか、白色板ではありません"});
+        warnings.push_back({PanelCheck::Dim, "白色板の値が 100 未満です（NIR " + shortestText(nirWhite) + "、Red "
+                                                 + shortestText(redWhite) + "）。露出が足りないか、白色板ではありません"});
     }
     return warnings;
-}
-
-// --- Runs ---------------------------------------------------------------------------
-
-void runCorrectedNdvi(PictureReader& picture, const FlatField& flat, const NdviModel& model, BlockSink* out,
-                      const NdviRowsObserver& observe, const RunControl& control)
-{
-    flat.requireSize(picture.width(), picture.height(), picture.path());
-    const std::int64_t rows = picture.height();
-    if (rows == 0) return;
-    RowStream input(picture, RowStream::Order::TopFirst, 0, rows - 1);
-    CorrectedNdviRows ndvi(flat, model);
-    const auto width = static_cast<std::size_t>(picture.width());
-    const std::size_t rowBytes = width * sizeof(float);
-    const std::int64_t perBlock = std::min<std::int64_t>(
-        rows, static_cast<std::int64_t>(std::max<std::size_t>((RowStream::kBlockBytes + rowBytes - 1) / rowBytes, 1)));
-    std::unique_ptr<float[]> ownBlock;
-    if (!out) ownBlock = std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(perBlock) * width);
-    for (std::int64_t done = 0; done < rows;) {
-        const std::int64_t n = std::min(perBlock, rows - done);
-        const std::size_t bytes = static_cast<std::size_t>(n) * rowBytes;
-        float* block = out ? reinterpret_cast<float*>(out->reserve(bytes)) : ownBlock.get();
-        for (std::int64_t i = 0; i < n; ++i) {
-            if (control.cancel && control.cancel->load(std::memory_order_relaxed)) throw runtime::EAbort();
-            ndvi.row(done + i, input.next(), block + static_cast<std::size_t>(i) * width);
-            if (control.onRows) control.onRows(1, width);
-        }
-        if (observe) observe(done, n, block);
-        if (out) out->commit(bytes);
-        done += n;
-    }
 }
 
 // --- Making one ---------------------------------------------------------------------

@@ -2,11 +2,11 @@
 
 #include "engine/OutputPath.h"
 #include "engine/PictureReader.h"
+#include "engine/ShortestText.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <set>
 
@@ -210,12 +210,6 @@ void forEachRun(const Region& region, F&& f)
     }
 }
 
-void appendNumber(std::string& out, double v)
-{
-    char text[64];
-    const auto end = std::to_chars(text, text + sizeof text, v).ptr;
-    out.append(text, end);
-}
 
 }  // namespace
 
@@ -313,9 +307,9 @@ std::string regionsJson(const RegionSet& set)
             for (std::size_t k = 0; k < r.polygon.size(); ++k) {
                 if (k > 0) text += ", ";
                 text += '[';
-                appendNumber(text, r.polygon[k].x);
+                text += shortestText(r.polygon[k].x);
                 text += ", ";
-                appendNumber(text, r.polygon[k].y);
+                text += shortestText(r.polygon[k].y);
                 text += ']';
             }
             text += ']';

@@ -1,5 +1,7 @@
 #include "engine/Runs.h"
 
+#include "engine/FlatField.h"
+
 #include "runtime/Exceptions.h"
 
 #include <algorithm>
@@ -168,8 +170,11 @@ ChannelMaxima runAreaMaxima(PictureReader& picture, const Rectangle& area, const
 
 namespace {
 
-void ndviRows(RowStream& input, const NdviTable& table, std::int64_t rows, std::size_t width, BlockSink* out,
-              const NdviRowsObserver& observe, const RunControl& control)
+// The NDVI raster's blocks of rows, each row made by makeRow(y, pixels, values): the
+// table look-up of the plain run, or the flat-field's corrected arithmetic.
+template <class MakeRow>
+void ndviRows(RowStream& input, std::int64_t rows, std::size_t width, BlockSink* out, const NdviRowsObserver& observe,
+              const RunControl& control, MakeRow&& makeRow)
 {
     const std::size_t rowBytes = width * sizeof(float);
     const std::int64_t perBlock = blockRows(rowBytes, rows);
@@ -181,7 +186,7 @@ void ndviRows(RowStream& input, const NdviTable& table, std::int64_t rows, std::
         float* block = out ? reinterpret_cast<float*>(out->reserve(bytes)) : ownBlock.get();
         for (std::int64_t i = 0; i < n; ++i) {
             beforeRows(control);
-            table.row(input.next(), width, block + static_cast<std::size_t>(i) * width);
+            makeRow(done + i, input.next(), block + static_cast<std::size_t>(i) * width);
             afterRows(control, 1, width);
         }
         if (observe) observe(done, n, block);
@@ -224,7 +229,9 @@ void runNdvi(PictureReader& picture, float nirWhite, float redWhite, BlockSink* 
         ndviPixel(first[2], first[1], nirWhite, redWhite);
     }
     const auto table = keptTable(NdviModel::plain(nirWhite, redWhite));
-    ndviRows(input, *table, rows, static_cast<std::size_t>(picture.width()), out, observe, control);
+    const auto width = static_cast<std::size_t>(picture.width());
+    ndviRows(input, rows, width, out, observe, control,
+             [&](std::int64_t, const std::uint8_t* pixels, float* values) { table->row(pixels, width, values); });
 }
 
 void runNdvi(PictureReader& picture, const NdviModel& model, BlockSink* out, const NdviRowsObserver& observe,
@@ -234,6 +241,20 @@ void runNdvi(PictureReader& picture, const NdviModel& model, BlockSink* out, con
     if (rows == 0) return;
     RowStream input(picture, RowStream::Order::TopFirst, 0, rows - 1);
     const auto table = keptTable(model);
-    ndviRows(input, *table, rows, static_cast<std::size_t>(picture.width()), out, observe, control);
+    const auto width = static_cast<std::size_t>(picture.width());
+    ndviRows(input, rows, width, out, observe, control,
+             [&](std::int64_t, const std::uint8_t* pixels, float* values) { table->row(pixels, width, values); });
+}
+
+void runCorrectedNdvi(PictureReader& picture, const FlatField& flat, const NdviModel& model, BlockSink* out,
+                      const NdviRowsObserver& observe, const RunControl& control)
+{
+    flat.requireSize(picture.width(), picture.height(), picture.path());
+    const std::int64_t rows = picture.height();
+    if (rows == 0) return;
+    RowStream input(picture, RowStream::Order::TopFirst, 0, rows - 1);
+    CorrectedNdviRows ndvi(flat, model);
+    ndviRows(input, rows, static_cast<std::size_t>(picture.width()), out, observe, control,
+             [&](std::int64_t y, const std::uint8_t* pixels, float* values) { ndvi.row(y, pixels, values); });
 }
 }  // namespace engine

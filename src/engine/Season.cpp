@@ -3,13 +3,13 @@
 #include "engine/FlatField.h"
 #include "engine/Kernels.h"
 #include "engine/PictureReader.h"
+#include "engine/ShortestText.h"
 #include "runtime/Exceptions.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -744,18 +744,11 @@ std::string csvField(const std::string& text)
     return quoted + '"';
 }
 
-std::string number(double v)
-{
-    char text[64];
-    const auto end = std::to_chars(text, text + sizeof text, v).ptr;
-    return std::string(text, end);
-}
-
 // A float is written as the double it is, so that it reads back as that same double.
 template <typename T>
 std::string optionalNumber(const std::optional<T>& v)
 {
-    return v ? number(static_cast<double>(*v)) : std::string();
+    return v ? shortestText(static_cast<double>(*v)) : std::string();
 }
 
 const char* checkKey(PanelCheck check)
@@ -883,7 +876,7 @@ std::string seasonCsvRows(const SeasonFrame& frame, const RegionSet& regions)
         if (!warnings.empty()) warnings += ';';
         warnings += checkKey(check);
     }
-    const std::string tail = ',' + number(f.model.nir.dnWhite) + ',' + number(f.model.red.dnWhite) + ',' + warnings + '\n';
+    const std::string tail = ',' + shortestText(static_cast<double>(f.model.nir.dnWhite)) + ',' + shortestText(static_cast<double>(f.model.red.dnWhite)) + ',' + warnings + '\n';
     const std::string head = csvField(frame.file) + ',' + csvField(frame.time) + ',';
     const std::vector<const Region*> plots = regions.plots();
     std::string rows;
@@ -892,7 +885,7 @@ std::string seasonCsvRows(const SeasonFrame& frame, const RegionSet& regions)
         rows += head + csvField(plots[i]->name) + ',' + std::to_string(r.pixels) + ',' + optionalNumber(r.mean) + ','
                 + optionalNumber(r.stddev) + ',' + optionalNumber(r.min) + ',' + optionalNumber(r.p05) + ','
                 + optionalNumber(r.median) + ',' + optionalNumber(r.p95) + ',' + optionalNumber(r.max) + ','
-                + std::to_string(r.nodata) + ',' + number(r.nirMean) + ',' + number(r.redMean) + ','
+                + std::to_string(r.nodata) + ',' + shortestText(r.nirMean) + ',' + shortestText(r.redMean) + ','
                 + std::to_string(r.saturated) + tail;
     }
     return rows;

@@ -296,17 +296,6 @@ TEST(FlatFieldTest, TakingItOutOrUndoingItGivesBackTheUncorrectedBytes)
     EXPECT_TRUE(v.window.noticeText().contains(QStringLiteral("ff.tif"))) << v.window.noticeText().toStdString();
 }
 
-// Waits, without a deadline of its own, for the chart's run to finish.
-void waitForChart(view::SeasonDock& dock)
-{
-    while (!dock.complete()) {
-        QEventLoop loop;
-        QObject::connect(&dock, &view::SeasonDock::stateChanged, &loop, &QEventLoop::quit);
-        if (!dock.busy()) break;
-        loop.exec();
-    }
-}
-
 TEST(FlatFieldTest, SeasonTableIsTheSeriesThroughTheFlatField)
 {
     Files f;

@@ -111,17 +111,6 @@ QStringList paths(const std::vector<std::filesystem::path>& files)
     return list;
 }
 
-// Waits, without a deadline of its own, for the chart's run to finish.
-void waitForChart(view::SeasonDock& dock)
-{
-    while (!dock.complete()) {
-        QEventLoop loop;
-        QObject::connect(&dock, &view::SeasonDock::stateChanged, &loop, &QEventLoop::quit);
-        if (!dock.busy()) break;
-        loop.exec();
-    }
-}
-
 // The engine's figures of each frame, read apart from the viewer.
 std::vector<engine::SeasonFrame> engineFrames(const std::vector<std::filesystem::path>& files,
                                               const engine::RegionSet& set, const view::ViewerWindow& window)

@@ -5,9 +5,11 @@
 #include "BmpFixture.h"
 #include "NdviOracle.h"
 #include "view/ViewerWindow.h"
+#include "view/season/SeasonDock.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QEventLoop>
 #include <QSettings>
 #include <QTest>
 
@@ -122,5 +124,16 @@ struct Viewer {
         return {};
     }
 };
+
+// Waits, without a deadline of its own, for the season chart's run to finish.
+inline void waitForChart(view::SeasonDock& dock)
+{
+    while (!dock.complete()) {
+        QEventLoop loop;
+        QObject::connect(&dock, &view::SeasonDock::stateChanged, &loop, &QEventLoop::quit);
+        if (!dock.busy()) break;
+        loop.exec();
+    }
+}
 
 }  // namespace view_testing

@@ -10,6 +10,16 @@
 
 namespace view {
 
+QByteArray pngBytes(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (!writer.write(image)) return {};
+    return bytes;
+}
+
 QByteArray encodeViewPicture(const QImage& view, const ColourScale* legendScale, bool marker)
 {
     QImage image(view.width(), view.height() + (legendScale ? kLegendHeight : 0), QImage::Format_RGB32);
@@ -21,12 +31,7 @@ QByteArray encodeViewPicture(const QImage& view, const ColourScale* legendScale,
             paintLegend(painter, QRect(0, view.height() + 4, image.width(), kLegendHeight - 6), *legendScale, Qt::black, marker);
         }
     }
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (!writer.write(image)) return {};
-    return bytes;
+    return pngBytes(image);
 }
 
 void writeViewPicture(const QImage& view, const ColourScale* legendScale, const std::string& path, bool marker)

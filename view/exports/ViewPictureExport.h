@@ -10,6 +10,10 @@
 
 namespace view {
 
+// An image's PNG bytes, encoded in memory so that the file goes through the output
+// path whole; empty when it cannot be encoded.
+QByteArray pngBytes(const QImage& image);
+
 // The PNG's bytes: view, and under it the legend of legendScale when not null, with the
 // marker's swatch unless marker is false.
 QByteArray encodeViewPicture(const QImage& view, const ColourScale* legendScale, bool marker = true);

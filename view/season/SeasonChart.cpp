@@ -1,13 +1,11 @@
 #include "view/season/SeasonChart.h"
 
 #include <QAreaSeries>
-#include <QBuffer>
 #include <QChart>
 #include <QCoreApplication>
 #include <QGraphicsLayout>
 #include <QDateTimeAxis>
 #include <QGraphicsScene>
-#include <QImageWriter>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QPainter>
@@ -143,16 +141,6 @@ QImage renderSeasonChart(const std::vector<SeasonEntry>& entries, const engine::
     painter.setRenderHint(QPainter::Antialiasing);
     scene.render(&painter, QRectF(QPointF(0, 0), size), scene.sceneRect());
     return image;
-}
-
-QByteArray seasonChartPng(const QImage& image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (!writer.write(image)) return {};
-    return bytes;
 }
 
 }  // namespace view

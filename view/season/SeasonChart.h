@@ -25,7 +25,4 @@ void fillSeasonChart(QChart& chart, const std::vector<SeasonEntry>& entries, con
 // The chart drawn alone at size on white, for the PNG export.
 QImage renderSeasonChart(const std::vector<SeasonEntry>& entries, const engine::RegionSet& regions, QSize size);
 
-// The PNG's bytes of that image; empty when it cannot be encoded.
-QByteArray seasonChartPng(const QImage& image);
-
 }  // namespace view
