@@ -32,6 +32,7 @@ constexpr OptionRule kOptions[] = {
     {"--force", false, kCrop | kNdvi | kCalibrate | kSeries | kFlatField}, {"-j", true, kCrop | kMaxima | kNdvi | kSeries},
     {"--panel-reflectance", true, kNdvi | kCalibrate | kSeries}, {"--dark", true, kNdvi},
     {"--dark-reflectance", true, kNdvi | kCalibrate | kSeries}, {"--tiff", false, kNdvi},
+    {"--tiff-level", true, kNdvi},
     {"--calibration", true, kNdvi | kSeries}, {"--white-rect", true, kCalibrate},
     {"--white-from", true, kCalibrate | kSeries}, {"--dark-rect", true, kCalibrate},
     {"--strict", false, kCalibrate},      {"--regions", true, kSeries},
@@ -335,6 +336,15 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
         }
         if (o.tiff && o.enviHeader) {
             return UsageError{"--envi-header は --tiff と同時に使えません（TIFF ファイルには ENVI ヘッダが要りません）"};
+        }
+        if (const auto level = value("--tiff-level")) {
+            if (!o.tiff) return UsageError{"--tiff-level は --tiff と一緒に指定してください"};
+            std::int32_t n = 0;
+            if (auto error = checkInteger(*level, &n)) return *error;
+            if (n < engine::kMinTiffLevel || n > engine::kMaxTiffLevel) {
+                return UsageError{"--tiff-level には 1 から 12 の整数を指定してください"};
+            }
+            o.tiffLevel = n;
         }
         if (auto error = calibration ? readCalibration(o, *calibration, value) : readModel(o, value)) return *error;
     }

@@ -6,6 +6,7 @@
 
 #include "engine/Calibration.h"
 #include "engine/Kernels.h"
+#include "engine/NdviTiff.h"
 #include "engine/Panel.h"
 #include "engine/Season.h"
 
@@ -52,6 +53,7 @@ struct Options {
     engine::TimeSource time;
     bool fixedCalibration = false;
     bool tiff = false;                      // the raster as float32 TIFF, not raw
+    int tiffLevel = engine::kDefaultTiffLevel;  // its DEFLATE level
     bool enviHeader = false;
     std::optional<std::string> preview;     // --preview, one input only
     std::optional<std::string> previewDir;  // --preview-dir

@@ -144,7 +144,7 @@ std::string ndvi(const Options& options, const FileJob& job, engine::PictureRead
     if (options.tiff) {
         std::string description = engine::describeModel(options.model);
         if (options.flatField) description += "; 周辺減光補正: " + options.flatField->path();
-        tiff.emplace(raster, width, height, description);
+        tiff.emplace(raster, width, height, description, options.tiffLevel);
     } else {
         raw = engine::OutputFile::into(raster);
     }

@@ -9,7 +9,7 @@ const char* helpText()
   zrvimage-batch maxima IN.bmp... --rect X1,Y1,X2,Y2 [--json] [-j N]
   zrvimage-batch ndvi IN.bmp... --nir-white N --red-white N (-o OUT.raw | --out-dir DIR)
                  [--panel-reflectance NIR,RED] [--dark NIR,RED [--dark-reflectance NIR,RED]]
-                 [--tiff | --envi-header] [--preview PNG | --preview-dir DIR] [--stats] [--json]
+                 [--tiff [--tiff-level N] | --envi-header] [--preview PNG | --preview-dir DIR] [--stats] [--json]
                  [--force] [-j N]
   zrvimage-batch ndvi IN.bmp... --calibration CAL.json (-o OUT.raw | --out-dir DIR) [...]
   zrvimage-batch calibrate FRAME.bmp --white-rect X1,Y1,X2,Y2 -o CAL.json
@@ -98,6 +98,8 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
                       予測子、-10 を NoData として GDAL のタグに記録、説明タグに校正モデル）を
                       書きます。--out-dir の出力名は .tif です。GDAL、QGIS、ImageJ でそのまま
                       開けます。--envi-header とは同時に使えません。
+  --tiff-level N      --tiff の DEFLATE 圧縮レベル（1 から 12、既定: 2）。大きいほど遅く、
+                      ファイルはわずかに小さくなります。値はどのレベルでも同じです。
   --envi-header       RAWファイルの隣に ENVI ヘッダ（.hdr）を書きます。GDAL や QGIS で
                       RAWファイルを直接開けます。description に校正モデルを書きます。
   --preview PNG       NDVIのカラー画像（PNG、-1 赤 … 0 黄 … +1 緑、-10 の画素は透明、

@@ -3,9 +3,15 @@
 #include "engine/OutputPath.h"
 #include "engine/Platform.h"
 
+#include <libdeflate.h>
 #include <tiffio.h>
 
 #include <algorithm>
+#include <bit>
+#include <condition_variable>
+#include <deque>
+#include <new>
+#include <thread>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -143,7 +149,60 @@ int mapProc(thandle_t, void**, toff_t*)
 
 void unmapProc(thandle_t, void*, toff_t) {}
 
+// A strip on its way: its rows as given, then its compressed bytes.
+struct Strip {
+    std::unique_ptr<float[]> values;
+    std::int64_t rows = 0;
+    std::vector<std::uint8_t> packed;  // room for the worst case, compressBound
+    std::size_t packedBytes = 0;       // 0: compression failed
+    bool ready = false;                // compressed; guarded by the pool's mutex
+};
+
+// Predicts and compresses one strip into its packed bytes, with the given compressor
+// and a scratch of at least the strip's bytes.
+void packStrip(Strip& strip, std::size_t width, libdeflate_compressor* compressor, std::uint8_t* scratch)
+{
+    const std::size_t bytes = static_cast<std::size_t>(strip.rows) * width * 4;
+    predictFloatRows(strip.values.get(), width, static_cast<std::size_t>(strip.rows), scratch);
+    strip.packedBytes = libdeflate_zlib_compress(compressor, scratch, bytes, strip.packed.data(), strip.packed.size());
+}
+
+struct CompressorDeleter {
+    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+};
+using Compressor = std::unique_ptr<libdeflate_compressor, CompressorDeleter>;
+
+Compressor makeCompressor(int level)
+{
+    Compressor c(libdeflate_alloc_compressor(level));
+    if (!c) throw std::bad_alloc();
+    return c;
+}
+
 }  // namespace
+
+void predictFloatRows(const float* values, std::size_t width, std::size_t rows, std::uint8_t* out)
+{
+    static_assert(std::endian::native == std::endian::little, "the planes are taken from little-endian floats");
+    const std::size_t rowBytes = width * 4;
+    for (std::size_t r = 0; r < rows; ++r) {
+        const auto* in = reinterpret_cast<const std::uint8_t*>(values + r * width);
+        std::uint8_t* row = out + r * rowBytes;
+        std::uint8_t* plane0 = row;
+        std::uint8_t* plane1 = row + width;
+        std::uint8_t* plane2 = row + 2 * width;
+        std::uint8_t* plane3 = row + 3 * width;
+        for (std::size_t i = 0; i < width; ++i) {
+            plane0[i] = in[4 * i + 3];
+            plane1[i] = in[4 * i + 2];
+            plane2[i] = in[4 * i + 1];
+            plane3[i] = in[4 * i];
+        }
+        // From the end, so that each byte is taken from its neighbour before that
+        // neighbour changes.
+        for (std::size_t i = rowBytes - 1; i > 0; --i) row[i] = static_cast<std::uint8_t>(row[i] - row[i - 1]);
+    }
+}
 
 struct NdviTiffWriter::State {
     TIFF* tiff = nullptr;
@@ -154,11 +213,29 @@ struct NdviTiffWriter::State {
     std::int64_t width = 0;
     std::int64_t height = 0;
     std::uint32_t rowsPerStrip = 1;
-    std::vector<float> strip;   // the strip being filled
-    std::int64_t stripRowsHeld = 0;
+    int level = kDefaultTiffLevel;
     tstrip_t nextStrip = 0;
     std::int64_t nextRow = 0;
     bool failed = false;
+
+    // The strips in flight, a ring in the order they go to the file: `outstanding` of
+    // them from `head` are with the workers or ready, the one after them is filling.
+    std::vector<Strip> slots;
+    std::size_t head = 0;
+    std::size_t outstanding = 0;
+
+    // With one strip or one core, strips are compressed on the caller's thread.
+    Compressor inlineCompressor;
+    std::vector<std::uint8_t> inlineScratch;
+
+    std::mutex mutex;
+    std::condition_variable work;      // a strip is pending, or stop
+    std::condition_variable finishedOne;
+    std::deque<Strip*> pending;
+    bool stop = false;
+    std::vector<std::thread> workers;
+
+    ~State() { stopWorkers(); }
 
     [[noreturn]] void fail()
     {
@@ -167,43 +244,117 @@ struct NdviTiffWriter::State {
         throw EngineError(Failure::WriteFailed, path);
     }
 
-    void flushStrip()
+    Strip& filling() { return slots[(head + outstanding) % slots.size()]; }
+
+    void startWorkers(std::size_t count)
     {
-        if (stripRowsHeld == 0) return;
-        const auto bytes = static_cast<tmsize_t>(stripRowsHeld * width * 4);
-        if (TIFFWriteEncodedStrip(tiff, nextStrip++, strip.data(), bytes) != bytes) fail();
-        stripRowsHeld = 0;
+        std::vector<Compressor> compressors;
+        for (std::size_t i = 0; i < count; ++i) compressors.push_back(makeCompressor(level));
+        const std::size_t scratchBytes = static_cast<std::size_t>(rowsPerStrip) * static_cast<std::size_t>(width) * 4;
+        for (auto& c : compressors) {
+            workers.emplace_back([this, compressor = std::move(c), scratchBytes] {
+                std::vector<std::uint8_t> scratch(scratchBytes);
+                std::unique_lock lock(mutex);
+                for (;;) {
+                    work.wait(lock, [&] { return stop || !pending.empty(); });
+                    if (stop) return;
+                    Strip* strip = pending.front();
+                    pending.pop_front();
+                    lock.unlock();
+                    packStrip(*strip, static_cast<std::size_t>(width), compressor.get(), scratch.data());
+                    lock.lock();
+                    strip->ready = true;
+                    finishedOne.notify_all();
+                }
+            });
+        }
+    }
+
+    void stopWorkers()
+    {
+        {
+            std::lock_guard lock(mutex);
+            stop = true;
+        }
+        work.notify_all();
+        for (auto& w : workers) w.join();
+        workers.clear();
+    }
+
+    // Hands the oldest strip in flight to libtiff, waiting for it when block is set;
+    // false when it is not ready and block is not set.
+    bool writeOldest(bool block)
+    {
+        Strip& strip = slots[head];
+        if (!workers.empty()) {
+            std::unique_lock lock(mutex);
+            if (!strip.ready) {
+                if (!block) return false;
+                finishedOne.wait(lock, [&] { return strip.ready; });
+            }
+        }
+        if (strip.packedBytes == 0) fail();
+        const auto bytes = static_cast<tmsize_t>(strip.packedBytes);
+        if (TIFFWriteRawStrip(tiff, nextStrip++, strip.packed.data(), bytes) != bytes) fail();
+        strip.ready = false;
+        strip.rows = 0;
+        head = (head + 1) % slots.size();
+        --outstanding;
+        return true;
+    }
+
+    // The filling strip is complete: to a worker, or compressed and written here.
+    void submit()
+    {
+        Strip& strip = filling();
+        if (strip.rows == 0) return;
+        ++outstanding;
+        if (workers.empty()) {
+            packStrip(strip, static_cast<std::size_t>(width), inlineCompressor.get(), inlineScratch.data());
+            writeOldest(true);
+            return;
+        }
+        {
+            std::lock_guard lock(mutex);
+            pending.push_back(&strip);
+        }
+        work.notify_one();
+        // Whatever is ready goes out now; a full ring waits for its oldest strip.
+        while (outstanding > 0 && writeOldest(false)) {
+        }
+        if (outstanding == slots.size()) writeOldest(true);
     }
 };
 
 NdviTiffWriter::NdviTiffWriter(StagedFile& file, std::int64_t width, std::int64_t height,
-                               const std::string& description)
+                               const std::string& description, int level)
     : state_(std::make_unique<State>())
 {
     state_->path = file.finalPath();
     state_->file.fd = file.fd();
     state_->staged = &file;
-    open(width, height, description);
+    open(width, height, description, level);
 }
 
 NdviTiffWriter::NdviTiffWriter(const std::string& path, std::int64_t width, std::int64_t height,
-                               const std::string& description)
+                               const std::string& description, int level)
     : state_(std::make_unique<State>())
 {
     state_->path = path;
     state_->file.fd = platform::openFile(path.c_str(), O_RDWR | O_CREAT | O_TRUNC);
     if (state_->file.fd < 0) throw EngineError(Failure::CannotCreateOutput, path);
     state_->file.ownsFd = true;
-    open(width, height, description);
+    open(width, height, description, level);
 }
 
-void NdviTiffWriter::open(std::int64_t width, std::int64_t height, const std::string& description)
+void NdviTiffWriter::open(std::int64_t width, std::int64_t height, const std::string& description, int level)
 {
     quietLibtiff();
     installGdalTags();
     State& s = *state_;
     s.width = width;
     s.height = height;
+    s.level = std::clamp(level, kMinTiffLevel, kMaxTiffLevel);
     // Classic TIFF up to 4 GB of data, BigTIFF beyond.
     const bool big = width * height * 4 > (std::int64_t{4000} << 20);
     s.tiff = TIFFClientOpen(s.path.c_str(), big ? "w8" : "w", &s.file, readProc, writeProc, seekProc, closeProc, sizeProc,
@@ -227,12 +378,31 @@ void NdviTiffWriter::open(std::int64_t width, std::int64_t height, const std::st
     TIFFSetField(s.tiff, TIFFTAG_SOFTWARE, "zrvimage");
     if (!description.empty()) TIFFSetField(s.tiff, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
     TIFFSetField(s.tiff, kGdalNoDataTag, "-10");
-    s.strip.resize(static_cast<std::size_t>(s.rowsPerStrip * width));
+
+    // A few strips per core in flight: enough for every core to have one while the
+    // finished ones wait for the one before them, and no more memory than that.
+    const std::int64_t strips = (height + s.rowsPerStrip - 1) / s.rowsPerStrip;
+    const std::size_t cores = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 64);
+    const std::size_t workers = strips > 1 && cores > 1 ? cores : 0;
+    s.slots.resize(workers == 0 ? 1 : 2 * workers);
+    const std::size_t stripValues = static_cast<std::size_t>(s.rowsPerStrip) * static_cast<std::size_t>(width);
+    const std::size_t bound = libdeflate_zlib_compress_bound(nullptr, stripValues * 4);
+    for (Strip& strip : s.slots) {
+        strip.values = std::make_unique_for_overwrite<float[]>(stripValues);
+        strip.packed.resize(bound);
+    }
+    if (workers == 0) {
+        s.inlineCompressor = makeCompressor(s.level);
+        s.inlineScratch.resize(stripValues * 4);
+    } else {
+        s.startWorkers(workers);
+    }
 }
 
 NdviTiffWriter::~NdviTiffWriter()
 {
     State& s = *state_;
+    s.stopWorkers();
     if (s.staged && !s.finished) s.staged->markFailed();
     if (s.tiff) TIFFClose(s.tiff);
     if (s.file.ownsFd && s.file.fd >= 0) ::close(s.file.fd);
@@ -242,18 +412,26 @@ void NdviTiffWriter::addRows(std::int64_t first, std::int64_t count, const float
 {
     State& s = *state_;
     if (s.failed || first != s.nextRow) s.fail();
-    for (std::int64_t i = 0; i < count; ++i) {
-        std::memcpy(s.strip.data() + s.stripRowsHeld * s.width, values + i * s.width, static_cast<std::size_t>(s.width) * 4);
-        if (++s.stripRowsHeld == s.rowsPerStrip) s.flushStrip();
+    const auto width = static_cast<std::size_t>(s.width);
+    while (count > 0) {
+        Strip& strip = s.filling();
+        const std::int64_t n = std::min<std::int64_t>(count, s.rowsPerStrip - strip.rows);
+        std::memcpy(strip.values.get() + static_cast<std::size_t>(strip.rows) * width, values,
+                    static_cast<std::size_t>(n) * width * 4);
+        strip.rows += n;
+        values += static_cast<std::size_t>(n) * width;
+        count -= n;
+        s.nextRow += n;
+        if (strip.rows == s.rowsPerStrip) s.submit();
     }
-    s.nextRow += count;
 }
 
 void NdviTiffWriter::finish()
 {
     State& s = *state_;
     if (s.failed || s.nextRow != s.height) s.fail();
-    s.flushStrip();
+    s.submit();
+    while (s.outstanding > 0) s.writeOldest(true);
     // The directory goes out with the flush; a failure there is a failed write too,
     // and so is one of the close, which TIFFClose does not return.
     const bool written = TIFFFlush(s.tiff) == 1;

@@ -174,6 +174,10 @@ TEST(BatchCalibrationOptions, RefusedModelsAreBadUsageAndLeaveEveryOutputAsItWas
         {{"--panel-reflectance", "0,92,0,90"}, "--panel-reflectance は NIR,RED の形で指定してください"},
         {{"--dark-reflectance", "0.03,0.02"}, "--dark-reflectance は --dark と一緒に指定してください"},
         {{"--tiff", "--envi-header"}, "--envi-header は --tiff と同時に使えません"},
+        {{"--tiff-level", "2"}, "--tiff-level は --tiff と一緒に指定してください"},
+        {{"--tiff", "--tiff-level", "0"}, "--tiff-level には 1 から 12 の整数を指定してください"},
+        {{"--tiff", "--tiff-level", "13"}, "--tiff-level には 1 から 12 の整数を指定してください"},
+        {{"--tiff", "--tiff-level", "x"}, "'x' は整数ではありません."},
     };
     for (const auto& c : cases) {
         TempDir dir;

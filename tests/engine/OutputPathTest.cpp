@@ -202,6 +202,21 @@ TEST(StagedWriters, AFailedOrUnfinishedWriterKeepsTheOldFile)
          }},
         {"TIFF writer, unfinished", 0, false,
          [](engine::StagedFile& f, bool) { engine::NdviTiffWriter tiff(f, 40, 30); }},
+        // Many strips, compressed on other threads: a write that fails while later
+        // strips are still being compressed, and a run that stops with strips in flight.
+        {"TIFF writer, many strips, failed write", 5, true,
+         [](engine::StagedFile& f, bool finish) {
+             engine::NdviTiffWriter tiff(f, 2000, 400);
+             const std::vector<float> rows(2000 * 400, 0.25f);
+             tiff.addRows(0, 400, rows.data());
+             if (finish) tiff.finish();
+         }},
+        {"TIFF writer, many strips, stopped in flight", 0, false,
+         [](engine::StagedFile& f, bool) {
+             engine::NdviTiffWriter tiff(f, 2000, 400);
+             const std::vector<float> rows(2000 * 300, 0.25f);
+             tiff.addRows(0, 300, rows.data());
+         }},
     };
     for (const auto& c : cases) {
         TempDir dir;
