@@ -1,6 +1,7 @@
 #include "window/Unit87.h"
 
 #include "window/AreaMaxima.h"
+#include "window/Form87Layout.h"
 #include "window/Crop2048.h"
 #include "window/NdviRaster.h"
 #include "runtime/ErrorText.h"
@@ -27,6 +28,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <exception>
+#include <map>
+#include <string_view>
+
+namespace form87 = window::form87;
 
 namespace {
 
@@ -35,7 +40,7 @@ namespace {
 // a millisecond each, the progress bar repainted) cost the run about 3 %.
 constexpr qint64 kPumpPeriodNs = 10'000'000;
 
-QString fromUtf8(const std::string& text)
+QString fromUtf8(std::string_view text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -45,31 +50,14 @@ std::string toUtf8(const QString& text)
     return text.toUtf8().toStdString();
 }
 
-template <typename W>
-W* place(W* widget, const char* name, int left, int top, int width = -1, int height = -1)
+void place(QWidget* widget, const form87::Control& c)
 {
-    widget->setObjectName(QString::fromLatin1(name));
-    if (width < 0) {
-        widget->move(left, top);
+    widget->setObjectName(fromUtf8(c.name));
+    if (c.width < 0) {
+        widget->move(c.left, c.top);
     } else {
-        widget->setGeometry(left, top, width, height);
+        widget->setGeometry(c.left, c.top, c.width, c.height);
     }
-    return widget;
-}
-
-QLineEdit* makeEdit(QWidget* parent, const char* name, int left, int top, const char* text)
-{
-    auto* edit = place(new QLineEdit(parent), name, left, top, 41, 21);
-    edit->setText(QString::fromUtf8(text));
-    return edit;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, int left, int top, const char* text)
-{
-    auto* button = place(new QPushButton(parent), name, left, top, 75, 25);
-    button->setText(QString::fromUtf8(text));
-    button->setAutoDefault(false);
-    return button;
 }
 
 QFileDialog* makeFileDialog(QWidget* parent, const char* name, QFileDialog::AcceptMode mode)
@@ -126,8 +114,7 @@ bool installJapaneseQtTexts(QCoreApplication& app)
 
 const char* TForm87::helpText()
 {
-    return "NDVI画像作成では，NIRとRが共にゼロの場合，-10としています．\n\n"
-           "RAWファイルの画像処理は，リモートセンシング画像処理ソフトVKS等を使用して下さい．";
+    return form87::kHelpText.data();
 }
 
 TForm87::TForm87(QWidget* parent)
@@ -135,73 +122,98 @@ TForm87::TForm87(QWidget* parent)
     , applicationTitle_(fromUtf8(runtime::applicationTitle(toUtf8(QCoreApplication::applicationFilePath()))))
 {
     initResources();
-    setObjectName(QStringLiteral("Form87"));
-    resize(364, 433);
+    setObjectName(fromUtf8(form87::kFormName));
+    resize(form87::kClientWidth, form87::kClientHeight);
     // Tahoma 8 pt at 96 dpi is 11 pixels. Where Tahoma is missing, Noto Sans CJK JP
     // stands in: its Latin letters are about as narrow as Tahoma's, so the texts fit
     // the designed layout, and it has the Japanese glyphs.
     QFont::insertSubstitutions(QStringLiteral("Tahoma"),
                                {QStringLiteral("Noto Sans CJK JP"), QStringLiteral("Noto Sans JP"),
                                 QStringLiteral("DejaVu Sans")});
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(11);
+    QFont font(fromUtf8(form87::kFontFamily));
+    font.setPixelSize(form87::kFontPixels);
     setFont(font);
     setWindowIcon(QIcon(QStringLiteral(":/zrvimage.xpm")));
 
-    Label13 = place(new QLabel(this), "Label13", 24, 376);
-    ProgressBar1 = place(new QProgressBar(this), "ProgressBar1", 80, 376, 257, 17);
-    ProgressBar1->setTextVisible(false);
-    GroupBox1 = place(new QGroupBox(this), "GroupBox1", 24, 16, 313, 57);
-    Button1 = makeButton(GroupBox1, "Button1", 24, 24, "実行");
-
-    GroupBox2 = place(new QGroupBox(this), "GroupBox2", 24, 79, 313, 154);
-    Label1 = place(new QLabel(GroupBox2), "Label1", 24, 38);
-    Label2 = place(new QLabel(GroupBox2), "Label2", 24, 64);
-    Label3 = place(new QLabel(GroupBox2), "Label3", 162, 16);
-    Label4 = place(new QLabel(GroupBox2), "Label4", 218, 16);
-    Label5 = place(new QLabel(GroupBox2), "Label5", 152, 96);
-    Label6 = place(new QLabel(GroupBox2), "Label6", 152, 115);
-    Label7 = place(new QLabel(GroupBox2), "Label7", 152, 134);
-    Label8 = place(new QLabel(GroupBox2), "Label8", 218, 96);
-    Label9 = place(new QLabel(GroupBox2), "Label9", 218, 115);
-    Label10 = place(new QLabel(GroupBox2), "Label10", 218, 134);
-    Button2 = makeButton(GroupBox2, "Button2", 24, 96, "実行");
-    Edit1 = makeEdit(GroupBox2, "Edit1", 152, 35, "0");
-    Edit2 = makeEdit(GroupBox2, "Edit2", 208, 35, "0");
-    Edit3 = makeEdit(GroupBox2, "Edit3", 152, 62, "0");
-    Edit4 = makeEdit(GroupBox2, "Edit4", 208, 62, "0");
-
-    GroupBox3 = place(new QGroupBox(this), "GroupBox3", 24, 239, 313, 122);
-    Label11 = place(new QLabel(GroupBox3), "Label11", 24, 28);
-    Label12 = place(new QLabel(GroupBox3), "Label12", 24, 56);
-    Edit5 = makeEdit(GroupBox3, "Edit5", 152, 24, "255");
-    Edit6 = makeEdit(GroupBox3, "Edit6", 152, 51, "255");
-    Button3 = makeButton(GroupBox3, "Button3", 24, 86, "実行");
-    Button4 = makeButton(this, "Button4", 262, 400, "ヘルプ");
+    // Every control from the design's table, children after their group; labels are
+    // sized to their texts once these are set.
+    std::map<std::string_view, QWidget*> made{{form87::kFormName, this}};
+    for (const form87::Control& c : form87::kControls) {
+        QWidget* parent = made.at(c.parent.empty() ? form87::kFormName : c.parent);
+        QWidget* widget = nullptr;
+        switch (c.kind) {
+        case form87::Kind::Label: widget = new QLabel(parent); break;
+        case form87::Kind::ProgressBar: {
+            auto* bar = new QProgressBar(parent);
+            bar->setTextVisible(false);
+            widget = bar;
+            break;
+        }
+        case form87::Kind::GroupBox: widget = new QGroupBox(parent); break;
+        case form87::Kind::Button: {
+            auto* button = new QPushButton(parent);
+            button->setText(fromUtf8(c.text));
+            button->setAutoDefault(false);
+            widget = button;
+            break;
+        }
+        case form87::Kind::Edit: {
+            auto* edit = new QLineEdit(parent);
+            edit->setText(fromUtf8(c.text));
+            widget = edit;
+            break;
+        }
+        }
+        place(widget, c);
+        made[c.name] = widget;
+    }
+    const auto get = [&]<typename W>(W*& member, std::string_view name) { member = static_cast<W*>(made.at(name)); };
+    get(Button1, "Button1");
+    get(Button2, "Button2");
+    get(Button3, "Button3");
+    get(Button4, "Button4");
+    get(GroupBox1, "GroupBox1");
+    get(GroupBox2, "GroupBox2");
+    get(GroupBox3, "GroupBox3");
+    get(Edit1, "Edit1");
+    get(Edit2, "Edit2");
+    get(Edit3, "Edit3");
+    get(Edit4, "Edit4");
+    get(Edit5, "Edit5");
+    get(Edit6, "Edit6");
+    get(Label1, "Label1");
+    get(Label2, "Label2");
+    get(Label3, "Label3");
+    get(Label4, "Label4");
+    get(Label5, "Label5");
+    get(Label6, "Label6");
+    get(Label7, "Label7");
+    get(Label8, "Label8");
+    get(Label9, "Label9");
+    get(Label10, "Label10");
+    get(Label11, "Label11");
+    get(Label12, "Label12");
+    get(Label13, "Label13");
+    get(ProgressBar1, "ProgressBar1");
 
     OpenDialog1 = makeFileDialog(this, "OpenDialog1", QFileDialog::AcceptOpen);
     SaveDialog1 = makeFileDialog(this, "SaveDialog1", QFileDialog::AcceptSave);
 
-    // The run-time texts, in the order the window has always set them.
-    setWindowTitle(QString::fromUtf8("MIRVALEN－ZRV画像処理ソフト"));
-    GroupBox1->setTitle(QString::fromUtf8("切り出し（2048×1536)"));
-    GroupBox2->setTitle(QString::fromUtf8("エリア最大値算出"));
-    GroupBox3->setTitle(QString::fromUtf8("NDVI画像（Float-RAW）作成"));
-    const std::pair<QLabel*, const char*> labels[] = {
-        {Label1, "左上座標（x,y) :"}, {Label2, "右下座標（x,y）:"}, {Label3, "x"},
-        {Label4, "y"},               {Label5, "Red  -Max :"},     {Label6, "Green-Max :"},
-        {Label7, "Blue -Max :"},     {Label8, ""},                {Label9, ""},
-        {Label10, ""},               {Label11, "白色板 NIR (Max:255) :"},
-        {Label12, "白色板 Red (Max:255) :"}, {Label13, "Progress :"},
-    };
-    for (const auto& [label, text] : labels) {
-        label->setText(QString::fromUtf8(text));
+    // The run-time texts: the caption, the groups' titles, then the labels.
+    setWindowTitle(fromUtf8(form87::kCaption));
+    for (const form87::Control& c : form87::kControls) {
+        if (c.kind == form87::Kind::GroupBox) static_cast<QGroupBox*>(made.at(c.name))->setTitle(fromUtf8(c.text));
+    }
+    for (const form87::Control& c : form87::kControls) {
+        if (c.kind != form87::Kind::Label) continue;
+        auto* label = static_cast<QLabel*>(made.at(c.name));
+        label->setText(fromUtf8(c.text));
         label->adjustSize();
     }
 
-    // Keyboard order: the groups top to bottom, inside each as designed.
-    QWidget* order[] = {Button1, Button2, Edit1, Edit2, Edit3, Edit4, Edit5, Edit6, Button3, Button4};
-    for (std::size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+    for (std::size_t i = 0; i + 1 < form87::kTabOrder.size(); ++i) {
+        setTabOrder(made.at(form87::kTabOrder[i]), made.at(form87::kTabOrder[i + 1]));
+    }
 
     progress_.setOnChange([this] { progressDirty_ = true; });
     progressDirty_ = true;
@@ -248,7 +260,7 @@ void TForm87::dispatch(const std::function<void()>& handler, bool isOperation)
         eventPasses_ = 0;
         eventPassesNs_ = 0;
         lastEventPassNs_ = clock_();
-        for (QPushButton* b : {Button1, Button2, Button3}) b->setEnabled(false);
+        setRunButtonsEnabled(false);
     }
     try {
         handler();
@@ -261,8 +273,15 @@ void TForm87::dispatch(const std::function<void()>& handler, bool isOperation)
     if (startsRun) {
         syncProgressBar();
         running_ = false;
-        for (QPushButton* b : {Button1, Button2, Button3}) b->setEnabled(true);
+        setRunButtonsEnabled(true);
         if (closeRequested_) close();
+    }
+}
+
+void TForm87::setRunButtonsEnabled(bool enabled)
+{
+    for (std::string_view name : form87::kRunButtons) {
+        findChild<QPushButton*>(fromUtf8(name))->setEnabled(enabled);
     }
 }
 

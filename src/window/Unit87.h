@@ -79,6 +79,7 @@ private:
     // error box, a close asked for during the run carried out after it.
     void dispatch(const std::function<void()>& handler, bool isOperation);
     void syncProgressBar();
+    void setRunButtonsEnabled(bool enabled);
     // Every modal dialog and box runs through here: its own event loop handles
     // events, so the time without them ends when it opens and starts over when it closes.
     int execModal(QDialog& dialog);
