@@ -300,6 +300,39 @@ TEST(BatchTiff, HoldsTheRawFilesValuesCompressedWithThePredictorAndNoData)
     EXPECT_EQ(first, -10.0f);
 }
 
+// Every shape of strip layout and level gives the raw file's values, read back by
+// libtiff, and by GDAL where it is installed (the benchmark installs it): a row to a
+// strip, many strips in flight, a last strip cut short, rows with padding.
+TEST(BatchTiff, LibtiffAndGdalReadTheRawFilesValuesWhateverTheShapeAndLevel)
+{
+    const bool gdal = std::system("gdal_translate --version > /dev/null 2>&1") == 0;
+    const struct {
+        int width, height;
+        bool topDown;
+        const char* level;
+    } cases[] = {
+        {1, 1, false, "2"}, {3, 7, true, "12"}, {300, 500, true, "1"}, {2000, 300, false, "2"}, {70001, 3, false, "6"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " level " + c.level);
+        TempDir dir;
+        const auto in = dir.path("frame.bmp");
+        writeFile(in, encodeBmp(testing_support::asymmetricPicture(c.width, c.height), {.topDown = c.topDown}));
+        ASSERT_EQ(runBatch(ndviArgs(in.string(), {"-o", dir.path("frame.raw").string()})).status, batch::kAllSucceeded);
+        const BatchResult result = runBatch(
+            ndviArgs(in.string(), {"-o", dir.path("frame.tif").string(), "--tiff", "--tiff-level", c.level}));
+        ASSERT_EQ(result.status, batch::kAllSucceeded) << result.err;
+        const auto raw = readFile(dir.path("frame.raw"));
+        EXPECT_TRUE(readTiff(dir.path("frame.tif")).values == raw);
+        if (!gdal) continue;
+        const std::string command = "gdal_translate -q -of ENVI '" + dir.path("frame.tif").string() + "' '" +
+                                    dir.path("gdal.raw").string() + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        EXPECT_TRUE(readFile(dir.path("gdal.raw")) == raw);
+    }
+    if (!gdal) GTEST_SKIP() << "GDAL is not installed: read back by libtiff only";
+}
+
 // A TIFF that fails, at its first row or once written, leaves the earlier one and
 // no temporary file.
 TEST(BatchTiff, FailedFileKeepsItsOldTiffAndLeavesNoTemporaryFile)
