@@ -26,3 +26,8 @@ set(CMAKE_FIND_LIBRARY_SUFFIXES .a)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 set(CMAKE_CROSSCOMPILING_EMULATOR "${_zrv_root}/scripts/wine-run")
+
+# pkg-config looks only at the cross-built libraries.
+set(ENV{PKG_CONFIG_LIBDIR} "${ZRV_WINDOWS_DEPS}/lib/pkgconfig")
+set(ENV{PKG_CONFIG_PATH} "")
+set(ZLIB_USE_STATIC_LIBS ON)
