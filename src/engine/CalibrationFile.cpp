@@ -2,6 +2,7 @@
 
 #include "engine/OutputPath.h"
 #include "engine/PictureReader.h"
+#include "engine/Platform.h"
 
 #include <nlohmann/json.hpp>
 
@@ -282,7 +283,7 @@ std::string calibrationFramePath(const std::string& frame)
 std::string isoDateUtc(std::time_t time)
 {
     std::tm utc{};
-    ::gmtime_r(&time, &utc);
+    platform::utcCalendar(time, utc);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
     return text;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace engine::platform {
@@ -131,6 +132,17 @@ std::uint64_t callsSinceInjection()
 bool faultFired()
 {
     return fired.load();
+}
+
+bool utcCalendar(std::time_t time, std::tm& out)
+{
+    return ::gmtime_r(&time, &out) != nullptr;
+}
+
+bool modifiedLocalCalendar(const char* path, std::tm& out)
+{
+    struct stat st{};
+    return ::stat(path, &st) == 0 && ::localtime_r(&st.st_mtime, &out) != nullptr;
 }
 
 }  // namespace engine::platform

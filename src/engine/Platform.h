@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <sys/types.h>
 #include <sys/uio.h>
 
@@ -41,5 +42,11 @@ void injectFault(unsigned mask, std::uint64_t nth, int error);
 std::uint64_t callsSinceInjection();
 // Whether the injected fault has fired.
 bool faultFired();
+
+// The calendar of a moment in UTC; false when it cannot be expressed.
+bool utcCalendar(std::time_t time, std::tm& out);
+// A file's last modification, in the local calendar; false when the file cannot be
+// asked or the moment cannot be expressed.
+bool modifiedLocalCalendar(const char* path, std::tm& out);
 
 }  // namespace engine::platform

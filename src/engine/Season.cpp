@@ -3,10 +3,9 @@
 #include "engine/FlatField.h"
 #include "engine/Kernels.h"
 #include "engine/PictureReader.h"
+#include "engine/Platform.h"
 #include "engine/ShortestText.h"
 #include "runtime/Exceptions.h"
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -847,9 +846,8 @@ std::string frameTime(const std::string& path, const TimeSource& source)
         if (!t) frameFailure(path, "ファイル名が時刻の形 " + source.pattern + " に合いません");
         return isoTime(*t);
     }
-    struct stat st{};
     std::tm local{};
-    if (::stat(path.c_str(), &st) != 0 || !::localtime_r(&st.st_mtime, &local)) {
+    if (!platform::modifiedLocalCalendar(path.c_str(), local)) {
         frameFailure(path, "ファイルの更新日時を読めません");
     }
     return isoTime({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec});
