@@ -1,0 +1,11 @@
+#pragma once
+// The test seam shared by the platform layer's implementations (Platform.cpp).
+
+#include "engine/Platform.h"
+
+namespace engine::platform {
+
+// Whether this call of kind fails on purpose; sets errno when it does.
+bool injected(Call kind) noexcept;
+
+}  // namespace engine::platform
