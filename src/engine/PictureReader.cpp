@@ -160,7 +160,8 @@ void PictureReader::readStoredColumns(std::int64_t first, std::int64_t count, st
     }
 }
 
-RowStream::RowStream(PictureReader& reader, Order order, std::int64_t y1, std::int64_t y2) : reader_(reader)
+RowStream::RowStream(PictureReader& reader, Order order, std::int64_t y1, std::int64_t y2, Reading reading)
+    : reader_(reader)
 {
     if (order == Order::BottomFirst) {
         y1 = reader.height() - 1;
@@ -175,26 +176,77 @@ RowStream::RowStream(PictureReader& reader, Order order, std::int64_t y1, std::i
     firstStored_ = reader.storedIndex(y1);
     const auto stride = static_cast<std::size_t>(reader.stride());
     blockRows_ = std::min<std::int64_t>(count_, static_cast<std::int64_t>((kBlockBytes + stride - 1) / stride));
-    buffer_ = BlockBuffer(static_cast<std::size_t>(blockRows_) * stride);
+    if (reading == Reading::Mapped) {
+        mapping_ = true;
+        mapRows_ = std::max<std::int64_t>(1, static_cast<std::int64_t>(kMappedBytes / stride));
+        const std::int64_t inFile = reader.header().fileSize - reader.header().pixelOffset;
+        mappableRows_ = std::clamp<std::int64_t>(inFile / reader.stride(), 0, reader.height());
+    }
+}
+
+void RowStream::unmap()
+{
+    guard_.reset();
+    mapped_ = {};
+}
+
+void RowStream::startBlock()
+{
+    const std::int64_t stride = reader_.stride();
+    const std::int64_t start = firstStored_ + direction_ * done_;  // stored index of the next row
+    if (mapping_) {
+        confirm();
+        unmap();
+        const std::int64_t n = std::min(mapRows_, count_ - done_);
+        const std::int64_t lowest = direction_ > 0 ? start : start - n + 1;
+        // A window that would reach a row not whole in the file is not mapped: its
+        // rows are read, a block at a time, and mapping goes on after them.
+        if (lowest + n <= mappableRows_) {
+            mapped_ = reader_.mapStored(lowest, n);
+            if (mapped_) {
+                guard_.emplace(mapped_.data(), static_cast<std::size_t>(n * stride));
+                mappedEnd_ = reader_.header().pixelOffset + (lowest + n) * stride;
+                cursor_ = mapped_.data() + (direction_ > 0 ? 0 : (n - 1) * stride);
+                inBlock_ = n;
+                return;
+            }
+            mapping_ = false;  // not a file that maps: read it all
+        }
+    }
+    const std::int64_t n = std::min(blockRows_, count_ - done_);
+    const std::int64_t lowest = direction_ > 0 ? start : start - n + 1;
+    if (!buffer_.get()) buffer_ = BlockBuffer(static_cast<std::size_t>(blockRows_ * stride));
+    reader_.readStored(lowest, n, buffer_.get());
+    cursor_ = buffer_.get() + (direction_ > 0 ? 0 : (n - 1) * stride);
+    inBlock_ = n;
 }
 
 const std::uint8_t* RowStream::next()
 {
     if (done_ >= count_) return nullptr;
-    const std::int64_t stride = reader_.stride();
     if (inBlock_ == 0) {
-        const std::int64_t n = std::min(blockRows_, count_ - done_);
-        const std::int64_t start = firstStored_ + direction_ * done_;  // stored index of the next row
-        const std::int64_t lowest = direction_ > 0 ? start : start - n + 1;
-        reader_.readStored(lowest, n, buffer_.get());
-        cursor_ = buffer_.get() + (direction_ > 0 ? 0 : (n - 1) * stride);
-        inBlock_ = n;
+        startBlock();
     } else {
-        cursor_ += direction_ * stride;
+        cursor_ += direction_ * reader_.stride();
     }
     --inBlock_;
     ++done_;
     return cursor_;
+}
+
+const std::uint8_t* RowStream::again()
+{
+    // The rest is read, starting with this row.
+    unmap();
+    mapping_ = false;
+    inBlock_ = 0;
+    --done_;
+    return next();
+}
+
+void RowStream::confirm()
+{
+    if (mapped_ && reader_.sizeNow() < mappedEnd_) throw EngineError(Failure::Truncated, reader_.path());
 }
 
 }  // namespace engine

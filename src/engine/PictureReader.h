@@ -6,10 +6,12 @@
 #include "engine/BitmapProbe.h"
 #include "engine/BlockBuffer.h"
 #include "engine/EngineError.h"
+#include "engine/MappedRead.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -119,6 +121,8 @@ public:
     }
 
     bool isSameFile(const std::string& path) const { return source_->isSameFile(path); }
+    // The file's size as it is now.
+    std::int64_t sizeNow() const { return source_->size(); }
 
 private:
     std::unique_ptr<ByteSource> source_;
@@ -130,28 +134,56 @@ private:
 // Each call to next() gives the next row's bytes (stride() bytes, valid until the
 // following call). A block is one read of at least kBlockBytes unless the rows
 // asked for are fewer.
+//
+// Mapped, the rows come straight from the file's cached pages, a window of
+// kMappedBytes at a time, where the file can be mapped; the rest is read as above.
+// The caller then asks lost() once it has used a row: true when the file could not
+// be read under it (cut meanwhile), and again() gives that row read, or throws the
+// error the read gives; every row after it is read. confirm() throws Truncated when
+// the file no longer holds the mapped rows handed out so far (a file cut inside a
+// page reads as zeros there rather than faulting): the caller asks it before it
+// passes on what it made of them.
 class RowStream {
 public:
     enum class Order { TopFirst, BottomFirst };
+    enum class Reading { Copied, Mapped };
     static constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+    static constexpr std::size_t kMappedBytes = std::size_t{4} << 20;
 
     // Image rows y1..y2 from the top (TopFirst), or every row from the bottom up
     // (BottomFirst: y1 and y2 are ignored).
-    RowStream(PictureReader& reader, Order order, std::int64_t y1, std::int64_t y2);
+    RowStream(PictureReader& reader, Order order, std::int64_t y1, std::int64_t y2,
+              Reading reading = Reading::Copied);
 
     std::int64_t rows() const noexcept { return count_; }
     const std::uint8_t* next();
 
+    bool lost() const noexcept { return guard_ && guard_->lost(); }
+    const std::uint8_t* again();
+    void confirm();
+
 private:
+    // Starts the block of the next row: mapped when it can be, else read.
+    void startBlock();
+    void unmap();
+
     PictureReader& reader_;
     std::int64_t count_ = 0;      // rows in all
     std::int64_t done_ = 0;       // rows handed out
     std::int64_t firstStored_ = 0;
     int direction_ = 1;           // +1: file order; -1: against it
-    std::int64_t blockRows_ = 0;  // rows per block
+    std::int64_t blockRows_ = 0;  // rows per block read
     std::int64_t inBlock_ = 0;    // rows of the current block not yet handed out
     const std::uint8_t* cursor_ = nullptr;
     BlockBuffer buffer_;
+    // Mapped reading: rows per window, and the stored rows below mappableRows_, which
+    // lie whole inside the file as checked (a last row without its padding does not).
+    bool mapping_ = false;
+    std::int64_t mapRows_ = 0;
+    std::int64_t mappableRows_ = 0;
+    MappedBytes mapped_;
+    std::optional<platform::ReadGuard> guard_;
+    std::int64_t mappedEnd_ = 0;  // the file's bytes the current window needs
 };
 
 }  // namespace engine
