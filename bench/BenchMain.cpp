@@ -4,10 +4,17 @@
 // frames against reading them. Prints one table and the season row; docs/performance.md
 // explains it.
 //
-//   zrv_bench [--runs N] [--picture WIDTHxHEIGHT | --season | --flatfield]
+//   zrv_bench [--runs N] [--picture WIDTHxHEIGHT | --season | --flatfield | --tiff | --processes]
 //     N timed runs per case after one warm-up (default 9, and 25 for the two pictures
-//     whose runs take a few milliseconds, 5 for the season); only the cases of one of
-//     the four pictures, only the season, or only the flat-field rows, when given
+//     whose runs take a few milliseconds, 5 for the season and the TIFF); only the
+//     cases of one of the four pictures, only the season, only the flat-field rows,
+//     only the TIFF rows or only the whole-process rows, when given
+//
+// The TIFF rows time zrvimage-batch's NDVI as a float TIFF against gdal_translate
+// writing the same raster as a TIFF of the same kind, whole processes, on a frame of
+// the sample season, with both files' sizes; GDAL must read both back as the raw
+// raster. The whole-process rows time zrvimage-batch's crop, area maxima and NDVI as
+// processes against zrv_bench_floor, a process doing only their durable file I/O.
 //
 // The flat-field rows run zrvimage-batch's NDVI with --flatfield on the two
 // camera-sized pictures against the durable floor, as the batch column does.
@@ -20,6 +27,7 @@
 #include "FlatFieldRow.h"
 #include "Floor.h"
 #include "Pictures.h"
+#include "ProcessRows.h"
 #include "Season.h"
 
 #include <algorithm>
@@ -69,6 +77,10 @@ double ratioLimit(Operation op)
 }
 
 constexpr double kWindowToBatchLimit = 1.10;
+constexpr double kTiffTimeLimit = 0.6;   // of gdal_translate's time
+constexpr double kTiffSizeLimit = 1.02;  // of its file's size
+constexpr int kTiffRuns = 5;
+constexpr double kProcessLimit = 1.0;  // of the floor process, every operation
 constexpr double kSeasonLimit = 1.3;
 constexpr double kFlatFieldLimit = 1.5;
 constexpr int kSeasonFrames = 1000;
@@ -139,6 +151,8 @@ int main(int argc, char** argv)
     std::string only;  // one picture's cases, for a quick look
     bool seasonOnly = false;
     bool flatFieldOnly = false;
+    bool tiffOnly = false;
+    bool processesOnly = false;
     bool usage = false;
     for (int i = 1; i < argc; ++i) {
         if (i + 1 < argc && std::strcmp(argv[i], "--runs") == 0) {
@@ -149,14 +163,18 @@ int main(int argc, char** argv)
             seasonOnly = true;
         } else if (std::strcmp(argv[i], "--flatfield") == 0) {
             flatFieldOnly = true;
+        } else if (std::strcmp(argv[i], "--tiff") == 0) {
+            tiffOnly = true;
+        } else if (std::strcmp(argv[i], "--processes") == 0) {
+            processesOnly = true;
         } else {
             usage = true;
         }
     }
     int seasonFrames = kSeasonFrames;
     if (const char* text = std::getenv("ZRV_BENCH_SEASON_FRAMES")) seasonFrames = std::atoi(text);
-    if (runs < 0 || usage || (seasonOnly + flatFieldOnly + !only.empty() > 1) || seasonFrames < 1) {
-        std::fprintf(stderr, "usage: %s [--runs N] [--picture WIDTHxHEIGHT | --season | --flatfield]\n"
+    if (runs < 0 || usage || (seasonOnly + flatFieldOnly + tiffOnly + processesOnly + !only.empty() > 1) || seasonFrames < 1) {
+        std::fprintf(stderr, "usage: %s [--runs N] [--picture WIDTHxHEIGHT | --season | --flatfield | --tiff | --processes]\n"
                              "  ZRV_BENCH_SEASON_FRAMES=N: the season's frames (default %d)\n",
                      argv[0], kSeasonFrames);
         return 2;
@@ -169,7 +187,11 @@ int main(int argc, char** argv)
         const int n = runs > 0 ? runs : defaultRuns(picture);
         runsText += (runsText.empty() ? "" : ", ") + std::to_string(n) + " on " + picture.name();
     }
-    if (seasonOnly) {
+    const bool oneRow = seasonOnly || flatFieldOnly || tiffOnly || processesOnly;
+    if (tiffOnly || processesOnly) {
+        std::printf("zrvimage benchmark: the %s rows alone, pictures in %s\n", tiffOnly ? "TIFF" : "whole-process",
+                    folder.path().c_str());
+    } else if (seasonOnly) {
         std::printf("zrvimage benchmark: the season alone, frames in %s\n", folder.path().c_str());
     } else if (flatFieldOnly) {
         std::printf("zrvimage benchmark: the flat-field rows alone, pictures in %s\n", folder.path().c_str());
@@ -187,7 +209,7 @@ int main(int argc, char** argv)
     std::map<std::pair<Operation, int>, std::pair<double, double>> added;
     double longestGap = 0;
     for (const PictureSize picture : kPictures) {
-        if (seasonOnly || flatFieldOnly || (!only.empty() && picture.name() != only)) continue;
+        if (oneRow || (!only.empty() && picture.name() != only)) continue;
         const int pictureRuns = runs > 0 ? runs : defaultRuns(picture);
         const auto input = folder.path() / (picture.name() + ".bmp");
         bench::writePicture(input, picture);
@@ -225,7 +247,7 @@ int main(int argc, char** argv)
         std::filesystem::remove(input);
     }
 
-    if (!seasonOnly && !flatFieldOnly) {
+    if (!oneRow) {
         std::printf("\nmemory a run adds, 40000x1000 against 40000x20 (target <= %.0f MB more), window/batch:\n",
                     kMemoryGrowthLimitMB);
         for (const Operation op : kOperations) {
@@ -245,7 +267,65 @@ int main(int argc, char** argv)
                         *seconds * 1e3);
         }
     }
-    if (only.empty() && !seasonOnly) {
+    // The two camera-sized frames of a camera-like scene, for the TIFF and whole-process rows.
+    std::vector<std::pair<PictureSize, std::filesystem::path>> scenes;
+    if (only.empty() && (!oneRow || tiffOnly || processesOnly)) {
+        for (const PictureSize picture : kPictures) {
+            if (hasSpeedTargets(picture)) scenes.emplace_back(picture, bench::writeSceneFrame(folder.path(), picture));
+        }
+    }
+    if (only.empty() && (!oneRow || tiffOnly)) {
+        const int n = runs > 0 ? runs : kTiffRuns;
+        std::printf("\nNDVI as a float TIFF (--tiff), zrvimage-batch against gdal_translate -co COMPRESS=DEFLATE -co "
+                    "PREDICTOR=3 -co NUM_THREADS=ALL_CPUS on the same raster, whole processes on a frame of the "
+                    "sample season (%d timed runs after one warm-up):\n",
+                    n);
+        for (const auto& [picture, frame] : scenes) {
+            std::fflush(stdout);
+            if (const auto r = bench::measureTiff(folder.path(), frame, n)) {
+                const double sizeRatio = static_cast<double>(r->oursBytes) / static_cast<double>(r->gdalBytes);
+                const bool fast = r->ratio <= kTiffTimeLimit;
+                const bool small = sizeRatio <= kTiffSizeLimit;
+                allMet = allMet && fast && small && r->sameValues;
+                std::printf("  %-10s ours %.0f ms, GDAL %.0f ms: %.2fx (target <= %.1fx) %s; ours %ju bytes, GDAL %ju: "
+                            "%.4fx (target <= %.2fx) %s; GDAL reads both as the raw: %s\n",
+                            picture.name().c_str(), r->ours * 1e3, r->gdal * 1e3, r->ratio, kTiffTimeLimit,
+                            verdict(fast), r->oursBytes, r->gdalBytes, sizeRatio, kTiffSizeLimit, verdict(small),
+                            verdict(r->sameValues));
+            } else {
+                std::printf("  %-10s failed (is gdal_translate installed? scripts/install-bench-deps)\n",
+                            picture.name().c_str());
+                allMet = false;
+            }
+        }
+        std::fflush(stdout);
+        const auto odd = bench::checkOddTiffs(folder.path());
+        allMet = allMet && !odd;
+        std::printf("  GDAL reads the TIFF as the raw on 1x1, 1x5000, 3x7, 40000x20 and a top-down picture: %s%s\n",
+                    verdict(!odd), odd ? (" (first on " + *odd + ")").c_str() : "");
+    }
+    if (only.empty() && (!oneRow || processesOnly)) {
+        const int n = runs > 0 ? runs : 9;
+        std::printf("\nzrvimage-batch as whole processes, start-up included, against zrv_bench_floor doing the same "
+                    "durable I/O with 1 MiB calls, on a frame of the sample season (%d timed runs after one warm-up):\n",
+                    n);
+        for (const auto& [picture, frame] : scenes) {
+            for (const Operation op : kOperations) {
+                std::fflush(stdout);
+                if (const auto r = bench::measureProcess(op, folder.path(), frame, picture, n)) {
+                    const bool ok = r->ratio <= kProcessLimit;
+                    allMet = allMet && ok;
+                    std::printf("  %-11s %-10s floor %.1f ms, batch %.1f ms: %.2fx (target <= %.1fx) %s\n",
+                                bench::operationName(op), picture.name().c_str(), r->floor * 1e3, r->batch * 1e3,
+                                r->ratio, kProcessLimit, verdict(ok));
+                } else {
+                    std::printf("  %-11s %-10s failed\n", bench::operationName(op), picture.name().c_str());
+                    allMet = false;
+                }
+            }
+        }
+    }
+    if (only.empty() && (!oneRow || flatFieldOnly)) {
         std::printf("\nNDVI through a flat-field (--flatfield), zrvimage-batch's per-file run against the durable "
                     "floor, beside the same run without it:\n");
         for (const PictureSize picture : kPictures) {
@@ -265,7 +345,7 @@ int main(int argc, char** argv)
             }
         }
     }
-    if (only.empty() && !flatFieldOnly) {
+    if (only.empty() && (!oneRow || seasonOnly)) {
         const int n = runs > 0 ? runs : kSeasonRuns;
         std::printf("\nseason: zrvimage-batch series over %d frames of 2048x1536 with 20 plot regions and a panel, "
                     "against reading the same frames (%d timed runs after one warm-up):\n",
