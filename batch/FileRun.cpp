@@ -190,13 +190,15 @@ std::string ndvi(const Options& options, const FileJob& job, engine::PictureRead
         result.header = job.header;
     }
     if (image) {
-        std::vector<std::uint8_t> png;
-        if (!image->encode(png)) throw FileFailure(withPath(kCannotWritePreview, job.preview));
-        try {
-            outputs.preview->write(png);
-        } catch (const EngineError&) {
-            throw FileFailure(withPath(kCannotWritePreview, job.preview));
-        }
+        const bool written = image->encode([&](const std::uint8_t* bytes, std::size_t count) {
+            try {
+                outputs.preview->write(bytes, count);
+                return true;
+            } catch (const EngineError&) {
+                return false;
+            }
+        });
+        if (!written) throw FileFailure(withPath(kCannotWritePreview, job.preview));
         result.preview = job.preview;
     }
     if (stats) result.stats = stats->result();

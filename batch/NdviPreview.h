@@ -6,12 +6,10 @@
 // steps of 1/127 and one transparent entry, a quarter of the data an RGBA picture
 // would have to filter and compress.
 
+#include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <string>
+#include <functional>
 #include <vector>
-
-class QImage;
 
 namespace batch {
 
@@ -29,7 +27,6 @@ int colourBarHeight(int pictureHeight) noexcept;
 class NdviPreview {
 public:
     NdviPreview(int width, int height);
-    ~NdviPreview();
     NdviPreview(const NdviPreview&) = delete;
     NdviPreview& operator=(const NdviPreview&) = delete;
 
@@ -37,13 +34,18 @@ public:
     bool valid() const noexcept;
     // Colours image row y (from the top) with width values.
     void setRow(int y, const float* values) noexcept;
-    // The PNG's bytes, encoded in memory for the output path to write; false when
-    // it could not be encoded.
-    bool encode(std::vector<std::uint8_t>& png) const;
+
+    // Receives the PNG's bytes in order, a megabyte of compressed rows at most at a
+    // time; false stops the encoding.
+    using Sink = std::function<bool(const std::uint8_t* bytes, std::size_t count)>;
+    // Encodes the PNG into sink as it goes, so that no copy of the whole file is
+    // held; false when it could not be encoded or the sink refused its bytes.
+    bool encode(const Sink& sink) const;
 
 private:
-    int width_;
-    std::unique_ptr<QImage> image_;
+    int width_ = 0;
+    int rows_ = 0;  // the picture's, the gap's and the colour bar's
+    std::vector<std::uint8_t> pixels_;  // palette entries, top row first
 };
 
 }  // namespace batch

@@ -6,6 +6,8 @@
 
 #include "batch/NdviPreview.h"
 #include "batch/Report.h"
+#include "engine/Kernels.h"
+#include "engine/NdviColours.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -17,6 +19,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <new>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -135,6 +140,79 @@ TEST(Preview, PaletteEntryIsTheNearestStepOfTheRampAndClampsBeyondOne)
         int index;
     } entries[] = {{-3.0f, 0}, {-1.0f, 0}, {0.0f, 127}, {0.1f, 140}, {-0.1f, 114}, {1.0f, 254}, {7.0f, 254}, {-10.0f, 255}};
     for (const auto& e : entries) EXPECT_EQ(batch::paletteIndex(e.value), e.index) << e.value;
+}
+
+// The encoder alone, decoded again, pixel by pixel: sizes with one column, one row and
+// rows that differ from the one above, as each row is stored against its neighbour.
+TEST(Preview, DecodesToTheRampsColoursTheMarkerTransparentAndTheBar)
+{
+    const auto valueAt = [](int x, int y) {
+        if ((x * 7 + y * 3) % 11 == 0) return engine::kNdviMarker;
+        return -1.25f + static_cast<float>((x * 13 + y * 29) % 101) / 40.0f;  // -1.25 .. +1.25
+    };
+    const auto rgba = [](float value) {
+        const std::uint8_t index = batch::paletteIndex(value);
+        if (index == engine::kRampEntries) return qRgba(0, 0, 0, 0);
+        const engine::Rgb c = engine::redYellowGreenRamp()[index];
+        return qRgba(c.r, c.g, c.b, 255);
+    };
+    for (const auto& [width, height] : {std::pair{1, 1}, std::pair{9, 1}, std::pair{1, 7}, std::pair{37, 90}}) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        batch::NdviPreview preview(width, height);
+        ASSERT_TRUE(preview.valid());
+        std::vector<float> row(static_cast<std::size_t>(width));
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) row[static_cast<std::size_t>(x)] = valueAt(x, y);
+            preview.setRow(y, row.data());
+        }
+        std::vector<std::uint8_t> png;
+        ASSERT_TRUE(preview.encode([&png](const std::uint8_t* bytes, std::size_t count) {
+            png.insert(png.end(), bytes, bytes + count);
+            return true;
+        }));
+        const QImage image = QImage::fromData(png.data(), static_cast<int>(png.size()), "PNG")
+                                 .convertToFormat(QImage::Format_ARGB32);
+        const int bar = batch::colourBarHeight(height);
+        ASSERT_EQ(image.size(), QSize(width, height + batch::kColourBarGap + bar));
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < width; ++x) {
+                QRgb expected = qRgba(0, 0, 0, 0);  // the gap
+                if (y < height) {
+                    expected = rgba(valueAt(x, y));
+                } else if (y >= height + batch::kColourBarGap) {
+                    expected = rgba(width > 1 ? -1.0f + 2.0f * static_cast<float>(x) / static_cast<float>(width - 1) : 0.0f);
+                }
+                const QRgb actual = image.pixel(x, y);
+                ASSERT_EQ(qAlpha(actual), qAlpha(expected)) << x << "," << y;
+                if (qAlpha(expected) != 0) {
+                    ASSERT_EQ(actual, expected) << x << "," << y;
+                }
+            }
+        }
+    }
+}
+
+// However libpng's writing fails, at whichever of its writes, the encoder reports it
+// and returns: no crash, no exception through libpng, nothing taken for a PNG.
+TEST(Preview, ARefusedOrThrowingWriteFailsTheEncoding)
+{
+    batch::NdviPreview preview(300, 200);
+    ASSERT_TRUE(preview.valid());
+    int calls = 0;
+    ASSERT_TRUE(preview.encode([&](const std::uint8_t*, std::size_t) { return ++calls > 0; }));
+    ASSERT_GT(calls, 3);  // signature, chunks, end: every one of them fails in turn below
+    for (int failing = 1; failing <= calls; ++failing) {
+        for (const bool throws : {false, true}) {
+            int call = 0;
+            const bool encoded = preview.encode([&](const std::uint8_t*, std::size_t) {
+                if (++call < failing) return true;
+                if (throws) throw std::bad_alloc();
+                return false;
+            });
+            EXPECT_FALSE(encoded) << "write " << failing << (throws ? ", throwing" : "");
+            EXPECT_EQ(call, failing) << "nothing is written after the failure";
+        }
+    }
 }
 
 TEST(Statistics, CountMarkersAndDescribeTheOtherValues)
