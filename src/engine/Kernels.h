@@ -83,6 +83,11 @@ public:
     int blue() const noexcept { return max_[0]; }
     int green() const noexcept { return max_[1]; }
     int red() const noexcept { return max_[2]; }
+    // Takes in what another scan found.
+    void merge(const ChannelMaxima& other) noexcept
+    {
+        for (std::size_t i = 0; i < max_.size(); ++i) max_[i] = std::max(max_[i], other.max_[i]);
+    }
 
 private:
     std::array<std::uint8_t, 3> max_{};

@@ -44,6 +44,9 @@ public:
         return got;
     }
 
+    // pread keeps no position of its own.
+    bool readsConcurrently() const override { return true; }
+
     bool isSameFile(const std::string& path) const override
     {
         struct stat in {};

@@ -62,6 +62,8 @@ public:
     // size bytes at offset mapped (see MappedBytes), or nothing where the source cannot
     // be mapped; then the caller reads.
     virtual MappedBytes map(std::int64_t /*offset*/, std::size_t /*size*/) { return {}; }
+    // Whether readAt may be called from several threads at once.
+    virtual bool readsConcurrently() const { return false; }
 };
 
 // Opens path for reading with pread; throws EngineError(CannotOpenInput) for a path
@@ -121,6 +123,8 @@ public:
     }
 
     bool isSameFile(const std::string& path) const { return source_->isSameFile(path); }
+    // Whether two threads may read rows of it at once.
+    bool readsConcurrently() const { return source_->readsConcurrently(); }
     // The file's size as it is now.
     std::int64_t sizeNow() const { return source_->size(); }
 

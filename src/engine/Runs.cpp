@@ -1,10 +1,16 @@
 #include "engine/Runs.h"
 
 #include "engine/FlatField.h"
+#include "engine/KeptThread.h"
 
 #include "runtime/Exceptions.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <thread>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -153,10 +159,38 @@ void runCrop(PictureReader& picture, BlockSink& out, const RunControl& control)
     if (!header.empty()) out.write(header.data(), header.size());  // a picture of no rows
 }
 
-ChannelMaxima runAreaMaxima(PictureReader& picture, const Rectangle& area, const RunControl& control)
+namespace {
+
+// The rows y1..y2 of the rectangle's columns scanned on this thread, with the cancel
+// check and the progress before and after each row.
+ChannelMaxima scanRows(PictureReader& picture, std::int64_t y1, std::int64_t y2, std::size_t x1, std::size_t columns,
+                       const std::function<bool()>& carryOn, const std::function<void()>& rowDone)
 {
     ChannelMaxima max;
-    if (area.y1 > area.y2) return max;
+    RowStream rows(picture, RowStream::Order::TopFirst, y1, y2, kRunReading);
+    for (std::int64_t y = y1; y <= y2; ++y) {
+        if (!carryOn()) return max;
+        max.scan(rows.next() + 3 * x1, columns);
+        // Scanned again as read: what came from the file before the fault is in the
+        // row read too, and the zeros in place of the rest raise no maximum.
+        if (rows.lost()) max.scan(rows.again() + 3 * x1, columns);
+        rowDone();
+    }
+    rows.confirm();
+    return max;
+}
+
+// A rectangle of at least this many bytes is scanned on two threads, each reading its
+// own half: copying a file's cached pages is bound by the core that copies, so two
+// cores read it in about half the time. Below it, the hand-over costs more than the
+// half saves.
+constexpr std::size_t kSplitBytes = std::size_t{4} << 20;
+
+}  // namespace
+
+ChannelMaxima runAreaMaxima(PictureReader& picture, const Rectangle& area, const RunControl& control)
+{
+    if (area.y1 > area.y2) return {};
     const std::size_t columns = area.x1 <= area.x2 ? static_cast<std::size_t>(area.x2 - area.x1 + 1) : 0;
     if (columns == 0) {
         // Nothing to look at; the rows pass all the same, for the progress.
@@ -164,19 +198,71 @@ ChannelMaxima runAreaMaxima(PictureReader& picture, const Rectangle& area, const
             beforeRows(control);
             afterRows(control, 1, 0);
         }
-        return max;
+        return {};
     }
-    RowStream rows(picture, RowStream::Order::TopFirst, area.y1, area.y2, kRunReading);
     const auto x1 = static_cast<std::size_t>(area.x1);
-    for (std::int64_t y = area.y1; y <= area.y2; ++y) {
+    const std::int64_t rows = area.y2 - area.y1 + 1;
+    const auto here = [&] {
         beforeRows(control);
-        max.scan(rows.next() + 3 * x1, columns);
-        // Scanned again as read: what came from the file before the fault is in the
-        // row read too, and the zeros in place of the rest raise no maximum.
-        if (rows.lost()) max.scan(rows.again() + 3 * x1, columns);
-        afterRows(control, 1, columns);
+        return true;
+    };
+    const bool split = rows >= 2 && static_cast<std::size_t>(rows) * columns * 3 >= kSplitBytes &&
+                       picture.readsConcurrently() && std::thread::hardware_concurrency() > 1;
+    if (!split) return scanRows(picture, area.y1, area.y2, x1, columns, here, [&] { afterRows(control, 1, columns); });
+
+    // The lower half on a kept thread; its rows are told to the progress here, on the
+    // caller's thread, which alone may pump a window's events.
+    const std::int64_t middle = area.y1 + rows / 2;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> lowerDone{false};
+    std::atomic<std::int64_t> lowerRows{0};
+    ChannelMaxima lower;
+    std::exception_ptr lowerError;
+    KeptThread* helper = KeptThread::start([&] {
+        try {
+            lower = scanRows(
+                picture, middle, area.y2, x1, columns,
+                [&] {
+                    return !stop.load(std::memory_order_relaxed) &&
+                           !(control.cancel && control.cancel->load(std::memory_order_relaxed));
+                },
+                [&] { lowerRows.fetch_add(1, std::memory_order_relaxed); });
+        } catch (...) {
+            lowerError = std::current_exception();
+        }
+        lowerDone.store(true, std::memory_order_release);
+    });
+    std::int64_t told = 0;
+    const auto tellLower = [&] {
+        const std::int64_t n = lowerRows.load(std::memory_order_relaxed) - told;
+        if (n > 0) afterRows(control, n, columns);
+        told += n;
+    };
+    ChannelMaxima max;
+    try {
+        max = scanRows(picture, area.y1, middle - 1, x1, columns, here, [&] {
+            afterRows(control, 1, columns);
+            tellLower();
+        });
+        if (control.onRows) {
+            // A window keeps answering while the other half ends.
+            while (!lowerDone.load(std::memory_order_acquire)) {
+                beforeRows(control);
+                tellLower();
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        }
+    } catch (...) {
+        stop.store(true, std::memory_order_relaxed);
+        helper->join();
+        throw;
     }
-    rows.confirm();
+    helper->join();
+    if (lowerError) std::rethrow_exception(lowerError);
+    tellLower();
+    if (told < area.y2 - middle + 1) beforeRows(control);  // the lower half stopped for a cancel
+
+    max.merge(lower);
     return max;
 }
 
