@@ -1,4 +1,5 @@
 #include "Season.h"
+#include "Spawn.h"
 
 #include "Floor.h"
 #include "SyntheticSeason.h"
@@ -26,25 +27,6 @@ double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
-}
-
-// Runs the program with args, its output to /dev/null and its errors to errors; true
-// when it ended with status 0.
-bool run(const std::vector<std::string>& args, const std::filesystem::path& errors)
-{
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    int status = 0;
-    const bool ok = posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ) == 0
-        && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    posix_spawn_file_actions_destroy(&files);
-    return ok;
 }
 
 std::size_t linesIn(const std::filesystem::path& path)
@@ -106,7 +88,7 @@ std::optional<SeasonResult> measureSeason(const std::filesystem::path& folder, i
     const auto series = [&]() -> std::optional<double> {
         std::filesystem::remove(csv);
         const double start = now();
-        if (!run(args, errors)) return std::nullopt;
+        if (!runQuietly(args, errors)) return std::nullopt;
         return now() - start;
     };
 
