@@ -5,6 +5,7 @@
 #include "engine/FlatField.h"
 #include "engine/PictureReader.h"
 #include "runtime/Exceptions.h"
+#include "engine/Platform.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -64,7 +65,7 @@ int runFlatField(const Options& options, std::ostream& out, std::ostream& err, c
 {
     const std::string& output = *options.output;
     std::error_code ec;
-    if (!options.force && std::filesystem::exists(std::filesystem::symlink_status(output, ec))) {
+    if (!options.force && std::filesystem::exists(std::filesystem::symlink_status(engine::platform::pathOf(output), ec))) {
         err << kProgram << "出力ファイルが既にあります。上書きするには --force を指定してください:\n";
         err << "  " << output << '\n';
         return kBadUsage;

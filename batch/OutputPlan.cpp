@@ -1,11 +1,11 @@
 #include "batch/OutputPlan.h"
 
+#include "engine/Platform.h"
 #include "window/OperationSteps.h"
 
 #include <filesystem>
 #include <map>
 #include <set>
-#include <sys/stat.h>
 #include <utility>
 
 namespace batch {
@@ -16,7 +16,7 @@ namespace {
 
 std::string inDir(const std::string& dir, const std::string& input, const char* extension)
 {
-    return (fs::path(dir) / fs::path(input).stem()).string() + extension;
+    return engine::platform::utf8Of(engine::platform::pathOf(dir) / engine::platform::pathOf(input).stem()) + extension;
 }
 
 std::vector<const std::string*> outputsOf(const FileJob& job)
@@ -28,12 +28,6 @@ std::vector<const std::string*> outputsOf(const FileJob& job)
     return outputs;
 }
 
-std::optional<std::pair<dev_t, ino_t>> fileIdentity(const std::string& path)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    return std::pair{st.st_dev, st.st_ino};
-}
 
 }  // namespace
 
@@ -48,7 +42,7 @@ std::vector<FileJob> planJobs(const Options& options)
             job.output = options.output ? *options.output : inDir(*options.outDir, input, extension);
         }
         if (options.command == Command::Ndvi) {
-            if (options.enviHeader) job.header = fs::path(job.output).replace_extension(".hdr").string();
+            if (options.enviHeader) job.header = engine::platform::utf8Of(engine::platform::pathOf(job.output).replace_extension(".hdr"));
             if (options.preview) job.preview = *options.preview;
             if (options.previewDir) job.preview = inDir(*options.previewDir, input, ".png");
         }
@@ -59,16 +53,16 @@ std::vector<FileJob> planJobs(const Options& options)
 
 std::optional<std::string> findConflict(const std::vector<FileJob>& jobs)
 {
-    std::set<std::pair<dev_t, ino_t>> inputs;
+    std::set<engine::platform::FileIdentity> inputs;
     for (const auto& job : jobs) {
-        if (auto id = fileIdentity(job.input)) inputs.insert(*id);
+        if (auto id = engine::platform::identityOf(job.input)) inputs.insert(*id);
     }
     std::set<fs::path> written;
     for (const auto& job : jobs) {
         for (const std::string* output : outputsOf(job)) {
-            const fs::path normal = fs::absolute(*output).lexically_normal();
+            const fs::path normal = fs::absolute(engine::platform::pathOf(*output)).lexically_normal();
             if (!written.insert(normal).second) return "出力ファイル名が重複しています: " + *output;
-            const auto id = fileIdentity(*output);
+            const auto id = engine::platform::identityOf(*output);
             if (id && inputs.count(*id)) return std::string(engine::kOutputIsInput) + ": " + *output;
         }
     }
@@ -81,7 +75,7 @@ std::vector<std::string> existingOutputs(const std::vector<FileJob>& jobs)
     for (const auto& job : jobs) {
         for (const std::string* output : outputsOf(job)) {
             std::error_code ec;
-            if (fs::exists(fs::symlink_status(*output, ec))) existing.push_back(*output);
+            if (fs::exists(fs::symlink_status(engine::platform::pathOf(*output), ec))) existing.push_back(*output);
         }
     }
     return existing;

@@ -7,6 +7,7 @@
 #include "batch/FlatFieldCommand.h"
 #include "batch/OutputPlan.h"
 #include "batch/Series.h"
+#include "engine/Platform.h"
 
 #include <algorithm>
 #include <atomic>
@@ -75,7 +76,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     const Options& options = std::get<Options>(parsed);
     if (options.command == Command::Calibrate) {
         std::error_code ec;
-        if (!options.force && std::filesystem::exists(std::filesystem::symlink_status(*options.output, ec))) {
+        if (!options.force && std::filesystem::exists(std::filesystem::symlink_status(engine::platform::pathOf(*options.output), ec))) {
             err << kProgram << "出力ファイルが既にあります。上書きするには --force を指定してください:\n";
             err << "  " << *options.output << '\n';
             return kBadUsage;
@@ -98,7 +99,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     for (const auto& dir : {options.outDir, options.previewDir}) {
         std::error_code ec;
-        if (dir && !std::filesystem::is_directory(*dir) && !std::filesystem::create_directories(*dir, ec)) {
+        if (dir && !std::filesystem::is_directory(engine::platform::pathOf(*dir)) &&
+            !std::filesystem::create_directories(engine::platform::pathOf(*dir), ec)) {
             return badUsage(err, "出力フォルダを作成できません: " + *dir);
         }
     }

@@ -12,6 +12,7 @@
 #include "engine/Season.h"
 #include "runtime/ErrorText.h"
 #include "runtime/Exceptions.h"
+#include "engine/Platform.h"
 
 #include <filesystem>
 #include <optional>
@@ -76,12 +77,12 @@ bool isSet(const std::atomic<bool>* flag)
 bool overwritesAnInput(const Options& options)
 {
     std::error_code ec;
-    if (!std::filesystem::exists(options.csv, ec)) return false;
+    if (!std::filesystem::exists(engine::platform::pathOf(options.csv), ec)) return false;
     std::vector<std::string> inputs = options.inputs;
     inputs.push_back(options.regions);
     if (options.calibration) inputs.push_back(*options.calibration);
     for (const std::string& input : inputs) {
-        if (std::filesystem::equivalent(options.csv, input, ec)) return true;
+        if (std::filesystem::equivalent(engine::platform::pathOf(options.csv), engine::platform::pathOf(input), ec)) return true;
     }
     return false;
 }
@@ -92,7 +93,7 @@ int runSeries(const Options& options, std::ostream& out, std::ostream& err, bool
               const std::atomic<bool>* interrupted)
 {
     std::error_code ec;
-    if (!options.force && std::filesystem::exists(std::filesystem::symlink_status(options.csv, ec))) {
+    if (!options.force && std::filesystem::exists(std::filesystem::symlink_status(engine::platform::pathOf(options.csv), ec))) {
         err << kProgram << "出力ファイルが既にあります。上書きするには --force を指定してください:\n";
         err << "  " << options.csv << '\n';
         return kBadUsage;

@@ -2,19 +2,82 @@
 
 #include "batch/Runner.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <io.h>
+#include <shellapi.h>
+#include <stdio.h>
+#else
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 std::atomic<bool> interrupted{false};
+
+#ifdef _WIN32
+
+std::atomic<bool> finished{false};
+
+// Ctrl-C, Ctrl-Break or the console closed: the running files stop at their next row
+// and remove their temporary outputs, so nothing half-written is left behind. A
+// second Ctrl-C ends the program at once. A closed console ends the process when this
+// returns, so that case waits (Windows allows a few seconds) for the clean-up.
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+    if (interrupted.exchange(true)) ::ExitProcess(STATUS_CONTROL_C_EXIT);
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
+        for (int i = 0; i < 400 && !finished.load(); ++i) ::Sleep(10);
+    }
+    return TRUE;
+}
+
+std::string utf8Of(const wchar_t* text)
+{
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return {};
+    std::string out(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+    out.pop_back();  // the terminating zero
+    return out;
+}
+
+// The arguments as typed, in UTF-8: the narrow argv holds them in the ANSI code page,
+// which loses every character outside it (Japanese on a Western Windows).
+std::vector<std::string> arguments()
+{
+    int count = 0;
+    wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    std::vector<std::string> args;
+    for (int i = 1; wide && i < count; ++i) args.push_back(utf8Of(wide[i]));
+    if (wide) ::LocalFree(wide);
+    return args;
+}
+
+// Whether stderr is a console that understands the progress line's escape to clear the
+// line (Windows 10 and later, once asked).
+bool progressConsole()
+{
+    HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (err == INVALID_HANDLE_VALUE || !::GetConsoleMode(err, &mode)) return false;
+    return ::SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+#else
+
 std::atomic<int> caughtSignal{0};
 
 // Ctrl-C, a closed terminal or kill: the running files stop at their next row and
@@ -29,10 +92,27 @@ void watchSignals(sigset_t signals)
     if (::sigwait(&signals, &signal) == 0) ::_exit(128 + signal);
 }
 
+#endif
+
 }  // namespace
 
 int main(int argc, char* argv[])
 {
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    // Japanese on the console whatever its code page; the messages are UTF-8.
+    ::SetConsoleOutputCP(CP_UTF8);
+    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+    const std::vector<std::string> args = arguments();
+    const int status = batch::run(args, std::cout, std::cerr, progressConsole(), &interrupted);
+    std::cout.flush();
+    std::cerr.flush();
+    finished = true;
+    // Ended by Ctrl-C, as the console and the caller's scripts see it.
+    if (interrupted.load()) ::ExitProcess(STATUS_CONTROL_C_EXIT);
+    return status;
+#else
     sigset_t signals;
     ::sigemptyset(&signals);
     for (const int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaddset(&signals, s);
@@ -53,4 +133,5 @@ int main(int argc, char* argv[])
         ::raise(signal);
     }
     return status;
+#endif
 }

@@ -276,8 +276,8 @@ void writeCalibrationFile(const std::string& path, const CalibrationRecord& reco
 std::string calibrationFramePath(const std::string& frame)
 {
     std::error_code ec;
-    const auto absolute = std::filesystem::absolute(frame, ec);
-    return ec ? frame : absolute.lexically_normal().string();
+    const auto absolute = std::filesystem::absolute(platform::pathOf(frame), ec);
+    return ec ? frame : platform::utf8Of(absolute.lexically_normal());
 }
 
 std::string isoDateUtc(std::time_t time)

@@ -14,10 +14,7 @@
 #include <thread>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <mutex>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -93,8 +90,7 @@ tmsize_t readProc(thandle_t handle, void* data, tmsize_t size)
     auto* at = static_cast<char*>(data);
     tmsize_t done = 0;
     while (done < size) {
-        const ssize_t n = ::read(stateOf(handle).fd, at + done, static_cast<std::size_t>(size - done));
-        if (n < 0 && errno == EINTR) continue;
+        const std::int64_t n = platform::readSome(stateOf(handle).fd, at + done, static_cast<std::size_t>(size - done));
         if (n < 0) return -1;
         if (n == 0) break;
         done += n;
@@ -108,7 +104,7 @@ tmsize_t writeProc(thandle_t handle, void* data, tmsize_t size)
     const auto* at = static_cast<const char*>(data);
     tmsize_t done = 0;
     while (done < size) {
-        const ssize_t n = platform::writeSome(s.fd, at + done, static_cast<std::size_t>(size - done));
+        const std::int64_t n = platform::writeSome(s.fd, at + done, static_cast<std::size_t>(size - done));
         if (n <= 0) {
             s.ioFailed = true;
             return -1;
@@ -120,7 +116,7 @@ tmsize_t writeProc(thandle_t handle, void* data, tmsize_t size)
 
 toff_t seekProc(thandle_t handle, toff_t offset, int whence)
 {
-    const off_t at = ::lseek(stateOf(handle).fd, static_cast<off_t>(offset), whence);
+    const std::int64_t at = platform::seekFile(stateOf(handle).fd, static_cast<std::int64_t>(offset), whence);
     return at < 0 ? static_cast<toff_t>(-1) : static_cast<toff_t>(at);
 }
 
@@ -138,8 +134,8 @@ int closeProc(thandle_t handle)
 
 toff_t sizeProc(thandle_t handle)
 {
-    struct stat st {};
-    return ::fstat(stateOf(handle).fd, &st) == 0 ? static_cast<toff_t>(st.st_size) : 0;
+    const std::int64_t size = platform::fileSize(stateOf(handle).fd);
+    return size < 0 ? 0 : static_cast<toff_t>(size);
 }
 
 int mapProc(thandle_t, void**, toff_t*)
@@ -341,7 +337,7 @@ NdviTiffWriter::NdviTiffWriter(const std::string& path, std::int64_t width, std:
     : state_(std::make_unique<State>())
 {
     state_->path = path;
-    state_->file.fd = platform::openFile(path.c_str(), O_RDWR | O_CREAT | O_TRUNC);
+    state_->file.fd = platform::openFile(path, platform::Access::Rewrite);
     if (state_->file.fd < 0) throw EngineError(Failure::CannotCreateOutput, path);
     state_->file.ownsFd = true;
     open(width, height, description, level);
@@ -360,7 +356,7 @@ void NdviTiffWriter::open(std::int64_t width, std::int64_t height, const std::st
     s.tiff = TIFFClientOpen(s.path.c_str(), big ? "w8" : "w", &s.file, readProc, writeProc, seekProc, closeProc, sizeProc,
                             mapProc, unmapProc);
     if (!s.tiff) {
-        if (s.file.ownsFd) ::close(std::exchange(s.file.fd, -1));
+        if (s.file.ownsFd) platform::releaseFile(std::exchange(s.file.fd, -1));
         if (s.staged) s.staged->markFailed();
         throw EngineError(Failure::CannotCreateOutput, s.path);
     }
@@ -405,7 +401,7 @@ NdviTiffWriter::~NdviTiffWriter()
     s.stopWorkers();
     if (s.staged && !s.finished) s.staged->markFailed();
     if (s.tiff) TIFFClose(s.tiff);
-    if (s.file.ownsFd && s.file.fd >= 0) ::close(s.file.fd);
+    if (s.file.ownsFd) platform::releaseFile(s.file.fd);
 }
 
 void NdviTiffWriter::addRows(std::int64_t first, std::int64_t count, const float* values)

@@ -8,10 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 
 namespace engine {
@@ -25,17 +22,8 @@ void BlockSink::write(const void* data, std::size_t bytes)
 std::unique_ptr<OutputFile> OutputFile::create(const std::string& path, const PictureReader* input)
 {
     if (input && input->isSameFile(path)) throw EngineError(Failure::OutputIsInput, path);
-    // Not O_TRUNC: truncating a file, even an empty one (the batch tool's staged
-    // outputs), makes ext4 flush the whole file to disk when it is closed, which cost a
-    // 160 MB raster 50 ms more than the write itself. Only a file with bytes in it is
-    // emptied.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = platform::openFile(path, platform::Access::Rewrite);
     if (fd < 0) throw EngineError(Failure::CannotCreateOutput, path);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && st.st_size > 0 && ::ftruncate(fd, 0) != 0)) {
-        ::close(fd);
-        throw EngineError(Failure::CannotCreateOutput, path);
-    }
     return std::unique_ptr<OutputFile>(new OutputFile(fd, path));
 }
 
@@ -54,8 +42,8 @@ OutputFile::~OutputFile()
     stopWriter();
     if (staged_) {
         if (!finished_) staged_->markFailed();  // a run that threw: not to be placed
-    } else if (fd_ >= 0) {
-        ::close(fd_);
+    } else {
+        platform::releaseFile(fd_);
     }
 }
 
@@ -108,7 +96,7 @@ std::size_t OutputFile::passThrough(std::span<const std::uint8_t> head, const st
     if (failed_.load()) throw EngineError(Failure::WriteFailed, path_);
     // Written here rather than by the writer: there is nothing to do meanwhile, and a
     // write from the mapping on the other thread measured slower, at times ten times.
-    iovec parts[2] = {{const_cast<std::uint8_t*>(head.data()), head.size()}, {const_cast<std::uint8_t*>(data), bytes}};
+    platform::ByteRange parts[2] = {{head.data(), head.size()}, {data, bytes}};
     const std::size_t written = writeParts(parts);
     if (failed_.load()) throw EngineError(Failure::WriteFailed, path_);
     return written;
@@ -181,15 +169,15 @@ void OutputFile::writerLoop()
 // Writes the two parts, returning how much went out. EFAULT: a mapped page could not
 // be read, its file was cut; the operation reads what is left and finds out. Any other
 // error fails the output.
-std::size_t OutputFile::writeParts(iovec (&parts)[2]) noexcept
+std::size_t OutputFile::writeParts(platform::ByteRange (&parts)[2]) noexcept
 {
     std::size_t written = 0;
-    iovec* part = parts;
-    const iovec* const end = parts + 2;
+    platform::ByteRange* part = parts;
+    const platform::ByteRange* const end = parts + 2;
     for (;;) {
-        while (part != end && part->iov_len == 0) ++part;
+        while (part != end && part->size == 0) ++part;
         if (part == end) return written;
-        const ssize_t n = platform::writeVector(fd_, part, static_cast<int>(end - part));
+        const std::int64_t n = platform::writeParts(fd_, part, static_cast<int>(end - part));
         if (n < 0 && errno == EFAULT) return written;
         if (n <= 0) {
             failed_.store(true);
@@ -197,11 +185,11 @@ std::size_t OutputFile::writeParts(iovec (&parts)[2]) noexcept
         }
         written += static_cast<std::size_t>(n);
         for (auto left = static_cast<std::size_t>(n); left > 0; ++part) {
-            const std::size_t step = std::min(left, part->iov_len);
-            part->iov_base = static_cast<std::uint8_t*>(part->iov_base) + step;
-            part->iov_len -= step;
+            const std::size_t step = std::min(left, part->size);
+            part->data = static_cast<const std::uint8_t*>(part->data) + step;
+            part->size -= step;
             left -= step;
-            if (part->iov_len > 0) break;
+            if (part->size > 0) break;
         }
     }
 }
@@ -209,7 +197,7 @@ std::size_t OutputFile::writeParts(iovec (&parts)[2]) noexcept
 bool OutputFile::writeAll(const std::uint8_t* data, std::size_t bytes) noexcept
 {
     while (bytes > 0) {
-        const ssize_t n = platform::writeSome(fd_, data, bytes);
+        const std::int64_t n = platform::writeSome(fd_, data, bytes);
         if (n <= 0) return false;
         data += n;
         bytes -= static_cast<std::size_t>(n);

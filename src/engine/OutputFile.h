@@ -5,6 +5,7 @@
 #include "engine/BlockBuffer.h"
 #include "engine/EngineError.h"
 #include "engine/KeptThread.h"
+#include "engine/Platform.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -15,7 +16,6 @@
 #include <mutex>
 #include <span>
 #include <string>
-#include <sys/uio.h>
 
 namespace engine {
 
@@ -85,7 +85,7 @@ private:
     void waitForWriter();
     void handOver();
     bool writeAll(const std::uint8_t* data, std::size_t bytes) noexcept;
-    std::size_t writeParts(iovec (&parts)[2]) noexcept;
+    std::size_t writeParts(platform::ByteRange (&parts)[2]) noexcept;
     void stopWriter();
 
     int fd_;

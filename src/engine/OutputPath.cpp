@@ -5,11 +5,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <fcntl.h>
 #include <filesystem>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace engine {
@@ -20,33 +17,41 @@ namespace fs = std::filesystem;
 
 std::atomic<unsigned long> nextSerial{0};
 
+// At most bytes bytes of text, never ending inside a character: the name must stay
+// UTF-8, which Windows needs to turn it into UTF-16.
+std::string cutUtf8(const std::string& text, std::size_t bytes)
+{
+    if (text.size() <= bytes) return text;
+    while (bytes > 0 && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) --bytes;
+    return text.substr(0, bytes);
+}
+
 // ".NAME.PID-SERIAL.tmp" in the final name's folder: the same file system, so the
 // rename is atomic, and a name no glob for the outputs picks up. NAME is cut so that
 // a long final name still leaves room under the usual 255-byte limit.
 std::string temporaryName(const std::string& finalPath)
 {
-    const fs::path final(finalPath);
-    const std::string name = final.filename().string().substr(0, 200);
+    const fs::path final = platform::pathOf(finalPath);
+    const std::string name = cutUtf8(platform::utf8Of(final.filename()), 200);
     const std::string tmp =
-        "." + name + "." + std::to_string(::getpid()) + "-" + std::to_string(nextSerial++) + ".tmp";
-    return (final.parent_path() / tmp).string();
+        "." + name + "." + std::to_string(platform::processId()) + "-" + std::to_string(nextSerial++) + ".tmp";
+    return platform::utf8Of(final.parent_path() / platform::pathOf(tmp));
 }
 
 std::string folderOf(const std::string& path)
 {
-    const fs::path parent = fs::path(path).parent_path();
-    return parent.empty() ? std::string(".") : parent.string();
-}
-
-bool isFolder(const std::string& path)
-{
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    const fs::path parent = platform::pathOf(path).parent_path();
+    return parent.empty() ? std::string(".") : platform::utf8Of(parent);
 }
 
 bool exchangeUnsupported(int error)
 {
     return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+bool linksUnsupported(int error)
+{
+    return error == EPERM || error == ENOSYS || error == EOPNOTSUPP;
 }
 
 }  // namespace
@@ -58,8 +63,8 @@ StagedFile::StagedFile(std::string finalPath, std::string temporary, int fd)
 
 StagedFile::~StagedFile()
 {
-    if (fd_ >= 0) ::close(fd_);
-    if (!placed_) ::unlink(temporary_.c_str());
+    platform::releaseFile(fd_);
+    if (!placed_) platform::removeFile(temporary_);
 }
 
 void StagedFile::write(const void* data, std::size_t bytes)
@@ -67,7 +72,7 @@ void StagedFile::write(const void* data, std::size_t bytes)
     if (failed_ || fd_ < 0) throw EngineError(Failure::WriteFailed, final_);
     const auto* at = static_cast<const std::uint8_t*>(data);
     while (bytes > 0) {
-        const ssize_t n = platform::writeSome(fd_, at, bytes);
+        const std::int64_t n = platform::writeSome(fd_, at, bytes);
         if (n <= 0) {
             failed_ = true;
             throw EngineError(Failure::WriteFailed, final_);
@@ -87,7 +92,7 @@ StagedFile& OutputGroup::add(const std::string& finalPath, const PictureReader* 
     // from an earlier run that had this process id.
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = temporaryName(finalPath);
-        const int fd = platform::openFile(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+        const int fd = platform::openFile(candidate, platform::Access::CreateNew);
         if (fd >= 0) {
             files_.push_back(std::unique_ptr<StagedFile>(new StagedFile(finalPath, std::move(candidate), fd)));
             return *files_.back();
@@ -103,13 +108,14 @@ namespace {
 enum class Placed {
     New,        // there was no file: the new one is renamed back to its temporary
     Exchanged,  // the old file now has the temporary name: a second exchange
-    LinkedAside // the old file has a second name, aside: renamed back over the final
+    LinkedAside, // the old file has a second name, aside: renamed back over the final
+    MovedAside   // the old file was renamed aside (no links here): renamed back too
 };
 
 struct Placement {
     StagedFile* file;
     Placed how;
-    std::string aside;  // LinkedAside: the old file's second name
+    std::string aside;  // LinkedAside, MovedAside: where the old file is kept meanwhile
 };
 
 }  // namespace
@@ -118,7 +124,7 @@ void OutputGroup::commit()
 {
     // A folder under a final name, which no rename replaces, before anything else.
     for (const auto& f : files_) {
-        if (isFolder(f->final_)) throw EngineError(Failure::CannotCreateOutput, f->final_);
+        if (platform::isFolder(f->final_)) throw EngineError(Failure::CannotCreateOutput, f->final_);
     }
     // Every byte on the disk before any name points at it: a power cut after the
     // rename must not leave an empty or short file under the final name.
@@ -140,8 +146,8 @@ void OutputGroup::commit()
         // kept under its hidden name rather than lost.
         for (auto p = placed.rbegin(); p != placed.rend(); ++p) {
             StagedFile& f = *p->file;
-            const char* tmp = f.temporary_.c_str();
-            const char* final = f.final_.c_str();
+            const std::string& tmp = f.temporary_;
+            const std::string& final = f.final_;
             switch (p->how) {
             case Placed::New:
                 if (platform::renameFile(final, tmp) != 0) f.placed_ = true;
@@ -150,7 +156,8 @@ void OutputGroup::commit()
                 if (platform::exchangeFiles(tmp, final) != 0) f.placed_ = true;
                 break;
             case Placed::LinkedAside:
-                if (platform::renameFile(p->aside.c_str(), final) != 0) f.placed_ = true;
+            case Placed::MovedAside:
+                if (platform::renameFile(p->aside, final) != 0) f.placed_ = true;
                 break;
             }
         }
@@ -161,8 +168,8 @@ void OutputGroup::commit()
     };
 
     for (const auto& f : files_) {
-        const char* tmp = f->temporary_.c_str();
-        const char* final = f->final_.c_str();
+        const std::string& tmp = f->temporary_;
+        const std::string& final = f->final_;
         if (platform::exchangeFiles(tmp, final) == 0) {
             placed.push_back({f.get(), Placed::Exchanged, {}});
             continue;
@@ -176,17 +183,28 @@ void OutputGroup::commit()
         }
         if (!exchangeUnsupported(error)) throw fail(Failure::CannotCreateOutput, f->final_);
         // A file system that cannot swap: the old file keeps a second name aside until
-        // the group is placed, and is put back from it when the group is not.
+        // the group is placed, and is put back from it when the group is not. Where
+        // there are no links either (FAT and exFAT drives), it is renamed aside: for a
+        // moment the final name is free, but the old file is never lost.
         std::string aside;
         int linked = -1;
         for (int attempt = 0; attempt < 100 && linked != 0; ++attempt) {
             aside = temporaryName(f->final_);
-            linked = platform::linkFile(final, aside.c_str());
+            linked = platform::linkFile(final, aside);
             if (linked != 0 && errno != EEXIST) break;
+        }
+        if (linked != 0 && linksUnsupported(errno)) {
+            if (platform::renameFile(final, aside) != 0) throw fail(Failure::CannotCreateOutput, f->final_);
+            if (platform::renameFile(tmp, final) != 0) {
+                platform::renameFile(aside, final);
+                throw fail(Failure::CannotCreateOutput, f->final_);
+            }
+            placed.push_back({f.get(), Placed::MovedAside, std::move(aside)});
+            continue;
         }
         if (linked != 0) throw fail(Failure::CannotCreateOutput, f->final_);
         if (platform::renameFile(tmp, final) != 0) {
-            ::unlink(aside.c_str());
+            platform::removeFile(aside);
             throw fail(Failure::CannotCreateOutput, f->final_);
         }
         placed.push_back({f.get(), Placed::LinkedAside, std::move(aside)});
@@ -196,7 +214,7 @@ void OutputGroup::commit()
     std::set<std::string> folders;
     for (const auto& f : files_) folders.insert(folderOf(f->final_));
     for (const auto& folder : folders) {
-        if (platform::syncFolder(folder.c_str()) != 0) {
+        if (platform::syncFolder(folder) != 0) {
             for (const auto& f : files_) {
                 if (folderOf(f->final_) == folder) throw fail(Failure::WriteFailed, f->final_);
             }
@@ -206,7 +224,7 @@ void OutputGroup::commit()
     // Placed: the old files go. An exchanged file's temporary name is its old copy,
     // which its destructor removes.
     for (auto& p : placed) {
-        if (p.how == Placed::LinkedAside) ::unlink(p.aside.c_str());
+        if (!p.aside.empty()) platform::removeFile(p.aside);
         if (p.how != Placed::Exchanged) p.file->placed_ = true;
     }
 }

@@ -2,13 +2,10 @@
 
 #include "engine/ByteOrder.h"
 
+#include "engine/Platform.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace engine {
 
@@ -17,7 +14,7 @@ namespace {
 class FileSource final : public ByteSource {
 public:
     FileSource(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-    ~FileSource() override { ::close(fd_); }
+    ~FileSource() override { platform::releaseFile(fd_); }
     FileSource(const FileSource&) = delete;
     FileSource& operator=(const FileSource&) = delete;
 
@@ -25,46 +22,37 @@ public:
     // dialog was up), and the checks must see it as it is.
     std::int64_t size() const override
     {
-        struct stat st {};
-        return ::fstat(fd_, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+        const std::int64_t size = platform::fileSize(fd_);
+        return size < 0 ? 0 : size;
     }
 
     std::size_t readAt(std::int64_t offset, std::uint8_t* buffer, std::size_t size) override
     {
         std::size_t got = 0;
         while (got < size) {
-            const ssize_t n = ::pread(fd_, buffer + got, size - got, static_cast<off_t>(offset) + static_cast<off_t>(got));
+            const std::int64_t n = platform::readAt(fd_, buffer + got, size - got, offset + static_cast<std::int64_t>(got));
             if (n == 0) break;
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                throw EngineError(Failure::ReadFailed, path_);
-            }
+            if (n < 0) throw EngineError(Failure::ReadFailed, path_);
             got += static_cast<std::size_t>(n);
         }
         return got;
     }
 
-    // pread keeps no position of its own.
+    // Positional reads keep no position of their own.
     bool readsConcurrently() const override { return true; }
 
     bool isSameFile(const std::string& path) const override
     {
-        struct stat in {};
-        struct stat out {};
-        if (::fstat(fd_, &in) != 0 || ::stat(path.c_str(), &out) != 0) return false;
-        return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+        const auto in = platform::identityOf(fd_);
+        const auto out = platform::identityOf(path);
+        return in && out && *in == *out;
     }
 
     MappedBytes map(std::int64_t offset, std::size_t size) override
     {
-        static const auto page = static_cast<std::int64_t>(::sysconf(_SC_PAGESIZE));
-        if (offset < 0 || size == 0) return {};
-        const std::int64_t base = offset / page * page;
-        const auto length = static_cast<std::size_t>(offset - base) + size;
-        // Populated at once: one call maps every page instead of a fault per few pages.
-        void* m = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd_, static_cast<off_t>(base));
-        if (m == MAP_FAILED) return {};
-        return MappedBytes(m, length, static_cast<const std::uint8_t*>(m) + (offset - base));
+        const platform::Mapping m = platform::mapFile(fd_, offset, size);
+        if (!m.base) return {};
+        return MappedBytes(m.base, m.length, m.data);
     }
 
 private:
@@ -76,21 +64,15 @@ private:
 
 MappedBytes::~MappedBytes()
 {
-    if (base_) ::munmap(base_, length_);
+    platform::unmapFile(base_, length_);
 }
 
 std::unique_ptr<ByteSource> openFileSource(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = platform::openFile(path, platform::Access::Read);
     if (fd < 0) throw EngineError(Failure::CannotOpenInput, path);
-    struct stat st {};
-    // A folder opens for reading here but cannot be read as a picture.
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        throw EngineError(Failure::CannotOpenInput, path);
-    }
-    // Sequential block reads: let the kernel read ahead generously.
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    // Sequential block reads: let the system read ahead generously.
+    platform::adviseSequential(fd);
     return std::make_unique<FileSource>(fd, path);
 }
 

@@ -12,6 +12,7 @@ namespace {
 // interleaving of threads.
 std::atomic<unsigned> faultMask{0};
 std::atomic<std::uint64_t> faultAt{0};
+std::atomic<std::uint64_t> faultTimes{1};
 std::atomic<int> faultError{0};
 std::atomic<std::uint64_t> calls{0};
 std::atomic<bool> fired{false};
@@ -22,20 +23,33 @@ bool injected(Call kind) noexcept
 {
     if ((faultMask.load(std::memory_order_relaxed) & kind) == 0) return false;
     const std::uint64_t n = calls.fetch_add(1) + 1;
-    if (n != faultAt.load()) return false;
+    const std::uint64_t first = faultAt.load();
+    if (first == 0 || n < first || n - first >= faultTimes.load()) return false;
     fired.store(true);
     errno = faultError.load();
     return true;
 }
 
-void injectFault(unsigned mask, std::uint64_t nth, int error)
+void injectFault(unsigned mask, std::uint64_t nth, int error, std::uint64_t times)
 {
     faultMask.store(0);  // no call counts while the rest changes
     faultAt.store(nth);
+    faultTimes.store(times);
     faultError.store(error);
     calls.store(0);
     fired.store(false);
     faultMask.store(mask);
+}
+
+std::filesystem::path pathOf(std::string_view utf8)
+{
+    return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
+}
+
+std::string utf8Of(const std::filesystem::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
 }
 
 std::uint64_t callsSinceInjection()

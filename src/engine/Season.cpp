@@ -841,13 +841,13 @@ std::optional<TimeSource> TimeSource::byText(std::string_view text)
 std::string frameTime(const std::string& path, const TimeSource& source)
 {
     if (source.kind == TimeSource::Kind::Name) {
-        const std::string name = std::filesystem::path(path).filename().string();
+        const std::string name = platform::utf8Of(platform::pathOf(path).filename());
         const auto t = readName(name, source.pattern);
         if (!t) frameFailure(path, "ファイル名が時刻の形 " + source.pattern + " に合いません");
         return isoTime(*t);
     }
     std::tm local{};
-    if (!platform::modifiedLocalCalendar(path.c_str(), local)) {
+    if (!platform::modifiedLocalCalendar(path, local)) {
         frameFailure(path, "ファイルの更新日時を読めません");
     }
     return isoTime({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec});

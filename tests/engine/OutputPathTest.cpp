@@ -92,12 +92,14 @@ TEST(OutputGroup, EndsAllNewOrAllOldWhicheverCallFails)
 }
 
 // A second rename that fails takes the first back: the old raster, not a new raster
-// beside no header. Both ways of putting a file in place: swapped with its old copy,
-// or (where the file system cannot swap) renamed over it with the old one kept aside.
+// beside no header. Every way of putting a file in place: swapped with its old copy;
+// where the file system cannot swap, renamed over it with the old one linked aside; and
+// where it has no links either (FAT), with the old one renamed aside.
 TEST(OutputGroup, ASecondRenameThatFailsUndoesTheFirst)
 {
     Disarm disarm;
-    for (const bool canSwap : {true, false}) {
+    for (const int unsupported : {0, 1, 2}) {  // swap, then link, refused in turn
+        const bool canSwap = unsupported == 0;
         TempDir dir;
         writeFile(dir.path("a.raw"), kOldA);
         fs::create_directory(dir.path("sub"));
@@ -107,7 +109,7 @@ TEST(OutputGroup, ASecondRenameThatFailsUndoesTheFirst)
             engine::StagedFile& b = group.add(dir.path("sub/b.hdr").string());
             b.write(kNewB);
             fs::remove(b.temporaryPath());  // its rename finds nothing to rename
-            if (!canSwap) platform::injectFault(platform::Rename, 1, EINVAL);
+            if (!canSwap) platform::injectFault(platform::Rename, 1, EOPNOTSUPP, unsupported);
             group.commit();
             ADD_FAILURE() << "placed";
         } catch (const engine::EngineError& e) {
@@ -122,16 +124,18 @@ TEST(OutputGroup, ASecondRenameThatFailsUndoesTheFirst)
     }
 }
 
-TEST(OutputGroup, WithoutSwapsPlacesTheNewFileAndDropsTheOldCopy)
+TEST(OutputGroup, WithoutSwapsOrLinksPlacesTheNewFileAndDropsTheOldCopy)
 {
     Disarm disarm;
-    TempDir dir;
-    writeFile(dir.path("a.raw"), kOldA);
-    platform::injectFault(platform::Rename, 1, EOPNOTSUPP);
-    writeGroup(dir);
-    EXPECT_TRUE(platform::faultFired());
-    EXPECT_EQ(namesIn(dir.dir()), (std::vector<std::string>{"a.raw", "b.hdr"}));
-    EXPECT_EQ(readFile(dir.path("a.raw")), kNewA);
+    for (const std::uint64_t unsupported : {1, 2}) {
+        TempDir dir;
+        writeFile(dir.path("a.raw"), kOldA);
+        platform::injectFault(platform::Rename, 1, EOPNOTSUPP, unsupported);
+        writeGroup(dir);
+        EXPECT_TRUE(platform::faultFired());
+        EXPECT_EQ(namesIn(dir.dir()), (std::vector<std::string>{"a.raw", "b.hdr"})) << unsupported;
+        EXPECT_EQ(readFile(dir.path("a.raw")), kNewA) << unsupported;
+    }
 }
 
 TEST(OutputGroup, AFolderUnderAFinalNameIsRefusedBeforeAnythingIsPlaced)
