@@ -38,7 +38,7 @@ struct Disarm {
 std::vector<std::string> namesIn(const fs::path& dir)
 {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -7,9 +7,13 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <cstdio>
+#include <random>
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace testing_support {
 
@@ -133,6 +137,7 @@ void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t
     if (!out) throw std::runtime_error("cannot write test file " + path.string());
 }
 
+#ifndef _WIN32
 HeldPipe::HeldPipe(std::filesystem::path path) : path_(std::move(path))
 {
     if (::mkfifo(path_.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
@@ -163,12 +168,23 @@ std::vector<std::uint8_t> HeldPipe::bytes()
     if (reader_.joinable()) reader_.join();
     return bytes_;
 }
+#endif
 
 TempDir::TempDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zrvimage-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
+    // A name no one else has: created, not found (create_directory is false for a
+    // folder that was there).
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "zrvimage-test-%016llx", static_cast<unsigned long long>(random()));
+        const auto dir = std::filesystem::temp_directory_path() / name;
+        if (std::filesystem::create_directory(dir)) {
+            dir_ = dir;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a temporary folder");
 }
 
 TempDir::~TempDir()

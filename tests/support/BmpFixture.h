@@ -58,6 +58,7 @@ std::vector<std::uint8_t> cut(std::vector<std::uint8_t> bytes, std::size_t size)
 std::vector<std::uint8_t> readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 
+#ifndef _WIN32  // no named pipes in the file system there
 // The reading end of a named pipe that holds its writer: made at path, read from
 // only once release is set (or after ten seconds, so that a writer never released
 // ends the test instead of hanging it), then to the end. Its bytes come back when
@@ -78,6 +79,7 @@ private:
     std::vector<std::uint8_t> bytes_;
     std::thread reader_;
 };
+#endif
 
 // A fresh folder under the system's temporary folder, removed with the object.
 class TempDir {

@@ -39,7 +39,7 @@ struct OperationRun {
     std::vector<std::string> files() const
     {
         std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(dir.dir())) names.push_back(entry.path().filename());
+        for (const auto& entry : std::filesystem::directory_iterator(dir.dir())) names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }

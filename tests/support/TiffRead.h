@@ -27,7 +27,11 @@ inline TiffRead readTiff(const std::filesystem::path& path)
 {
     TiffRead t;
     engine::installGdalTags();  // else the no-data tag reads back as an unknown one
+#ifdef _WIN32
+    TIFF* tiff = TIFFOpenW(path.c_str(), "r");
+#else
     TIFF* tiff = TIFFOpen(path.c_str(), "r");
+#endif
     if (!tiff) return t;
     t.opened = true;
     TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &t.width);
