@@ -274,6 +274,15 @@ LRESULT TForm87::onMessage(UINT message, WPARAM wParam, LPARAM lParam)
         SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
     }
+    case WM_ACTIVATE:
+        // The keyboard's place is kept while another window is active, and starts on
+        // the first control of the keyboard order.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            if (HWND focus = GetFocus(); focus && IsChild(form_, focus)) focused_ = focus;
+        } else {
+            SetFocus(focused_ && IsWindow(focused_) ? focused_ : control(form87::kTabOrder.front()));
+        }
+        return 0;
     case WM_CLOSE:
         if (running_) {
             // The run goes on to its end with the window shown; then the program ends.

@@ -91,6 +91,7 @@ private:
     };
 
     HWND form_ = nullptr;
+    HWND focused_ = nullptr;
     HFONT font_ = nullptr;
     int dpi_ = 96;
     std::map<std::string_view, HWND> controls_;
