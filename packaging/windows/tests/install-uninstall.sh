@@ -9,15 +9,17 @@ installer=$1 caption=$2 prefix=$3 programs=$4
 
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
 fail() { echo "install-uninstall: $*" >&2; wineserver -k >/dev/null 2>&1 || true; exit 1; }
-[ -f "$installer" ] || fail "no installer at $installer"
+if [ ! -f "$installer" ]; then echo "install-uninstall: $installer is not built; skipped" >&2; exit 77; fi
 
 rm -rf "$prefix"
 mkdir -p "$prefix"
 wineboot -i </dev/null >/dev/null 2>&1 || true
 wineserver -w
 drive=$prefix/drive_c
-# Everything on the drive but wine's own folder and the temporary ones.
-listing() { (cd "$drive" && find . -path ./windows -prune -o -path '*/Temp' -prune -o -print | sort); }
+# Everything on the drive but wine's own folder. The uninstaller runs from a copy in
+# an empty folder of the temporary one, which Windows takes away at the next start
+# (NSIS's way): that folder alone may stay, empty.
+listing() { (cd "$drive" && find . -path ./windows -prune -o ! -path '*/Temp/~nsu*.tmp' -print | sort); }
 before=$(listing)
 
 folder="$drive/Program Files/zrvimage"
