@@ -3,9 +3,9 @@
 # checks that the programs, the licence texts, the Start-menu entry and the uninstall
 # entry are there; uninstalls silently and checks that they are gone and the drive holds
 # what it held before.
-# Usage: install-uninstall.sh INSTALLER CAPTION PREFIX "zrvimage;zrvimage-batch"
+# Usage: install-uninstall.sh INSTALLER CAPTION PREFIX PROGRAMS-FOLDER "zrvimage;zrvimage-batch"
 set -euo pipefail
-installer=$1 caption=$2 prefix=$3 programs=$4
+installer=$1 caption=$2 prefix=$3 built=$4 programs=$5
 
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY=
 fail() { echo "install-uninstall: $*" >&2; wineserver -k >/dev/null 2>&1 || true; exit 1; }
@@ -30,7 +30,7 @@ wine "$installer" /S </dev/null >/dev/null 2>&1 || fail "the installer failed"
 wineserver -w
 IFS=';' read -r -a names <<<"$programs"
 for name in "${names[@]}"; do
-  cmp -s "$(dirname "$installer")/$name.exe" "$folder/$name.exe" || fail "$name.exe not installed as built"
+  cmp -s "$built/$name.exe" "$folder/$name.exe" || fail "$name.exe not installed as built"
 done
 [ -n "$(ls "$folder/licences/"*.txt 2>/dev/null)" ] || fail "no licence texts installed"
 [ -f "$folder/uninstall.exe" ] || fail "no uninstaller"
