@@ -110,9 +110,9 @@ bench: deps
 # for Windows so far are listed; the engine joins once its platform layer has a Win32
 # side.
 WIN_DIR ?= build-windows
-WINDOWS_TARGETS ?= runtime_tests
+WINDOWS_TARGETS ?= runtime_tests zrvimage window_win32_tests windows_installer
 
-.PHONY: windows-deps windows test-windows
+.PHONY: windows-deps windows test-windows windows-package
 windows-deps:
 	@scripts/install-windows-deps
 	@ZRV_WINDOWS_BUILD=$(CURDIR)/$(WIN_DIR) scripts/build-windows-libs
@@ -126,9 +126,16 @@ $(WIN_DIR)/CMakeCache.txt: $(WIN_DIR)/.zrv-settings
 windows: windows-deps $(WIN_DIR)/CMakeCache.txt
 	cmake --build $(WIN_DIR) -j $(JOBS) --target $(WINDOWS_TARGETS)
 
-# The tests of the targets built above, each test program started by scripts/wine-run.
+# The tests of the targets built above, each test program started by scripts/wine-run;
+# the window's on a virtual X server (scripts/wine-run-gui), the installer's in a wine
+# prefix of its own.
 test-windows: windows
 	cd $(WIN_DIR) && ctest --output-on-failure -j $(JOBS) -E '_NOT_BUILT$$'
+
+# The installer, $(WIN_DIR)/zrvimage-setup-<version>.exe (packaging/windows/): both
+# programs, the libraries' licence texts, a Start-menu entry and an uninstaller.
+windows-package: windows-deps $(WIN_DIR)/CMakeCache.txt
+	cmake --build $(WIN_DIR) -j $(JOBS) --target windows_installer
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(BENCH_DIR) $(WIN_DIR) build-fuzz
