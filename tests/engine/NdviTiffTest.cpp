@@ -71,7 +71,7 @@ TEST(NdviTiff, PredictsAsLibtiffsOwnEncoderDoes)
     const auto values = anyFloats(width * rows, 7);
     testing_support::TempDir dir;
     const auto path = dir.path("libtiff.tif");
-    TIFF* out = TIFFOpen(path.c_str(), "w");
+    TIFF* out = testing_support::openTiff(path, "w");
     ASSERT_NE(out, nullptr);
     TIFFSetField(out, TIFFTAG_IMAGEWIDTH, width);
     TIFFSetField(out, TIFFTAG_IMAGELENGTH, rows);
@@ -85,7 +85,7 @@ TEST(NdviTiff, PredictsAsLibtiffsOwnEncoderDoes)
     ASSERT_EQ(TIFFWriteEncodedStrip(out, 0, copy.data(), width * rows * 4), width * rows * 4);
     TIFFClose(out);
 
-    TIFF* in = TIFFOpen(path.c_str(), "r");
+    TIFF* in = testing_support::openTiff(path, "r");
     ASSERT_NE(in, nullptr);
     std::vector<std::uint8_t> packed(static_cast<std::size_t>(TIFFRawStripSize(in, 0)));
     ASSERT_EQ(TIFFReadRawStrip(in, 0, packed.data(), static_cast<tmsize_t>(packed.size())),

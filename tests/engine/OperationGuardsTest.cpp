@@ -176,11 +176,17 @@ TEST_P(FileWritingOperation, InputIsNeverOverwrittenUnderAnyName)
              fs::create_hard_link(r.input, r.dir.path("hard.bmp"));
              return r.dir.path("hard.bmp");
          }},
+#ifdef _WIN32
+        // Names differ in case and slashes there; symbolic links need a privilege.
+        {"other case", [](const OperationRun& r) { return r.dir.path("IN.BMP"); }},
+        {"forward slashes", [](const OperationRun& r) { return fs::path(r.dir.dir().generic_string() + "/in.bmp"); }},
+#else
         {"symbolic link",
          [](const OperationRun& r) {
              fs::create_symlink(r.input, r.dir.path("soft.bmp"));
              return r.dir.path("soft.bmp");
          }},
+#endif
     };
     const auto picture = encodeBmp(asymmetricPicture());
     for (const auto& name : names) {
@@ -216,6 +222,9 @@ TEST_P(FileWritingOperation, WriteFailureIsReportedInPlaceOfDone)
 // of 2048 columns would be copied straight, which holds the window for the write.)
 TEST_P(FileWritingOperation, AnOutputItsDiskHoldsLeavesTheWindowAnswering)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "no named pipe in the file system to hold the writer";
+#else
     OperationRun run(encodeBmp(asymmetricPicture(1000, 40)));
     testing_support::HeldPipe pipe(run.dir.path("disk"));
     run.fake.dialogAnswers = {run.input.string(), run.dir.path("disk").string()};
@@ -229,6 +238,7 @@ TEST_P(FileWritingOperation, AnOutputItsDiskHoldsLeavesTheWindowAnswering)
     run.fake.dialogAnswers = {run.input.string(), run.output.string()};
     GetParam().run(run.fake);  // the same again, to a plain file
     EXPECT_EQ(written, run.outputBytes());
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, EveryOperation, ::testing::Values(kCrop, kMaxima, kNdvi), operationName);

@@ -316,6 +316,18 @@ TEST(RunCrop, AStraightCopyOfAFileCutMidRunIsReportedAsCut)
     reader.require24Bit();
     auto out = engine::OutputFile::create(dir.path("out.bmp").string(), &reader);
     engine::RunControl control;
+#ifdef _WIN32
+    // Windows refuses to cut a file while it is mapped: the copy ends whole instead.
+    std::error_code refused;
+    control.onRows = [&](std::int64_t, std::size_t) {
+        std::filesystem::resize_file(dir.path("in.bmp"), 54 + 6144 * 2000, refused);
+    };
+    engine::runCrop(reader, *out, control);
+    out->finish();
+    EXPECT_TRUE(refused);
+    EXPECT_EQ(testing_support::readFile(dir.path("out.bmp")), testing_support::expectedCrop(asymmetricPicture(2048, 2800)));
+    return;
+#endif
     control.onRows = [&](std::int64_t, std::size_t) { std::filesystem::resize_file(dir.path("in.bmp"), 54 + 6144 * 2000); };
     try {
         engine::runCrop(reader, *out, control);
@@ -371,6 +383,9 @@ TEST(OutputFile, ManyOutputsAtOnceEachWriteTheirOwnBytes)
 // calling its hook, and the pipe is read only once the hook has been called.
 TEST(OutputFile, AnOperationWaitingForItsDiskCallsItsWaitHook)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "no named pipe in the file system to hold the writer";
+#else
     testing_support::TempDir dir;
     testing_support::HeldPipe pipe(dir.path("disk"));
     auto out = engine::OutputFile::create(dir.path("disk").string());
@@ -387,6 +402,7 @@ TEST(OutputFile, AnOperationWaitingForItsDiskCallsItsWaitHook)
     expected.insert(expected.end(), block.begin(), block.begin() + 10);
     EXPECT_EQ(pipe.bytes(), expected);
     EXPECT_GT(calls, 0);
+#endif
 }
 
 TEST(RunAreaMaxima, AnEmptyRectangleReadsNoPixelsButPassesItsRows)

@@ -253,7 +253,11 @@ TEST(SeasonTime, TheModificationTimeIsLocalTime)
     const std::time_t when = 1780302645;  // a fixed instant
     fs::last_write_time(file, fs::file_time_type::clock::from_sys(std::chrono::system_clock::from_time_t(when)));
     std::tm local{};
+#ifdef _WIN32
+    ::localtime_s(&local, &when);
+#else
     ::localtime_r(&when, &local);
+#endif
     char expected[32];
     std::strftime(expected, sizeof expected, "%Y-%m-%dT%H:%M:%S", &local);
     EXPECT_EQ(engine::frameTime(file.string(), {}), expected);

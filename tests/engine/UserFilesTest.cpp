@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 #include <vector>
 
 namespace {
@@ -64,7 +66,11 @@ protected:
 
 TEST_P(UserFiles, OutputInAFolderThatCannotBeWrittenIsReportedAndNothingChanges)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "wine writes into a folder whatever its POSIX permissions; needs a real Windows";
+#else
     if (::geteuid() == 0) GTEST_SKIP() << "as root every folder can be written";
+#endif
     const fs::path locked = dir.path("locked");
     fs::create_directory(locked);
     writeFile(locked / "old.raw", {1, 2, 3});
@@ -110,7 +116,13 @@ TEST_P(UserFiles, InputChangedWhileTheSaveDialogIsUpIsReadThroughTheFileOpenedBe
         {"replaced by another picture",
          [](const fs::path& in, const fs::path& folder) {
              writeFile(folder / "other.bmp", encodeBmp(asymmetricPicture(2, 2)));
-             fs::rename(folder / "other.bmp", in);
+             // Windows refuses to replace a file that is open: the run reads the
+             // picture it opened either way.
+             std::error_code refused;
+             fs::rename(folder / "other.bmp", in, refused);
+#ifndef _WIN32
+             EXPECT_FALSE(refused);
+#endif
          },
          true},
         // The same file cut short: refused as it is when the run starts, before the
@@ -124,13 +136,13 @@ TEST_P(UserFiles, InputChangedWhileTheSaveDialogIsUpIsReadThroughTheFileOpenedBe
         const fs::path out = folder.path("out.dat");
         writeFile(in, input);
         WhileSaveDialogIsUp fake;
-        fake.dialogAnswers = {in.string(), out.string()};
+        fake.dialogAnswers = {engine::platform::utf8Of(in), out.string()};
         fake.action = [&] { c.act(in, folder.dir()); };
 
         GetParam().run(fake);
 
         if (!c.readsAsOpened) {
-            EXPECT_EQ(fake.messages, Messages{"画像ファイルが途中で切れています\n" + in.string()});
+            EXPECT_EQ(fake.messages, Messages{"画像ファイルが途中で切れています\n" + engine::platform::utf8Of(in)});
             EXPECT_FALSE(fs::exists(out));
             continue;
         }

@@ -1,6 +1,8 @@
 #pragma once
 // Pictures made in code for the tests, and small file helpers.
 
+#include "engine/Platform.h"
+
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -88,7 +90,8 @@ public:
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    std::filesystem::path path(const std::string& name) const { return dir_ / name; }
+    // name in UTF-8, whatever the system's narrow code page.
+    std::filesystem::path path(const std::string& name) const { return dir_ / engine::platform::pathOf(name); }
     const std::filesystem::path& dir() const { return dir_; }
 
 private:

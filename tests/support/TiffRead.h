@@ -23,15 +23,21 @@ struct TiffRead {
     std::vector<std::uint8_t> values;  // float32 as the raw holds them, top row first, samples interleaved
 };
 
+// libtiff's own open, by the path's native spelling (UTF-16 on Windows).
+inline TIFF* openTiff(const std::filesystem::path& path, const char* mode)
+{
+#ifdef _WIN32
+    return TIFFOpenW(path.c_str(), mode);
+#else
+    return TIFFOpen(path.c_str(), mode);
+#endif
+}
+
 inline TiffRead readTiff(const std::filesystem::path& path)
 {
     TiffRead t;
     engine::installGdalTags();  // else the no-data tag reads back as an unknown one
-#ifdef _WIN32
-    TIFF* tiff = TIFFOpenW(path.c_str(), "r");
-#else
-    TIFF* tiff = TIFFOpen(path.c_str(), "r");
-#endif
+    TIFF* tiff = openTiff(path, "r");
     if (!tiff) return t;
     t.opened = true;
     TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &t.width);
