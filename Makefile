@@ -132,10 +132,12 @@ windows: windows-deps $(WIN_DIR)/CMakeCache.txt
 test-windows: windows
 	cd $(WIN_DIR) && ctest --output-on-failure -j $(JOBS) -E '_NOT_BUILT$$'
 
-# The installer, $(WIN_DIR)/zrvimage-setup-<version>.exe (packaging/windows/): both
-# programs, the libraries' licence texts, a Start-menu entry and an uninstaller.
+# The zip, $(WIN_DIR)/zrvimage-windows-<version>.zip (both programs, a read-me in
+# Japanese, the libraries' licence texts), and the installer,
+# $(WIN_DIR)/zrvimage-setup-<version>.exe (the same, a Start-menu entry and an
+# uninstaller); packaging/windows/.
 windows-package: windows-deps $(WIN_DIR)/CMakeCache.txt
-	cmake --build $(WIN_DIR) -j $(JOBS) --target windows_installer
+	cmake --build $(WIN_DIR) -j $(JOBS) --target windows_zip windows_installer
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(TSAN_DIR) $(BENCH_DIR) $(WIN_DIR) build-fuzz
