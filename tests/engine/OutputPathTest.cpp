@@ -18,8 +18,16 @@
 #include <cerrno>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -281,5 +289,43 @@ TEST(StagedWriters, WriteWhatTheyWriteToAPath)
     engine::writeWholeFile(dir.path("text").string(), std::string("header"));
     EXPECT_EQ(readFile(dir.path("text")), (Bytes{'h', 'e', 'a', 'd', 'e', 'r'}));
 }
+
+#ifdef _WIN32
+// An output on another drive is staged on that drive, beside its final name (never in
+// %TEMP%, from where the rename would be a copy). The other drive is one whose \\tmp
+// folder exists (wine's Z:, the host's root); without one there is nothing to show.
+TEST(OutputGroup, OnAnotherDriveStagesBesideTheFinalName)
+{
+    const fs::path temp = fs::temp_directory_path();
+    std::optional<fs::path> folder;
+    for (wchar_t letter = L'D'; letter <= L'Z' && !folder; ++letter) {
+        const fs::path tmp = std::wstring{letter, L':', L'\\'} + L"tmp";
+        std::error_code ec;
+        if (letter != temp.root_name().wstring()[0] && fs::is_directory(tmp, ec)) {
+            const fs::path candidate = tmp / ("zrvimage-drive-test-" + std::to_string(::GetCurrentProcessId()));
+            if (fs::create_directory(candidate, ec)) folder = candidate;
+        }
+    }
+    if (!folder) GTEST_SKIP() << "no second drive with a tmp folder";
+    struct Remove {
+        fs::path folder;
+        ~Remove()
+        {
+            std::error_code ec;
+            fs::remove_all(folder, ec);
+        }
+    } remove{*folder};
+    const std::string final = platform::utf8Of(*folder / "out.raw");
+    writeFile(*folder / "out.raw", kOldA);
+    engine::OutputGroup group;
+    engine::StagedFile& file = group.add(final);
+    EXPECT_EQ(platform::pathOf(file.temporaryPath()).parent_path(), *folder);
+    file.write(kNewA);
+    EXPECT_EQ(namesIn(*folder).size(), 2u);  // the old file and the temporary, side by side
+    group.commit();
+    EXPECT_EQ(namesIn(*folder), std::vector<std::string>{"out.raw"});
+    EXPECT_EQ(readFile(*folder / "out.raw"), kNewA);
+}
+#endif
 
 }  // namespace
