@@ -22,35 +22,7 @@ using testing_support::Picture;
 using testing_support::readFile;
 using testing_support::TempDir;
 using testing_support::writeFile;
-
-// Pictures that show row-order, padding, width and empty-picture faults, and the
-// layouts other programs write (top-down rows, 108- and 124-byte info headers, a gap
-// before the pixels, an unpadded last row); written as frame01.bmp, frame02.bmp, ...
-// in dir.
-std::vector<std::filesystem::path> writeFrames(const TempDir& dir)
-{
-    using testing_support::BmpLayout;
-    const struct {
-        testing_support::Picture picture;
-        BmpLayout layout;
-    } frames[] = {
-        {asymmetricPicture(6, 5), {}},
-        {asymmetricPicture(1, 1), {}},
-        {asymmetricPicture(2049, 3), {}},
-        {asymmetricPicture(7, 0), {}},
-        {asymmetricPicture(13, 9), {}},
-        {asymmetricPicture(5, 4), {.topDown = true}},
-        {asymmetricPicture(7, 3), {.infoSize = 124, .gap = 6}},
-        {asymmetricPicture(2050, 3), {.infoSize = 108, .topDown = true}},
-        {asymmetricPicture(9, 4), {.infoSize = 124, .topDown = true, .lastRowUnpadded = true}},
-    };
-    std::vector<std::filesystem::path> paths;
-    for (const auto& frame : frames) {
-        paths.push_back(dir.path("frame0" + std::to_string(paths.size() + 1) + ".bmp"));
-        writeFile(paths.back(), encodeBmp(frame.picture, frame.layout));
-    }
-    return paths;
-}
+using testing_support::writeFrames;
 
 struct FileCommand {
     const char* name;

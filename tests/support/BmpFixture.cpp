@@ -194,4 +194,28 @@ TempDir::~TempDir()
     std::filesystem::remove_all(dir_, ec);
 }
 
+std::vector<std::filesystem::path> writeFrames(const TempDir& dir)
+{
+    const struct {
+        Picture picture;
+        BmpLayout layout;
+    } frames[] = {
+        {asymmetricPicture(6, 5), {}},
+        {asymmetricPicture(1, 1), {}},
+        {asymmetricPicture(2049, 3), {}},
+        {asymmetricPicture(7, 0), {}},
+        {asymmetricPicture(13, 9), {}},
+        {asymmetricPicture(5, 4), {.topDown = true}},
+        {asymmetricPicture(7, 3), {.infoSize = 124, .gap = 6}},
+        {asymmetricPicture(2050, 3), {.infoSize = 108, .topDown = true}},
+        {asymmetricPicture(9, 4), {.infoSize = 124, .topDown = true, .lastRowUnpadded = true}},
+    };
+    std::vector<std::filesystem::path> paths;
+    for (const auto& frame : frames) {
+        paths.push_back(dir.path("frame0" + std::to_string(paths.size() + 1) + ".bmp"));
+        writeFile(paths.back(), encodeBmp(frame.picture, frame.layout));
+    }
+    return paths;
+}
+
 }  // namespace testing_support

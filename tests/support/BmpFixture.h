@@ -98,4 +98,10 @@ private:
     std::filesystem::path dir_;
 };
 
+// Pictures that show row-order, padding, width and empty-picture faults, and the
+// layouts other programs write (top-down rows, 108- and 124-byte info headers, a gap
+// before the pixels, an unpadded last row); written as frame01.bmp, frame02.bmp, ...
+// in dir.
+std::vector<std::filesystem::path> writeFrames(const TempDir& dir);
+
 }  // namespace testing_support

@@ -48,6 +48,11 @@ std::u8string u8(const char* text)
     return text ? std::u8string(text, text + std::char_traits<char>::length(text)) : std::u8string();
 }
 
+std::string u8string(const char* text)
+{
+    return text ? text : "";
+}
+
 std::string pathUtf8(const fs::path& path)
 {
     const std::u8string text = path.u8string();
@@ -247,6 +252,48 @@ TEST_P(Win32WindowOperation, WritesWhatTheEngineWritesForJapaneseNames)
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, Win32WindowOperation, ::testing::Values(kCrop, kMaxima, kNdvi), operationName);
+
+// Every picture layout the engine's tests know, through the one window one after
+// another: the same boxes, labels and bytes as the engine's own run of the same answers.
+TEST(Win32Window, EveryLayoutGivesWhatTheEngineGives)
+{
+    TempDir dir;
+    const std::vector<fs::path> frames = writeFrames(dir);
+    ShownForm form;
+    form.type("Edit3", "99999");
+    form.type("Edit4", "99999");
+    std::map<window::Field, std::string> fields = kDefaultFields;
+    fields[window::Field::Edit3] = fields[window::Field::Edit4] = "99999";
+    const struct {
+        const Operation* op;
+        const char* button;
+    } operations[] = {{&kCrop, "Button1"}, {&kMaxima, "Button2"}, {&kNdvi, "Button3"}};
+    for (const fs::path& frame : frames) {
+        for (const auto& [op, button] : operations) {
+            SCOPED_TRACE(frame.filename().string() + " " + op->name);
+            const std::string stem = frame.stem().string() + "-" + op->name;
+            const fs::path byWindow = dir.path(stem + u8string(op->saveExt));
+            const fs::path byEngine = dir.path(stem + "-engine" + u8string(op->saveExt));
+            WindowDriver driver;
+            driver.fileAnswers = {frame.wstring(), dir.path(stem).wstring()};  // the dialog adds the extension
+            form.click(button);
+            const EngineRun engine = runByEngine(*op, fields, {pathUtf8(frame), pathUtf8(byEngine)});
+            ASSERT_EQ(engine.messages, std::vector<std::string>{engine::kDoneMessage});  // nothing refused
+            EXPECT_EQ(boxTexts(driver), engine.messages);
+            if (op->writesFile()) {
+                ASSERT_EQ(fs::exists(byWindow), fs::exists(byEngine));
+                if (fs::exists(byEngine)) {
+                    EXPECT_EQ(readFile(byWindow), readFile(byEngine));
+                }
+            } else if (!engine.labels.empty()) {
+                EXPECT_EQ((std::array<std::string, 3>{form.text("Label8"), form.text("Label9"), form.text("Label10")}),
+                          (std::array<std::string, 3>{engine.labels.at(window::ResultLabel::Label8),
+                                                      engine.labels.at(window::ResultLabel::Label9),
+                                                      engine.labels.at(window::ResultLabel::Label10)}));
+            }
+        }
+    }
+}
 
 // What the window refuses, it refuses as the engine's script does, with the same
 // messages, and leaves the folder as it was.
