@@ -410,11 +410,31 @@ TEST(Win32Window, NdviSaveDialogProposesTheCropsLastOutput)
     EXPECT_EQ(readFile(dir.path("ndvi.raw")), expectedNdvi(asymmetricPicture()));
 }
 
-// A clock that moves on 20 ms each time it is read: every hand-over to the pump
-// handles the waiting events, however fast the machine.
-TForm87::Clock steppingClock()
+// A clock that moves on by a step each time it is read: what the pump does is the same
+// however fast the machine.
+TForm87::Clock steppingClock(std::int64_t stepNs)
 {
-    return [now = std::int64_t{0}]() mutable { return now += 20'000'000; };
+    return [stepNs, now = std::int64_t{0}]() mutable { return now += stepNs; };
+}
+
+TEST(Win32Window, EventsAreHandledOnceTenMillisecondsHavePassed)
+{
+    TempDir dir;
+    writeFile(dir.path("in.bmp"), encodeBmp(asymmetricPicture(2048, 48)));
+    ShownForm form;
+    form.form.setClock(steppingClock(4'000'000));
+    int passes = 0;
+    form.form.setEventPassHook([&] { ++passes; });
+    // The area maxima of the whole picture: no output, so no wait for a disk.
+    form.type("Edit3", "2047");
+    form.type("Edit4", "47");
+    WindowDriver driver;
+    driver.fileAnswers = {dir.path("in.bmp").wstring()};
+    form.click("Button2");
+    // The pump is handed over after pixels 1, 16385, ... 81921 of 98,304: six times, each
+    // a clock reading 4 ms on, so every third one is 12 ms after the last pass.
+    EXPECT_EQ(passes, 2);
+    EXPECT_EQ(boxTexts(driver), std::vector<std::string>{engine::kDoneMessage});
 }
 
 // While a run goes on, its buttons are off and help answers; a close asked for lets
@@ -427,7 +447,7 @@ TEST(Win32Window, DuringARunHelpAnswersAndAClosingWaitsForItsEnd)
     ShownForm form;
     WindowDriver driver;
     driver.fileAnswers = {dir.path("big.bmp").wstring(), dir.path("ndvi").wstring()};
-    form.form.setClock(steppingClock());
+    form.form.setClock(steppingClock(20'000'000));  // every hand-over handles the events
     int passes = 0;
     std::array<BOOL, 4> enabled{};
     form.form.setEventPassHook([&] {
