@@ -4,15 +4,12 @@
 
 #include "TiffRead.h"
 #include "BatchRun.h"
+#include "ReadBack.h"
 
 #include "ExpectedOutput.h"
 #include "batch/FileRun.h"
 #include "batch/OutputPlan.h"
 #include "engine/NdviTiff.h"
-
-#include <QByteArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
@@ -246,22 +243,24 @@ TEST(BatchCalibrationReport, StatsJsonAndEnviHeaderNameTheModel)
     options.insert(options.end(), {"--json", "--force"});
     const BatchResult json = runBatch(ndviArgs(in.string(), options));
     ASSERT_EQ(json.status, batch::kAllSucceeded) << json.err;
-    QJsonParseError error{};
-    const QJsonObject line = QJsonDocument::fromJson(QByteArray::fromStdString(json.out), &error).object();
-    ASSERT_EQ(error.error, QJsonParseError::NoError) << json.out;
+    const Json line = parseJson(json.out);
+    ASSERT_TRUE(line.is_object()) << json.out;
     // The numbers as typed, not as their floats print in full.
     EXPECT_NE(json.out.find("\"white_reflectance\":0.92,"), std::string::npos) << json.out;
-    const QJsonObject nir = line["model"]["nir"].toObject();
-    const QJsonObject red = line["model"]["red"].toObject();
-    EXPECT_EQ(nir.keys(), (QStringList{"dark", "dark_reflectance", "white", "white_reflectance"}));
-    EXPECT_EQ(nir["white"].toDouble(), 243);
-    EXPECT_EQ(static_cast<float>(nir["white_reflectance"].toDouble()), 0.92f);
-    EXPECT_EQ(nir["dark"].toDouble(), 12);
-    EXPECT_EQ(static_cast<float>(nir["dark_reflectance"].toDouble()), 0.03f);
-    EXPECT_EQ(red["white"].toDouble(), 238);
-    EXPECT_EQ(static_cast<float>(red["white_reflectance"].toDouble()), 0.9f);
-    EXPECT_EQ(red["dark"].toDouble(), 9);
-    EXPECT_EQ(red["dark_reflectance"].toDouble(), 0);
+    const std::vector<std::string> keys{"dark", "dark_reflectance", "white", "white_reflectance"};
+    ASSERT_TRUE(line.contains("model") && line["model"].contains("nir") && line["model"].contains("red")) << json.out;
+    const Json& nir = line["model"]["nir"];
+    const Json& red = line["model"]["red"];
+    ASSERT_EQ(keysOf(nir), keys);
+    ASSERT_EQ(keysOf(red), keys);
+    EXPECT_EQ(nir["white"].get<double>(), 243);
+    EXPECT_EQ(nir["white_reflectance"].get<float>(), 0.92f);
+    EXPECT_EQ(nir["dark"].get<double>(), 12);
+    EXPECT_EQ(nir["dark_reflectance"].get<float>(), 0.03f);
+    EXPECT_EQ(red["white"].get<double>(), 238);
+    EXPECT_EQ(red["white_reflectance"].get<float>(), 0.9f);
+    EXPECT_EQ(red["dark"].get<double>(), 9);
+    EXPECT_EQ(red["dark_reflectance"].get<double>(), 0);
 }
 
 using testing_support::readTiff;

@@ -3,18 +3,12 @@
 
 #include "BatchRun.h"
 #include "NdviOracle.h"
+#include "ReadBack.h"
 
 #include "batch/NdviPreview.h"
 #include "batch/Report.h"
 #include "engine/Kernels.h"
 #include "engine/NdviColours.h"
-
-#include <QByteArray>
-#include <QImage>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QUtf8StringView>
 
 #include <gtest/gtest.h>
 
@@ -43,18 +37,23 @@ Picture knownPicture()
 
 const float kThird = testing_support::oracleNdvi(200, 100, 255.0f, 255.0f);  // 1/3 as the raster holds it
 
-std::vector<QJsonObject> jsonLines(const std::string& out)
+std::vector<Json> jsonLines(const std::string& out)
 {
-    std::vector<QJsonObject> objects;
+    std::vector<Json> objects;
     std::size_t start = 0;
     for (std::size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
-        QJsonParseError error{};
-        const auto doc = QJsonDocument::fromJson(QByteArray::fromStdString(out.substr(start, end - start)), &error);
-        EXPECT_EQ(error.error, QJsonParseError::NoError) << out.substr(start, end - start);
-        objects.push_back(doc.object());
+        Json line = parseJson(out.substr(start, end - start));
+        EXPECT_TRUE(line.is_object()) << out.substr(start, end - start);
+        objects.push_back(line.is_object() ? std::move(line) : Json::object());
     }
     EXPECT_EQ(start, out.size()) << "every line ends with a line feed";
     return objects;
+}
+
+// A member of a JSON object, null when it is missing.
+Json field(const Json& object, const char* key)
+{
+    return object.contains(key) ? object[key] : Json();
 }
 
 std::string text(const std::vector<std::uint8_t>& bytes)
@@ -104,28 +103,28 @@ TEST(Preview, MapsNdviToColoursWithTheMarkerTransparentAndAColourBarBelow)
         folder.run("frame.bmp", knownPicture(), {"-o", folder.dir.path("ndvi.raw").string(), "--preview", png.string()},
                    {.topDown = topDown});
 
-        const QImage image(QString::fromStdString(png.string()));
-        ASSERT_FALSE(image.isNull());
-        EXPECT_EQ(image.width(), 4);
-        EXPECT_EQ(image.height(), 2 + batch::kColourBarGap + 4);
-        EXPECT_TRUE(image.hasAlphaChannel());
+        const DecodedPng image = decodePng(readFile(png));
+        ASSERT_TRUE(image.decoded);
+        EXPECT_EQ(image.width, 4);
+        EXPECT_EQ(image.height, 2 + batch::kColourBarGap + 4);
+        EXPECT_TRUE(image.hasAlpha);
 
-        const QRgb transparent = qRgba(0, 0, 0, 0);
-        const QRgb red = qRgba(165, 0, 38, 255);
-        const QRgb yellow = qRgba(255, 255, 191, 255);
-        const QRgb green = qRgba(0, 104, 55, 255);
+        const Rgba transparent{0, 0, 0, 0};
+        const Rgba red{165, 0, 38, 255};
+        const Rgba yellow{255, 255, 191, 255};
+        const Rgba green{0, 104, 55, 255};
         const struct {
             int x, y;
-            QRgb colour;
+            Rgba colour;
         } pixels[] = {
             {0, 0, transparent}, {1, 0, red}, {2, 0, green}, {1, 1, yellow}, {2, 1, transparent}, {3, 1, yellow},
             {0, 2, transparent}, {3, 3, transparent},  // the gap
             {0, 4, red}, {3, 4, green}, {0, 7, red}, {3, 7, green},  // the bar, -1 to +1
         };
         for (const auto& p : pixels) {
-            const QRgb actual = image.pixel(p.x, p.y);
-            EXPECT_EQ(qAlpha(actual), qAlpha(p.colour)) << p.x << "," << p.y;
-            if (qAlpha(p.colour) != 0) {
+            const Rgba actual = image.at(p.x, p.y);
+            EXPECT_EQ(actual.a, p.colour.a) << p.x << "," << p.y;
+            if (p.colour.a != 0) {
                 EXPECT_EQ(actual, p.colour) << p.x << "," << p.y;
             }
         }
@@ -152,9 +151,9 @@ TEST(Preview, DecodesToTheRampsColoursTheMarkerTransparentAndTheBar)
     };
     const auto rgba = [](float value) {
         const std::uint8_t index = batch::paletteIndex(value);
-        if (index == engine::kRampEntries) return qRgba(0, 0, 0, 0);
+        if (index == engine::kRampEntries) return Rgba{0, 0, 0, 0};
         const engine::Rgb c = engine::redYellowGreenRamp()[index];
-        return qRgba(c.r, c.g, c.b, 255);
+        return Rgba{c.r, c.g, c.b, 255};
     };
     for (const auto& [width, height] : {std::pair{1, 1}, std::pair{9, 1}, std::pair{1, 7}, std::pair{37, 90}}) {
         SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
@@ -170,21 +169,22 @@ TEST(Preview, DecodesToTheRampsColoursTheMarkerTransparentAndTheBar)
             png.insert(png.end(), bytes, bytes + count);
             return true;
         }));
-        const QImage image = QImage::fromData(png.data(), static_cast<int>(png.size()), "PNG")
-                                 .convertToFormat(QImage::Format_ARGB32);
+        const DecodedPng image = decodePng(png);
+        ASSERT_TRUE(image.decoded);
         const int bar = batch::colourBarHeight(height);
-        ASSERT_EQ(image.size(), QSize(width, height + batch::kColourBarGap + bar));
-        for (int y = 0; y < image.height(); ++y) {
+        ASSERT_EQ(image.width, width);
+        ASSERT_EQ(image.height, height + batch::kColourBarGap + bar);
+        for (int y = 0; y < image.height; ++y) {
             for (int x = 0; x < width; ++x) {
-                QRgb expected = qRgba(0, 0, 0, 0);  // the gap
+                Rgba expected{0, 0, 0, 0};  // the gap
                 if (y < height) {
                     expected = rgba(valueAt(x, y));
                 } else if (y >= height + batch::kColourBarGap) {
                     expected = rgba(width > 1 ? -1.0f + 2.0f * static_cast<float>(x) / static_cast<float>(width - 1) : 0.0f);
                 }
-                const QRgb actual = image.pixel(x, y);
-                ASSERT_EQ(qAlpha(actual), qAlpha(expected)) << x << "," << y;
-                if (qAlpha(expected) != 0) {
+                const Rgba actual = image.at(x, y);
+                ASSERT_EQ(actual.a, expected.a) << x << "," << y;
+                if (expected.a != 0) {
                     ASSERT_EQ(actual, expected) << x << "," << y;
                 }
             }
@@ -232,20 +232,20 @@ TEST(Statistics, CountMarkersAndDescribeTheOtherValues)
     const std::string json = folder.run("frame.bmp", knownPicture(), {"-o", raw, "--force", "--stats", "--json"});
     const auto lines = jsonLines(json);
     ASSERT_EQ(lines.size(), 1u);
-    const QJsonObject o = lines[0];
-    EXPECT_EQ(o["path"].toString().toStdString(), in);
-    EXPECT_EQ(o["output"].toString().toStdString(), raw);
-    EXPECT_EQ(o["width"].toInt(), 4);
-    EXPECT_EQ(o["height"].toInt(), 2);
-    EXPECT_EQ(o["markers"].toInt(), 2);
-    EXPECT_EQ(o["min"].toDouble(), -1.0);
-    EXPECT_EQ(o["max"].toDouble(), 1.0);
-    EXPECT_EQ(o["mean"].toDouble(), 0.0);
-    EXPECT_NEAR(o["stddev"].toDouble(), stddev, 1e-15);
-    const QJsonArray histogram = o["histogram"].toArray();
-    ASSERT_EQ(histogram.size(), 20);
-    for (int bin : {0, 6, 13, 19}) EXPECT_EQ(histogram[bin].toInt(), 1) << bin;
-    EXPECT_EQ(histogram[10].toInt(), 2);
+    const Json& o = lines[0];
+    EXPECT_EQ(field(o, "path"), in);
+    EXPECT_EQ(field(o, "output"), raw);
+    EXPECT_EQ(field(o, "width"), 4);
+    EXPECT_EQ(field(o, "height"), 2);
+    EXPECT_EQ(field(o, "markers"), 2);
+    EXPECT_EQ(field(o, "min"), -1.0);
+    EXPECT_EQ(field(o, "max"), 1.0);
+    EXPECT_EQ(field(o, "mean"), 0.0);
+    EXPECT_NEAR(field(o, "stddev").get<double>(), stddev, 1e-15);
+    const Json histogram = field(o, "histogram");
+    ASSERT_EQ(histogram.size(), 20u);
+    for (int bin : {0, 6, 13, 19}) EXPECT_EQ(histogram[bin], 1) << bin;
+    EXPECT_EQ(histogram[10], 2);
 }
 
 TEST(Statistics, PictureOfMarkersOnlyHasNoValuesToDescribe)
@@ -260,7 +260,9 @@ TEST(Statistics, PictureOfMarkersOnlyHasNoValuesToDescribe)
     const auto lines = jsonLines(
         folder.run("black.bmp", black, {"--out-dir", folder.dir.path("out").string(), "--stats", "--json", "--force"}));
     ASSERT_EQ(lines.size(), 1u);
-    for (const char* key : {"min", "max", "mean", "stddev"}) EXPECT_TRUE(lines[0][key].isNull()) << key;
+    for (const char* key : {"min", "max", "mean", "stddev"}) {
+        EXPECT_TRUE(lines[0].contains(key) && lines[0][key].is_null()) << key;
+    }
 }
 
 TEST(Json, OneObjectPerFileInInputOrderWithEveryPathEscaped)
@@ -279,11 +281,11 @@ TEST(Json, OneObjectPerFileInInputOrderWithEveryPathEscaped)
     ASSERT_EQ(lines.size(), inputs.size());
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         const auto expected = windowMaxima(inputs[i], {"0", "0", "99", "99"});
-        EXPECT_EQ(lines[i].keys(), (QStringList{"blue", "green", "path", "red"}));
-        EXPECT_EQ(lines[i]["path"].toString().toStdString(), inputs[i]);
-        EXPECT_EQ(std::to_string(lines[i]["red"].toInt()), expected[0]);
-        EXPECT_EQ(std::to_string(lines[i]["green"].toInt()), expected[1]);
-        EXPECT_EQ(std::to_string(lines[i]["blue"].toInt()), expected[2]);
+        ASSERT_EQ(keysOf(lines[i]), (std::vector<std::string>{"blue", "green", "path", "red"}));
+        EXPECT_EQ(field(lines[i], "path"), inputs[i]);
+        EXPECT_EQ(lines[i]["red"].dump(), expected[0]);
+        EXPECT_EQ(lines[i]["green"].dump(), expected[1]);
+        EXPECT_EQ(lines[i]["blue"].dump(), expected[2]);
     }
 }
 
@@ -323,13 +325,13 @@ TEST(Json, FileNamesThatAreNotUtf8StillGiveValidJsonLines)
     const std::string d = dir.dir().string();
     const std::string fffd = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
     for (const auto& out : {maxima.out, ndvi.out}) {
-        EXPECT_TRUE(QUtf8StringView(out).isValidUtf8()) << out;
+        EXPECT_TRUE(isValidUtf8(out)) << out;
         const auto lines = jsonLines(out);
         ASSERT_EQ(lines.size(), 2u) << out;
-        EXPECT_EQ(lines[0]["path"].toString().toStdString(), d + "/b" + fffd + ".bmp");
-        EXPECT_EQ(lines[1]["path"].toString().toStdString(), d + "/" + fffd + fffd + ".bmp");
+        EXPECT_EQ(field(lines[0], "path"), d + "/b" + fffd + ".bmp");
+        EXPECT_EQ(field(lines[1], "path"), d + "/" + fffd + fffd + ".bmp");
     }
-    EXPECT_EQ(jsonLines(ndvi.out)[0]["output"].toString().toStdString(), d + "/out/b" + fffd + ".raw");
+    EXPECT_EQ(field(jsonLines(ndvi.out)[0], "output"), d + "/out/b" + fffd + ".raw");
 }
 
 }  // namespace
