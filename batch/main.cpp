@@ -14,6 +14,7 @@
 #endif
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
 #include <stdio.h>
@@ -101,6 +102,10 @@ int main(int argc, char* argv[])
 #ifdef _WIN32
     (void)argc;
     (void)argv;
+    // The lines end in LF alone, as on every other system: text mode would make them
+    // CRLF, and a script splitting the results on LF would keep a CR in the last value.
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+    ::_setmode(::_fileno(stderr), _O_BINARY);
     // Japanese on the console whatever its code page; the messages are UTF-8.
     ::SetConsoleOutputCP(CP_UTF8);
     ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);

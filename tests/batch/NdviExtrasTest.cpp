@@ -270,9 +270,15 @@ TEST(Json, OneObjectPerFileInInputOrderWithEveryPathEscaped)
     TempDir dir;
     std::vector<std::string> inputs;
     std::vector<std::string> args{"maxima", "--rect", "0,0,99,99", "--json", "-j", "3"};
-    for (const char* name : {"plain.bmp", "quote\"back\\slash.bmp", "tab\tname.bmp", "日本語.bmp"}) {
-        inputs.push_back(dir.path(name).string());
-        writeFile(inputs.back(), encodeBmp(asymmetricPicture(3 + static_cast<int>(inputs.size()), 4)));
+#ifdef _WIN32
+    // No quotes or control characters in names there; every path has backslashes.
+    const char* names[] = {"plain.bmp", "it's {a} [name] é.bmp", "日本語.bmp"};
+#else
+    const char* names[] = {"plain.bmp", "quote\"back\\slash.bmp", "tab\tname.bmp", "日本語.bmp"};
+#endif
+    for (const char* name : names) {
+        inputs.push_back(u8(dir.path(name)));
+        writeFile(dir.path(name), encodeBmp(asymmetricPicture(3 + static_cast<int>(inputs.size()), 4)));
         args.push_back(inputs.back());
     }
     const BatchResult result = runBatch(args);
@@ -280,7 +286,7 @@ TEST(Json, OneObjectPerFileInInputOrderWithEveryPathEscaped)
     const auto lines = jsonLines(result.out);
     ASSERT_EQ(lines.size(), inputs.size());
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-        const auto expected = windowMaxima(inputs[i], {"0", "0", "99", "99"});
+        const auto expected = windowMaxima(engine::platform::pathOf(inputs[i]), {"0", "0", "99", "99"});
         ASSERT_EQ(keysOf(lines[i]), (std::vector<std::string>{"blue", "green", "path", "red"}));
         EXPECT_EQ(field(lines[i], "path"), inputs[i]);
         EXPECT_EQ(lines[i]["red"].dump(), expected[0]);
@@ -311,6 +317,9 @@ TEST(Json, BytesThatAreNotUtf8BecomeOneReplacementCharacterPerMaximalIllFormedPa
 
 TEST(Json, FileNamesThatAreNotUtf8StillGiveValidJsonLines)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows names files in UTF-16: every name reaches the batch as UTF-8";
+#endif
     TempDir dir;
     const std::string latin1 = dir.path("b\xE9.bmp").string();  // how a Latin-1 system names "bé.bmp"
     const std::string sjis = dir.path("\x82\xA0.bmp").string(); // and a Shift_JIS one "あ.bmp"

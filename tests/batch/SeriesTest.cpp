@@ -126,7 +126,11 @@ TEST(Series, AFixedCalibrationServesEveryFrameOrderedByModificationTimeThenPath)
     }
     const auto local = [](std::time_t t) {
         std::tm tm{};
+#ifdef _WIN32
+        ::localtime_s(&tm, &t);
+#else
         ::localtime_r(&t, &tm);
+#endif
         char text[32];
         std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
         return std::string(text);
