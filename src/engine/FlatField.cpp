@@ -2,6 +2,7 @@
 
 #include "engine/NdviTiff.h"
 #include "engine/OutputPath.h"
+#include "engine/PerThread.h"
 #include "engine/PictureReader.h"
 #include "engine/ShortestText.h"
 #include "runtime/Exceptions.h"
@@ -425,7 +426,12 @@ void CorrectedNdviRows::row(std::int64_t y, const std::uint8_t* pixels, float* o
 void correctedBands(const FlatField& flat, std::int64_t y, std::int64_t x, std::size_t count,
                     const std::uint8_t* pixels, float* nir, float* red)
 {
-    thread_local std::vector<float> gn, gr;
+    struct Gains {
+        std::vector<float> nir, red;
+    };
+    Gains& gains = perThread<Gains>();
+    std::vector<float>& gn = gains.nir;
+    std::vector<float>& gr = gains.red;
     gn.resize(static_cast<std::size_t>(flat.width()));
     gr.resize(static_cast<std::size_t>(flat.width()));
     flat.rowGains(y, gn.data(), gr.data());

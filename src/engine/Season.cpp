@@ -2,6 +2,7 @@
 
 #include "engine/FlatField.h"
 #include "engine/Kernels.h"
+#include "engine/PerThread.h"
 #include "engine/PictureReader.h"
 #include "engine/Platform.h"
 #include "engine/ShortestText.h"
@@ -136,7 +137,7 @@ struct PlanCache {
 const FramePlan& framePlan(std::int64_t width, std::int64_t height, const std::string& path, const RegionSet& regions,
                            const SeasonSettings& settings)
 {
-    thread_local PlanCache cache;
+    PlanCache& cache = perThread<PlanCache>();
     const bool fixed = settings.fixed.has_value();
     if (cache.valid && cache.width == width && cache.height == height && cache.fixed == fixed
         && std::equal(cache.set.regions.begin(), cache.set.regions.end(), regions.regions.begin(), regions.regions.end(),
@@ -277,7 +278,6 @@ struct Scratch {
     }
 };
 
-thread_local Scratch scratch;
 
 // Adds a run of a panel's pixels to its byte counts.
 void addPanelRun(PanelPixels& p, const std::uint8_t* px, std::int64_t pixels)
@@ -783,7 +783,7 @@ FrameFigures seasonFrameFigures(PictureReader& reader, const RegionSet& regions,
         if (auto problem = settings.flatField->sizeProblem(reader.width(), reader.height())) frameFailure(reader.path(), *problem);
     }
     const FramePlan& plan = framePlan(reader.width(), reader.height(), reader.path(), regions, settings);
-    Scratch& s = scratch;
+    Scratch& s = perThread<Scratch>();
     s.rows.resize(static_cast<std::size_t>(reader.height()));
     const auto loadBlock = [&](std::int64_t top, std::int64_t bottom) {
         checkCancel(control);
@@ -814,7 +814,7 @@ FrameFigures seasonFrameFigures(std::int64_t width, std::int64_t height, const F
         if (auto problem = settings.flatField->sizeProblem(width, height)) frameFailure(path, *problem);
     }
     const FramePlan& plan = framePlan(width, height, path, regions, settings);
-    Scratch& s = scratch;
+    Scratch& s = perThread<Scratch>();
     s.rows.resize(static_cast<std::size_t>(height));
     const auto loadBlock = [&](std::int64_t top, std::int64_t bottom) {
         for (std::int64_t y = top; y <= bottom; ++y) s.rows[static_cast<std::size_t>(y)] = row(y);
