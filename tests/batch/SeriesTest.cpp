@@ -3,6 +3,7 @@
 // calibration; and what is bad usage, refused before any frame is read.
 
 #include "BatchRun.h"
+#include "ReadBack.h"
 
 #include "SeasonOracle.h"
 #include "engine/CalibrationFile.h"
@@ -83,10 +84,11 @@ TEST(Series, EachFrameCalibratedByItsPanelInTimeOrderWithBadFramesLeftOutAndName
     }
     EXPECT_NE(result.err.find("領域 \"A3, \"east\"\" が画像"), std::string::npos) << result.err;  // the region outside
     EXPECT_NE(result.err.find("失敗したファイル 3/7"), std::string::npos) << result.err;
-    EXPECT_EQ(result.out, "{\"csv\":\"" + csv.string() + "\",\"written\":true,\"frames\":7,\"failed\":[\""
-                              + dir.path("cam_20260601_090000.bmp").string() + "\",\""
-                              + dir.path("cam_20260601_100000.bmp").string() + "\",\""
-                              + dir.path("IMG_0001.bmp").string() + "\"],\"regions\":4,\"rows\":16}\n");
+    const auto literal = [](const fs::path& path) { return Json(u8(path)).dump(); };  // escaped as JSON
+    EXPECT_EQ(result.out, "{\"csv\":" + literal(csv) + ",\"written\":true,\"frames\":7,\"failed\":["
+                              + literal(dir.path("cam_20260601_090000.bmp")) + ","
+                              + literal(dir.path("cam_20260601_100000.bmp")) + ","
+                              + literal(dir.path("IMG_0001.bmp")) + "],\"regions\":4,\"rows\":16}\n");
 
     OracleCalibration calibration{std::nullopt, OracleCalibration::From::Mean, 0.92f, 0.9f, 0.03f, 0.02f};
     std::vector<testing_support::OracleRow> expected;
