@@ -110,7 +110,7 @@ bench: deps
 # for Windows so far are listed; the engine joins once its platform layer has a Win32
 # side.
 WIN_DIR ?= build-windows
-WINDOWS_TARGETS ?= runtime_tests engine_tests zrvimage window_win32_tests windows_installer
+WINDOWS_TARGETS ?= runtime_tests engine_tests batch_tests zrvimage-batch zrvimage window_win32_tests windows_installer
 
 .PHONY: windows-deps windows test-windows windows-package
 windows-deps:
