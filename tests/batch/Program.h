@@ -7,6 +7,7 @@
 
 #include "BmpFixture.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
