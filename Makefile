@@ -106,9 +106,8 @@ bench: deps
 
 # Every build folder the commands above make.
 # The Windows cross-build in its own folder: the mingw-w64 compiler, static libraries
-# built from Debian's sources, the tests run under wine. Only the targets that build
-# for Windows so far are listed; the engine joins once its platform layer has a Win32
-# side.
+# built from Debian's sources, the programs, their tests (run under wine) and the
+# installer.
 WIN_DIR ?= build-windows
 WINDOWS_TARGETS ?= runtime_tests engine_tests batch_tests zrvimage-batch zrvimage window_win32_tests windows_installer
 
