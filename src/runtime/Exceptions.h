@@ -3,6 +3,7 @@
 // sees in the error box; the box adds its full stop itself (see ErrorText.h).
 
 #include <exception>
+#include <optional>
 #include <string>
 
 namespace runtime {
@@ -52,6 +53,11 @@ class EAbort : public Exception {
 public:
     EAbort() : Exception("") {}
 };
+
+// The text the error box shows for the exception being handled (call it only inside a
+// catch block): its message; nothing for EAbort, which ends an action silently; empty
+// text for what is no std::exception.
+std::optional<std::string> caughtErrorText();
 
 inline constexpr const char* kZeroDivideMessage = "0 による浮動小数点数除算";
 inline constexpr const char* kInvalidOpMessage = "不正な浮動小数点数演算命令";

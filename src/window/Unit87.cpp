@@ -264,11 +264,8 @@ void TForm87::dispatch(const std::function<void()>& handler, bool isOperation)
     }
     try {
         handler();
-    } catch (const runtime::EAbort&) {
-    } catch (const runtime::Exception& e) {
-        showErrorBox(e.message());
-    } catch (const std::exception& e) {
-        showErrorBox(e.what());
+    } catch (const std::exception&) {
+        if (const auto text = runtime::caughtErrorText()) showErrorBox(*text);
     }
     if (startsRun) {
         syncProgressBar();

@@ -27,16 +27,7 @@ void showStartupError(const std::string& message)
 // Shows the error being handled; called from inside a catch block.
 void showCaughtError()
 {
-    try {
-        throw;
-    } catch (const runtime::EAbort&) {
-    } catch (const runtime::Exception& e) {
-        showStartupError(e.message());
-    } catch (const std::exception& e) {
-        showStartupError(e.what());
-    } catch (...) {
-        showStartupError("");
-    }
+    if (const auto text = runtime::caughtErrorText()) showStartupError(*text);
 }
 
 class Application : public QApplication {

@@ -1,9 +1,27 @@
 #include "window/win32/Boxes.h"
 
+#include "window/win32/Utf8.h"
+#include "runtime/ErrorText.h"
+
 #include <algorithm>
 #include <vector>
 
 namespace window::win32 {
+
+std::wstring programTitle()
+{
+    std::vector<wchar_t> path(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            // The title rule reads the name after the last "/"; Windows paths part at "\" too.
+            std::string program = narrow(std::wstring_view(path.data(), length));
+            std::replace(program.begin(), program.end(), '\\', '/');
+            return widen(runtime::applicationTitle(program));
+        }
+        path.resize(path.size() * 2);
+    }
+}
 
 const wchar_t* const kOkText = L"OK";
 const wchar_t* const kYesText = L"はい(&Y)";

@@ -26,6 +26,9 @@ extern const wchar_t* const kOkText;
 extern const wchar_t* const kYesText;
 extern const wchar_t* const kNoText;
 
+// The caption of the window and of its boxes: the title rule over this program's file.
+std::wstring programTitle();
+
 // Shows the box modally over owner (which it disables meanwhile), centred on owner's
 // monitor, the text unchanged: line feeds break lines, long lines wrap at half the
 // monitor's width.

@@ -30,24 +30,6 @@ constexpr std::int64_t kPumpPeriodNs = 10'000'000;
 constexpr const wchar_t* kFormClass = L"ZrvimageForm87";
 constexpr int kFirstControlId = 1000;  // clear of IDOK and IDCANCEL, which Enter and Esc send
 
-std::wstring programPath()
-{
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length < buffer.size()) return std::wstring(buffer.data(), length);
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
-// The title rule reads the name after the last "/"; Windows paths part at "\" too.
-std::wstring titleOfProgram()
-{
-    std::string path = narrow(programPath());
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return widen(runtime::applicationTitle(path));
-}
-
 // "description|pattern|..." as the system dialogs take it: each part ended by a NUL,
 // the whole by a second one. Nothing is trimmed.
 std::wstring dialogFilter(const std::string& filter)
@@ -107,7 +89,7 @@ HWND TForm87::control(std::string_view name) const
     return controls_.at(name);
 }
 
-TForm87::TForm87() : applicationTitle_(titleOfProgram())
+TForm87::TForm87() : applicationTitle_(programTitle())
 {
     INITCOMMONCONTROLSEX common{sizeof common, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&common);
@@ -320,13 +302,8 @@ void TForm87::dispatch(const std::function<void()>& handler, bool isOperation)
     // Nothing thrown may unwind through the system's frames above this one.
     try {
         handler();
-    } catch (const runtime::EAbort&) {
-    } catch (const runtime::Exception& e) {
-        showErrorBox(e.message());
-    } catch (const std::exception& e) {
-        showErrorBox(e.what());
     } catch (...) {
-        showErrorBox("");
+        if (const auto text = runtime::caughtErrorText()) showErrorBox(*text);
     }
     if (startsRun) {
         syncProgressBar();

@@ -19,12 +19,7 @@ namespace {
 
 void showStartupError(const std::string& message)
 {
-    std::vector<wchar_t> path(32768);
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    std::string program = window::win32::narrow(std::wstring_view(path.data(), length));
-    std::replace(program.begin(), program.end(), '\\', '/');
-    window::win32::showBox(nullptr, window::win32::BoxKind::Error,
-                           window::win32::widen(runtime::applicationTitle(program)),
+    window::win32::showBox(nullptr, window::win32::BoxKind::Error, window::win32::programTitle(),
                            window::win32::widen(runtime::errorBoxText(message)));
 }
 
@@ -37,13 +32,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand)
         ShowWindow(form->handle(), showCommand);
         UpdateWindow(form->handle());
         return form->runEventLoop();
-    } catch (const runtime::EAbort&) {
-    } catch (const runtime::Exception& e) {
-        showStartupError(e.message());
-    } catch (const std::exception& e) {
-        showStartupError(e.what());
     } catch (...) {
-        showStartupError("");
+        if (const auto text = runtime::caughtErrorText()) showStartupError(*text);
     }
     return 0;
 }
