@@ -20,6 +20,7 @@ const char* helpText()
                  [--panel-reflectance NIR,RED] [--dark-reflectance NIR,RED]
                  [--time mtime|name:PATTERN] [--json] [--force] [-j N]
   zrvimage-batch flatfield FLAT.bmp... [--dark-frame DARK.bmp] -o FF.tif [--json] [--force]
+  zrvimage-batch tidy DIR...
 
 MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットBMPファイルにまとめて行います。
 出力はウィンドウで実行したときとバイト単位で同じです。
@@ -49,6 +50,10 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
            画像（レンズにふたをして撮影）の平均を各バンドのオフセットとして差し引きます。
            バンドごとに四隅の減光 (%) と RMS 残差 (%) を書き、画像に 255 の画素があるとき、
            残差が 2 % を超えるときは警告します。大きさの違う画像は使えません。
+  tidy     強制終了や停電で中断された書き込みを、各フォルダで片付けます。途中まで置き換えた
+           ファイルの組は新しいものにそろえ、残った一時ファイルを削除し、一組一行で書きます。
+           実行中のプログラムのファイルには触れません。どのコマンドも、フォルダに書き込む前に
+           同じ片付けをします。
 
 オプション:
   -o FILE             出力ファイル（入力ファイルが一つのときだけ）。

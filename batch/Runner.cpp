@@ -7,6 +7,7 @@
 #include "batch/FlatFieldCommand.h"
 #include "batch/OutputPlan.h"
 #include "batch/Series.h"
+#include "batch/Tidy.h"
 #include "engine/Platform.h"
 
 #include <algorithm>
@@ -67,6 +68,13 @@ std::size_t workerCount(int jobs, std::size_t files, unsigned cores) noexcept
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool errIsTerminal,
         const std::atomic<bool>* interrupted)
 {
+    // tidy takes folders and no options but help.
+    if (!args.empty() && args[0] == "tidy" &&
+        std::none_of(args.begin(), args.end(), [](const std::string& a) { return a == "-h" || a == "--help"; })) {
+        std::vector<std::string> folders(args.begin() + 1, args.end());
+        if (!folders.empty() && folders.front() == "--") folders.erase(folders.begin());
+        return runTidy(folders, out, err);
+    }
     const ParseResult parsed = parseCommandLine(args);
     if (std::holds_alternative<HelpRequest>(parsed)) {
         out << helpText();

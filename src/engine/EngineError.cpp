@@ -1,6 +1,7 @@
 #include "engine/EngineError.h"
 
 #include "engine/Messages.h"
+#include "engine/SystemReason.h"
 
 namespace engine {
 
@@ -11,10 +12,26 @@ std::string withPath(const char* sentence, const std::string& path)
     return std::string(sentence) + "\n" + path;
 }
 
+// The sentence with the system's reason: "...に失敗しました（容量が不足しています）".
+std::string withReason(const char* sentence, int systemError)
+{
+    const std::string reason = systemReason(systemError);
+    return reason.empty() ? std::string(sentence) : std::string(sentence) + "（" + reason + "）";
+}
+
 }  // namespace
 
-std::string failureMessage(Failure failure, const std::string& path, std::int64_t detail)
+std::string failureMessage(Failure failure, const std::string& path, std::int64_t detail, int systemError)
 {
+    if (systemError != 0) {
+        switch (failure) {
+        case Failure::CannotOpenInput: return withPath(withReason(kCannotOpenInput, systemError).c_str(), path);
+        case Failure::ReadFailed: return withPath(withReason(kReadFailed, systemError).c_str(), path);
+        case Failure::CannotCreateOutput: return withPath(withReason(kCannotCreateOutput, systemError).c_str(), path);
+        case Failure::WriteFailed: return withPath(withReason(kWriteFailed, systemError).c_str(), path);
+        default: break;
+        }
+    }
     switch (failure) {
     case Failure::CannotOpenInput: return withPath(kCannotOpenInput, path);
     case Failure::NotBitmap: return withPath(kNotBitmap, path);
@@ -37,9 +54,17 @@ std::string failureMessage(Failure failure, const std::string& path, std::int64_
     return {};
 }
 
-EngineError::EngineError(Failure failure, std::string path, std::int64_t detail)
-    : std::runtime_error(failureMessage(failure, path, detail)), failure_(failure), path_(std::move(path))
+EngineError::EngineError(Failure failure, std::string path, std::int64_t detail, int systemError)
+    : std::runtime_error(failureMessage(failure, path, detail, systemError)),
+      failure_(failure),
+      path_(std::move(path)),
+      systemError_(systemError)
 {
+}
+
+EngineError systemFailure(Failure failure, std::string path, int error)
+{
+    return EngineError(failure, std::move(path), 0, error);
 }
 
 }  // namespace engine

@@ -2,6 +2,7 @@
 // Why the engine could not do what it was asked: a kind for the front ends to act on,
 // and the Japanese message every front end shows for it.
 
+#include <cerrno>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -29,18 +30,25 @@ enum class Failure {
 
 class EngineError : public std::runtime_error {
 public:
-    // detail: the bit count for the depth failures, unused otherwise.
-    EngineError(Failure failure, std::string path, std::int64_t detail = 0);
+    // detail: the bit count for the depth failures, unused otherwise. systemError: the
+    // errno of the call that failed, whose reason the message then gives; 0 for none.
+    EngineError(Failure failure, std::string path, std::int64_t detail = 0, int systemError = 0);
     Failure failure() const noexcept { return failure_; }
     const std::string& path() const noexcept { return path_; }
+    int systemError() const noexcept { return systemError_; }
 
 private:
     Failure failure_;
     std::string path_;
+    int systemError_;
 };
 
-// The message for a failure: its sentence, and for file failures the path on a line
-// of its own.
-std::string failureMessage(Failure failure, const std::string& path, std::int64_t detail = 0);
+// A failed call's error: the failure with the reason errno holds now (read before
+// anything else can change it).
+EngineError systemFailure(Failure failure, std::string path, int error = errno);
+
+// The message for a failure: its sentence, the system's reason after it in brackets
+// when there is one, and for file failures the path on a line of its own.
+std::string failureMessage(Failure failure, const std::string& path, std::int64_t detail = 0, int systemError = 0);
 
 }  // namespace engine

@@ -23,7 +23,7 @@ std::unique_ptr<OutputFile> OutputFile::create(const std::string& path, const Pi
 {
     if (input && input->isSameFile(path)) throw EngineError(Failure::OutputIsInput, path);
     const int fd = platform::openFile(path, platform::Access::Rewrite);
-    if (fd < 0) throw EngineError(Failure::CannotCreateOutput, path);
+    if (fd < 0) throw systemFailure(Failure::CannotCreateOutput, path);
     return std::unique_ptr<OutputFile>(new OutputFile(fd, path));
 }
 
@@ -75,7 +75,7 @@ bool spinUntil(Ready ready)
 
 std::uint8_t* OutputFile::reserve(std::size_t bytes)
 {
-    if (failed_.load()) throw EngineError(Failure::WriteFailed, path_);
+    if (failed_.load()) throw writeFailure();
     BlockBuffer& b = buffers_[filling_];
     if (b.capacity() < bytes) b = BlockBuffer(bytes);
     return b.get();
@@ -84,7 +84,7 @@ std::uint8_t* OutputFile::reserve(std::size_t bytes)
 void OutputFile::commit(std::size_t bytes)
 {
     waitForWriter();
-    if (failed_.load()) throw EngineError(Failure::WriteFailed, path_);
+    if (failed_.load()) throw writeFailure();
     pendingBytes_ = bytes;
     filling_ ^= 1;  // the writer takes the filled buffer, the operation the other
     handOverPending();
@@ -93,12 +93,12 @@ void OutputFile::commit(std::size_t bytes)
 std::size_t OutputFile::passThrough(std::span<const std::uint8_t> head, const std::uint8_t* data, std::size_t bytes)
 {
     waitForWriter();  // the blocks handed over come first
-    if (failed_.load()) throw EngineError(Failure::WriteFailed, path_);
+    if (failed_.load()) throw writeFailure();
     // Written here rather than by the writer: there is nothing to do meanwhile, and a
     // write from the mapping on the other thread measured slower, at times ten times.
     platform::ByteRange parts[2] = {{head.data(), head.size()}, {data, bytes}};
     const std::size_t written = writeParts(parts);
-    if (failed_.load()) throw EngineError(Failure::WriteFailed, path_);
+    if (failed_.load()) throw writeFailure();
     return written;
 }
 
@@ -112,9 +112,12 @@ void OutputFile::finish()
         if (!ok) staged_->markFailed();
     } else {
         const int fd = std::exchange(fd_, -1);
-        if (platform::closeFile(fd) != 0) ok = false;
+        if (platform::closeFile(fd) != 0) {
+            fail(errno);
+            ok = false;
+        }
     }
-    if (!ok) throw EngineError(Failure::WriteFailed, path_);
+    if (!ok) throw writeFailure();
 }
 
 void OutputFile::handOverPending()
@@ -160,7 +163,7 @@ void OutputFile::writerLoop()
             changed_.wait(lock, work);
         }
         if (!pending_.load()) return;
-        if (!failed_.load() && !writeAll(buffers_[filling_ ^ 1].get(), pendingBytes_)) failed_.store(true);
+        if (!failed_.load() && !writeAll(buffers_[filling_ ^ 1].get(), pendingBytes_)) fail(errno);
         pending_.store(false);
         handOver();
     }
@@ -180,7 +183,7 @@ std::size_t OutputFile::writeParts(platform::ByteRange (&parts)[2]) noexcept
         const std::int64_t n = platform::writeParts(fd_, part, static_cast<int>(end - part));
         if (n < 0 && errno == EFAULT) return written;
         if (n <= 0) {
-            failed_.store(true);
+            fail(errno);
             return written;
         }
         written += static_cast<std::size_t>(n);
@@ -203,6 +206,20 @@ bool OutputFile::writeAll(const std::uint8_t* data, std::size_t bytes) noexcept
         bytes -= static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// Keeps the first failure's reason; a write that wrote nothing without an error is a
+// full disk's doing.
+void OutputFile::fail(int error) noexcept
+{
+    int none = 0;
+    error_.compare_exchange_strong(none, error != 0 ? error : ENOSPC);
+    failed_.store(true);
+}
+
+EngineError OutputFile::writeFailure() const
+{
+    return systemFailure(Failure::WriteFailed, path_, error_.load());
 }
 
 void OutputFile::stopWriter()

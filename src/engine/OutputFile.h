@@ -87,6 +87,8 @@ private:
     bool writeAll(const std::uint8_t* data, std::size_t bytes) noexcept;
     std::size_t writeParts(platform::ByteRange (&parts)[2]) noexcept;
     void stopWriter();
+    void fail(int error) noexcept;
+    EngineError writeFailure() const;
 
     int fd_;
     std::string path_;
@@ -102,6 +104,7 @@ private:
     std::size_t pendingBytes_ = 0;
     std::atomic<bool> pending_ = false;
     std::atomic<bool> failed_ = false;
+    std::atomic<int> error_ = 0;  // the errno of the first failure
     std::atomic<bool> stopping_ = false;
     KeptThread* writer_ = nullptr;
     std::function<void()> waitHook_;

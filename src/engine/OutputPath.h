@@ -6,7 +6,9 @@
 // is fsynced, renamed over its final name, and the folder is fsynced. Files that belong
 // together (a raster and its header) are placed as a group: when a later rename fails,
 // the earlier ones are undone, so the group ends all new or all old. A failure is an
-// EngineError naming the final path; no temporary is left behind.
+// EngineError naming the final path, with the system's reason; no temporary is left
+// behind. A process killed meanwhile leaves a journal and temporaries that the next
+// writer into the folder, or `zrvimage-batch tidy`, puts right (OutputJournal.h).
 //
 // The designed window's three outputs do not come this way: they write to the chosen
 // name as designed (OutputFile::create).
@@ -52,8 +54,11 @@ private:
     std::string temporary_;
     int fd_ = -1;
     bool failed_ = false;
+    int error_ = 0;  // the errno of the failure, when it was a call's
     bool placed_ = false;
 };
+
+class FolderHold;
 
 // Files that are placed together, or alone: a group of one.
 class OutputGroup {
@@ -75,6 +80,10 @@ public:
     void commit();
 
 private:
+    // Declared first, so destroyed last: the folders stay held until every temporary
+    // of the group is gone.
+    std::vector<std::unique_ptr<FolderHold>> holds_;
+    std::vector<std::string> heldFolders_;
     std::vector<std::unique_ptr<StagedFile>> files_;
 };
 

@@ -32,7 +32,7 @@ public:
         while (got < size) {
             const std::int64_t n = platform::readAt(fd_, buffer + got, size - got, offset + static_cast<std::int64_t>(got));
             if (n == 0) break;
-            if (n < 0) throw EngineError(Failure::ReadFailed, path_);
+            if (n < 0) throw systemFailure(Failure::ReadFailed, path_);
             got += static_cast<std::size_t>(n);
         }
         return got;
@@ -70,7 +70,7 @@ MappedBytes::~MappedBytes()
 std::unique_ptr<ByteSource> openFileSource(const std::string& path)
 {
     const int fd = platform::openFile(path, platform::Access::Read);
-    if (fd < 0) throw EngineError(Failure::CannotOpenInput, path);
+    if (fd < 0) throw systemFailure(Failure::CannotOpenInput, path);
     // Sequential block reads: let the system read ahead generously.
     platform::adviseSequential(fd);
     return std::make_unique<FileSource>(fd, path);

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
+#include <system_error>
 
 namespace engine::platform {
 
@@ -17,6 +19,18 @@ std::atomic<int> faultError{0};
 std::atomic<std::uint64_t> calls{0};
 std::atomic<bool> fired{false};
 
+// A whole program armed to crash by its environment, for the crash tests: before main,
+// so that its first call counts.
+const bool armedFromEnvironment = [] {
+    const char* at = std::getenv("ZRVIMAGE_CRASH_AT");
+    if (!at || !*at) return false;
+    char* end = nullptr;
+    const unsigned long long nth = std::strtoull(at, &end, 10);
+    if (*end != '\0' || nth == 0) return false;
+    injectFault(CrashCalls, nth, kCrash);
+    return true;
+}();
+
 }  // namespace
 
 bool injected(Call kind) noexcept
@@ -26,7 +40,9 @@ bool injected(Call kind) noexcept
     const std::uint64_t first = faultAt.load();
     if (first == 0 || n < first || n - first >= faultTimes.load()) return false;
     fired.store(true);
-    errno = faultError.load();
+    const int error = faultError.load();
+    if (error == kCrash) crashNow();
+    errno = error;
     return true;
 }
 
@@ -50,6 +66,23 @@ std::string utf8Of(const std::filesystem::path& path)
 {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
+}
+
+std::optional<std::vector<std::string>> folderNames(const std::string& folder)
+{
+    std::error_code error;
+    std::filesystem::directory_iterator it(pathOf(folder), error);
+    if (error) {
+        errno = error.value();
+        return std::nullopt;
+    }
+    std::vector<std::string> names;
+    for (const std::filesystem::directory_iterator end; it != end; it.increment(error)) {
+        if (error) return std::nullopt;
+        names.push_back(utf8Of(it->path().filename()));
+    }
+    if (error) return std::nullopt;
+    return names;
 }
 
 std::uint64_t callsSinceInjection()

@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace engine::platform {
 
@@ -83,6 +84,12 @@ int exchangeFiles(const std::string& a, const std::string& b);
 // A second name for a file (a hard link); counted as a rename.
 int linkFile(const std::string& existing, const std::string& newName);
 int removeFile(const std::string& path);
+// Takes an exclusive lock on the whole of an open file without waiting; the system
+// drops it when the process ends, however it ends. -1 with EWOULDBLOCK when another
+// open file holds it (in this process too).
+int lockFile(int fd);
+// The names in a folder, "." and ".." left out; nothing when it cannot be read.
+std::optional<std::vector<std::string>> folderNames(const std::string& folder);
 // Makes the renames in folder last; nothing to do where a rename is written through.
 int syncFolder(const std::string& folder);
 // Whether path is a folder itself (not a link to one).
@@ -90,6 +97,8 @@ bool isFolder(const std::string& path);
 
 // This process's number, for temporary names.
 long processId();
+// Whether a process with this number runs now (one whose number was reused counts).
+bool processRunning(long pid);
 
 // UTF-8 text to a path and back. On Windows std::filesystem::path made from a narrow
 // string reads it in the ANSI code page; these never do.
@@ -106,7 +115,14 @@ enum Call : unsigned {
     Close = 1u << 3,
     Rename = 1u << 4, // renameFile, exchangeFiles, linkFile
     AnyCall = Open | Write | Sync | Close | Rename,
+    Remove = 1u << 5, // removeFile: counted for the crash tests, whose kills land on it too
+    CrashCalls = AnyCall | Remove,
 };
+// error kCrash ends the process on the spot instead (SIGKILL; on Windows
+// TerminateProcess), as a power cut or a kill would: nothing after it runs. A program
+// started with ZRVIMAGE_CRASH_AT=N in its environment is armed so at its start, with
+// mask CrashCalls: the crash tests kill whole programs at every such call in turn.
+inline constexpr int kCrash = -1;
 void injectFault(unsigned mask, std::uint64_t nth, int error, std::uint64_t times = 1);
 // How many calls of the kinds in the last mask were made since injectFault().
 std::uint64_t callsSinceInjection();

@@ -3,8 +3,10 @@
 #include "engine/PlatformSeam.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -186,7 +188,13 @@ int linkFile(const std::string& existing, const std::string& newName)
 
 int removeFile(const std::string& path)
 {
+    if (injected(Remove)) return -1;
     return ::unlink(path.c_str());
+}
+
+int lockFile(int fd)
+{
+    return retried([&] { return ::flock(fd, LOCK_EX | LOCK_NB); });
 }
 
 int syncFolder(const std::string& folder)
@@ -194,7 +202,10 @@ int syncFolder(const std::string& folder)
     if (injected(Sync)) return -1;
     const int fd = retried([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
     if (fd < 0) return -1;
-    const int result = retried([&] { return ::fsync(fd); });
+    int result = retried([&] { return ::fsync(fd); });
+    // Network shares and some FUSE mounts cannot sync a folder, and say so; their
+    // renames are as lasting as they make them. An I/O error still fails.
+    if (result != 0 && (errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP || errno == ENOSYS)) result = 0;
     closeQuietly(fd);
     return result;
 }
@@ -208,6 +219,18 @@ bool isFolder(const std::string& path)
 long processId()
 {
     return static_cast<long>(::getpid());
+}
+
+bool processRunning(long pid)
+{
+    if (pid <= 0) return false;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+void crashNow() noexcept
+{
+    ::kill(::getpid(), SIGKILL);
+    ::_exit(137);  // not reached
 }
 
 bool utcCalendar(std::time_t time, std::tm& out)

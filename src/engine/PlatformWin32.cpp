@@ -36,10 +36,12 @@ int errnoOf(DWORD error)
     case ERROR_ALREADY_EXISTS:
         return EEXIST;
     case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
     case ERROR_WRITE_PROTECT:
         return EACCES;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_USER_MAPPED_FILE:
+        return EBUSY;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
         return ENOSPC;
@@ -90,6 +92,22 @@ bool widen(const std::string& utf8, std::wstring& out)
     }
     out.resize(static_cast<std::size_t>(n));
     ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, out.data(), n);
+    // Past MAX_PATH the plain names fail unless the system allows long paths; the
+    // \\?\ form works on every Windows, for a full path with backslashes only.
+    constexpr std::size_t kShortEnough = 240;  // CreateDirectory's limit is 248
+    if (out.size() >= kShortEnough && out.rfind(L"\\\\?\\", 0) != 0) {
+        const DWORD needed = ::GetFullPathNameW(out.c_str(), 0, nullptr, nullptr);
+        std::wstring full(needed, L'\0');
+        const DWORD length = needed ? ::GetFullPathNameW(out.c_str(), needed, full.data(), nullptr) : 0;
+        if (length > 0 && length < needed) {
+            full.resize(length);
+            if (full.rfind(L"\\\\", 0) == 0) {
+                out = L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
+            } else {
+                out = L"\\\\?\\" + full;
+            }
+        }
+    }
     return true;
 }
 
@@ -114,6 +132,35 @@ OVERLAPPED at(std::int64_t offset)
 }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A failed open for writing: access denied on a folder's name is told as POSIX does.
+int failedOn(const std::wstring& name)
+{
+    const DWORD error = ::GetLastError();
+    const DWORD attributes = ::GetFileAttributesW(name.c_str());
+    if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        errno = EISDIR;
+        return -1;
+    }
+    errno = errnoOf(error);
+    return -1;
+}
+
+// A virus scanner or an indexer opens a file the moment it is closed and holds it for a
+// few milliseconds, refusing the rename that follows: tried again for at most about a
+// second before the refusal counts.
+template <class Call>
+bool retriedWhileHeld(Call call)
+{
+    for (int attempt = 0;; ++attempt) {
+        if (call()) return true;
+        const DWORD error = ::GetLastError();
+        const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+        if (!held || attempt >= 20) return false;
+        ::Sleep(attempt < 5 ? 10 : 50);
+        ::SetLastError(error);
+    }
+}
 
 const SYSTEM_INFO& systemInfo()
 {
@@ -166,12 +213,12 @@ int openFile(const std::string& path, Access access)
     case Access::CreateNew:
         h = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return failed();
+        if (h == INVALID_HANDLE_VALUE) return failedOn(name);
         break;
     case Access::Rewrite: {
         h = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return failed();
+        if (h == INVALID_HANDLE_VALUE) return failedOn(name);
         LARGE_INTEGER size{};
         if (!::GetFileSizeEx(h, &size) || (size.QuadPart > 0 && !::SetEndOfFile(h))) {
             failed();
@@ -348,7 +395,9 @@ int renameFile(const std::string& from, const std::string& to)
     if (!widen(from, a) || !widen(to, b)) return -1;
     // Written through: the rename is on the disk when the call returns, which is what
     // the folder's fsync does on POSIX.
-    return ::MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : failed();
+    return retriedWhileHeld([&] {
+        return ::MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    }) ? 0 : failed();
 }
 
 int exchangeFiles(const std::string& a, const std::string& b)
@@ -374,9 +423,24 @@ int linkFile(const std::string& existing, const std::string& newName)
 
 int removeFile(const std::string& path)
 {
+    if (injected(Remove)) return -1;
     std::wstring name;
     if (!widen(path, name)) return -1;
     return ::DeleteFileW(name.c_str()) ? 0 : failed();
+}
+
+int lockFile(int fd)
+{
+    OVERLAPPED whole{};
+    if (::LockFileEx(handleOf(fd), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole)) {
+        return 0;
+    }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) {
+        errno = EWOULDBLOCK;
+        return -1;
+    }
+    return failed();
 }
 
 int syncFolder(const std::string&)
@@ -397,6 +461,22 @@ bool isFolder(const std::string& path)
 long processId()
 {
     return static_cast<long>(::GetCurrentProcessId());
+}
+
+bool processRunning(long pid)
+{
+    if (pid <= 0) return false;
+    HANDLE h = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (!h) return ::GetLastError() == ERROR_ACCESS_DENIED;
+    const bool running = ::WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+    ::CloseHandle(h);
+    return running;
+}
+
+void crashNow() noexcept
+{
+    ::TerminateProcess(::GetCurrentProcess(), 137);
+    ::ExitProcess(137);  // not reached
 }
 
 bool utcCalendar(std::time_t time, std::tm& out)

@@ -271,7 +271,7 @@ TEST(Calibrate, AFrameThatCannotGiveACalibrationFailsWithStatus1AndWritesNothing
         {{"calibrate", frame, "--white-rect", "0,0,1,1", "-o", frame, "--force"},
          frame + ": 入力ファイルと同じファイルには保存できません\n"},
         {{"calibrate", dir.path("missing.bmp").string(), "--white-rect", "0,0,1,1", "-o", cal},
-         dir.path("missing.bmp").string() + ": 入力ファイルを開けません: " + dir.path("missing.bmp").string() + "\n"},
+         dir.path("missing.bmp").string() + ": 入力ファイルを開けません（ファイルまたはフォルダーが見つかりません）: " + dir.path("missing.bmp").string() + "\n"},
         {{"calibrate", eightBit, "--white-rect", "0,0,1,1", "-o", cal},
          eightBit + ": 24ビットカラー画像以外には対応していません（8ビット）\n"},
     };

@@ -361,7 +361,7 @@ TEST(BatchTiff, FailedFileKeepsItsOldTiffAndLeavesNoTemporaryFile)
             options, batch::planJobs(options)[0], [&](const std::string& m) { messages.push_back(m); }, &cancel);
         EXPECT_FALSE(outcome.succeeded);
         if (!cancelled) {
-            EXPECT_EQ(messages, std::vector<std::string>{"出力ファイルを作成できません\n" + u8(dir.path("out") / "a.png")});
+            EXPECT_EQ(messages, std::vector<std::string>{"出力ファイルを作成できません（フォルダーです）\n" + u8(dir.path("out") / "a.png")});
         }
         const std::vector<std::string> left = cancelled ? std::vector<std::string>{"a.tif"}
                                                         : std::vector<std::string>{"a.png", "a.tif"};

@@ -151,7 +151,7 @@ TEST(FailedFiles, FailAloneWithTheWindowsOrTheEnginesMessageAndAreNamedInTheSumm
         const std::string d = folder.depth32.string();
         const std::string t = folder.truncated.string();
         const std::string x = folder.text.string();
-        for (const std::string& line : {e + ": " + c.eightBitMessage, m + ": 入力ファイルを開けません: " + m,
+        for (const std::string& line : {e + ": " + c.eightBitMessage, m + ": 入力ファイルを開けません（ファイルまたはフォルダーが見つかりません）: " + m,
                                         d + ": 24ビットカラー画像以外には対応していません（32ビット）",
                                         t + ": 画像ファイルが途中で切れています: " + t,
                                         x + ": BMPファイルではありません: " + x}) {

@@ -57,7 +57,7 @@ TEST(FailedFile, KeepsItsOldOutputsWhereverItFailsAndLeavesNoTemporaryFile)
         };
     };
     const auto cannotCreate = [](const char* name) {
-        return [name](const EarlierRun& r) { return "出力ファイルを作成できません: " + (r.out / name).string(); };
+        return [name](const EarlierRun& r) { return "出力ファイルを作成できません（フォルダーです）: " + (r.out / name).string(); };
     };
     const struct {
         const char* what;

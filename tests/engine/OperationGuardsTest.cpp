@@ -78,15 +78,17 @@ TEST_P(EveryOperation, InputThatCannotBeOpenedIsReported)
 {
     OperationRun run(encodeBmp(asymmetricPicture()));
     prepare(run);
-    const std::string paths[] = {(run.dir.dir() / "missing" / "in.bmp").string(), run.dir.dir().string()};
-    for (const auto& path : paths) {
+    const std::pair<std::string, std::string> cases[] = {
+        {(run.dir.dir() / "missing" / "in.bmp").string(), "ファイルまたはフォルダーが見つかりません"},
+        {run.dir.dir().string(), "フォルダーです"}};
+    for (const auto& [path, reason] : cases) {
         run.fake.dialogAnswers = {path, run.output.string()};
         run.fake.messages.clear();
         run.fake.dialogsShown.clear();
 
         GetParam().run(run.fake);
 
-        EXPECT_EQ(run.fake.messages, std::vector<std::string>{"入力ファイルを開けません\n" + path});
+        EXPECT_EQ(run.fake.messages, std::vector<std::string>{"入力ファイルを開けません（" + reason + "）\n" + path});
         EXPECT_EQ(run.fake.dialogsShown, std::vector<FileDialog>{FileDialog::Open});
     }
     EXPECT_TRUE(progressUntouched(run.fake.progress));
@@ -144,14 +146,16 @@ TEST_P(FileWritingOperation, OutputThatCannotBeCreatedIsReported)
 {
     OperationRun run(encodeBmp(asymmetricPicture()));
     fs::create_directory(run.dir.path("folder"));
-    const std::string paths[] = {(run.dir.dir() / "missing" / "out.dat").string(), run.dir.path("folder").string()};
-    for (const auto& path : paths) {
+    const std::pair<std::string, std::string> cases[] = {
+        {(run.dir.dir() / "missing" / "out.dat").string(), "ファイルまたはフォルダーが見つかりません"},
+        {run.dir.path("folder").string(), "フォルダーです"}};
+    for (const auto& [path, reason] : cases) {
         run.fake.dialogAnswers = {run.input.string(), path};
         run.fake.messages.clear();
 
         GetParam().run(run.fake);
 
-        EXPECT_EQ(run.fake.messages, std::vector<std::string>{"出力ファイルを作成できません\n" + path});
+        EXPECT_EQ(run.fake.messages, std::vector<std::string>{"出力ファイルを作成できません（" + reason + "）\n" + path});
     }
     EXPECT_EQ(run.fake.pumps, 0);
     EXPECT_EQ(run.fake.progress.stepCount(), 0);
@@ -212,7 +216,7 @@ TEST_P(FileWritingOperation, WriteFailureIsReportedInPlaceOfDone)
 
     GetParam().run(run.fake);
 
-    EXPECT_EQ(run.fake.messages, std::vector<std::string>{"出力ファイルの書き込みに失敗しました\n/dev/full"});
+    EXPECT_EQ(run.fake.messages, std::vector<std::string>{"出力ファイルの書き込みに失敗しました（容量が不足しています）\n/dev/full"});
     EXPECT_EQ(run.fake.progress.stepCount(), 5);
     EXPECT_EQ(run.fake.progress.position(), 0);
 }

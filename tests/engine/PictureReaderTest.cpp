@@ -255,13 +255,15 @@ TEST(ReadErrors, AFileCutShortAfterTheCheckIsTruncated)
 TEST(OpenFile, FolderOrMissingFileCannotBeOpened)
 {
     const testing_support::TempDir dir;
-    for (const auto& path : {dir.dir(), dir.path("missing.bmp")}) {
+    const std::pair<std::filesystem::path, const char*> cases[] = {
+        {dir.dir(), "フォルダーです"}, {dir.path("missing.bmp"), "ファイルまたはフォルダーが見つかりません"}};
+    for (const auto& [path, reason] : cases) {
         try {
             engine::PictureReader::open(path.string());
             ADD_FAILURE() << path << " opened";
         } catch (const engine::EngineError& e) {
             EXPECT_EQ(e.failure(), Failure::CannotOpenInput);
-            EXPECT_EQ(std::string(e.what()), "入力ファイルを開けません\n" + path.string());
+            EXPECT_EQ(std::string(e.what()), "入力ファイルを開けません（" + std::string(reason) + "）\n" + path.string());
         }
     }
 }

@@ -80,7 +80,7 @@ TEST_P(UserFiles, OutputInAFolderThatCannotBeWrittenIsReportedAndNothingChanges)
     for (const char* name : {"new.raw", "old.raw"}) {
         SCOPED_TRACE(name);
         const fs::path path = locked / name;
-        EXPECT_EQ(runTo(path), Messages{"出力ファイルを作成できません\n" + path.string()});
+        EXPECT_EQ(runTo(path), Messages{"出力ファイルを作成できません（アクセスが拒否されました）\n" + path.string()});
     }
     fs::permissions(locked, fs::perms::owner_all);
     EXPECT_EQ(readFile(locked / "old.raw"), (Bytes{1, 2, 3}));
@@ -91,10 +91,14 @@ TEST_P(UserFiles, OutputInAFolderThatCannotBeWrittenIsReportedAndNothingChanges)
 TEST_P(UserFiles, OutputWhereNotEvenRootMayCreateFilesIsReported)
 {
     // Folders of the kernel's own: no file can be made there, whoever asks.
-    for (const char* path : {"/proc/zrvimage-out.raw", "/proc/self/zrvimage-out.raw", "/sys/zrvimage-out.raw"}) {
+    const std::pair<const char*, std::string> cases[] = {
+        {"/proc/zrvimage-out.raw", "ファイルまたはフォルダーが見つかりません"},
+        {"/proc/self/zrvimage-out.raw", "ファイルまたはフォルダーが見つかりません"},
+        {"/sys/zrvimage-out.raw", "アクセスが拒否されました"}};
+    for (const auto& [path, reason] : cases) {
         SCOPED_TRACE(path);
         if (!fs::exists(fs::path(path).parent_path())) continue;
-        EXPECT_EQ(runTo(path), Messages{"出力ファイルを作成できません\n" + std::string(path)});
+        EXPECT_EQ(runTo(path), Messages{"出力ファイルを作成できません（" + reason + "）\n" + std::string(path)});
         EXPECT_FALSE(fs::exists(path));
     }
     EXPECT_EQ(readFile(inputPath), input);
