@@ -8,6 +8,7 @@
 #include "engine/EnviHeader.h"
 #include "engine/NdviStats.h"
 #include "engine/FlatField.h"
+#include "engine/SystemReason.h"
 #include "engine/NdviTiff.h"
 #include "engine/OutputFile.h"
 #include "engine/OutputPath.h"
@@ -36,9 +37,11 @@ struct FileFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-std::string withPath(const char* sentence, const std::string& path)
+// The sentence, the system's reason after it when there is one, and the path.
+std::string withPath(const char* sentence, const std::string& path, int systemError = 0)
 {
-    return std::string(sentence) + "\n" + path;
+    const std::string reason = engine::systemReason(systemError);
+    return std::string(sentence) + (reason.empty() ? "" : "（" + reason + "）") + "\n" + path;
 }
 
 // The window's sentence for an 8-bit picture, each operation its own.
@@ -79,7 +82,7 @@ struct FileOutputs {
             return group.add(path, input);
         } catch (const EngineError& e) {
             if (!failureMessage || e.failure() == engine::Failure::OutputIsInput) throw;
-            throw FileFailure(withPath(failureMessage, path));
+            throw FileFailure(withPath(failureMessage, path, e.systemError()));
         }
     }
 
@@ -91,8 +94,13 @@ struct FileOutputs {
             group.commit();
         } catch (const EngineError& e) {
             if (e.failure() == engine::Failure::WriteFailed) {
-                if (header && e.path() == header->finalPath()) throw FileFailure(withPath(kCannotWriteHeader, e.path()));
-                if (preview && e.path() == preview->finalPath()) throw FileFailure(withPath(kCannotWritePreview, e.path()));
+                const int error = e.systemError();
+                if (header && e.path() == header->finalPath()) {
+                    throw FileFailure(withPath(kCannotWriteHeader, e.path(), error));
+                }
+                if (preview && e.path() == preview->finalPath()) {
+                    throw FileFailure(withPath(kCannotWritePreview, e.path(), error));
+                }
             }
             throw;
         }
@@ -184,21 +192,25 @@ std::string ndvi(const Options& options, const FileJob& job, engine::PictureRead
         try {
             const std::string text = engine::ndviEnviHeader(width, height, options.model);
             outputs.header->write(text.data(), text.size());
-        } catch (const EngineError&) {
-            throw FileFailure(withPath(kCannotWriteHeader, job.header));
+        } catch (const EngineError& e) {
+            throw FileFailure(withPath(kCannotWriteHeader, job.header, e.systemError()));
         }
         result.header = job.header;
     }
     if (image) {
-        const bool written = image->encode([&](const std::uint8_t* bytes, std::size_t count) {
-            try {
-                outputs.preview->write(bytes, count);
-                return true;
-            } catch (const EngineError&) {
-                return false;
-            }
+        // Encoded in memory and written in one go: libpng hands over a few bytes at a
+        // time (each palette entry alone), a system call each.
+        std::vector<std::uint8_t> png;
+        const bool encoded = image->encode([&](const std::uint8_t* bytes, std::size_t count) {
+            png.insert(png.end(), bytes, bytes + count);
+            return true;
         });
-        if (!written) throw FileFailure(withPath(kCannotWritePreview, job.preview));
+        if (!encoded) throw FileFailure(withPath(kCannotWritePreview, job.preview));
+        try {
+            outputs.preview->write(png.data(), png.size());
+        } catch (const EngineError& e) {
+            throw FileFailure(withPath(kCannotWritePreview, job.preview, e.systemError()));
+        }
         result.preview = job.preview;
     }
     if (stats) result.stats = stats->result();
