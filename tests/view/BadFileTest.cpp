@@ -67,11 +67,13 @@ TEST(BadFileTest, EveryUnreadablePictureGetsTheEnginesMessage)
     testing_support::writeFile(dir.path("unsigned.bmp"), withByte(good, 1, 'X'));
     EXPECT_TRUE(v.open(dir.path("unsigned.bmp")));
     ASSERT_TRUE(v.open(dir.path("good.bmp")));
-    for (const auto& missing : {dir.path("missing.bmp"), dir.dir()}) {
+    const std::pair<std::filesystem::path, const char*> unopenable[] = {
+        {dir.path("missing.bmp"), "ファイルまたはフォルダーが見つかりません"}, {dir.dir(), "フォルダーです"}};
+    for (const auto& [missing, reason] : unopenable) {
         v.messages.clear();
         EXPECT_FALSE(v.open(missing));
-        EXPECT_EQ(v.messages, std::vector<QString>{QString::fromStdString(
-                                  engine::failureMessage(Failure::CannotOpenInput, missing.string()))});
+        EXPECT_EQ(v.messages, std::vector<QString>{QString::fromStdString("入力ファイルを開けません（" + std::string(reason)
+                                                                          + "）\n" + missing.string())});
     }
     // Still the good picture, still answering.
     EXPECT_EQ(v.window.picture()->path(), dir.path("good.bmp").string());
