@@ -199,14 +199,16 @@ int lockFile(int fd)
 
 int syncFolder(const std::string& folder)
 {
-    if (injected(Sync)) return -1;
-    const int fd = retried([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-    if (fd < 0) return -1;
-    int result = retried([&] { return ::fsync(fd); });
+    int result = -1;
+    if (!injected(Sync)) {
+        const int fd = retried([&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+        if (fd < 0) return -1;
+        result = retried([&] { return ::fsync(fd); });
+        closeQuietly(fd);
+    }
     // Network shares and some FUSE mounts cannot sync a folder, and say so; their
     // renames are as lasting as they make them. An I/O error still fails.
     if (result != 0 && (errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP || errno == ENOSYS)) result = 0;
-    closeQuietly(fd);
     return result;
 }
 

@@ -329,3 +329,71 @@ TEST(OutputGroup, OnAnotherDriveStagesBesideTheFinalName)
 #endif
 
 }  // namespace
+
+namespace {
+
+// A failure says why, in the user's words, whichever call the system refused.
+TEST(OutputGroup, AFailureGivesTheSystemsReason)
+{
+    Disarm disarm;
+    const struct {
+        unsigned call;
+        int error;
+        const char* message;
+    } cases[] = {
+        {platform::Open, ENOSPC, "出力ファイルを作成できません（容量が不足しています）"},
+        {platform::Open, EACCES, "出力ファイルを作成できません（アクセスが拒否されました）"},
+        {platform::Open, ENAMETOOLONG, "出力ファイルを作成できません（パスが長すぎます）"},
+        {platform::Write, ENOSPC, "出力ファイルの書き込みに失敗しました（容量が不足しています）"},
+        {platform::Write, EIO, "出力ファイルの書き込みに失敗しました（入出力エラーが発生しました）"},
+        {platform::Sync, EIO, "出力ファイルの書き込みに失敗しました（入出力エラーが発生しました）"},
+        {platform::Rename, EBUSY, "出力ファイルを作成できません（ほかのプログラムが使用中です）"},
+        {platform::Rename, EACCES, "出力ファイルを作成できません（アクセスが拒否されました）"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        TempDir dir;
+        writeFile(dir.path("a.raw"), kOldA);
+        platform::injectFault(c.call, 1, c.error, 1000);
+        try {
+            writeGroup(dir);
+            ADD_FAILURE() << "placed";
+        } catch (const engine::EngineError& e) {
+            EXPECT_EQ(e.systemError(), c.error);
+            const std::string what = e.what();
+            EXPECT_EQ(what.substr(0, what.find('\n')), c.message);
+        }
+        platform::injectFault(0, 0, 0);
+        EXPECT_EQ(readFile(dir.path("a.raw")), kOldA);
+    }
+}
+
+// A folder the file system cannot sync (a network share, some FUSE mounts: EINVAL,
+// ENOTSUP) is no failure; an I/O error still is. The folder's sync is the group's last.
+TEST(OutputGroup, AFolderSyncTheFileSystemCannotDoIsNoFailure)
+{
+    Disarm disarm;
+    std::uint64_t syncs = 0;
+    {
+        TempDir dir;
+        platform::injectFault(platform::Sync, 0, 0);
+        writeGroup(dir);
+        syncs = platform::callsSinceInjection();
+    }
+    for (const int error : {EINVAL, ENOTSUP, EIO}) {
+        SCOPED_TRACE(error);
+        TempDir dir;
+        writeFile(dir.path("a.raw"), kOldA);
+        platform::injectFault(platform::Sync, syncs, error);
+        if (error == EIO) {
+            EXPECT_THROW(writeGroup(dir), engine::EngineError);
+            EXPECT_EQ(readFile(dir.path("a.raw")), kOldA);
+        } else {
+            writeGroup(dir);
+            EXPECT_EQ(readFile(dir.path("a.raw")), kNewA);
+        }
+        EXPECT_TRUE(platform::faultFired());
+    }
+}
+
+}  // namespace
