@@ -34,7 +34,7 @@ std::vector<std::vector<std::string>> tableRecords(const fs::path& csv, std::str
 
 constexpr const char* kHeader = "file,time,region,pixels,ndvi_mean,ndvi_std,ndvi_min,ndvi_p05,ndvi_median,ndvi_p95,"
                                 "ndvi_max,nodata_pixels,nir_mean,red_mean,saturated_pixels,nir_white,red_white,"
-                                "panel_warning";
+                                "panel_warning,nir_dark,red_dark";
 
 TEST(Series, EachFrameCalibratedByItsPanelInTimeOrderWithBadFramesLeftOutAndNamed)
 {
