@@ -3,6 +3,7 @@
 // way the panel may be read or by a fixed model, from a file or from memory; frames that
 // cannot be used; frame times from names and modification times; the table's order.
 
+#include "engine/FlatField.h"
 #include "engine/PictureReader.h"
 #include "engine/Season.h"
 
@@ -14,6 +15,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -140,6 +142,20 @@ TEST(SeasonFrame, TheDarkTargetIsCheckedInEveryFrameWithItsOwnKeysAndItsValuesKe
         ASSERT_FALSE(records.empty());
         EXPECT_EQ(records[0][17], c.keys);
         EXPECT_EQ(figures.warningTexts.size(), figures.panelWarnings.size());
+
+        // Through a flat-field of gain 1 everywhere, which changes no value, the same
+        // checks and dark values.
+        engine::FlatFieldModel unit;
+        unit.width = picture.width;
+        unit.height = picture.height;
+        SeasonSettings through;
+        through.flatField = std::make_shared<const engine::FlatField>(unit);
+        const engine::FrameFigures corrected =
+            engine::seasonFrameFigures(picture.width, picture.height, row, "f.bmp", regions, through);
+        EXPECT_EQ(corrected.panelWarnings, figures.panelWarnings);
+        EXPECT_EQ(corrected.warningTexts, figures.warningTexts);
+        EXPECT_EQ(corrected.model.nir.dnDark, figures.model.nir.dnDark);
+        EXPECT_EQ(corrected.model.red.dnDark, figures.model.red.dnDark);
     }
 
     // A dark rectangle of known bytes: means of 10.25 and 12.75 are written as such, and
