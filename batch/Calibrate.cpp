@@ -72,7 +72,16 @@ int runCalibrate(const Options& options, std::ostream& out, std::ostream& err, s
                 m.nir.dnDark = engine::correctedDarkValue(values[1].nir);
                 m.red.dnDark = engine::correctedDarkValue(values[1].red);
             }
-            if (!engine::modelProblem(m)) warnings = engine::correctedPanelChecks(values[0], m.nir.dnWhite, m.red.dnWhite);
+            if (!engine::modelProblem(m)) {
+                warnings = engine::correctedPanelChecks(values[0], m.nir.dnWhite, m.red.dnWhite);
+                if (options.darkRect) {
+                    const engine::CorrectedPixels& dark = values[1];
+                    const auto spread = engine::darkSpread(dark.nir, dark.red, dark.nirSaturated, dark.redSaturated);
+                    for (auto& w : engine::darkChecks(spread, m.nir.dnDark, m.red.dnDark, m.nir.dnWhite, m.red.dnWhite)) {
+                        warnings.push_back(std::move(w));
+                    }
+                }
+            }
             record.source.flatfield = engine::calibrationFramePath(flat.path());
         } else {
             const std::vector<engine::PanelPixels> pixels = engine::countPixels(reader, rectangles);
@@ -81,10 +90,16 @@ int runCalibrate(const Options& options, std::ostream& out, std::ostream& err, s
             m.red.dnWhite = static_cast<float>(engine::whiteValue(white.red, white.pixels, options.whiteFrom));
             if (options.darkRect) {
                 const engine::PanelPixels& dark = pixels[1];
-                m.nir.dnDark = static_cast<float>(engine::darkValue(dark.nir, dark.pixels));
-                m.red.dnDark = static_cast<float>(engine::darkValue(dark.red, dark.pixels));
+                m.nir.dnDark = engine::darkValue(dark.nir, dark.pixels);
+                m.red.dnDark = engine::darkValue(dark.red, dark.pixels);
             }
             warnings = engine::panelChecks(white, static_cast<int>(m.nir.dnWhite), static_cast<int>(m.red.dnWhite));
+            if (options.darkRect) {
+                for (auto& w : engine::darkChecks(engine::darkSpread(pixels[1]), m.nir.dnDark, m.red.dnDark, m.nir.dnWhite,
+                                                  m.red.dnWhite)) {
+                    warnings.push_back(std::move(w));
+                }
+            }
         }
         if (const auto problem = engine::modelProblem(m)) {
             message(err, frame, *problem);

@@ -7,6 +7,8 @@
 #include "runtime/Exceptions.h"
 #include "runtime/IntegerConversion.h"
 
+#include <charconv>
+#include <cmath>
 #include <map>
 #include <string_view>
 #include <tuple>
@@ -35,7 +37,7 @@ constexpr OptionRule kOptions[] = {
     {"--tiff-level", true, kNdvi},
     {"--calibration", true, kNdvi | kSeries}, {"--white-rect", true, kCalibrate},
     {"--white-from", true, kCalibrate | kSeries}, {"--dark-rect", true, kCalibrate},
-    {"--strict", false, kCalibrate},      {"--regions", true, kSeries},
+    {"--strict", false, kCalibrate | kSeries},      {"--regions", true, kSeries},
     {"--csv", true, kSeries},             {"--time", true, kSeries},
     {"--flatfield", true, kNdvi | kCalibrate | kSeries}, {"--dark-frame", true, kFlatField},
 };
@@ -124,6 +126,19 @@ std::optional<UsageError> readModel(Options& o, const Value& value)
     if (value("--dark-reflectance") && !dark) return UsageError{"--dark-reflectance は --dark と一緒に指定してください"};
     if (dark) {
         const auto byte = [](std::string_view text, float& dn) -> std::optional<UsageError> {
+            // A dark value is a mean and may have a fraction, as calibrate writes it
+            // ("10.5"): read straight into a float, as the calibration file is, so that
+            // both give the same model.
+            if (text.find('.') != std::string_view::npos) {
+                float f = 0;
+                const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), f, std::chars_format::fixed);
+                const bool digitsOnly = text.find_first_not_of("0123456789.") == std::string_view::npos;
+                if (ec != std::errc() || end != text.data() + text.size() || !digitsOnly || !std::isfinite(f)) {
+                    return UsageError{"--dark の '" + std::string(text) + "' は数ではありません（例: 12 や 10.5）"};
+                }
+                dn = f;
+                return std::nullopt;
+            }
             // Decimal only, unlike the window's fields: the same rule as the viewer's.
             const auto v = engine::decimalInteger(text);
             if (!v) return UsageError{runtime::errorBoxText(runtime::notAnIntegerMessage(text))};
@@ -350,6 +365,7 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
     }
     if (command == Command::Series) {
         if (auto error = readSeries(o, value)) return *error;
+        o.strict = given.count("--strict") != 0;
     }
     if (const auto jobs = value("-j")) {
         std::int32_t n = 0;

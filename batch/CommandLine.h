@@ -44,7 +44,9 @@ struct Options {
     engine::Rectangle whiteRect{0, 0, -1, -1};
     std::optional<engine::Rectangle> darkRect;
     engine::WhiteFrom whiteFrom = engine::WhiteFrom::Maximum;
-    bool strict = false;                    // calibrate: a failed panel check fails the run
+    // calibrate, series: a failed check of the white panel or the dark target fails the
+    // frame (calibrate writes no file, series leaves the frame out of the table)
+    bool strict = false;
     // series: the regions file, the table, where each frame's time comes from, and
     // whether model is one fixed calibration for every frame (--calibration, or
     // --nir-white and --red-white) or only the reflectances of each frame's own panel.

@@ -18,7 +18,7 @@ const char* helpText()
   zrvimage-batch series FRAME.bmp... --regions REGIONS.json --csv OUT.csv
                  [--calibration CAL.json | --nir-white N --red-white N] [--white-from max|mean|p99]
                  [--panel-reflectance NIR,RED] [--dark-reflectance NIR,RED]
-                 [--time mtime|name:PATTERN] [--json] [--force] [-j N]
+                 [--time mtime|name:PATTERN] [--strict] [--json] [--force] [-j N]
   zrvimage-batch flatfield FLAT.bmp... [--dark-frame DARK.bmp] -o FF.tif [--json] [--force]
   zrvimage-batch tidy DIR...
 
@@ -36,7 +36,9 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
            標準出力に書きます。白色板の値は矩形内の NIR（Red バイト）と Red（Green バイト）の
            最大値（--white-from で平均、99 パーセンタイルも）、暗色板の値は矩形内の平均です。
            白色板の矩形に 255 の画素がある、変動係数が 3 % を超える、白色板の値が 100 未満の
-           ときは、その警告を標準エラー出力に書きます。
+           ときと、暗色板の矩形に 255 の画素がある、標準偏差が平均の 15 % と 2 の両方を超える
+           （土や草などが入っている）、暗色板の値が白色板の値の半分を超えるときは、その警告を
+           標準エラー出力に書きます。
   series   同じ場所から撮った一連のフレームについて、領域ファイルの領域（role のない領域）ごとの
            NDVI の平均・標準偏差・最小値・5/50/95 パーセンタイル・最大値、-10 の画素数、NIR と
            Red の平均、255 の画素数を、1フレーム1領域1行の CSV ファイルに書きます。各フレームは
@@ -44,6 +46,12 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
            同じ規則で較正します（--calibration か --nir-white と --red-white では全フレーム同じ
            較正）。行はフレームの時刻順、同じ時刻ではパス順です。読めないフレーム、領域がはみ出す
            フレーム、名前が --time の形に合わないフレームは、そのフレームだけが失敗になります。
+           列 panel_warning には白色板（saturated、uneven、dim）と暗色板（dark_saturated、
+           dark_uneven、dark_bright）の外れた確認を ; で区切って、列 nir_dark と red_dark には
+           使った暗色板の値（小数のまま、暗色板がなければ空）を書きます。成功したフレームが
+           一つもないときは CSV ファイルを書きません（既存のファイルはそのまま）。全フレームの
+           更新日時が 10 秒以内に収まっているときは、時刻が撮影日時ではないおそれを警告し、
+           --time name:PATTERN を勧めます。
   flatfield 一様に照らした白い面（拡散板越しの曇り空、日陰のつや消しの白い壁）をいつもの設定で
            撮った数枚の画像を平均し、バンドごとに周辺減光のモデル（中心を自由にした半径の多項式）を
            当てはめて、NIR と Red の利得の 2 バンド float32 TIFF を書きます。--dark-frame の
@@ -65,8 +73,8 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
                       白色板の反射率（0 から 1 の小数、小数点以下3桁まで、例: 0.92,0.90）。
                       白色板のメーカーの校正表から、カメラの NIR と Red の波長での値を
                       読みます。既定: 1,1。
-  --dark NIR,RED      暗色板の値（NIR と Red、0 以上の整数）。maxima で暗色板の矩形を調べた
-                      値です。白色板の値より小さくなければなりません。
+  --dark NIR,RED      暗色板の値（NIR と Red、0 以上の整数、または calibrate が書く小数 10.85 の形）。
+                      maxima で暗色板の矩形を調べた値です。白色板の値より小さくなければなりません。
   --dark-reflectance NIR,RED
                       暗色板の反射率（0 から 1 の小数、小数点以下3桁まで）。--dark と一緒に
                       指定します。既定: 0,0。
@@ -81,7 +89,7 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
                       calibrate、series: 白色板の値の取り方。max は最大値（既定）、mean は平均の四捨五入、
                       p99 は 99 % の画素がそれ以下になる最小の値です。どれも 1 から 255 に収めます。
   --dark-rect X1,Y1,X2,Y2
-                      calibrate: 暗色板の矩形。暗色板の値は平均の四捨五入（0 から 254）です。
+                      calibrate: 暗色板の矩形。暗色板の値は平均（小数のまま、0 から 254）です。
                       calibrate の --dark-reflectance はこれと一緒に指定します。
   --regions REGIONS.json
                       series: 領域ファイル（名前付きの矩形 rect と多角形 polygon、role で白色板と
@@ -99,6 +107,8 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
   --dark-frame DARK.bmp
                       flatfield: レンズにふたをして撮った画像。
   --strict            calibrate: 警告があれば較正ファイルを書かず、終了ステータス 1 で終わります。
+                      series: 白色板か暗色板の確認に外れたフレームを表から除き（それぞれ標準
+                      エラー出力に書きます）、終了ステータス 1 で終わります。
   --tiff              RAWファイルの代わりに、1バンドの float32 TIFF（DEFLATE 圧縮、浮動小数点
                       予測子、-10 を NoData として GDAL のタグに記録、説明タグに校正モデル）を
                       書きます。--out-dir の出力名は .tif です。GDAL、QGIS、ImageJ でそのまま
@@ -139,7 +149,8 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
   0  すべてのファイルが成功しました。
   1  失敗したファイルがあります（最後の行に一覧）。calibrate ではフレームから較正ファイルを
      作れなかったとき、または --strict で警告があったときです。series では失敗したフレーム
-     があっても、ほかのフレームの行を CSV ファイルに書きます。
+     があっても、ほかのフレームの行を CSV ファイルに書きます（--strict で除いたフレームも
+     失敗に数えます）。
   2  使い方の誤り、または --force なしで既存の出力ファイルがあります。
 )";
 }

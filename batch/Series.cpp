@@ -68,6 +68,17 @@ std::optional<engine::SeasonFrame> runFrame(const Options& options, const std::s
     return std::nullopt;
 }
 
+// Says why --strict leaves a frame out: each failed check's sentence, then its keys.
+void refuseFrame(const engine::FrameFigures& figures, const std::function<void(const std::string&)>& say)
+{
+    std::string keys;
+    for (std::size_t k = 0; k < figures.panelWarnings.size(); ++k) {
+        if (k < figures.warningTexts.size()) say(figures.warningTexts[k]);
+        keys += std::string(k ? ";" : "") + engine::panelCheckKey(figures.panelWarnings[k]);
+    }
+    say("--strict のため、白色板か暗色板の確認に外れたこのフレーム（" + keys + "）を表から除きました");
+}
+
 bool isSet(const std::atomic<bool>* flag)
 {
     return flag && flag->load();
@@ -127,9 +138,12 @@ int runSeries(const Options& options, std::ostream& out, std::ostream& err, bool
         std::atomic<std::size_t> next{0};
         const auto worker = [&] {
             for (std::size_t i; !isSet(interrupted) && (i = next++) < frames.size();) {
-                results[i] = runFrame(
-                    options, frames[i], regions, settings, [&](const std::string& text) { console.message(frames[i], text); },
-                    interrupted);
+                const auto say = [&](const std::string& text) { console.message(frames[i], text); };
+                results[i] = runFrame(options, frames[i], regions, settings, say, interrupted);
+                if (options.strict && results[i] && !results[i]->figures.panelWarnings.empty()) {
+                    refuseFrame(results[i]->figures, say);
+                    results[i].reset();
+                }
                 console.fileDone(i, results[i].has_value(), {});
             }
         };
@@ -153,14 +167,21 @@ int runSeries(const Options& options, std::ostream& out, std::ostream& err, bool
         if (r) done.push_back(std::move(*r));
     }
     engine::sortSeasonFrames(done);
-    std::string table = engine::seasonCsvHeader();
-    for (const engine::SeasonFrame& frame : done) table += engine::seasonCsvRows(frame, regions);
-    bool written = true;
-    try {
-        engine::writeWholeFile(options.csv, table);
-    } catch (const engine::EngineError& e) {
-        console.message(options.csv, e.what());
-        written = false;
+    if (const auto warning = engine::seasonTimeWarning(done, options.time)) err << kProgram << *warning << '\n';
+    bool written = false;
+    if (done.empty()) {
+        // A table of its header alone tells nothing and would replace one that did.
+        err << kProgram << "成功したフレームが一つもないため、CSV ファイルを書きませんでした（既存のファイルはそのままです）: "
+            << options.csv << '\n';
+    } else {
+        std::string table = engine::seasonCsvHeader();
+        for (const engine::SeasonFrame& frame : done) table += engine::seasonCsvRows(frame, regions);
+        try {
+            engine::writeWholeFile(options.csv, table);
+            written = true;
+        } catch (const engine::EngineError& e) {
+            console.message(options.csv, e.what());
+        }
     }
 
     const std::vector<std::size_t> failed = console.failed();

@@ -22,6 +22,7 @@ CalibrationState typedInto(const CalibrationState& before, const engine::NdviMod
     if (fields.nir.dnDark != was.nir.dnDark || fields.red.dnDark != was.red.dnDark) {
         after.source.darkRect.reset();
         after.darkMark.reset();
+        after.darkWarnings.clear();
     }
     if (!after.source.whiteRect && !after.source.darkRect) after.source.frame.clear();
     after.source.date = std::move(date);

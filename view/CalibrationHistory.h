@@ -25,14 +25,15 @@ struct CalibrationState {
     engine::CalibrationSource source;
     std::optional<engine::Rectangle> darkMark;
     std::vector<std::string> warnings;  // the white panel's checks, when it came from a rectangle
+    std::vector<std::string> darkWarnings;  // the dark target's, when it came from a rectangle
     // What every figure of a bitmap is corrected by; null: none. source.flatfield names
     // the one the white and dark values were read through, which may differ.
     std::shared_ptr<const engine::FlatField> flat;
 };
 
 // The state once fields were typed over before's: a byte typed by hand no longer comes
-// from its rectangle, so that rectangle (and for the white panel its warnings, for the
-// dark target its mark) is dropped; with neither rectangle left the source is the
+// from its rectangle, so that rectangle (and its warnings, for the dark target its mark
+// too) is dropped; with neither rectangle left the source is the
 // keyboard. Reflectances are never taken from the frame and leave the source as it is.
 CalibrationState typedInto(const CalibrationState& before, const engine::NdviModel& fields, std::string date);
 

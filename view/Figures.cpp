@@ -120,7 +120,7 @@ WhiteValues whiteValuesOf(const RegionFigures& f, WhiteChoice choice)
     return {engine::whiteValue(p.nir, p.pixels, choice), engine::whiteValue(p.red, p.pixels, choice)};
 }
 
-WhiteValues darkValuesOf(const RegionFigures& f)
+DarkValues darkValuesOf(const RegionFigures& f)
 {
     const engine::PanelPixels p = panelPixelsOf(f);
     return {engine::darkValue(p.nir, p.pixels), engine::darkValue(p.red, p.pixels)};

@@ -66,8 +66,12 @@ engine::PanelPixels panelPixelsOf(const RegionFigures& figures);
 WhiteValues whiteValuesOf(const RegionFigures& figures, WhiteChoice choice);
 
 // The dark target's values a rectangle over it gives: its red (NIR) and green (red)
-// means, rounded, within 0..254.
-WhiteValues darkValuesOf(const RegionFigures& figures);
+// means with their fractions, within 0..254 (engine::darkValue).
+struct DarkValues {
+    float nir = 0;
+    float red = 0;
+};
+DarkValues darkValuesOf(const RegionFigures& figures);
 
 // `x=<x> y=<y>  R=<r> G=<g> B=<b>  NDVI=<v>`, or `x=<x> y=<y>  NDVI=<v>` for a raster.
 // corrected as for ndviFigures.

@@ -61,31 +61,13 @@ PanelReading correctedWhite(const LoadedPicture& picture, const engine::FlatFiel
 }
 
 PanelReading correctedDark(const LoadedPicture& picture, const engine::FlatField& flat,
-                           const engine::Rectangle& area)
+                           const engine::Rectangle& area, float nirWhite, float redWhite)
 {
     const engine::CorrectedPixels pixels = pixelsOf(picture, flat, area);
-    return {engine::correctedDarkValue(pixels.nir), engine::correctedDarkValue(pixels.red), {}};
-}
-
-std::vector<std::string> correctedRegionChecks(const LoadedPicture& picture, const engine::FlatField& flat,
-                                               const engine::Region& white, float nirWhite, float redWhite)
-{
-    engine::CorrectedPixels pixels;
-    for (const auto& run : engine::regionRuns(white)) {
-        const auto count = static_cast<std::size_t>(run.x2 - run.x1 + 1);
-        const std::size_t at = pixels.nir.size();
-        pixels.nir.resize(at + count);
-        pixels.red.resize(at + count);
-        const std::uint8_t* bytes = picture.row(run.y) + 3 * run.x1;
-        engine::correctedBands(flat, run.y, run.x1, count, bytes, pixels.nir.data() + at, pixels.red.data() + at);
-        for (std::size_t i = 0; i < count; ++i) {
-            pixels.nirSaturated += bytes[3 * i + 2] == 255;
-            pixels.redSaturated += bytes[3 * i + 1] == 255;
-        }
-    }
-    std::vector<std::string> texts;
-    for (const auto& w : engine::correctedPanelChecks(pixels, nirWhite, redWhite)) texts.push_back(w.text);
-    return texts;
+    PanelReading r{engine::correctedDarkValue(pixels.nir), engine::correctedDarkValue(pixels.red), {}};
+    const auto spread = engine::darkSpread(pixels.nir, pixels.red, pixels.nirSaturated, pixels.redSaturated);
+    for (const auto& w : engine::darkChecks(spread, r.nir, r.red, nirWhite, redWhite)) r.warnings.push_back(w.text);
+    return r;
 }
 
 float lowestGain(const engine::FlatField& flat)

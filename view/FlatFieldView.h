@@ -24,7 +24,7 @@ std::unique_ptr<float[]> correctedNdvi(const LoadedPicture& picture, const engin
                                        const engine::NdviModel& model);
 
 // A white panel's or a dark target's values read from corrected pixels, with the white
-// panel's checks (their sentences).
+// panel's or the dark target's checks (their sentences).
 struct PanelReading {
     float nir = 0;
     float red = 0;
@@ -33,13 +33,9 @@ struct PanelReading {
 // The rectangle must lie inside the picture, which must be flat's size.
 PanelReading correctedWhite(const LoadedPicture& picture, const engine::FlatField& flat,
                             const engine::Rectangle& area, WhiteChoice choice);
+// The dark target's values and the checks it fails against these white values.
 PanelReading correctedDark(const LoadedPicture& picture, const engine::FlatField& flat,
-                           const engine::Rectangle& area);
-
-// The panel checks of a white region through flat, as zrvimage-batch series makes them:
-// the pixels the region covers, corrected.
-std::vector<std::string> correctedRegionChecks(const LoadedPicture& picture, const engine::FlatField& flat,
-                                               const engine::Region& white, float nirWhite, float redWhite);
+                           const engine::Rectangle& area, float nirWhite, float redWhite);
 
 // The smallest gain of either band over the frame: the low end of the gain view's scale,
 // whose high end is 1.

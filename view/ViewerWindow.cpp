@@ -1117,7 +1117,10 @@ void ViewerWindow::applyWhitePanel()
     const std::string frame = engine::calibrationFramePath(picture_->path());
     // A dark target's rectangle from another frame is not this frame's: its values
     // stay, as if typed.
-    if (after.source.frame != frame) after.source.darkRect.reset();
+    if (after.source.frame != frame) {
+        after.source.darkRect.reset();
+        after.darkWarnings.clear();
+    }
     after.source.frame = frame;
     after.source.whiteRect = figures_->area;
     after.source.whiteFrom = choice;
@@ -1154,6 +1157,7 @@ void ViewerWindow::clearDarkTarget()
     after.fields.nir.rDark = after.fields.red.rDark = 0;
     after.darkMark.reset();
     after.source.darkRect.reset();
+    after.darkWarnings.clear();
     if (after.fields == committed_.fields && !committed_.darkMark && !committed_.source.darkRect) return;
     if (!after.source.whiteRect) after.source.frame.clear();
     after.source.date = nowText();
@@ -1192,14 +1196,22 @@ void ViewerWindow::rereadPanel(CalibrationState& state) const
     }
     if (dark) {
         const engine::Rectangle& area = *state.source.darkRect;
+        // Checked against the white values in use, the frame's own when just read.
+        const float nirWhite = state.fields.nir.dnWhite, redWhite = state.fields.red.dnWhite;
+        state.darkWarnings.clear();
         if (flat) {
-            const PanelReading r = correctedDark(*picture_, *flat, area);
+            PanelReading r = correctedDark(*picture_, *flat, area, nirWhite, redWhite);
             state.fields.nir.dnDark = r.nir;
             state.fields.red.dnDark = r.red;
+            state.darkWarnings = std::move(r.warnings);
         } else {
-            const WhiteValues v = darkValuesOf(channelFigures(*picture_, area));
-            state.fields.nir.dnDark = static_cast<float>(v.nir);
-            state.fields.red.dnDark = static_cast<float>(v.red);
+            const RegionFigures f = channelFigures(*picture_, area);
+            const DarkValues v = darkValuesOf(f);
+            state.fields.nir.dnDark = v.nir;
+            state.fields.red.dnDark = v.red;
+            for (const auto& w : engine::darkChecks(engine::darkSpread(panelPixelsOf(f)), v.nir, v.red, nirWhite, redWhite)) {
+                state.darkWarnings.push_back(w.text);
+            }
         }
     }
     state.source.flatfield = flat ? engine::calibrationFramePath(flat->path()) : std::string();
@@ -1284,7 +1296,9 @@ void ViewerWindow::applyCalibration(const CalibrationState& state)
 void ViewerWindow::showCalibrationSource()
 {
     calibration_->showSource(sourceText(committed_));
-    calibration_->showWarnings(committed_.warnings);
+    std::vector<std::string> warnings = committed_.warnings;
+    warnings.insert(warnings.end(), committed_.darkWarnings.begin(), committed_.darkWarnings.end());
+    calibration_->showWarnings(warnings);
 }
 
 void ViewerWindow::keepCalibration()

@@ -60,10 +60,22 @@ public:
 
     // A panel's or dark target's value: a whole byte in low..high as ever, or, in a
     // calibration made through a flat-field, a corrected value, which may have a
-    // fraction and lie past 255.
-    float level(const Json& value, const std::string& name, std::int64_t low, std::int64_t high, bool corrected) const
+    // fraction and lie past 255. A dark target's value (fraction) is a mean, which may
+    // have a fraction in any file, within low..high without a flat-field.
+    float level(const Json& value, const std::string& name, std::int64_t low, std::int64_t high, bool corrected,
+                bool fraction = false) const
     {
-        if (!corrected) return static_cast<float>(integer(value, name, low, high));
+        if (!corrected && !(fraction && value.is_number_float())) {
+            return static_cast<float>(integer(value, name, low, high));
+        }
+        if (!corrected) {
+            const float v = value.get<float>();
+            if (!std::isfinite(v) || v < static_cast<float>(low) || v > static_cast<float>(high)) {
+                fail(path_, "較正ファイルの " + name + " (" + value.dump() + ") は " + std::to_string(low) + " から "
+                                + std::to_string(high) + " の範囲にありません");
+            }
+            return v;
+        }
         if (!value.is_number()) fail(path_, "較正ファイルの " + name + " は数値でなければなりません");
         const float v = value.get<float>();
         if (!std::isfinite(v) || v < static_cast<float>(low) || v > kMaxCorrectedLevel) {
@@ -225,7 +237,7 @@ CalibrationRecord parseCalibration(std::string_view text, const std::string& pat
         BandCalibration& b = *band;
         b.dnWhite = read.level(read.member(object, where, "white"), where + ".white", 1, 255, corrected);
         b.rWhite = read.reflectance(read.member(object, where, "white_reflectance"), where + ".white_reflectance");
-        b.dnDark = read.level(read.member(object, where, "dark"), where + ".dark", 0, 254, corrected);
+        b.dnDark = read.level(read.member(object, where, "dark"), where + ".dark", 0, 254, corrected, true);
         b.rDark = read.reflectance(read.member(object, where, "dark_reflectance"), where + ".dark_reflectance");
     }
     if (auto problem = modelProblem(record.model)) fail(path, "較正ファイルの値が正しくありません: " + *problem);

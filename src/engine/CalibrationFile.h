@@ -19,7 +19,8 @@
 // left out (a calibration typed by hand has no frame; "flatfield" is there only for a
 // calibration made through a flat-field). In a file with "flatfield" the white and dark
 // values are corrected ones, with fractions ("white": 243.56) and up to
-// kMaxCorrectedLevel; in any other, whole bytes as ever.
+// kMaxCorrectedLevel; in any other, whole bytes as ever, but for the dark values: a
+// mean of the dark target's bytes keeps its fraction ("dark": 12.4) within 0..254.
 
 #include "engine/Calibration.h"
 #include "engine/Kernels.h"

@@ -141,9 +141,12 @@ int whiteValue(const ByteCounts& counts, std::uint64_t total, WhiteFrom from) no
     return std::clamp(v, 1, 255);
 }
 
-int darkValue(const ByteCounts& counts, std::uint64_t total) noexcept
+float darkValue(const ByteCounts& counts, std::uint64_t total) noexcept
 {
-    return std::clamp(roundedMean(counts, total), 0, 254);
+    if (total == 0) return 0;
+    const Sums s = sumsOf(counts);
+    const long double mean = static_cast<long double>(s.sum) / static_cast<long double>(total);
+    return std::clamp(static_cast<float>(mean), 0.0f, 254.0f);
 }
 
 std::vector<PanelWarning> panelChecks(const PanelPixels& white, int nirWhite, int redWhite)
@@ -165,6 +168,78 @@ std::vector<PanelWarning> panelChecks(const PanelPixels& white, int nirWhite, in
     if (nirWhite < kDimWhiteBelow || redWhite < kDimWhiteBelow) {
         warnings.push_back({PanelCheck::Dim, "白色板の値が 100 未満です（NIR " + std::to_string(nirWhite) + "、Red "
                                                  + std::to_string(redWhite) + "）。露出が足りないか、白色板ではありません"});
+    }
+    return warnings;
+}
+
+DarkSpread darkSpread(const PanelPixels& dark)
+{
+    DarkSpread d;
+    d.pixels = dark.pixels;
+    d.nirSaturated = dark.nir[255];
+    d.redSaturated = dark.red[255];
+    if (dark.pixels == 0) return d;
+    const auto band = [n = dark.pixels](const ByteCounts& counts, double& mean, double& deviation) {
+        const Sums s = sumsOf(counts);
+        const auto nn = static_cast<long double>(n);
+        const auto spread = static_cast<long double>(n * s.squares - s.sum * s.sum);
+        mean = static_cast<double>(static_cast<long double>(s.sum) / nn);
+        deviation = static_cast<double>(std::sqrt(spread) / nn);
+    };
+    band(dark.nir, d.nirMean, d.nirDeviation);
+    band(dark.red, d.redMean, d.redDeviation);
+    return d;
+}
+
+DarkSpread darkSpread(std::span<const float> nir, std::span<const float> red, std::uint64_t nirSaturated,
+                      std::uint64_t redSaturated)
+{
+    DarkSpread d;
+    d.pixels = nir.size();
+    d.nirSaturated = nirSaturated;
+    d.redSaturated = redSaturated;
+    const auto band = [](std::span<const float> values, double& mean, double& deviation) {
+        if (values.empty()) return;
+        long double sum = 0;
+        for (const float v : values) sum += v;
+        const long double m = sum / values.size();
+        long double squares = 0;
+        for (const float v : values) squares += (v - m) * (v - m);
+        mean = static_cast<double>(m);
+        deviation = static_cast<double>(std::sqrt(squares / values.size()));
+    };
+    band(nir, d.nirMean, d.nirDeviation);
+    band(red, d.redMean, d.redDeviation);
+    return d;
+}
+
+std::vector<PanelWarning> darkChecks(const DarkSpread& dark, float nirDark, float redDark, float nirWhite,
+                                     float redWhite)
+{
+    std::vector<PanelWarning> warnings;
+    if (dark.nirSaturated + dark.redSaturated > 0) {
+        warnings.push_back({PanelCheck::DarkSaturated, "暗色板の範囲に 255 で飽和した画素があります（NIR "
+                                                           + std::to_string(dark.nirSaturated) + " 画素、Red "
+                                                           + std::to_string(dark.redSaturated)
+                                                           + " 画素）。暗色板以外のものが範囲に入っています"});
+    }
+    const auto uneven = [](double mean, double deviation) {
+        return deviation > kDarkUnevenLevels && 100 * deviation > kDarkUnevenPercent * mean;
+    };
+    if (uneven(dark.nirMean, dark.nirDeviation) || uneven(dark.redMean, dark.redDeviation)) {
+        warnings.push_back({PanelCheck::DarkUneven, "暗色板の範囲の明るさが一様ではありません（NIR 平均 " + oneDecimal(dark.nirMean)
+                                                        + "、標準偏差 " + oneDecimal(dark.nirDeviation) + "、Red 平均 "
+                                                        + oneDecimal(dark.redMean) + "、標準偏差 "
+                                                        + oneDecimal(dark.redDeviation)
+                                                        + "）。土や草、影の縁など暗色板以外のものが範囲に入っています"});
+    }
+    // dark > white / 2, in doubles so that nothing is rounded.
+    if (2.0 * nirDark > nirWhite || 2.0 * redDark > redWhite) {
+        warnings.push_back({PanelCheck::DarkBright, "暗色板の値が白色板の値の半分を超えています（NIR 暗色板 "
+                                                        + oneDecimal(nirDark) + "、白色板 " + oneDecimal(nirWhite)
+                                                        + "、Red 暗色板 " + oneDecimal(redDark) + "、白色板 "
+                                                        + oneDecimal(redWhite)
+                                                        + "）。範囲が暗色板から外れているか、暗色板が明るすぎます"});
     }
     return warnings;
 }

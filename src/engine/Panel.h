@@ -1,7 +1,7 @@
 #pragma once
 // A white panel and a dark target picked out of a frame by rectangles: the byte counts
 // of their two bands, the white and dark values they give, and the checks that tell
-// whether the white rectangle looks like a usable panel. The viewer's side panel and
+// whether each rectangle looks like a usable panel or target. The viewer's side panel and
 // `zrvimage-batch calibrate` share these rules, so both give the same calibration for
 // the same frame and rectangles.
 
@@ -54,15 +54,21 @@ int roundedMean(const ByteCounts& counts, std::uint64_t total) noexcept;
 // 1..255 (a white value of 0 would divide by zero).
 int whiteValue(const ByteCounts& counts, std::uint64_t total, WhiteFrom from) noexcept;
 
-// The dark value of a band: always its rounded mean, since a dark target's highest
-// bytes are noise and specks of light; limited to 0..254 so that a white value can
-// lie above it.
-int darkValue(const ByteCounts& counts, std::uint64_t total) noexcept;
+// The dark value of a band: always its mean, since a dark target's highest bytes are
+// noise and specks of light, kept with its fraction (the exact mean rounded once to a
+// float): on a dim frame a dark value rounded to a whole byte moves every reflectance
+// by up to half a byte over a span of few bytes. Limited to 0..254 so that a white
+// value can lie above it; 0 when there are no pixels.
+float darkValue(const ByteCounts& counts, std::uint64_t total) noexcept;
 
 enum class PanelCheck {
     Saturated,  // pixels at 255 in either band: the panel's true brightness is unknown
     Uneven,     // a coefficient of variation above 3 % in either band
     Dim,        // a white value below 100
+    // The dark target's own checks (darkChecks), after the white panel's.
+    DarkSaturated,  // pixels at 255 in either band: no dark target is that bright
+    DarkUneven,     // spread beyond a dark target's (kDarkUneven...)
+    DarkBright,     // a dark value above half the white value in either band
 };
 
 struct PanelWarning {
@@ -75,5 +81,34 @@ inline constexpr int kDimWhiteBelow = 100;
 // The checks the white rectangle fails, in the order of PanelCheck; none for a good
 // panel. nirWhite and redWhite are the white values taken from it.
 std::vector<PanelWarning> panelChecks(const PanelPixels& white, int nirWhite, int redWhite);
+
+// A dark target's spread: the mean and population standard deviation of each band and
+// its pixels at 255 (counted in the bytes, before any correction).
+struct DarkSpread {
+    std::uint64_t pixels = 0;
+    double nirMean = 0, redMean = 0;
+    double nirDeviation = 0, redDeviation = 0;
+    std::uint64_t nirSaturated = 0, redSaturated = 0;
+};
+DarkSpread darkSpread(const PanelPixels& dark);
+// The same over values corrected by a flat-field (both spans of one length).
+DarkSpread darkSpread(std::span<const float> nir, std::span<const float> red, std::uint64_t nirSaturated,
+                      std::uint64_t redSaturated);
+
+// A dark target is uneven when a band's standard deviation is above both 15 % of its
+// mean and 2 levels. The white panel's 3 % would not do: a dark target's mean is a few
+// levels, where the sensor's own noise of a level or so is already 10 % or more. The
+// 2 levels keep that noise from counting; the 15 % still catches soil, leaves or the
+// edge of a shadow in the rectangle, whose texture spreads far wider.
+inline constexpr double kDarkUnevenPercent = 15;
+inline constexpr double kDarkUnevenLevels = 2;
+
+// The checks the dark target fails, in the order of PanelCheck (DarkSaturated,
+// DarkUneven, DarkBright); none for a good target. nirDark and redDark are the dark
+// values taken from it, nirWhite and redWhite the white values used with them: a dark
+// value must be at most half the white value, or the line through the two is too short
+// to read reflectances by (and the rectangle most likely holds no dark target).
+std::vector<PanelWarning> darkChecks(const DarkSpread& dark, float nirDark, float redDark, float nirWhite,
+                                     float redWhite);
 
 }  // namespace engine

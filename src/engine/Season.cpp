@@ -335,10 +335,24 @@ void collectCodes(const FramePlan& plan, Scratch& s, std::int64_t width, LoadBlo
     }
 }
 
+void keepWarnings(FrameFigures& figures, const std::vector<PanelWarning>& warnings)
+{
+    for (const PanelWarning& w : warnings) {
+        figures.panelWarnings.push_back(w.check);
+        figures.warningTexts.push_back(w.text);
+    }
+}
+
+// Whether a fixed model has a dark target.
+bool modelHasDark(const NdviModel& m)
+{
+    return m.nir.dnDark != 0 || m.red.dnDark != 0 || m.nir.rDark != 0 || m.red.rDark != 0;
+}
+
 // The model of a frame that calibrates itself, by the rules zrvimage-batch calibrate
 // applies to its rectangles.
 NdviModel frameModel(const FramePlan& plan, const Scratch& s, const SeasonSettings& settings, const std::string& path,
-                     std::vector<PanelCheck>& warnings)
+                     FrameFigures& figures)
 {
     const PanelPixels& white = s.white;
     NdviModel m = settings.reflectances;
@@ -348,14 +362,16 @@ NdviModel frameModel(const FramePlan& plan, const Scratch& s, const SeasonSettin
     m.red.dnDark = 0;
     if (plan.darkSlot != kNone) {
         const PanelPixels& dark = s.dark;
-        m.nir.dnDark = static_cast<float>(darkValue(dark.nir, dark.pixels));
-        m.red.dnDark = static_cast<float>(darkValue(dark.red, dark.pixels));
+        m.nir.dnDark = darkValue(dark.nir, dark.pixels);
+        m.red.dnDark = darkValue(dark.red, dark.pixels);
     }
     if (const auto problem = modelProblem(m)) {
         frameFailure(path, regionName(*plan.slots[plan.whiteSlot]) + " から較正できません: " + *problem);
     }
-    for (const PanelWarning& w : panelChecks(white, static_cast<int>(m.nir.dnWhite), static_cast<int>(m.red.dnWhite))) {
-        warnings.push_back(w.check);
+    keepWarnings(figures, panelChecks(white, static_cast<int>(m.nir.dnWhite), static_cast<int>(m.red.dnWhite)));
+    if (plan.darkSlot != kNone) {
+        figures.hasDark = true;
+        keepWarnings(figures, darkChecks(darkSpread(s.dark), m.nir.dnDark, m.red.dnDark, m.nir.dnWhite, m.red.dnWhite));
     }
     return m;
 }
@@ -499,7 +515,8 @@ FrameFigures figuresOf(const FramePlan& plan, Scratch& s, const SeasonSettings& 
 {
     s.newFrame();
     FrameFigures figures;
-    figures.model = settings.fixed ? *settings.fixed : frameModel(plan, s, settings, path, figures.panelWarnings);
+    figures.model = settings.fixed ? *settings.fixed : frameModel(plan, s, settings, path, figures);
+    if (settings.fixed) figures.hasDark = modelHasDark(*settings.fixed);
     std::array<float, 256> nirR{};
     std::array<float, 256> redR{};
     for (int b = 0; b < 256; ++b) {
@@ -611,6 +628,7 @@ FrameFigures correctedFiguresOf(const FramePlan& plan, const CorrectedSlots& c, 
     FrameFigures figures;
     if (settings.fixed) {
         figures.model = *settings.fixed;
+        figures.hasDark = modelHasDark(*settings.fixed);
     } else {
         NdviModel m = settings.reflectances;
         const CorrectedPixels& white = c.slots[plan.whiteSlot];
@@ -625,8 +643,12 @@ FrameFigures correctedFiguresOf(const FramePlan& plan, const CorrectedSlots& c, 
         if (const auto problem = modelProblem(m)) {
             frameFailure(path, regionName(*plan.slots[plan.whiteSlot]) + " から較正できません: " + *problem);
         }
-        for (const PanelWarning& w : correctedPanelChecks(white, m.nir.dnWhite, m.red.dnWhite)) {
-            figures.panelWarnings.push_back(w.check);
+        keepWarnings(figures, correctedPanelChecks(white, m.nir.dnWhite, m.red.dnWhite));
+        if (plan.darkSlot != kNone) {
+            const CorrectedPixels& dark = c.slots[plan.darkSlot];
+            figures.hasDark = true;
+            keepWarnings(figures, darkChecks(darkSpread(dark.nir, dark.red, dark.nirSaturated, dark.redSaturated),
+                                             m.nir.dnDark, m.red.dnDark, m.nir.dnWhite, m.red.dnWhite));
         }
         figures.model = m;
     }
@@ -750,17 +772,20 @@ std::string optionalNumber(const std::optional<T>& v)
     return v ? shortestText(static_cast<double>(*v)) : std::string();
 }
 
-const char* checkKey(PanelCheck check)
+}  // namespace
+
+const char* panelCheckKey(PanelCheck check) noexcept
 {
     switch (check) {
     case PanelCheck::Saturated: return "saturated";
     case PanelCheck::Uneven: return "uneven";
     case PanelCheck::Dim: return "dim";
+    case PanelCheck::DarkSaturated: return "dark_saturated";
+    case PanelCheck::DarkUneven: return "dark_uneven";
+    case PanelCheck::DarkBright: return "dark_bright";
     }
     return "";
 }
-
-}  // namespace
 
 std::optional<std::string> seasonProblem(const RegionSet& regions, const SeasonSettings& settings)
 {
@@ -853,6 +878,110 @@ std::string frameTime(const std::string& path, const TimeSource& source)
     return isoTime({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec});
 }
 
+namespace {
+
+// Seconds from 1970-01-01T00:00:00 of an isoTime() text (as a local time, which is
+// enough to compare two of them); nothing for any other text.
+std::optional<std::int64_t> secondsOf(std::string_view iso)
+{
+    const auto t = readName(iso, "%Y-%m-%dT%H:%M:%S");
+    if (!t || iso.size() != 19) return std::nullopt;
+    // Days from the civil date (Howard Hinnant's days_from_civil).
+    const int y = t->year - (t->month <= 2 ? 1 : 0);
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yoe = y - era * 400;
+    const int mp = (t->month + 9) % 12;
+    const int doy = (153 * mp + 2) / 5 + t->day - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const std::int64_t days = static_cast<std::int64_t>(era) * 146097 + doe - 719468;
+    return days * 86400 + t->hour * 3600 + t->minute * 60 + t->second;
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The name's start up to at, as a pattern's literal text.
+std::string literalPattern(std::string_view text)
+{
+    std::string p;
+    for (const char c : text) {
+        p += c;
+        if (c == '%') p += '%';
+    }
+    return p;
+}
+
+}  // namespace
+
+std::optional<std::string> proposedNamePattern(const std::vector<std::string>& names)
+{
+    if (names.empty()) return std::nullopt;
+    const std::string_view first = names.front();
+    const auto readsAll = [&](const std::string& pattern) {
+        for (const std::string& n : names) {
+            if (!readName(n, pattern)) return false;
+        }
+        return true;
+    };
+    // The first place in the first name where a date starts, as 20260601 or 2026-06-01
+    // (or _ . in place of -), and a time after it as 083000 or 08-30-00 when one follows.
+    for (std::size_t at = 0; at + 8 <= first.size(); ++at) {
+        if (at > 0 && isDigit(first[at - 1])) continue;
+        const std::string prefix = literalPattern(first.substr(0, at));
+        std::vector<std::string> dates;
+        if (at + 10 <= first.size() && (first[at + 4] == '-' || first[at + 4] == '_' || first[at + 4] == '.')
+            && first[at + 7] == first[at + 4]) {
+            const char sep = first[at + 4];
+            dates.push_back(std::string("%Y") + sep + "%m" + sep + "%d");
+        }
+        dates.push_back("%Y%m%d");
+        for (const std::string& date : dates) {
+            const std::string datePattern = prefix + date;
+            if (!readName(first, datePattern)) continue;
+            std::vector<std::string> candidates;
+            for (const std::string_view sep : {"", "_", "-", "T", " ", "."}) {
+                const std::string s = literalPattern(sep);
+                candidates.push_back(datePattern + s + "%H%M%S");
+                for (const char inner : {'-', '_', '.', ':'}) {
+                    candidates.push_back(datePattern + s + "%H" + inner + "%M" + inner + "%S");
+                }
+            }
+            candidates.push_back(datePattern);
+            for (const std::string& c : candidates) {
+                if (readName(first, c) && readsAll(c)) return c;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> seasonTimeWarning(const std::vector<SeasonFrame>& frames, const TimeSource& source,
+                                             std::string_view where)
+{
+    if (source.kind != TimeSource::Kind::ModificationTime || frames.size() < 2) return std::nullopt;
+    std::int64_t low = 0, high = 0;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const auto t = secondsOf(frames[i].time);
+        if (!t) return std::nullopt;
+        low = i == 0 ? *t : std::min(low, *t);
+        high = i == 0 ? *t : std::max(high, *t);
+    }
+    if (high - low > kSameTimeSeconds) return std::nullopt;
+    std::string text = "全 " + std::to_string(frames.size()) + " フレームの更新日時が " + std::to_string(kSameTimeSeconds)
+                       + " 秒以内に収まっています。カードからのコピーなどで更新日時が撮影日時を表していないおそれがあり、"
+                         "時刻と並び順は正しくないかもしれません。";
+    std::vector<std::string> names;
+    for (const SeasonFrame& f : frames) names.push_back(platform::utf8Of(platform::pathOf(f.file).filename()));
+    if (const auto pattern = proposedNamePattern(names)) {
+        text += "ファイル名の日付から時刻を読むには" + std::string(where) + "name:" + *pattern + " を指定してください";
+    } else {
+        text += "ファイル名に日付があれば" + std::string(where) + "name:PATTERN（例: name:cam_%Y%m%d_%H%M%S）で時刻を読めます";
+    }
+    return text;
+}
+
 void sortSeasonFrames(std::vector<SeasonFrame>& frames)
 {
     std::stable_sort(frames.begin(), frames.end(), [](const SeasonFrame& a, const SeasonFrame& b) {
@@ -863,7 +992,7 @@ void sortSeasonFrames(std::vector<SeasonFrame>& frames)
 std::string seasonCsvHeader()
 {
     return "file,time,region,pixels,ndvi_mean,ndvi_std,ndvi_min,ndvi_p05,ndvi_median,ndvi_p95,ndvi_max,nodata_pixels,"
-           "nir_mean,red_mean,saturated_pixels,nir_white,red_white,panel_warning\n";
+           "nir_mean,red_mean,saturated_pixels,nir_white,red_white,panel_warning,nir_dark,red_dark\n";
 }
 
 std::string seasonCsvRows(const SeasonFrame& frame, const RegionSet& regions)
@@ -872,9 +1001,15 @@ std::string seasonCsvRows(const SeasonFrame& frame, const RegionSet& regions)
     std::string warnings;
     for (const PanelCheck check : f.panelWarnings) {
         if (!warnings.empty()) warnings += ';';
-        warnings += checkKey(check);
+        warnings += panelCheckKey(check);
     }
-    const std::string tail = ',' + shortestText(static_cast<double>(f.model.nir.dnWhite)) + ',' + shortestText(static_cast<double>(f.model.red.dnWhite)) + ',' + warnings + '\n';
+    std::string darks = ",";
+    if (f.hasDark) {
+        // The floats the model uses, as the shortest text that reads back as that float:
+        // a mean of 12.4 reads 12.4, not the double nearest the float.
+        darks = shortestText(f.model.nir.dnDark) + ',' + shortestText(f.model.red.dnDark);
+    }
+    const std::string tail = ',' + shortestText(static_cast<double>(f.model.nir.dnWhite)) + ',' + shortestText(static_cast<double>(f.model.red.dnWhite)) + ',' + warnings + ',' + darks + '\n';
     const std::string head = csvField(frame.file) + ',' + csvField(frame.time) + ',';
     const std::vector<const Region*> plots = regions.plots();
     std::string rows;

@@ -59,9 +59,13 @@ std::optional<std::string> seasonProblem(const RegionSet& regions, const SeasonS
 // The figures of one frame.
 struct FrameFigures {
     NdviModel model;  // the calibration used for it
-    // The panel checks its white region failed (Panel.h), in their order; none with a
-    // fixed calibration.
+    // The panel checks its white region and its dark region failed (Panel.h), in their
+    // order; none with a fixed calibration.
     std::vector<PanelCheck> panelWarnings;
+    // Their sentences, for people, in the same order.
+    std::vector<std::string> warningTexts;
+    // The model has a dark target: the frame's own dark region, or a fixed calibration's.
+    bool hasDark = false;
     std::vector<RegionFigures> plots;  // one per RegionSet::plots(), in that order
 };
 
@@ -104,20 +108,42 @@ struct SeasonFrame {
     FrameFigures figures;
 };
 
+// When the frames' times cannot be the times they were taken: at least two frames, all
+// timed by their modification times and all of those within kSameTimeSeconds of each
+// other, as copying from a card or unpacking an archive leaves them. A warning in
+// Japanese proposing --time name:PATTERN, with a pattern that reads every frame's name
+// when their names carry a date (as 20260601 or 2026-06-01 after the same prefix);
+// nothing otherwise. where says where the pattern goes, spaces around it included:
+// " --time " for the batch.
+inline constexpr int kSameTimeSeconds = 10;
+std::optional<std::string> seasonTimeWarning(const std::vector<SeasonFrame>& frames, const TimeSource& source,
+                                             std::string_view where = " --time ");
+
+// A pattern for --time name:PATTERN that reads a date (and a time when one follows) from
+// every name given (file names without folders); nothing when none does.
+std::optional<std::string> proposedNamePattern(const std::vector<std::string>& names);
+
 // Frames sorted by time, then by file (byte order): the table's order.
 void sortSeasonFrames(std::vector<SeasonFrame>& frames);
 
 // The CSV header line, with its line end:
 // file,time,region,pixels,ndvi_mean,ndvi_std,ndvi_min,ndvi_p05,ndvi_median,ndvi_p95,
 // ndvi_max,nodata_pixels,nir_mean,red_mean,saturated_pixels,nir_white,red_white,
-// panel_warning
+// panel_warning,nir_dark,red_dark
 std::string seasonCsvHeader();
+
+// The key of a check in the panel_warning column: "saturated", "uneven", "dim",
+// "dark_saturated", "dark_uneven", "dark_bright".
+const char* panelCheckKey(PanelCheck check) noexcept;
 
 // The frame's rows, one per plot region in the set's order, each with its line end
 // ("\n"). Numbers are written as the shortest text that reads back as the same double
 // (std::to_chars); a figure that does not exist (no valid pixel) is an empty field;
-// panel_warning is empty or the failed checks' keys ("saturated", "uneven", "dim")
-// joined by ";". Fields are quoted as RFC 4180 says where they need it.
+// panel_warning is empty or the failed checks' keys (panelCheckKey) joined by ";";
+// nir_dark and red_dark are the dark values used, with their fractions (the shortest
+// text that reads back as the model's float), and empty
+// without a dark target (FrameFigures::hasDark). Fields are quoted as RFC 4180 says
+// where they need it.
 std::string seasonCsvRows(const SeasonFrame& frame, const RegionSet& regions);
 
 }  // namespace engine

@@ -111,8 +111,8 @@ Picture panelFrame()
                 px.g = static_cast<std::uint8_t>(220 + (x * y) % 4);
             }
             if (x >= 9 && x <= 10 && y >= 7 && y <= 8) {
-                px.r = static_cast<std::uint8_t>(10 + x % 2);  // mean 10.5: 11
-                px.g = static_cast<std::uint8_t>(5 + y % 2);   // mean 5.5: 6
+                px.r = static_cast<std::uint8_t>(10 + x % 2);  // mean 10.5
+                px.g = static_cast<std::uint8_t>(5 + y % 2);   // mean 5.5
             }
             p.pixels.push_back(px);
         }
@@ -140,7 +140,7 @@ TEST(Calibrate, ThenNdviWithTheFileGivesTheRasterOfTheFormulaAndOfTheEquivalentF
                   "0.92,0.9", "--dark-reflectance", "0.03,0.02", "-o", cal});
     ASSERT_EQ(calibrated.status, batch::kAllSucceeded) << calibrated.err;
     EXPECT_EQ(calibrated.out,
-              "NIR: 白色板 232 (反射率 0.92), 暗色板 11 (反射率 0.03); Red: 白色板 223 (反射率 0.9), 暗色板 6 (反射率 0.02)\n");
+              "NIR: 白色板 232 (反射率 0.92), 暗色板 10.5 (反射率 0.03); Red: 白色板 223 (反射率 0.9), 暗色板 5.5 (反射率 0.02)\n");
     EXPECT_EQ(calibrated.err, "");
     const engine::CalibrationRecord record = engine::readCalibrationFile(cal);
     EXPECT_EQ(record.source.frame, fs::absolute(frame).lexically_normal().string());
@@ -151,15 +151,15 @@ TEST(Calibrate, ThenNdviWithTheFileGivesTheRasterOfTheFormulaAndOfTheEquivalentF
         runBatch({"ndvi", frame, "--calibration", cal, "-o", dir.path("a.raw").string(), "--envi-header"});
     ASSERT_EQ(fromFile.status, batch::kAllSucceeded) << fromFile.err;
     const BatchResult fromFlags = runBatch({"ndvi", frame, "--nir-white", "232", "--red-white", "223", "--panel-reflectance",
-                                            "0.92,0.9", "--dark", "11,6", "--dark-reflectance", "0.03,0.02", "-o",
+                                            "0.92,0.9", "--dark", "10.5,5.5", "--dark-reflectance", "0.03,0.02", "-o",
                                             dir.path("b.raw").string(), "--envi-header"});
     ASSERT_EQ(fromFlags.status, batch::kAllSucceeded) << fromFlags.err;
     EXPECT_EQ(readFile(dir.path("a.raw")), readFile(dir.path("b.raw")));
     EXPECT_EQ(readFile(dir.path("a.hdr")), readFile(dir.path("b.hdr")));
 
     testing_support::NdviTargets targets;
-    targets.nir = {232, 0.92f, 11, 0.03f};
-    targets.red = {223, 0.9f, 6, 0.02f};
+    targets.nir = {232, 0.92f, 10.5f, 0.03f};
+    targets.red = {223, 0.9f, 5.5f, 0.02f};
     const std::vector<float> raster = floatsOf(readFile(dir.path("a.raw")));
     ASSERT_EQ(raster.size(), picture.pixels.size());
     for (int y = 0; y < picture.height; ++y) {
@@ -248,6 +248,70 @@ TEST(Calibrate, PanelChecksGoToStandardErrorAndFailTheRunOnlyWithStrict)
     }
 }
 
+TEST(Calibrate, TheDarkTargetIsCheckedTooAndItsValueKeepsItsFraction)
+{
+    // 6 x 5: an even white panel in columns 0..3 and the dark rectangle in 4..5.
+    const auto frameOf = [](const std::function<testing_support::Pixel(int, int)>& dark) {
+        Picture p{6, 5, {}};
+        for (int y = 0; y < 5; ++y) {
+            for (int x = 0; x < 6; ++x) p.pixels.push_back(x < 4 ? testing_support::Pixel{9, 180, 200} : dark(x, y));
+        }
+        return p;
+    };
+    const struct {
+        const char* name;
+        Picture picture;
+        std::vector<std::string> warnings;  // each line's start after "FRAME: "
+    } cases[] = {
+        // NIR 12 and 13 in turn (mean 12.5), red 10.
+        {"target", frameOf([](int x, int y) { return testing_support::Pixel{9, 10, static_cast<std::uint8_t>(12 + (x + y) % 2)}; }), {}},
+        {"soil", frameOf([](int x, int y) { return testing_support::Pixel{9, 40, static_cast<std::uint8_t>((x + y) % 2 ? 40 : 90)}; }),
+         {"暗色板の範囲の明るさが一様ではありません（NIR 平均 65.0、標準偏差 25.0、Red 平均 40.0、標準偏差 0.0）"}},
+        {"bright", frameOf([](int, int) { return testing_support::Pixel{9, 10, 101}; }),
+         {"暗色板の値が白色板の値の半分を超えています（NIR 暗色板 101.0、白色板 200.0、Red 暗色板 10.0、白色板 180.0）"}},
+        {"glare", frameOf([](int x, int y) { return testing_support::Pixel{9, static_cast<std::uint8_t>(x == 5 && y == 4 ? 255 : 10), 12}; }),
+         {"暗色板の範囲に 255 で飽和した画素があります（NIR 0 画素、Red 1 画素）",
+          "暗色板の範囲の明るさが一様ではありません（NIR 平均 12.0、標準偏差 0.0、Red 平均 34.5、標準偏差 73.5）"}},
+    };
+    for (const auto& c : cases) {
+        for (const bool strict : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (strict ? " --strict" : ""));
+            TempDir dir;
+            const std::string frame = dir.path("frame.bmp").string();
+            writeFile(frame, encodeBmp(c.picture));
+            const std::string cal = dir.path("cal.json").string();
+            std::vector<std::string> args{"calibrate", frame, "--white-rect", "0,0,3,4", "--dark-rect", "4,0,5,4", "-o", cal};
+            if (strict) args.push_back("--strict");
+            const BatchResult result = runBatch(args);
+
+            const bool refused = strict && !c.warnings.empty();
+            EXPECT_EQ(result.status, refused ? batch::kSomeFailed : batch::kAllSucceeded);
+            EXPECT_EQ(fs::exists(cal), !refused);
+            std::vector<std::string> lines;
+            std::istringstream err(result.err);
+            for (std::string line; std::getline(err, line);) lines.push_back(line);
+            ASSERT_EQ(lines.size(), c.warnings.size() + (refused ? 1 : 0)) << result.err;
+            for (std::size_t i = 0; i < c.warnings.size(); ++i) {
+                EXPECT_TRUE(lines[i].starts_with(frame + ": " + c.warnings[i])) << lines[i];
+            }
+            if (refused) EXPECT_EQ(lines.back(), frame + ": --strict のため較正ファイルを書きませんでした");
+        }
+    }
+
+    // The dark value as the mean is, in the printed model and in the file, which gives
+    // it back as the same float.
+    TempDir dir;
+    const std::string frame = dir.path("frame.bmp").string();
+    writeFile(frame, encodeBmp(cases[0].picture));
+    const std::string cal = dir.path("cal.json").string();
+    const BatchResult result = runBatch({"calibrate", frame, "--white-rect", "0,0,3,4", "--dark-rect", "4,0,5,4", "-o", cal});
+    ASSERT_EQ(result.status, batch::kAllSucceeded) << result.err;
+    EXPECT_EQ(result.out, "NIR: 白色板 200 (反射率 1), 暗色板 12.5 (反射率 0); Red: 白色板 180 (反射率 1), 暗色板 10 (反射率 0)\n");
+    const std::vector<std::uint8_t> text = readFile(cal);
+    EXPECT_NE(std::string(text.begin(), text.end()).find("\"dark\":12.5,"), std::string::npos);
+    EXPECT_EQ(engine::readCalibrationFile(cal).model.nir.dnDark, 12.5f);
+}
+
 TEST(Calibrate, AFrameThatCannotGiveACalibrationFailsWithStatus1AndWritesNothing)
 {
     TempDir dir;
@@ -267,7 +331,7 @@ TEST(Calibrate, AFrameThatCannotGiveACalibrationFailsWithStatus1AndWritesNothing
          frame + ": --dark-rect 0,11,1,11 が画像（14×11）の外にはみ出しています\n"},
         // A "dark target" brighter than the panel gives no line.
         {{"calibrate", frame, "--white-rect", "9,7,10,8", "--dark-rect", "2,1,6,4", "-o", cal},
-         frame + ": NIR: 白色板の値 (11) は暗色板の値 (231) より大きくなければなりません\n"},
+         frame + ": NIR: 白色板の値 (11) は暗色板の値 (230.95) より大きくなければなりません\n"},
         {{"calibrate", frame, "--white-rect", "0,0,1,1", "-o", frame, "--force"},
          frame + ": 入力ファイルと同じファイルには保存できません\n"},
         {{"calibrate", dir.path("missing.bmp").string(), "--white-rect", "0,0,1,1", "-o", cal},

@@ -34,7 +34,7 @@ std::vector<std::vector<std::string>> tableRecords(const fs::path& csv, std::str
 
 constexpr const char* kHeader = "file,time,region,pixels,ndvi_mean,ndvi_std,ndvi_min,ndvi_p05,ndvi_median,ndvi_p95,"
                                 "ndvi_max,nodata_pixels,nir_mean,red_mean,saturated_pixels,nir_white,red_white,"
-                                "panel_warning";
+                                "panel_warning,nir_dark,red_dark";
 
 TEST(Series, EachFrameCalibratedByItsPanelInTimeOrderWithBadFramesLeftOutAndNamed)
 {
@@ -162,6 +162,168 @@ TEST(Series, AFixedCalibrationServesEveryFrameOrderedByModificationTimeThenPath)
         }
         std::string header;
         testing_support::expectRows(tableRecords(csv, header), expected);
+    }
+}
+
+// The scene's frame with the dark region over bare soil: the target missed.
+testing_support::Picture soilOverDark(const SeasonScene& scene, double light, std::uint32_t seed)
+{
+    testing_support::Picture p = scene.picture(light, seed);
+    for (int y = 0; y < p.height; ++y) {
+        for (int x = 0; x < p.width; ++x) {
+            if (!scene.dark.holds(x, y)) continue;
+            auto& px = p.pixels[static_cast<std::size_t>(y * p.width + x)];
+            px.r = static_cast<std::uint8_t>(40 + (x * 37 + y * 11) % 70);
+            px.g = static_cast<std::uint8_t>(30 + (x * 13 + y * 29) % 60);
+        }
+    }
+    return p;
+}
+
+TEST(Series, StrictLeavesOutTheFramesWhoseTargetsFailACheckAndNamesEach)
+{
+    const SeasonScene scene;
+    const TempDir dir;
+    const fs::path regions = dir.path("regions.json");
+    const std::string text = scene.regionsJson();
+    testing_support::writeFile(regions, std::vector<std::uint8_t>(text.begin(), text.end()));
+    const struct {
+        const char* name;
+        testing_support::Picture picture;
+        const char* keys;
+    } frames[] = {
+        {"cam_20260601_080000.bmp", scene.picture(1.0, 0), ""},
+        {"cam_20260602_080000.bmp", soilOverDark(scene, 1.0, 1), "dark_uneven"},
+        {"cam_20260603_080000.bmp", scene.picture(0.38, 2), "dim"},
+    };
+    std::vector<std::string> args = {"series"};
+    for (const auto& f : frames) {
+        testing_support::writeFile(dir.path(f.name), testing_support::encodeBmp(f.picture));
+        args.push_back(dir.path(f.name).string());
+    }
+    args.insert(args.end(), {"--regions", regions.string(), "--time", "name:cam_%Y%m%d_%H%M%S", "--force", "--csv"});
+    for (const bool strict : {false, true}) {
+        SCOPED_TRACE(strict ? "--strict" : "");
+        const fs::path csv = dir.path(strict ? "strict.csv" : "all.csv");
+        std::vector<std::string> run = args;
+        run.push_back(csv.string());
+        if (strict) run.push_back("--strict");
+        const BatchResult result = runBatch(run);
+        EXPECT_EQ(result.status, strict ? 1 : 0) << result.err;
+        std::string header;
+        const auto records = tableRecords(csv, header);
+        std::vector<std::string> keys;  // each frame's, from its first row
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            if (i == 0 || records[i][0] != records[i - 1][0]) keys.push_back(records[i][17]);
+        }
+        if (strict) {
+            EXPECT_EQ(keys, std::vector<std::string>{""});
+            for (std::size_t k = 1; k < std::size(frames); ++k) {
+                const std::string path = dir.path(frames[k].name).string();
+                EXPECT_NE(result.err.find(path + ": --strict のため、白色板か暗色板の確認に外れたこのフレーム（" + frames[k].keys
+                                          + "）を表から除きました\n"),
+                          std::string::npos)
+                    << result.err;
+            }
+            EXPECT_NE(result.err.find("失敗したファイル 2/3"), std::string::npos) << result.err;
+            EXPECT_NE(result.err.find(dir.path(frames[1].name).string() + ": 暗色板の範囲の明るさが一様ではありません"),
+                      std::string::npos)
+                << result.err;
+        } else {
+            EXPECT_EQ(keys, (std::vector<std::string>{"", "dark_uneven", "dim"}));
+            EXPECT_EQ(result.err, "");
+        }
+    }
+}
+
+TEST(Series, WhenNoFrameSucceedsNoTableIsWrittenAndTheOldOneStays)
+{
+    const SeasonScene scene;
+    const TempDir dir;
+    const fs::path regions = dir.path("regions.json");
+    const std::string text = scene.regionsJson();
+    testing_support::writeFile(regions, std::vector<std::uint8_t>(text.begin(), text.end()));
+    const std::string notBitmap = dir.path("cam_20260601_080000.bmp").string();
+    testing_support::writeFile(notBitmap, {'h', 'e', 'l', 'l', 'o'});
+    const std::string soil = dir.path("cam_20260602_080000.bmp").string();
+    testing_support::writeFile(soil, testing_support::encodeBmp(soilOverDark(scene, 1.0, 1)));
+    const std::string old = "file,time,region\nkept.bmp,2026-05-01T10:00:00,A1\n";
+    const struct {
+        const char* name;
+        std::vector<std::string> frames, options;
+        bool existing;
+    } cases[] = {
+        {"unreadable, --force", {notBitmap}, {"--force"}, true},
+        {"refused by --strict, --force", {soil}, {"--strict", "--force"}, true},
+        {"both, no table yet", {notBitmap, soil}, {"--strict", "--json"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path csv = dir.path("season.csv");
+        fs::remove(csv);
+        if (c.existing) testing_support::writeFile(csv, std::vector<std::uint8_t>(old.begin(), old.end()));
+        std::vector<std::string> args = {"series"};
+        args.insert(args.end(), c.frames.begin(), c.frames.end());
+        args.insert(args.end(), {"--regions", regions.string(), "--csv", csv.string(), "--time", "name:cam_%Y%m%d_%H%M%S"});
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const BatchResult result = runBatch(args);
+        EXPECT_EQ(result.status, 1) << result.err;
+        EXPECT_NE(result.err.find("zrvimage-batch: 成功したフレームが一つもないため、CSV ファイルを書きませんでした"
+                                  "（既存のファイルはそのままです）: " + csv.string() + "\n"),
+                  std::string::npos)
+            << result.err;
+        if (c.existing) {
+            EXPECT_EQ(testing_support::readFile(csv), std::vector<std::uint8_t>(old.begin(), old.end()));
+        } else {
+            EXPECT_FALSE(fs::exists(csv));
+            EXPECT_NE(result.out.find("\"written\":false"), std::string::npos) << result.out;
+        }
+        // Nothing left beside it either.
+        std::size_t files = 0;
+        for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.dir())) ++files;
+        EXPECT_EQ(files, c.existing ? 4u : 3u);
+    }
+}
+
+TEST(Series, ModificationTimesWithinSecondsAreWarnedOfWithAPatternForTheNames)
+{
+    const SeasonScene scene;
+    const TempDir dir;
+    const fs::path regions = dir.path("regions.json");
+    const std::string text = scene.regionsJson();
+    testing_support::writeFile(regions, std::vector<std::uint8_t>(text.begin(), text.end()));
+    const std::vector<std::string> names = {"cam_20260601_083000.bmp", "cam_20260602_083000.bmp", "cam_20260603_083000.bmp"};
+    const std::time_t copied = 1780300000;
+    const struct {
+        const char* name;
+        std::vector<std::time_t> mtimes;
+        std::vector<std::string> options;
+        bool warned;
+    } cases[] = {
+        {"copied from a card", {copied, copied + 4, copied + 2}, {}, true},
+        {"a day apart", {copied, copied + 86400, copied + 2 * 86400}, {}, false},
+        {"timed by their names", {copied, copied, copied}, {"--time", "name:cam_%Y%m%d_%H%M%S"}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {"series"};
+        for (std::size_t k = 0; k < names.size(); ++k) {
+            const std::string path = dir.path(names[k]).string();
+            testing_support::writeFile(path, testing_support::encodeBmp(scene.picture(1.0, static_cast<std::uint32_t>(k))));
+            fs::last_write_time(path, fs::file_time_type::clock::from_sys(std::chrono::system_clock::from_time_t(c.mtimes[k])));
+            args.push_back(path);
+        }
+        args.insert(args.end(), {"--regions", regions.string(), "--csv", dir.path("season.csv").string(), "--force"});
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const BatchResult result = runBatch(args);
+        EXPECT_EQ(result.status, 0) << result.err;
+        if (c.warned) {
+            EXPECT_EQ(result.err, "zrvimage-batch: 全 3 フレームの更新日時が 10 秒以内に収まっています。カードからのコピーなどで"
+                                  "更新日時が撮影日時を表していないおそれがあり、時刻と並び順は正しくないかもしれません。"
+                                  "ファイル名の日付から時刻を読むには --time name:cam_%Y%m%d_%H%M%S を指定してください\n");
+        } else {
+            EXPECT_EQ(result.err, "");
+        }
     }
 }
 

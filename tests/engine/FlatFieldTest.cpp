@@ -131,8 +131,8 @@ TEST(FlatFieldCamera, GainsFollowEachBandAndEveryPlotGivesItsTrueNdviOnlyWithThe
     const auto counts = countPixels(reader, rects);
     plain.nir.dnWhite = static_cast<float>(whiteValue(counts[0].nir, counts[0].pixels, WhiteFrom::Mean));
     plain.red.dnWhite = static_cast<float>(whiteValue(counts[0].red, counts[0].pixels, WhiteFrom::Mean));
-    plain.nir.dnDark = static_cast<float>(darkValue(counts[1].nir, counts[1].pixels));
-    plain.red.dnDark = static_cast<float>(darkValue(counts[1].red, counts[1].pixels));
+    plain.nir.dnDark = darkValue(counts[1].nir, counts[1].pixels);
+    plain.red.dnDark = darkValue(counts[1].red, counts[1].pixels);
     const auto without = plotMeans(scene, ndviOf(reader, [&](const NdviRowsObserver& o) {
                                        runNdvi(reader, plain, nullptr, o);
                                    }));

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -40,19 +41,21 @@ TEST(PanelRules, WhiteAndDarkValuesOfARectanglesBytes)
 {
     const struct {
         std::vector<int> bytes;
-        int max, mean, p99, dark;
+        int max, mean, p99;
+        float dark;  // the exact mean, limited to 0..254
     } cases[] = {
         {{200}, 200, 200, 200, 200},
-        // Means at .5 round up (half away from zero); just below stays.
-        {{1, 2}, 2, 2, 2, 2},
-        {{100, 101, 101, 100, 100, 100}, 101, 100, 101, 100},  // 100.33
-        {{7, 8, 8, 8}, 8, 8, 8, 8},                            // 7.75
+        // White means at .5 round up (half away from zero); just below stays. Dark
+        // values keep their fraction.
+        {{1, 2}, 2, 2, 2, 1.5f},
+        {{100, 101, 101, 100, 100, 100}, 101, 100, 101, static_cast<float>(602.0 / 6)},  // 100.33
+        {{7, 8, 8, 8}, 8, 8, 8, 7.75f},
         // 99th percentile, nearest rank: of 100 pixels the 99th from the bottom; one
         // bright speck is left out, two are not.
-        {times(99, 10) + std::vector<int>{250}, 250, 12, 10, 12},
-        {times(98, 10) + std::vector<int>{250, 250}, 250, 15, 250, 15},
+        {times(99, 10) + std::vector<int>{250}, 250, 12, 10, 12.4f},
+        {times(98, 10) + std::vector<int>{250, 250}, 250, 15, 250, 14.8f},
         // Of 101 pixels, ceil(99.99) = 100 must lie at or below: one speck still out.
-        {times(100, 10) + std::vector<int>{250}, 250, 12, 10, 12},
+        {times(100, 10) + std::vector<int>{250}, 250, 12, 10, static_cast<float>(1250.0 / 101)},
         // The limits: a white value of at least 1, a dark one of at most 254.
         {{0, 0}, 1, 1, 1, 0},
         {{255, 255, 255}, 255, 255, 255, 254},
@@ -139,6 +142,64 @@ TEST(PanelRules, ChecksForSaturationUnevenLightAndADimPanel)
         for (const auto& w : engine::panelChecks(white, nirWhite, redWhite)) checks.push_back(w.check);
         EXPECT_EQ(checks, c.checks) << ::testing::PrintToString(c.nir) << " " << ::testing::PrintToString(c.red);
     }
+}
+
+TEST(PanelRules, TheDarkTargetIsCheckedForSaturationSpreadAndBrightness)
+{
+    const struct {
+        std::vector<int> nir, red;  // the same number of pixels
+        float nirWhite, redWhite;
+        std::vector<PanelCheck> checks;
+    } cases[] = {
+        {times(4, 12), times(4, 14), 240, 230, {}},
+        // Exactly half the white value passes; a hair above does not, in either band.
+        {times(4, 120), times(4, 14), 240, 230, {}},
+        {{120, 120, 120, 121}, times(4, 14), 240, 230, {PanelCheck::DarkBright}},
+        {times(4, 12), times(4, 100), 240, 199, {PanelCheck::DarkBright}},
+        // A dim target's noise: a deviation of 2 levels at a mean of 4 (50 %) is no
+        // unevenness; 2.5 levels at 10.5 (24 %) is; 4 levels at 40 (10 %) is not.
+        {{2, 6, 2, 6}, times(4, 5), 240, 230, {}},
+        {{8, 13, 8, 13}, times(4, 5), 240, 230, {PanelCheck::DarkUneven}},
+        {{36, 44, 36, 44}, times(4, 14), 240, 230, {}},
+        {times(4, 12), {30, 70, 30, 70}, 240, 230, {PanelCheck::DarkUneven}},
+        {{255, 12, 12, 12}, times(4, 14), 240, 230, {PanelCheck::DarkSaturated, PanelCheck::DarkUneven}},
+        {times(4, 255), times(4, 255), 255, 255, {PanelCheck::DarkSaturated, PanelCheck::DarkBright}},
+    };
+    for (const auto& c : cases) {
+        engine::PanelPixels dark;
+        dark.pixels = c.nir.size();
+        dark.nir = countsOf(c.nir);
+        dark.red = countsOf(c.red);
+        const float nirDark = engine::darkValue(dark.nir, dark.pixels);
+        const float redDark = engine::darkValue(dark.red, dark.pixels);
+        std::vector<PanelCheck> checks;
+        for (const auto& w : engine::darkChecks(engine::darkSpread(dark), nirDark, redDark, c.nirWhite, c.redWhite)) {
+            checks.push_back(w.check);
+        }
+        EXPECT_EQ(checks, c.checks) << ::testing::PrintToString(c.nir) << " " << ::testing::PrintToString(c.red);
+
+        // Corrected values of a flat-field with gains of 1 give the same checks.
+        std::vector<float> nir(c.nir.begin(), c.nir.end()), red(c.red.begin(), c.red.end());
+        const auto saturated = [](const std::vector<int>& v) { return static_cast<std::uint64_t>(std::count(v.begin(), v.end(), 255)); };
+        std::vector<PanelCheck> corrected;
+        for (const auto& w : engine::darkChecks(engine::darkSpread(nir, red, saturated(c.nir), saturated(c.red)), nirDark,
+                                                redDark, c.nirWhite, c.redWhite)) {
+            corrected.push_back(w.check);
+        }
+        EXPECT_EQ(corrected, c.checks);
+    }
+
+    engine::PanelPixels dark;
+    dark.pixels = 4;
+    dark.nir = countsOf({255, 10, 10, 10});
+    dark.red = countsOf({130, 130, 130, 130});
+    const auto warnings = engine::darkChecks(engine::darkSpread(dark), engine::darkValue(dark.nir, 4), 130, 240, 230);
+    ASSERT_EQ(warnings.size(), 3u);
+    EXPECT_EQ(warnings[0].text, "暗色板の範囲に 255 で飽和した画素があります（NIR 1 画素、Red 0 画素）。暗色板以外のものが範囲に入っています");
+    EXPECT_EQ(warnings[1].text, "暗色板の範囲の明るさが一様ではありません（NIR 平均 71.2、標準偏差 106.1、Red 平均 130.0、標準偏差 0.0）。"
+                                "土や草、影の縁など暗色板以外のものが範囲に入っています");
+    EXPECT_EQ(warnings[2].text, "暗色板の値が白色板の値の半分を超えています（NIR 暗色板 71.2、白色板 240.0、Red 暗色板 130.0、白色板 230.0）。"
+                                "範囲が暗色板から外れているか、暗色板が明るすぎます");
 }
 
 TEST(PanelRules, ChecksSayWhatWasFound)

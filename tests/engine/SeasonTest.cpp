@@ -3,6 +3,7 @@
 // way the panel may be read or by a fixed model, from a file or from memory; frames that
 // cannot be used; frame times from names and modification times; the table's order.
 
+#include "engine/FlatField.h"
 #include "engine/PictureReader.h"
 #include "engine/Season.h"
 
@@ -13,6 +14,8 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -90,6 +93,148 @@ TEST(SeasonFrame, RowsFollowTheDefinitionsUnderChangingLight)
                       rows);
         }
     }
+}
+
+TEST(SeasonFrame, TheDarkTargetIsCheckedInEveryFrameWithItsOwnKeysAndItsValuesKeepTheirFractions)
+{
+    // The scene's frame with its dark region holding what a frame may show there: the
+    // target itself, bare soil (the target missed), something bright, the edge of a
+    // shadow, a speck of glare, and a target so dim that the sensor's noise of a level
+    // or two is a large part of it. The white panel passes throughout.
+    using Fill = std::function<std::pair<int, int>(std::uint32_t h, std::size_t k)>;
+    const struct {
+        const char* name;
+        Fill fill;  // NIR and red bytes of the k-th dark pixel, h a hash of its place
+        const char* keys;
+    } cases[] = {
+        {"target", [](std::uint32_t h, std::size_t) { return std::pair{10 + static_cast<int>(h % 5), 12 + static_cast<int>((h >> 8) % 4)}; }, ""},
+        {"soil", [](std::uint32_t h, std::size_t) { return std::pair{40 + static_cast<int>(h % 70), 30 + static_cast<int>((h >> 8) % 60)}; },
+         "dark_uneven"},
+        {"bright", [](std::uint32_t h, std::size_t) { return std::pair{130 + static_cast<int>(h % 3), 110 + static_cast<int>((h >> 8) % 3)}; },
+         "dark_bright"},
+        {"shadow edge", [](std::uint32_t, std::size_t k) { return k % 2 ? std::pair{10, 12} : std::pair{40, 36}; }, "dark_uneven"},
+        {"glare", [](std::uint32_t, std::size_t k) { return k == 3 ? std::pair{255, 12} : std::pair{12, 12}; },
+         "dark_saturated;dark_uneven"},
+        {"dim target", [](std::uint32_t h, std::size_t) { return std::pair{2 + static_cast<int>(h % 5), 3 + static_cast<int>((h >> 8) % 4)}; }, ""},
+    };
+    const SeasonScene scene;
+    const RegionSet regions = engine::parseRegions(scene.regionsJson(), "regions.json");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing_support::Picture picture = scene.picture(1.0, 5);
+        std::size_t k = 0;
+        for (int y = 0; y < picture.height; ++y) {
+            for (int x = 0; x < picture.width; ++x) {
+                if (!scene.dark.holds(x, y)) continue;
+                const auto [nir, red] = c.fill(static_cast<std::uint32_t>(x * 7919 + y * 104729) * 2654435761u >> 7, k++);
+                auto& px = picture.pixels[static_cast<std::size_t>(y * picture.width + x)];
+                px.r = static_cast<std::uint8_t>(nir);
+                px.g = static_cast<std::uint8_t>(red);
+            }
+        }
+        const auto row = [&](std::int64_t y) {
+            return reinterpret_cast<const std::uint8_t*>(&picture.pixels[static_cast<std::size_t>(y) * picture.width]);
+        };
+        const engine::FrameFigures figures = engine::seasonFrameFigures(picture.width, picture.height, row, "f.bmp", regions, {});
+        const auto records = testing_support::parseCsv(rowsOf(figures, "f.bmp", regions));
+        testing_support::expectRows(records, testing_support::oracleRows(picture, "f.bmp", "2026-06-01T08:30:00", scene.plots,
+                                                                         &scene.white, &scene.dark, {}));
+        ASSERT_FALSE(records.empty());
+        EXPECT_EQ(records[0][17], c.keys);
+        EXPECT_EQ(figures.warningTexts.size(), figures.panelWarnings.size());
+
+        // Through a flat-field of gain 1 everywhere, which changes no value, the same
+        // checks and dark values.
+        engine::FlatFieldModel unit;
+        unit.width = picture.width;
+        unit.height = picture.height;
+        SeasonSettings through;
+        through.flatField = std::make_shared<const engine::FlatField>(unit);
+        const engine::FrameFigures corrected =
+            engine::seasonFrameFigures(picture.width, picture.height, row, "f.bmp", regions, through);
+        EXPECT_EQ(corrected.panelWarnings, figures.panelWarnings);
+        EXPECT_EQ(corrected.warningTexts, figures.warningTexts);
+        EXPECT_EQ(corrected.model.nir.dnDark, figures.model.nir.dnDark);
+        EXPECT_EQ(corrected.model.red.dnDark, figures.model.red.dnDark);
+    }
+
+    // A dark rectangle of known bytes: means of 10.25 and 12.75 are written as such, and
+    // the reflectances are read by them, not by 10 and 13.
+    SeasonScene known;
+    known.dark = {"dark", 40, 30, 43, 30, {}};
+    testing_support::Picture picture = known.picture(1.0, 2);
+    const int nir[] = {10, 10, 10, 11}, red[] = {12, 13, 13, 13};
+    for (int i = 0; i < 4; ++i) {
+        picture.pixels[static_cast<std::size_t>(30 * picture.width + 40 + i)].r = static_cast<std::uint8_t>(nir[i]);
+        picture.pixels[static_cast<std::size_t>(30 * picture.width + 40 + i)].g = static_cast<std::uint8_t>(red[i]);
+    }
+    const RegionSet withKnown = engine::parseRegions(known.regionsJson(), "regions.json");
+    const auto row = [&](std::int64_t y) {
+        return reinterpret_cast<const std::uint8_t*>(&picture.pixels[static_cast<std::size_t>(y) * picture.width]);
+    };
+    const engine::FrameFigures figures = engine::seasonFrameFigures(picture.width, picture.height, row, "f.bmp", withKnown, {});
+    EXPECT_EQ(figures.model.nir.dnDark, 10.25f);
+    EXPECT_EQ(figures.model.red.dnDark, 12.75f);
+    const auto records = testing_support::parseCsv(rowsOf(figures, "f.bmp", withKnown));
+    testing_support::expectRows(records, testing_support::oracleRows(picture, "f.bmp", "2026-06-01T08:30:00", known.plots,
+                                                                     &known.white, &known.dark, {}));
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records[0][18], "10.25");
+    EXPECT_EQ(records[0][19], "12.75");
+}
+
+TEST(SeasonTime, ModificationTimesAllWithinSecondsAreWarnedOfWithAPatternForTheNames)
+{
+    const auto framesAt = [](const std::vector<std::pair<std::string, std::string>>& namesAndTimes) {
+        std::vector<engine::SeasonFrame> frames;
+        for (const auto& [name, time] : namesAndTimes) frames.push_back({"/card/DCIM/" + name, time, {}});
+        return frames;
+    };
+    const engine::TimeSource mtime;
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> frames;
+        std::optional<std::string> pattern;  // proposed; nothing: no warning at all
+        bool warned;
+    } cases[] = {
+        {"copied from a card, dated names",
+         {{"cam_20260601_083000.bmp", "2026-07-01T10:00:00"}, {"cam_20260602_083010.bmp", "2026-07-01T10:00:10"}},
+         "cam_%Y%m%d_%H%M%S", true},
+        {"dashed dates without a time",
+         {{"plot 2026-06-01.bmp", "2026-07-01T10:00:03"}, {"plot 2026-06-02.bmp", "2026-07-01T10:00:00"},
+          {"plot 2026-06-03.bmp", "2026-07-01T10:00:01"}},
+         "plot %Y-%m-%d", true},
+        {"percent in the prefix", {{"100%_20260601.bmp", "2026-07-01T10:00:00"}, {"100%_20260602.bmp", "2026-07-01T10:00:00"}},
+         "100%%_%Y%m%d", true},
+        {"names without dates", {{"IMG_0001.bmp", "2026-07-01T23:59:58"}, {"IMG_0002.bmp", "2026-07-02T00:00:04"}}, std::nullopt, true},
+        {"names of two forms", {{"cam_20260601.bmp", "2026-07-01T10:00:00"}, {"IMG_0002.bmp", "2026-07-01T10:00:00"}},
+         std::nullopt, true},
+        {"eleven seconds apart", {{"cam_20260601.bmp", "2026-07-01T10:00:00"}, {"cam_20260602.bmp", "2026-07-01T10:00:11"}},
+         std::nullopt, false},
+        {"a day apart", {{"a.bmp", "2026-07-01T10:00:00"}, {"b.bmp", "2026-07-02T10:00:00"}}, std::nullopt, false},
+        {"one frame", {{"cam_20260601.bmp", "2026-07-01T10:00:00"}}, std::nullopt, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto frames = framesAt(c.frames);
+        const auto warning = engine::seasonTimeWarning(frames, mtime);
+        ASSERT_EQ(warning.has_value(), c.warned);
+        if (!warning) continue;
+        EXPECT_NE(warning->find("全 " + std::to_string(frames.size()) + " フレームの更新日時が 10 秒以内"), std::string::npos) << *warning;
+        if (c.pattern) {
+            EXPECT_NE(warning->find(" --time name:" + *c.pattern + " を指定してください"), std::string::npos) << *warning;
+            // The pattern proposed reads every name.
+            const auto source = engine::TimeSource::byText("name:" + *c.pattern);
+            ASSERT_TRUE(source);
+            for (const auto& f : frames) EXPECT_NO_THROW(engine::frameTime(f.file, *source)) << f.file;
+        } else {
+            EXPECT_NE(warning->find("ファイル名に日付があれば --time name:PATTERN"), std::string::npos) << *warning;
+        }
+    }
+    // Times read from the names are the user's own choice: never warned of.
+    const auto byName = engine::TimeSource::byText("name:cam_%Y%m%d");
+    ASSERT_TRUE(byName);
+    EXPECT_FALSE(engine::seasonTimeWarning(framesAt(cases[0].frames), *byName));
 }
 
 TEST(SeasonFrame, RegionsSpanningManyBlocksOfRowsCountEveryPixelOnce)
@@ -278,7 +423,7 @@ TEST(SeasonTable, FramesGoByTimeThenByPathInByteOrder)
     EXPECT_EQ(order, (std::vector<std::string>{"Z.bmp", "z.bmp", "\xc3\xa9.bmp", "a.bmp", "b.bmp"}));
     EXPECT_EQ(engine::seasonCsvHeader(),
               "file,time,region,pixels,ndvi_mean,ndvi_std,ndvi_min,ndvi_p05,ndvi_median,ndvi_p95,ndvi_max,nodata_pixels,"
-              "nir_mean,red_mean,saturated_pixels,nir_white,red_white,panel_warning\n");
+              "nir_mean,red_mean,saturated_pixels,nir_white,red_white,panel_warning,nir_dark,red_dark\n");
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace testing_support {
@@ -175,6 +176,7 @@ struct OracleRow {
     double nirMean = 0, redMean = 0;
     float nirWhite = 0, redWhite = 0;
     std::string warning;
+    std::optional<float> nirDark, redDark;  // none without a dark target
 };
 
 namespace season_oracle_detail {
@@ -227,6 +229,35 @@ inline bool unevenBand(const std::vector<int>& bytes)
     return std::sqrt(squares / bytes.size()) / mean > 0.03L;
 }
 
+// The mean of the bytes, rounded once to a float.
+inline float exactMean(const std::vector<int>& bytes)
+{
+    if (bytes.empty()) return 0;
+    long long sum = 0;
+    for (int b : bytes) sum += b;
+    return static_cast<float>(static_cast<long double>(sum) / static_cast<long double>(bytes.size()));
+}
+
+// Population standard deviation.
+inline long double deviationOf(const std::vector<int>& bytes)
+{
+    long double sum = 0;
+    for (int b : bytes) sum += b;
+    const long double mean = sum / bytes.size();
+    long double squares = 0;
+    for (int b : bytes) squares += (b - mean) * (b - mean);
+    return std::sqrt(squares / bytes.size());
+}
+
+// A dark target's band spread beyond 2 levels and beyond 15 % of its mean.
+inline bool unevenDark(const std::vector<int>& bytes)
+{
+    long double sum = 0;
+    for (int b : bytes) sum += b;
+    const long double deviation = deviationOf(bytes);
+    return deviation > 2 && deviation > 0.15L * (sum / bytes.size());
+}
+
 }  // namespace season_oracle_detail
 
 // The rows of one frame: one per plot, in order.
@@ -237,18 +268,24 @@ inline std::vector<OracleRow> oracleRows(const Picture& picture, const std::stri
     using namespace season_oracle_detail;
     NdviTargets targets;
     std::string warning;
+    bool hasDark = false;
     if (calibration.fixed) {
         targets = *calibration.fixed;
+        hasDark = targets.nir.dnDark != 0 || targets.red.dnDark != 0 || targets.nir.rDark != 0 || targets.red.rDark != 0;
     } else {
         const std::vector<Pixel> panel = pixelsOf(*white, picture);
         const auto nir = bandBytes(panel, true);
         const auto red = bandBytes(panel, false);
         targets.nir = {static_cast<float>(whiteOf(nir, calibration.from)), calibration.panelNir, 0, 0};
         targets.red = {static_cast<float>(whiteOf(red, calibration.from)), calibration.panelRed, 0, 0};
+        std::vector<int> darkNir, darkRed;
         if (dark) {
+            hasDark = true;
             const std::vector<Pixel> target = pixelsOf(*dark, picture);
-            targets.nir.dnDark = static_cast<float>(std::min(roundedMean(bandBytes(target, true)), 254));
-            targets.red.dnDark = static_cast<float>(std::min(roundedMean(bandBytes(target, false)), 254));
+            darkNir = bandBytes(target, true);
+            darkRed = bandBytes(target, false);
+            targets.nir.dnDark = std::min(exactMean(darkNir), 254.0f);
+            targets.red.dnDark = std::min(exactMean(darkRed), 254.0f);
             targets.nir.rDark = calibration.darkNir;
             targets.red.rDark = calibration.darkRed;
         }
@@ -256,6 +293,13 @@ inline std::vector<OracleRow> oracleRows(const Picture& picture, const std::stri
         if (nir.back() == 255 || red.back() == 255) failed.push_back("saturated");
         if (unevenBand(nir) || unevenBand(red)) failed.push_back("uneven");
         if (targets.nir.dnWhite < 100 || targets.red.dnWhite < 100) failed.push_back("dim");
+        if (dark) {
+            if (darkNir.back() == 255 || darkRed.back() == 255) failed.push_back("dark_saturated");
+            if (unevenDark(darkNir) || unevenDark(darkRed)) failed.push_back("dark_uneven");
+            if (2.0 * targets.nir.dnDark > targets.nir.dnWhite || 2.0 * targets.red.dnDark > targets.red.dnWhite) {
+                failed.push_back("dark_bright");
+            }
+        }
         for (const auto& f : failed) warning += (warning.empty() ? "" : ";") + f;
     }
 
@@ -268,6 +312,10 @@ inline std::vector<OracleRow> oracleRows(const Picture& picture, const std::stri
         row.nirWhite = targets.nir.dnWhite;
         row.redWhite = targets.red.dnWhite;
         row.warning = warning;
+        if (hasDark) {
+            row.nirDark = targets.nir.dnDark;
+            row.redDark = targets.red.dnDark;
+        }
         const std::vector<Pixel> pixels = pixelsOf(plot, picture);
         row.pixels = pixels.size();
         std::vector<float> values;
@@ -344,7 +392,7 @@ inline std::vector<std::vector<std::string>> parseCsv(const std::string& text)
 
 
 // Checks the table's records against the oracle's rows: counts, order statistics, the
-// byte means and the white values exactly (each number must read back as the very
+// byte means, the white and the dark values exactly (each number must read back as the very
 // double), the NDVI mean and deviation to 1e-12 relative, the texts as they are.
 inline void expectRows(const std::vector<std::vector<std::string>>& records, const std::vector<OracleRow>& rows)
 {
@@ -368,7 +416,7 @@ inline void expectRows(const std::vector<std::vector<std::string>>& records, con
         const std::vector<std::string>& f = records[i];
         const OracleRow& r = rows[i];
         SCOPED_TRACE(r.file + " " + r.region);
-        ASSERT_EQ(f.size(), 18u);
+        ASSERT_EQ(f.size(), 20u);
         EXPECT_EQ(f[0], r.file);
         EXPECT_EQ(f[1], r.time);
         EXPECT_EQ(f[2], r.region);
@@ -387,6 +435,14 @@ inline void expectRows(const std::vector<std::vector<std::string>>& records, con
         exact(f[15], std::optional<float>(r.nirWhite), "nir_white");
         exact(f[16], std::optional<float>(r.redWhite), "red_white");
         EXPECT_EQ(f[17], r.warning);
+        // The dark values as the floats used: each must read back as that very float.
+        for (const auto& [field, expected, name] : {std::tuple{f[18], r.nirDark, "nir_dark"}, std::tuple{f[19], r.redDark, "red_dark"}}) {
+            if (expected) {
+                EXPECT_EQ(std::stof(field), *expected) << name << " " << field;
+            } else {
+                EXPECT_EQ(field, "") << name;
+            }
+        }
     }
 }
 

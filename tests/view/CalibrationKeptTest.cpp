@@ -294,6 +294,55 @@ TEST(PanelWarning, ShowsCalibratesChecksBesideTheModelUntilUndone)
     }
 }
 
+TEST(PanelWarning, ShowsTheDarkTargetsChecksInCalibratesWordsAfterThePanels)
+{
+    struct Case {
+        const char* name;
+        std::function<std::pair<int, int>(int, int)> dark;  // NIR and red at (x, y)
+        bool warned;
+    };
+    const Case cases[] = {
+        {"target", [](int x, int y) { return std::pair{12 + (x + y) % 2, 10 + (x * y) % 2}; }, false},
+        {"soil", [](int x, int y) { return std::pair{40 + 9 * ((3 * x + y) % 7), 30 + 7 * ((x + 2 * y) % 5)}; }, true},
+        {"bright", [](int, int y) { return std::pair{125 + y % 2, 20}; }, true},
+        {"glare", [](int x, int y) { return std::pair{x == 5 && y == 6 ? 255 : 12, 10}; }, true},
+    };
+    for (const Case& c : cases) {
+        Picture picture = frame(goodPanel);
+        for (int y = kDark.y1; y <= kDark.y2; ++y) {
+            for (int x = kDark.x1; x <= kDark.x2; ++x) {
+                const auto [nir, red] = c.dark(x, y);
+                auto& px = picture.pixels[static_cast<std::size_t>(y * picture.width + x)];
+                px.r = static_cast<std::uint8_t>(nir);
+                px.g = static_cast<std::uint8_t>(red);
+            }
+        }
+        Calibrating v(picture);
+        v.white();
+        v.dark();
+        const std::string err = calibrate({v.framePath.string(), "--white-rect", rect(kPanel), "--dark-rect", rect(kDark), "-o",
+                                           v.dir.path("cal.json").string()});
+        const QString prefix = qpath(v.framePath) + QStringLiteral(": ");
+        QStringList lines;
+        for (const QString& line : QString::fromStdString(err).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            lines << (line.startsWith(prefix) ? line.mid(prefix.size()) : QStringLiteral("unprefixed: ") + line);
+        }
+        const QString expected = lines.join(QLatin1Char('\n'));
+        EXPECT_EQ(v.label("panelWarnings"), expected) << c.name;
+        EXPECT_EQ(expected.contains(QStringLiteral("暗色板")), c.warned) << c.name << ": " << expected.toStdString();
+        // The fields hold the dark values with their fractions, as the file does.
+        EXPECT_EQ(v.window.fieldsModel().nir.dnDark, engine::readCalibrationFile(v.dir.path("cal.json").string()).model.nir.dnDark)
+            << c.name;
+        // Undone, the dark target's warnings go with it; the panel's (none here) stay.
+        v.window.undoStack()->undo();
+        EXPECT_EQ(v.label("panelWarnings"), QString()) << c.name;
+        v.window.undoStack()->redo();
+        EXPECT_EQ(v.label("panelWarnings"), expected) << c.name;
+        v.window.clearDarkTarget();
+        EXPECT_EQ(v.label("panelWarnings"), QString()) << c.name;
+    }
+}
+
 // What undo and redo restore: the fields, the dark target's mark, the source, the
 // warnings and the rectangle.
 struct Snapshot {

@@ -224,8 +224,9 @@ TEST(DarkTarget, SetFromTheRectangleMeansMarkedAndCleared)
     QTest::mouseClick(button(v.window, QStringLiteral("白色板に設定")), Qt::LeftButton);
     v.window.findChild<QDoubleSpinBox*>(QStringLiteral("nirWhiteReflectance"))->setValue(0.93);
     v.window.findChild<QDoubleSpinBox*>(QStringLiteral("redDarkReflectance"))->setValue(0.04);
-    const NdviModel expected{band(244, 0.93f, static_cast<float>(rounded(nirSum))),
-                             band(236, 1, static_cast<float>(rounded(redSum)), 0.04f)};
+    // The fields show whole bytes; the model keeps the means' fractions.
+    const auto mean = [&](std::uint64_t s) { return static_cast<float>(static_cast<long double>(s) / count); };
+    const NdviModel expected{band(244, 0.93f, mean(nirSum)), band(236, 1, mean(redSum), 0.04f)};
     EXPECT_EQ(v.window.model(), expected);
     EXPECT_EQ(modelText(v.window), describedLines(expected));
     EXPECT_EQ(v.hover(0, 0).section(QStringLiteral("NDVI="), 1), ndviTextOf(oracleModelNdvi(p.at(0, 0), expected)));

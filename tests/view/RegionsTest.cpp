@@ -262,6 +262,29 @@ void expectPlotRowsFromTheEngine(RegionsViewer& v)
     }
 }
 
+TEST(RegionsTable, TheDarkTargetsFailedChecksAreSaidUnderTheModel)
+{
+    RegionsViewer v;
+    engine::RegionSet set;
+    // The dark region over the frame's varied bands: no dark target there.
+    set.regions = {rect("A", {2, 3, 12, 9}), rect("panel", {30, 2, 35, 6}, RegionRole::White),
+                   rect("dark", {0, 20, 9, 29}, RegionRole::Dark)};
+    v.regions().setSet(set);
+    expectPlotRowsFromTheEngine(v);
+    const QStringList lines = v.window.regionsSection()->statusText().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 2) << v.window.regionsSection()->statusText().toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("この画像の白色板による較正")));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("暗色板の範囲の明るさが一様ではありません（NIR 平均 "))) << lines[1].toStdString();
+
+    // Over the white panel itself: even, but as bright as the panel.
+    set.regions[2].rect = {31, 3, 34, 5};
+    v.regions().setSet(set);
+    expectPlotRowsFromTheEngine(v);
+    const QStringList over = v.window.regionsSection()->statusText().split(QLatin1Char('\n'));
+    ASSERT_EQ(over.size(), 2) << v.window.regionsSection()->statusText().toStdString();
+    EXPECT_TRUE(over[1].startsWith(QStringLiteral("暗色板の値が白色板の値の半分を超えています"))) << over[1].toStdString();
+}
+
 TEST(RegionsTable, FiguresAreTheEnginesAndFollowRolesCalibrationAndDeletion)
 {
     RegionsViewer v;

@@ -15,7 +15,9 @@
 #include <QChart>
 #include <QEventLoop>
 #include <QImage>
+#include <QLabel>
 #include <QLineSeries>
+#include <QListWidget>
 
 #include <gtest/gtest.h>
 
@@ -301,3 +303,71 @@ TEST(SeasonTest, ChartWorkedOutAgainWhenTheRegionsOrTheCalibrationChange)
 }
 
 }  // namespace
+
+namespace {
+
+// Frames dated by their names and copied together: every modification time the same.
+// The second one's dark region lies over bare soil.
+struct CopiedSeason {
+    TempDir dir;
+    engine::RegionSet set = plotsAndPanel();
+
+    CopiedSeason()
+    {
+        set.regions.push_back(region("dark", {14, 20, 19, 27}, engine::RegionRole::Dark));
+        const auto copied = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+        const char* names[] = {"cam_20260601_080000.bmp", "cam_20260602_080000.bmp", "cam_20260603_080000.bmp"};
+        for (int k = 0; k < 3; ++k) {
+            Picture p = frame(k);
+            for (int y = 20; y <= 27; ++y) {
+                for (int x = 14; x <= 19; ++x) {
+                    const bool soil = k == 1;
+                    const int spread = (x * 5 + y * 3) % 7;
+                    p.pixels[static_cast<std::size_t>(y) * 40 + x] = {
+                        10, static_cast<std::uint8_t>(soil ? 30 + 9 * spread : 9 + spread % 2),
+                        static_cast<std::uint8_t>(soil ? 40 + 11 * spread : 11 + spread % 2)};
+                }
+            }
+            testing_support::writeFile(dir.path(names[k]), testing_support::encodeBmp(p));
+            std::filesystem::last_write_time(dir.path(names[k]), copied);
+        }
+    }
+};
+
+}  // namespace
+
+TEST(SeasonTest, TheDarkTargetsFailedChecksAreMarkedAndCopiedTimesWarnedOf)
+{
+    CopiedSeason s;
+    Viewer v;
+    v.window.regions().setSet(s.set);
+    ASSERT_TRUE(v.window.openFolder(q(s.dir.dir())));
+    view::SeasonDock& dock = *v.window.season();
+    waitForChart(dock);
+    ASSERT_TRUE(dock.complete());
+
+    // The frame whose dark region is soil is marked, its checks in the tip in the
+    // engine's words; the others are not.
+    const auto* list = dock.findChild<QListWidget*>(QStringLiteral("frames"));
+    ASSERT_EQ(list->count(), 3);
+    for (int k = 0; k < 3; ++k) {
+        const auto& figures = dock.entries()[static_cast<std::size_t>(k)].figures;
+        ASSERT_TRUE(figures);
+        SCOPED_TRACE(k);
+        EXPECT_EQ(list->item(k)->text().endsWith(QStringLiteral(" ⚠")), k == 1);
+        EXPECT_EQ(list->item(k)->toolTip().contains(QStringLiteral("panel_warning 列: dark_uneven）")), k == 1)
+            << list->item(k)->toolTip().toStdString();
+    }
+    EXPECT_TRUE(list->item(1)->toolTip().contains(QStringLiteral("暗色板の範囲の明るさが一様ではありません")));
+
+    // All three within a second: said beside the time field, with a pattern that reads
+    // their names; gone once the times come from the names.
+    EXPECT_EQ(dock.timeWarningText(),
+              QStringLiteral("⚠ 全 3 フレームの更新日時が 10 秒以内に収まっています。カードからのコピーなどで更新日時が撮影日時を"
+                             "表していないおそれがあり、時刻と並び順は正しくないかもしれません。ファイル名の日付から時刻を読むには"
+                             "時刻の欄に name:cam_%Y%m%d_%H%M%S を指定してください"));
+    EXPECT_TRUE(dock.findChild<QLabel*>(QStringLiteral("seasonTimeWarning"))->isVisible());
+    ASSERT_TRUE(dock.setTimeSource(QStringLiteral("name:cam_%Y%m%d_%H%M%S")));
+    EXPECT_EQ(dock.timeWarningText(), QString());
+    EXPECT_FALSE(dock.findChild<QLabel*>(QStringLiteral("seasonTimeWarning"))->isVisible());
+}

@@ -38,7 +38,8 @@ public:
     void showModelInUse(const engine::NdviModel& model);
     // A raster's values are already NDVI: no calibration applies to them.
     void setFieldsEnabled(bool enabled);
-    // Where the calibration came from, and the white panel's warnings (none: hidden).
+    // Where the calibration came from, and the white panel's and the dark target's
+    // warnings (none: hidden).
     void showSource(const QString& text);
     void showWarnings(const std::vector<std::string>& warnings);
 

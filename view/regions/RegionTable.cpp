@@ -8,25 +8,6 @@
 
 namespace view {
 
-namespace {
-
-// The white region's bytes as the panel checks count them.
-engine::PanelPixels panelPixels(const LoadedPicture& picture, const engine::Region& white)
-{
-    engine::PanelPixels pixels;
-    for (const auto& run : engine::regionRuns(white)) {
-        const std::uint8_t* row = picture.row(run.y);
-        for (std::int64_t x = run.x1; x <= run.x2; ++x) {
-            ++pixels.nir[row[3 * x + 2]];
-            ++pixels.red[row[3 * x + 1]];
-            ++pixels.pixels;
-        }
-    }
-    return pixels;
-}
-
-}  // namespace
-
 RegionTable regionTable(const LoadedPicture* picture, const engine::RegionSet& set,
                         const engine::SeasonSettings& settings)
 {
@@ -47,12 +28,9 @@ RegionTable regionTable(const LoadedPicture* picture, const engine::RegionSet& s
         // white (and dark) region as what they are, which calibrate the frame. Those are
         // given even when outside, for the engine to name them.
         engine::RegionSet measured;
-        const engine::Region* white = nullptr;
         if (!settings.fixed) {
             for (const auto& r : set.regions) {
-                if (r.role == engine::RegionRole::Plot) continue;
-                measured.regions.push_back(r);
-                if (r.role == engine::RegionRole::White) white = &r;
+                if (r.role != engine::RegionRole::Plot) measured.regions.push_back(r);
             }
         }
         std::vector<std::size_t> where;
@@ -71,26 +49,9 @@ RegionTable regionTable(const LoadedPicture* picture, const engine::RegionSet& s
         }
         table.model = frame.model;
         table.ownPanel = !settings.fixed;
-        if (white && !frame.panelWarnings.empty()) {
-            // The checks' own sentences, with their figures, for the checks the frame failed
-            // (all of them through a flat-field, whose checks the frame's are).
-            if (settings.flatField) {
-                for (const auto& text : correctedRegionChecks(*picture, *settings.flatField, *white,
-                                                              frame.model.nir.dnWhite, frame.model.red.dnWhite)) {
-                    table.panelWarnings << QString::fromStdString(text);
-                }
-            } else {
-                const auto checks = engine::panelChecks(panelPixels(*picture, *white),
-                                                        static_cast<int>(frame.model.nir.dnWhite),
-                                                        static_cast<int>(frame.model.red.dnWhite));
-                for (const auto& w : checks) {
-                    if (std::find(frame.panelWarnings.begin(), frame.panelWarnings.end(), w.check) !=
-                        frame.panelWarnings.end()) {
-                        table.panelWarnings << QString::fromStdString(w.text);
-                    }
-                }
-            }
-        }
+        // The checks' own sentences, with their figures: the white panel's and the dark
+        // target's, as the season table keys them.
+        for (const std::string& text : frame.warningTexts) table.panelWarnings << QString::fromStdString(text);
     } catch (const std::exception& e) {
         // The engine's words: a region outside, a panel that gives no usable model.
         table.model.reset();

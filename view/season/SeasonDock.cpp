@@ -71,6 +71,13 @@ SeasonDock::SeasonDock(QWidget* parent) : QDockWidget(QStringLiteral("時系列"
     timeRow->addWidget(timeLabel);
     timeRow->addWidget(timeField_, 1);
     side->addLayout(timeRow);
+    timeWarning_ = new QLabel;
+    timeWarning_->setObjectName(QStringLiteral("seasonTimeWarning"));
+    timeWarning_->setWordWrap(true);
+    timeWarning_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    timeWarning_->setStyleSheet(QStringLiteral("color: #a05000;"));
+    timeWarning_->hide();
+    side->addWidget(timeWarning_);
     list_ = new QListWidget;
     list_->setObjectName(QStringLiteral("frames"));
     list_->setAccessibleName(QStringLiteral("フレーム"));
@@ -270,8 +277,25 @@ void SeasonDock::finished()
     emit computed();
 }
 
+void SeasonDock::showTimeWarning()
+{
+    std::vector<engine::SeasonFrame> timed;
+    for (const SeasonEntry& e : entries_) {
+        if (!e.time.empty()) timed.push_back({encodedPath(e.path), e.time, {}});
+    }
+    const auto warning = engine::seasonTimeWarning(timed, timeSource_, "時刻の欄に ");
+    timeWarning_->setText(warning ? QStringLiteral("⚠ ") + QString::fromStdString(*warning) : QString());
+    timeWarning_->setVisible(warning.has_value());
+}
+
+QString SeasonDock::timeWarningText() const
+{
+    return timeWarning_->text();
+}
+
 void SeasonDock::fillList()
 {
+    showTimeWarning();
     const int row = list_->currentRow();
     list_->clear();
     for (const SeasonEntry& e : entries_) {
@@ -282,7 +306,12 @@ void SeasonDock::fillList()
         auto* item = new QListWidgetItem(text, list_);
         item->setData(Qt::UserRole, e.path);
         QString tip = e.problem.isEmpty() ? QDir::toNativeSeparators(e.path) : e.problem;
-        if (e.figures && !e.figures->panelWarnings.empty()) tip += QStringLiteral("\n⚠ 白色板の確認に外れました（CSVの panel_warning 列）");
+        if (e.figures && !e.figures->panelWarnings.empty()) {
+            QStringList keys;
+            for (const engine::PanelCheck check : e.figures->panelWarnings) keys << QString::fromLatin1(engine::panelCheckKey(check));
+            tip += QStringLiteral("\n⚠ 白色板か暗色板の確認に外れました（CSVの panel_warning 列: %1）").arg(keys.join(QLatin1Char(';')));
+            for (const std::string& text : e.figures->warningTexts) tip += QStringLiteral("\n") + QString::fromStdString(text);
+        }
         item->setToolTip(tip);
         if (!e.problem.isEmpty()) item->setForeground(Qt::red);
     }

@@ -58,6 +58,9 @@ public:
     std::size_t failedCount() const;
     QChart* chart() const;
     QString statusText() const;
+    // The warning shown when the frames' modification times cannot be when they were
+    // taken (engine::seasonTimeWarning); empty when there is none.
+    QString timeWarningText() const;
     QStringList listTexts() const;
 
     // The table of the complete chart, as zrvimage-batch series writes it.
@@ -83,6 +86,7 @@ private:
     void finished();
     void fillList();
     void showChart();
+    void showTimeWarning();
 
     QString folder_;
     engine::TimeSource timeSource_;
@@ -104,6 +108,7 @@ private:
     QProgressBar* progress_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QLabel* status_ = nullptr;
+    QLabel* timeWarning_ = nullptr;
 };
 
 }  // namespace view
