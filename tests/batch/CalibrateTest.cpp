@@ -294,7 +294,9 @@ TEST(Calibrate, TheDarkTargetIsCheckedTooAndItsValueKeepsItsFraction)
             for (std::size_t i = 0; i < c.warnings.size(); ++i) {
                 EXPECT_TRUE(lines[i].starts_with(frame + ": " + c.warnings[i])) << lines[i];
             }
-            if (refused) EXPECT_EQ(lines.back(), frame + ": --strict のため較正ファイルを書きませんでした");
+            if (refused) {
+                EXPECT_EQ(lines.back(), frame + ": --strict のため較正ファイルを書きませんでした");
+            }
         }
     }
 
