@@ -1,5 +1,6 @@
 #include "engine/FlatField.h"
 
+#include "engine/BitmapProbe.h"
 #include "engine/NdviTiff.h"
 #include "engine/OutputPath.h"
 #include "engine/PerThread.h"
@@ -185,13 +186,20 @@ FlatFieldModel parseFlatFieldDescription(std::string_view text, const std::strin
             if (!(in >> version) || version != 1) throw bad();
             magic = true;
         } else if (word == "size") {
-            if (!(in >> m.width >> m.height) || m.width <= 0 || m.height <= 0) throw bad();
+            // No larger than a frame the reader takes: the gains of a row are made
+            // per column.
+            if (!(in >> m.width >> m.height) || m.width <= 0 || m.height <= 0 || m.width > kMaxWidth
+                || m.height > std::numeric_limits<std::int32_t>::max()) {
+                throw bad();
+            }
             size = true;
         } else if (word == "NIR" || word == "Red") {
             GainModel& g = word == "NIR" ? m.nir : m.red;
-            (word == "NIR" ? nir : red) = true;
+            bool& given = word == "NIR" ? nir : red;
+            if (given) throw bad();
+            given = true;
             std::string pair;
-            int seen = 0;
+            std::vector<std::string> seen;
             while (in >> pair) {
                 const std::size_t eq = pair.find('=');
                 if (eq == std::string::npos) throw bad();
@@ -215,9 +223,10 @@ FlatFieldModel parseFlatFieldDescription(std::string_view text, const std::strin
                     r = std::from_chars(first, last, *target);
                 }
                 if (r.ec != std::errc() || r.ptr != last) throw bad();
-                ++seen;
+                if (std::find(seen.begin(), seen.end(), key) != seen.end()) throw bad();  // said twice
+                seen.push_back(key);
             }
-            if (seen < 9) throw bad();
+            if (seen.size() < 9) throw bad();
         }
     }
     if (!magic || !size || !nir || !red) throw bad();

@@ -408,8 +408,20 @@ TEST(FlatFieldFile, DescriptionsThatAreNoUsableModelAreRefused)
                                     replaced("k1=-0.3", "k1=-3"), replaced("k1=-0.3", "k1=x"),
                                     replaced("offset=2", "offset=-1"),
                                     // brighter towards the edges; more than 8x from the centre to the corners
-                                    replaced("k1=-0.3", "k1=0.5"), replaced("k1=-0.3", "k1=-0.95")}) {
+                                    replaced("k1=-0.3", "k1=0.5"), replaced("k1=-0.3", "k1=-0.95"),
+                                    // a number given twice; a band twice
+                                    replaced("cx=20 ", "cx=20 cx=21 "), good + good.substr(good.find("NIR "))}) {
         EXPECT_THROW(parseFlatFieldDescription(text, "f"), FlatFieldError) << text;
+    }
+    // Even gains, as wide as the widest frame the reader takes, and a column wider.
+    for (const std::int64_t width : {1'000'000, 1'000'001}) {
+        const GainModel even{width / 2.0, 0, 0, 0, 0, 1, 0};
+        const std::string text = flatFieldDescription({width, 1, even, even});
+        if (width == 1'000'000) {
+            EXPECT_EQ(parseFlatFieldDescription(text, "f").width, width);
+        } else {
+            EXPECT_THROW(parseFlatFieldDescription(text, "f"), FlatFieldError);
+        }
     }
 }
 
