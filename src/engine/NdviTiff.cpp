@@ -214,7 +214,7 @@ struct TiffCompressionPool::Impl {
     std::deque<Strip*> pending;
     std::vector<std::thread> threads;
     std::size_t live = 0, mostLive = 0, idle = 0;
-    std::size_t slotsFree = 0;  // strips that may still be handed over
+    std::ptrdiff_t slotsFree = 0;  // strips that may still be handed over; below 0: see submit()
     std::size_t inFlight = 0, mostInFlight = 0;
     bool stop = false;
 
@@ -270,7 +270,7 @@ struct TiffCompressionPool::Impl {
 TiffCompressionPool::TiffCompressionPool(std::size_t threads, StartThread start) : impl_(std::make_unique<Impl>())
 {
     impl_->limit = std::max<std::size_t>(threads, 1);
-    impl_->slotsFree = 2 * impl_->limit;
+    impl_->slotsFree = static_cast<std::ptrdiff_t>(2 * impl_->limit);
     impl_->start = start ? std::move(start) : [](std::function<void()> f) { return std::thread(std::move(f)); };
 }
 
@@ -445,21 +445,19 @@ struct NdviTiffWriter::State {
             return;
         }
         // A slot first: while the process has none free, this writer's own oldest
-        // strip goes out (giving its slot back), or, with none of its own in flight,
-        // it waits for another writer's.
+        // strip goes out, giving its slot back. A writer with none in flight takes one
+        // all the same, so that no writer ever waits for another (which may be on
+        // its own thread): the process holds at most one strip a writer beyond the
+        // pool's two a thread.
         for (;;) {
             std::unique_lock lock(pool->mutex);
-            if (pool->slotsFree > 0) {
+            if (pool->slotsFree > 0 || outstanding.empty()) {
                 --pool->slotsFree;
                 pool->mostInFlight = std::max(pool->mostInFlight, ++pool->inFlight);
                 pool->pending.push_back(filling.get());
                 // A thread that cannot be started is no failure while others run.
                 pool->grow();
                 break;
-            }
-            if (outstanding.empty()) {
-                pool->changed.wait(lock, [&] { return pool->slotsFree > 0; });
-                continue;
             }
             lock.unlock();
             writeOldest(true);

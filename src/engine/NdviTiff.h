@@ -23,8 +23,9 @@ class StagedFile;
 // The threads that predict and compress TIFF strips, one pool for every writer of the
 // process: however many files are written at once, it starts no more threads than its
 // size, and holds no more strips in flight than two a thread (a strip's floats and its
-// compressed bytes, about 512 KiB: about 1 MiB a thread). Threads start as writers
-// first need them and stay until the pool ends.
+// compressed bytes, about 512 KiB: about 1 MiB a thread), and one for each writer that
+// has none, so that no writer waits for another. Threads start as writers first need
+// them and stay until the pool ends.
 class TiffCompressionPool {
 public:
     // Starts a thread running the function or throws (std::system_error): std::thread
