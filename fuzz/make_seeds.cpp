@@ -6,6 +6,9 @@
 
 #include "BmpFixture.h"
 #include "FuzzHarness.h"
+#include "engine/CalibrationFile.h"
+#include "engine/FlatField.h"
+#include "engine/Regions.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -82,6 +85,63 @@ void writeTarget(const fs::path& root, const char* target, const std::vector<Fie
     for (std::size_t i = 1; i < fieldSets.size(); ++i) writeSeed(folder, number, fuzzing::join(fieldSets[i], all[5]));
 }
 
+void writeTexts(const fs::path& root, const char* target, const std::vector<std::string>& texts)
+{
+    const fs::path folder = root / target;
+    fs::create_directories(folder);
+    int number = 0;
+    for (const std::string& text : texts) writeSeed(folder, number, Bytes(text.begin(), text.end()));
+}
+
+// The files and texts a user writes: good ones as the program writes them, and a few
+// that are nearly so.
+void writeUserTexts(const fs::path& root)
+{
+    engine::RegionSet regions;
+    regions.regions.push_back({"A1", engine::RegionRole::Plot, {0, 0, 9, 4}, {}});
+    regions.regions.push_back({"三角", engine::RegionRole::Plot, {}, {{0.5, 0.5}, {20, 3}, {7.25, 15}}});
+    regions.regions.push_back({"panel", engine::RegionRole::White, {30, 30, 40, 40}, {}});
+    regions.regions.push_back({"dark", engine::RegionRole::Dark, {50, 0, 60, 5}, {}});
+    const std::string json = engine::regionsJson(regions);
+    writeTexts(root, "regions",
+               {json, R"({"regions": []})", R"({"regions": [{"name": "a", "rect": [0, 0, 2147483647, 2147483647]}]})",
+                R"({"regions": [{"name": "p", "polygon": [[0,0],[16777216,0],[0,16777216]]}]})",
+                R"({"regions": [{"name": "p", "polygon": [[0,0],[1e300,0],[0,1]]}]})", json.substr(0, json.size() / 2)});
+
+    engine::CalibrationRecord record;
+    record.model.nir = {243, 0.92f, 12, 0.03f};
+    record.model.red = {238, 0.9f, 9, 0.021f};
+    record.source.frame = "/data/panel 01.bmp";
+    record.source.whiteRect = engine::Rectangle{10, 20, 40, 50};
+    record.source.darkRect = engine::Rectangle{100, 0, 120, 9};
+    record.source.date = "2026-05-14T09:30:00Z";
+    engine::CalibrationRecord corrected = record;
+    corrected.model.nir = {219.35568f, 0.92f, 19.773582f, 0.03f};
+    corrected.source.flatfield = "/data/flat/ff.tif";
+    const std::string cal = engine::calibrationText(record);
+    writeTexts(root, "calibration", {cal, engine::calibrationText(corrected), engine::calibrationText({}),
+                                     R"({"format": "zrvimage-calibration", "version": 1})", cal.substr(0, cal.size() / 2)});
+
+    const fs::path times = root / "timepattern";
+    fs::create_directories(times);
+    int number = 0;
+    const std::pair<const char*, const char*> pairs[] = {
+        {"name:%Y%m%d_%H%M%S", "20260514_093000.bmp"}, {"name:IMG_%Y-%m-%d", "IMG_2024-02-29.bmp"},
+        {"name:%d.%m.%Y %H%%", "31.12.1999 23%.bmp"},  {"name:%Y%m%d", "20230229.bmp"},
+        {"mtime", "a.bmp"},                            {"name:%Y%m", "202605.bmp"},
+    };
+    for (const auto& [text, name] : pairs) {
+        const std::string n = name;
+        writeSeed(times, number, fuzzing::join({text}, Bytes(n.begin(), n.end())));
+    }
+
+    engine::FlatFieldModel flat{400, 300, {224, 165, -0.61, 0.12, -0.02, 1, 3.5f, 31.5, 0.4},
+                                {180, 141, -0.4, 0.05, 0, 1, 2.25f, 22, 0.3}};
+    const std::string description = engine::flatFieldDescription(flat);
+    writeTexts(root, "flatfield", {description, engine::flatFieldDescription({1'000'000, 1, {500000, 0, 0, 0, 0, 1, 0}, {500000, 0, 0, 0, 0, 1, 0}}),
+                                   description.substr(0, description.size() / 2), "zrvimage-flatfield 1\nsize 1 1\n"});
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -98,6 +158,8 @@ int main(int argc, char** argv)
                                  {"1", "0", "0", "0"}, {"0", "1", "0", "0"}, {"a", "0", "0", "0"}, {"0", "0", "0", "4 "}});
     writeTarget(root, "ndvi", {{"255", "255"}, {"100", "100"}, {"0", "255"}, {"255", "0"}, {"-255", "255"},
                                {"$FF", "1"}, {"2147483647", "-2147483648"}, {"abc", "1"}, {"1", ""}});
+
+    writeUserTexts(root);
 
     const fs::path texts = root / "strtoint";
     fs::create_directories(texts);

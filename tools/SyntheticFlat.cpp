@@ -54,8 +54,8 @@ Frame flatFrame(const Camera& c, std::uint64_t seed)
     for (int y = 0; y < c.height; ++y) {
         for (int x = 0; x < c.width; ++x) {
             std::uint8_t* p = f.bgr.data() + (static_cast<std::size_t>(y) * c.width + x) * 3;
-            p[2] = byteOf(c.nirOffset + 215 * c.nirGain(x, y) + noise(random));
-            p[1] = byteOf(c.redOffset + 200 * c.redGain(x, y) + noise(random));
+            p[2] = byteOf(c.nirOffset + c.nirLevel * c.nirGain(x, y) + noise(random));
+            p[1] = byteOf(c.redOffset + c.redLevel * c.redGain(x, y) + noise(random));
             p[0] = byteOf(120 + noise(random));
         }
     }

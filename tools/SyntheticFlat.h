@@ -23,6 +23,7 @@ struct Frame {
 struct Camera {
     int width = 400, height = 300;
     float nirOffset = 8, redOffset = 6;  // the sensor's dark level of each band
+    double nirLevel = 215, redLevel = 200;  // a white target's light at each band's brightest pixel
     // The true gain of each band at a pixel, 1 at its brightest pixel.
     double nirGain(double x, double y) const;
     double redGain(double x, double y) const;

@@ -1,5 +1,6 @@
 #include "engine/FlatField.h"
 
+#include "engine/BitmapProbe.h"
 #include "engine/NdviTiff.h"
 #include "engine/OutputPath.h"
 #include "engine/PerThread.h"
@@ -23,6 +24,7 @@
 #include <limits>
 #include <memory>
 #include <sstream>
+#include <tuple>
 
 namespace engine {
 
@@ -100,16 +102,48 @@ std::pair<double, double> gainRange(const GainModel& g, std::int64_t width, std:
     return {low, high};
 }
 
-// A gain surface the correction can use: every gain over the frame above 1 %, none far
-// above 1.
+// What a lens can do: its fall-off is brightest about the middle of the frame and
+// darkens outwards, and no lens loses more than this share of the light to the corners.
+// A surface past these is the lighting or the target, and correcting by it would
+// multiply the picture by a pattern that is not in the lens.
+constexpr double kMostBoost = 8;        // the largest gain over the smallest
+constexpr double kCentreShare = 0.9;    // the frame's centre against the largest gain
+constexpr double kCornerAllowance = 0.01;
+
+// A band's surface against those: the gain at the frame's centre, the largest of the
+// four corners', and its range over the frame.
+struct SurfaceShape {
+    double centre = 0, corner = 0, low = 0, high = 0;
+    bool lensLike() const
+    {
+        return low > 0 && high <= kMostBoost * low && centre >= kCentreShare * high && corner <= centre + kCornerAllowance;
+    }
+};
+
+SurfaceShape shapeOf(const GainModel& g, std::int64_t width, std::int64_t height, double q)
+{
+    SurfaceShape shape;
+    std::tie(shape.low, shape.high) = gainRange(g, width, height, q);
+    const auto gainAt = [&](double x, double y) {
+        const double dx = x - g.cx, dy = y - g.cy;
+        return g.c0 * polynomial(g, (dx * dx) * q + (dy * dy) * q);
+    };
+    const double right = static_cast<double>(width - 1), bottom = static_cast<double>(height - 1);
+    shape.centre = gainAt(right / 2, bottom / 2);
+    shape.corner = std::max({gainAt(0, 0), gainAt(right, 0), gainAt(0, bottom), gainAt(right, bottom)});
+    return shape;
+}
+
+// A gain surface the correction can use: finite, none far above 1, and the shape of a
+// lens's fall-off.
 bool usable(const GainModel& g, std::int64_t width, std::int64_t height, double q)
 {
     for (const double v : {g.cx, g.cy, g.k1, g.k2, g.k3, g.c0}) {
         if (!std::isfinite(v)) return false;
     }
     if (!std::isfinite(g.offset) || g.offset < 0 || g.offset >= 255 || !(g.c0 > 0)) return false;
-    const auto [low, high] = gainRange(g, width, height, q);
-    return low > 0.01 && high < 1.001;
+    const SurfaceShape shape = shapeOf(g, width, height, q);
+    return shape.high < 1.001 && shape.lensLike();
 }
 
 }  // namespace
@@ -152,13 +186,20 @@ FlatFieldModel parseFlatFieldDescription(std::string_view text, const std::strin
             if (!(in >> version) || version != 1) throw bad();
             magic = true;
         } else if (word == "size") {
-            if (!(in >> m.width >> m.height) || m.width <= 0 || m.height <= 0) throw bad();
+            // No larger than a frame the reader takes: the gains of a row are made
+            // per column.
+            if (!(in >> m.width >> m.height) || m.width <= 0 || m.height <= 0 || m.width > kMaxWidth
+                || m.height > std::numeric_limits<std::int32_t>::max()) {
+                throw bad();
+            }
             size = true;
         } else if (word == "NIR" || word == "Red") {
             GainModel& g = word == "NIR" ? m.nir : m.red;
-            (word == "NIR" ? nir : red) = true;
+            bool& given = word == "NIR" ? nir : red;
+            if (given) throw bad();
+            given = true;
             std::string pair;
-            int seen = 0;
+            std::vector<std::string> seen;
             while (in >> pair) {
                 const std::size_t eq = pair.find('=');
                 if (eq == std::string::npos) throw bad();
@@ -182,9 +223,10 @@ FlatFieldModel parseFlatFieldDescription(std::string_view text, const std::strin
                     r = std::from_chars(first, last, *target);
                 }
                 if (r.ec != std::errc() || r.ptr != last) throw bad();
-                ++seen;
+                if (std::find(seen.begin(), seen.end(), key) != seen.end()) throw bad();  // said twice
+                seen.push_back(key);
             }
-            if (seen < 9) throw bad();
+            if (seen.size() < 9) throw bad();
         }
     }
     if (!magic || !size || !nir || !red) throw bad();
@@ -637,7 +679,12 @@ CubicFit fitCubic(std::span<const BlockPoint> points, double cx, double cy, doub
     return fit;
 }
 
-GainModel fitBand(std::int64_t width, std::int64_t height, std::span<const BlockPoint> points, float offset, double q)
+struct BandFit {
+    GainModel model;
+    bool settled = false;
+};
+
+BandFit fitBand(std::int64_t width, std::int64_t height, std::span<const BlockPoint> points, float offset, double q)
 {
     // The centre by a pattern search from the frame's centre, the shape by least
     // squares at each step: a few hundred small solves, the same every time.
@@ -662,8 +709,12 @@ GainModel fitBand(std::int64_t width, std::int64_t height, std::span<const Block
         }
         if (!moved) step /= 2;
     }
-    GainModel g;
-    if (!best.ok) return g;
+    BandFit fit;
+    // Settled: a solution, and the search's step down to a hundredth of a pixel
+    // before its rounds ran out.
+    fit.settled = best.ok && step <= 0.01;
+    if (!best.ok) return fit;
+    GainModel& g = fit.model;
     g.cx = cx;
     g.cy = cy;
     g.k1 = best.a[1] / best.a[0];
@@ -679,12 +730,38 @@ GainModel fitBand(std::int64_t width, std::int64_t height, std::span<const Block
         for (const double ux : u) top = std::max(top, polynomial(g, ux + v));
     }
     g.c0 = top > 0 ? 1 / top : std::numeric_limits<double>::quiet_NaN();
-    return g;
+    return fit;
 }
+
+constexpr const char* kUnfit = "白い面の画像から周辺減光のモデルを求められません（暗すぎるか、一様に照らされていません）";
 
 [[noreturn]] void unfit(const std::string& path)
 {
-    throw FlatFieldError("白い面の画像から周辺減光のモデルを求められません（暗すぎるか、一様に照らされていません）", path);
+    throw FlatFieldError(kUnfit, path);
+}
+
+// Why a band's fitted surface cannot be used, in the user's words; nothing when it can.
+std::optional<std::string> bandProblem(const char* name, const BandFit& fit, std::int64_t width, std::int64_t height, double q)
+{
+    const GainModel& g = fit.model;
+    if (!fit.settled) {
+        return std::string(name) + ": 周辺減光のモデルの当てはめが収束しません。白い面に模様があるか、一様に照らされていません";
+    }
+    for (const double v : {g.cx, g.cy, g.k1, g.k2, g.k3, g.c0}) {
+        if (!std::isfinite(v)) return std::string(name) + ": " + kUnfit;
+    }
+    const SurfaceShape shape = shapeOf(g, width, height, q);
+    if (shape.centre < kCentreShare * shape.high || shape.corner > shape.centre + kCornerAllowance) {
+        return std::string(name) + ": 画像の周辺が中心より明るく、レンズの周辺減光ではありません（中心の明るさは最も明るい所の "
+               + oneDecimal(100 * shape.centre / shape.high)
+               + " %）。照明が一様か、白い面が画像全体を覆っているか確かめてください";
+    }
+    if (!shape.lensLike() || !(shape.high < 1.001)) {
+        const std::string ratio = shape.low > 0 ? oneDecimal(shape.high / shape.low) + " 倍" : "無限大";
+        return std::string(name) + ": 補正の倍率が 8 倍を超え（最も明るい所と最も暗い所の比 " + ratio
+               + "）、レンズの周辺減光ではありません。白い面が画像全体を覆っているか確かめてください";
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -705,17 +782,23 @@ FlatFieldModel fitGainModels(std::int64_t width, std::int64_t height, std::int64
             const std::int64_t x0 = bx * block, y0 = by * block;
             const std::int64_t x1 = std::min(x0 + block, width) - 1, y1 = std::min(y0 + block, height) - 1;
             // A block at 0 or below holds no light to fit: a dark corner past the image
-            // circle, or a dark frame brighter than the flats.
+            // circle, or a dark frame brighter than the flats. NaN: a block left out.
             if (means[i] > 0) p.push_back({static_cast<double>(x0 + x1) / 2, static_cast<double>(y0 + y1) / 2, means[i]});
         }
         return p;
     };
     const auto nir = points(nirBlockMeans);
     const auto red = points(redBlockMeans);
-    m.nir = fitBand(width, height, nir, nirOffset, q);
-    m.red = fitBand(width, height, red, redOffset, q);
+    if (nir.size() < 8 || red.size() < 8) unfit({});
+    const BandFit nirFit = fitBand(width, height, nir, nirOffset, q);
+    const BandFit redFit = fitBand(width, height, red, redOffset, q);
+    for (const auto& [name, fit] : {std::pair{"NIR", &nirFit}, std::pair{"Red", &redFit}}) {
+        if (const auto problem = bandProblem(name, *fit, width, height, q)) throw FlatFieldError(*problem, {});
+    }
+    m.nir = nirFit.model;
+    m.red = redFit.model;
     for (GainModel* g : {&m.nir, &m.red}) {
-        if (nir.size() < 8 || red.size() < 8 || !usable(*g, width, height, q)) unfit({});
+        if (!usable(*g, width, height, q)) unfit({});
         FlatField one(m);
         std::vector<float> gn(static_cast<std::size_t>(width)), gr(static_cast<std::size_t>(width));
         double lowest = 1;
@@ -765,19 +848,53 @@ FlatFieldFit fitFlatField(std::span<const std::string> flats, const std::optiona
     const std::int64_t columns = (width + kBlock - 1) / kBlock, blockRows = (height + kBlock - 1) / kBlock;
     const auto blocks = static_cast<std::size_t>(columns * blockRows);
     std::vector<std::uint64_t> nirSum(blocks), redSum(blocks);
+    // A byte at 255 stands for any light from there up: its block's mean says too little
+    // and would flatten the fall-off it is fitted to.
+    std::vector<std::uint8_t> nirClipped(blocks), redClipped(blocks);
+    // The middle of the frame: blocks whose centre lies within a quarter of the half
+    // diagonal of the frame's. A lens is brightest there, and what the fit takes for the
+    // brightest point cannot be guessed once it is clipped.
+    std::vector<std::uint8_t> central(blocks);
+    {
+        const double r = FlatFieldModel{width, height, {}, {}}.radius() / 4;
+        for (std::size_t i = 0; i < blocks; ++i) {
+            const std::int64_t bx = static_cast<std::int64_t>(i) % columns, by = static_cast<std::int64_t>(i) / columns;
+            const double x = static_cast<double>(bx * kBlock + std::min(bx * kBlock + kBlock, width) - 1) / 2;
+            const double y = static_cast<double>(by * kBlock + std::min(by * kBlock + kBlock, height) - 1) / 2;
+            const double dx = x - static_cast<double>(width - 1) / 2, dy = y - static_cast<double>(height - 1) / 2;
+            central[i] = dx * dx + dy * dy <= r * r;
+        }
+    }
+    std::vector<std::string> clippedInMiddle;
     for (const std::string& path : flats) {
         PictureReader reader = open(path);
+        bool middle = false;
         rows(reader, [&](std::int64_t y, const std::uint8_t* row) {
             const std::size_t base = static_cast<std::size_t>(y / kBlock * columns);
             for (std::int64_t x = 0; x < width; ++x) {
                 const std::uint8_t n = row[3 * x + 2], r = row[3 * x + 1];
-                nirSum[base + static_cast<std::size_t>(x / kBlock)] += n;
-                redSum[base + static_cast<std::size_t>(x / kBlock)] += r;
-                fit.nirSaturated += n == 255;
-                fit.redSaturated += r == 255;
+                const std::size_t b = base + static_cast<std::size_t>(x / kBlock);
+                nirSum[b] += n;
+                redSum[b] += r;
+                if (n == 255 || r == 255) {
+                    fit.nirSaturated += n == 255;
+                    fit.redSaturated += r == 255;
+                    nirClipped[b] |= n == 255;
+                    redClipped[b] |= r == 255;
+                    middle = middle || central[b];
+                }
             }
         });
+        if (middle) clippedInMiddle.push_back(path);
         ++fit.frames;
+    }
+    if (!clippedInMiddle.empty()) {
+        std::string others;
+        for (std::size_t i = 1; i < clippedInMiddle.size(); ++i) others += (i > 1 ? ", " : "") + clippedInMiddle[i];
+        throw FlatFieldError("白い面の画像の中央が 255 で飽和しています（露出オーバー）。中央の明るさが分からないため周辺減光を求められません。"
+                             "露出を下げて撮り直してください"
+                                 + (others.empty() ? std::string() : "（ほかに中央が飽和した画像: " + others + "）"),
+                             clippedInMiddle.front());
     }
     float nirOffset = 0, redOffset = 0;
     if (darkFrame) {
@@ -798,18 +915,21 @@ FlatFieldFit fitFlatField(std::span<const std::string> flats, const std::optiona
         const std::int64_t bx = static_cast<std::int64_t>(i) % columns, by = static_cast<std::int64_t>(i) / columns;
         const std::int64_t bw = std::min(kBlock, width - bx * kBlock), bh = std::min(kBlock, height - by * kBlock);
         const double count = static_cast<double>(bw * bh) * fit.frames;
-        nirMeans[i] = static_cast<double>(nirSum[i]) / count - nirOffset;
-        redMeans[i] = static_cast<double>(redSum[i]) / count - redOffset;
+        constexpr double left = std::numeric_limits<double>::quiet_NaN();
+        nirMeans[i] = nirClipped[i] ? left : static_cast<double>(nirSum[i]) / count - nirOffset;
+        redMeans[i] = redClipped[i] ? left : static_cast<double>(redSum[i]) / count - redOffset;
     }
     try {
         fit.model = fitGainModels(width, height, kBlock, nirMeans, redMeans, nirOffset, redOffset);
-    } catch (const FlatFieldError&) {
-        unfit(firstPath);
+    } catch (const FlatFieldError& e) {
+        throw FlatFieldError(e.problem(), firstPath);
     }
     if (fit.nirSaturated + fit.redSaturated > 0) {
+        const auto count = [](const std::vector<std::uint8_t>& v) { return std::to_string(std::count(v.begin(), v.end(), 1)); };
         fit.warnings.push_back("白い面の画像に 255 で飽和した画素があります（NIR " + std::to_string(fit.nirSaturated)
-                               + " 画素、Red " + std::to_string(fit.redSaturated)
-                               + " 画素）。露出を下げて撮影してください");
+                               + " 画素、Red " + std::to_string(fit.redSaturated) + " 画素）。その区画（NIR "
+                               + count(nirClipped) + "、Red " + count(redClipped)
+                               + "）は当てはめから除きました。露出を下げて撮影してください");
     }
     for (const auto& [name, g] : {std::pair{"NIR", &fit.model.nir}, std::pair{"Red", &fit.model.red}}) {
         if (g->rmsResidual > kResidualWarnPercent) {

@@ -96,9 +96,11 @@ struct FlatFieldModel {
     friend bool operator==(const FlatFieldModel&, const FlatFieldModel&) = default;
 };
 
-// A model the correction can use: every gain over the frame above 0.01 and none above
-// 1.001, finite numbers, offsets from 0 to below 255. parseFlatFieldDescription refuses
-// any other.
+// A model the correction can use: finite numbers, offsets from 0 to below 255, and per
+// band the shape of a lens's fall-off: no gain over the frame above 1.001, the smallest
+// at least an eighth of the largest, the gain at the frame's centre at least 0.9 of the
+// largest and none of the four corners' above the centre's by more than 0.01.
+// parseFlatFieldDescription refuses any other, and fitFlatField makes no other.
 //
 // The ImageDescription text: readable lines with every number written as the shortest
 // text that reads back as the same double (or float, for the offsets), e.g.
@@ -219,13 +221,18 @@ struct FlatFieldFit {
 // Averages the flats, takes the dark frame's per-band mean as the offset, and fits each
 // band on block means of (average - offset). Every frame must pass require24Bit() and
 // be of the first one's size: a frame of another size throws FlatFieldError naming it,
-// with both sizes. Throws EngineError as the reader does.
+// with both sizes. A block holding a byte at 255 in any flat is left out of that band's
+// fit (its mean is short of the light that fell on it); a flat with a 255 near the
+// frame's centre, where the fit finds the brightest point, is refused naming every such
+// flat. A fit that does not settle or is no lens's fall-off (usable models above) throws
+// FlatFieldError saying which. Throws EngineError as the reader does.
 FlatFieldFit fitFlatField(std::span<const std::string> flats, const std::optional<std::string>& darkFrame,
                           const RunControl& control = {});
 
 // The fit over per-block sums already made (for tests and the fit above): the frames'
 // size, the block size, and for each block in row-major order the mean of each band
-// minus its offset.
+// minus its offset; a block whose mean is not above 0 (NaN for one left out) takes no
+// part. Throws FlatFieldError with an empty path when no usable model fits.
 FlatFieldModel fitGainModels(std::int64_t width, std::int64_t height, std::int64_t block,
                              std::span<const double> nirBlockMeans, std::span<const double> redBlockMeans,
                              float nirOffset, float redOffset);

@@ -149,19 +149,12 @@ void unmapProc(thandle_t, void*, toff_t) {}
 struct Strip {
     std::unique_ptr<float[]> values;
     std::int64_t rows = 0;
+    std::size_t width = 0;
+    int level = kDefaultTiffLevel;
     std::vector<std::uint8_t> packed;  // room for the worst case, compressBound
     std::size_t packedBytes = 0;       // 0: compression failed
     bool ready = false;                // compressed; guarded by the pool's mutex
 };
-
-// Predicts and compresses one strip into its packed bytes, with the given compressor
-// and a scratch of at least the strip's bytes.
-void packStrip(Strip& strip, std::size_t width, libdeflate_compressor* compressor, std::uint8_t* scratch)
-{
-    const std::size_t bytes = static_cast<std::size_t>(strip.rows) * width * 4;
-    predictFloatRows(strip.values.get(), width, static_cast<std::size_t>(strip.rows), scratch);
-    strip.packedBytes = libdeflate_zlib_compress(compressor, scratch, bytes, strip.packed.data(), strip.packed.size());
-}
 
 struct CompressorDeleter {
     void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
@@ -173,6 +166,15 @@ Compressor makeCompressor(int level)
     Compressor c(libdeflate_alloc_compressor(level));
     if (!c) throw std::bad_alloc();
     return c;
+}
+
+// Predicts and compresses one strip into its packed bytes, with the given compressor
+// and a scratch of at least the strip's bytes.
+void packStrip(Strip& strip, libdeflate_compressor* compressor, std::uint8_t* scratch)
+{
+    const std::size_t bytes = static_cast<std::size_t>(strip.rows) * strip.width * 4;
+    predictFloatRows(strip.values.get(), strip.width, static_cast<std::size_t>(strip.rows), scratch);
+    strip.packedBytes = libdeflate_zlib_compress(compressor, scratch, bytes, strip.packed.data(), strip.packed.size());
 }
 
 }  // namespace
@@ -200,6 +202,130 @@ void predictFloatRows(const float* values, std::size_t width, std::size_t rows, 
     }
 }
 
+// --- The pool ---------------------------------------------------------------------------
+
+struct TiffCompressionPool::Impl {
+    std::size_t limit = 1;
+    StartThread start;
+
+    mutable std::mutex mutex;
+    std::condition_variable work;     // a strip is pending, or stop
+    std::condition_variable changed;  // a strip is compressed, or a slot is free
+    std::deque<Strip*> pending;
+    std::vector<std::thread> threads;
+    std::size_t live = 0, mostLive = 0, idle = 0;
+    std::ptrdiff_t slotsFree = 0;  // strips that may still be handed over; below 0: see submit()
+    std::size_t inFlight = 0, mostInFlight = 0;
+    bool stop = false;
+
+    void run()
+    {
+        // A compressor per level as strips ask for them, and a scratch as large as the
+        // largest strip yet: both the thread's own.
+        std::vector<Compressor> compressors(kMaxTiffLevel + 1);
+        std::vector<std::uint8_t> scratch;
+        std::unique_lock lock(mutex);
+        for (;;) {
+            ++idle;
+            work.wait(lock, [&] { return stop || !pending.empty(); });
+            --idle;
+            if (stop) break;
+            Strip* strip = pending.front();
+            pending.pop_front();
+            lock.unlock();
+            try {
+                Compressor& c = compressors[static_cast<std::size_t>(strip->level)];
+                if (!c) c = makeCompressor(strip->level);
+                scratch.resize(std::max(scratch.size(), static_cast<std::size_t>(strip->rows) * strip->width * 4));
+                packStrip(*strip, c.get(), scratch.data());
+            } catch (const std::bad_alloc&) {
+                strip->packedBytes = 0;  // the writer fails the file
+            }
+            lock.lock();
+            strip->ready = true;
+            changed.notify_all();
+        }
+        --live;
+    }
+
+    // One more thread when the idle ones are fewer than the strips waiting and fewer
+    // than the limit run; false when it was needed and could not be started. Called
+    // with the mutex held, as is startThread.
+    bool grow() { return idle >= pending.size() || live >= limit || startThread(); }
+
+    bool startThread()
+    {
+        ++live;
+        try {
+            threads.push_back(start([this] { run(); }));
+        } catch (const std::exception&) {
+            --live;
+            return false;
+        }
+        mostLive = std::max(mostLive, live);
+        return true;
+    }
+};
+
+TiffCompressionPool::TiffCompressionPool(std::size_t threads, StartThread start) : impl_(std::make_unique<Impl>())
+{
+    impl_->limit = std::max<std::size_t>(threads, 1);
+    impl_->slotsFree = static_cast<std::ptrdiff_t>(2 * impl_->limit);
+    impl_->start = start ? std::move(start) : [](std::function<void()> f) { return std::thread(std::move(f)); };
+}
+
+TiffCompressionPool::~TiffCompressionPool()
+{
+    {
+        std::lock_guard lock(impl_->mutex);
+        impl_->stop = true;
+    }
+    impl_->work.notify_all();
+    for (std::thread& t : impl_->threads) {
+        if (t.joinable()) t.join();
+    }
+}
+
+TiffCompressionPool& TiffCompressionPool::shared()
+{
+    // Never destroyed: its threads wait for work to the end of the process, and a
+    // writer on another thread at exit finds it still there.
+    static TiffCompressionPool* pool =
+        new TiffCompressionPool(std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 64));
+    return *pool;
+}
+
+std::size_t TiffCompressionPool::threads() const noexcept
+{
+    return impl_->limit;
+}
+
+std::size_t TiffCompressionPool::liveThreads() const
+{
+    std::lock_guard lock(impl_->mutex);
+    return impl_->live;
+}
+
+std::size_t TiffCompressionPool::mostLiveThreads() const
+{
+    std::lock_guard lock(impl_->mutex);
+    return impl_->mostLive;
+}
+
+std::size_t TiffCompressionPool::mostStripsInFlight() const
+{
+    std::lock_guard lock(impl_->mutex);
+    return impl_->mostInFlight;
+}
+
+TiffThreadError::TiffThreadError(const std::string& path)
+    : std::runtime_error("TIFF の圧縮に使うスレッドを起動できません（システムのスレッドかメモリが足りません）\n" + path),
+      path_(path)
+{
+}
+
+// --- The writer -------------------------------------------------------------------------
+
 struct NdviTiffWriter::State {
     TIFF* tiff = nullptr;
     std::string path;  // the name failures give: the final one
@@ -214,24 +340,27 @@ struct NdviTiffWriter::State {
     std::int64_t nextRow = 0;
     bool failed = false;
 
-    // The strips in flight, a ring in the order they go to the file: `outstanding` of
-    // them from `head` are with the workers or ready, the one after them is filling.
-    std::vector<Strip> slots;
-    std::size_t head = 0;
-    std::size_t outstanding = 0;
+    // The strip filling, the ones handed to the pool in the order they go to the file,
+    // and one kept for the next strip so that a steady run allocates nothing.
+    std::size_t stripValues = 0, packedBound = 0;
+    std::unique_ptr<Strip> filling;
+    std::deque<std::unique_ptr<Strip>> outstanding;
+    std::unique_ptr<Strip> spare;
 
-    // With one strip or one core, strips are compressed on the caller's thread.
+    // Without a pool (one strip, or one core), strips are compressed on the caller's
+    // thread.
+    TiffCompressionPool::Impl* pool = nullptr;
     Compressor inlineCompressor;
     std::vector<std::uint8_t> inlineScratch;
 
-    std::mutex mutex;
-    std::condition_variable work;      // a strip is pending, or stop
-    std::condition_variable finishedOne;
-    std::deque<Strip*> pending;
-    bool stop = false;
-    std::vector<std::thread> workers;
-
-    ~State() { stopWorkers(); }
+    ~State()
+    {
+        recall();
+        // Every path closes the TIFF and the descriptor, a half-made file included.
+        if (staged && !finished) staged->markFailed();
+        if (tiff) TIFFClose(tiff);
+        if (file.ownsFd) platform::releaseFile(file.fd);
+    }
 
     [[noreturn]] void fail()
     {
@@ -240,110 +369,131 @@ struct NdviTiffWriter::State {
         throw EngineError(Failure::WriteFailed, path);
     }
 
-    Strip& filling() { return slots[(head + outstanding) % slots.size()]; }
-
-    void startWorkers(std::size_t count)
+    std::unique_ptr<Strip> newStrip()
     {
-        std::vector<Compressor> compressors;
-        for (std::size_t i = 0; i < count; ++i) compressors.push_back(makeCompressor(level));
-        const std::size_t scratchBytes = static_cast<std::size_t>(rowsPerStrip) * static_cast<std::size_t>(width) * 4;
-        for (auto& c : compressors) {
-            workers.emplace_back([this, compressor = std::move(c), scratchBytes] {
-                std::vector<std::uint8_t> scratch(scratchBytes);
-                std::unique_lock lock(mutex);
-                for (;;) {
-                    work.wait(lock, [&] { return stop || !pending.empty(); });
-                    if (stop) return;
-                    Strip* strip = pending.front();
-                    pending.pop_front();
-                    lock.unlock();
-                    packStrip(*strip, static_cast<std::size_t>(width), compressor.get(), scratch.data());
-                    lock.lock();
-                    strip->ready = true;
-                    finishedOne.notify_all();
-                }
-            });
-        }
+        if (spare) return std::move(spare);
+        auto strip = std::make_unique<Strip>();
+        strip->values = std::make_unique_for_overwrite<float[]>(stripValues);
+        strip->width = static_cast<std::size_t>(width);
+        strip->level = level;
+        strip->packed.resize(packedBound);
+        return strip;
     }
 
-    void stopWorkers()
+    // Takes back every strip still with the pool (a run that failed or was
+    // cancelled): the pending ones from its queue, the ones being compressed once they
+    // are done, so that no thread touches them after this writer is gone.
+    void recall()
     {
-        {
-            std::lock_guard lock(mutex);
-            stop = true;
+        if (!pool || outstanding.empty()) return;
+        std::unique_lock lock(pool->mutex);
+        for (auto& strip : outstanding) {
+            const auto at = std::find(pool->pending.begin(), pool->pending.end(), strip.get());
+            if (at != pool->pending.end()) {
+                pool->pending.erase(at);
+            } else {
+                pool->changed.wait(lock, [&] { return strip->ready; });
+            }
+            ++pool->slotsFree;
+            --pool->inFlight;
         }
-        work.notify_all();
-        for (auto& w : workers) w.join();
-        workers.clear();
+        outstanding.clear();
+        lock.unlock();
+        pool->changed.notify_all();
     }
 
     // Hands the oldest strip in flight to libtiff, waiting for it when block is set;
     // false when it is not ready and block is not set.
     bool writeOldest(bool block)
     {
-        Strip& strip = slots[head];
-        if (!workers.empty()) {
-            std::unique_lock lock(mutex);
-            if (!strip.ready) {
-                if (!block) return false;
-                finishedOne.wait(lock, [&] { return strip.ready; });
+        std::unique_ptr<Strip> strip = std::move(outstanding.front());
+        {
+            std::unique_lock lock(pool->mutex);
+            if (!strip->ready) {
+                if (!block) {
+                    outstanding.front() = std::move(strip);
+                    return false;
+                }
+                pool->changed.wait(lock, [&] { return strip->ready; });
             }
+            strip->ready = false;
+            ++pool->slotsFree;
+            --pool->inFlight;
         }
-        if (strip.packedBytes == 0) fail();
-        const auto bytes = static_cast<tmsize_t>(strip.packedBytes);
-        if (TIFFWriteRawStrip(tiff, nextStrip++, strip.packed.data(), bytes) != bytes) fail();
-        strip.ready = false;
-        strip.rows = 0;
-        head = (head + 1) % slots.size();
-        --outstanding;
+        outstanding.pop_front();
+        pool->changed.notify_all();
+        write(*strip);
+        spare = std::move(strip);
         return true;
     }
 
-    // The filling strip is complete: to a worker, or compressed and written here.
+    void write(Strip& strip)
+    {
+        if (strip.packedBytes == 0) fail();
+        const auto bytes = static_cast<tmsize_t>(strip.packedBytes);
+        if (TIFFWriteRawStrip(tiff, nextStrip++, strip.packed.data(), bytes) != bytes) fail();
+        strip.rows = 0;
+    }
+
+    // The filling strip is complete: to the pool, or compressed and written here.
     void submit()
     {
-        Strip& strip = filling();
-        if (strip.rows == 0) return;
-        ++outstanding;
-        if (workers.empty()) {
-            packStrip(strip, static_cast<std::size_t>(width), inlineCompressor.get(), inlineScratch.data());
-            writeOldest(true);
+        if (filling->rows == 0) return;
+        if (!pool) {
+            packStrip(*filling, inlineCompressor.get(), inlineScratch.data());
+            write(*filling);
             return;
         }
-        {
-            std::lock_guard lock(mutex);
-            pending.push_back(&strip);
+        // A slot first: while the process has none free, this writer's own oldest
+        // strip goes out, giving its slot back. A writer with none in flight takes one
+        // all the same, so that no writer ever waits for another (which may be on
+        // its own thread): the process holds at most one strip a writer beyond the
+        // pool's two a thread.
+        for (;;) {
+            std::unique_lock lock(pool->mutex);
+            if (pool->slotsFree > 0 || outstanding.empty()) {
+                --pool->slotsFree;
+                pool->mostInFlight = std::max(pool->mostInFlight, ++pool->inFlight);
+                pool->pending.push_back(filling.get());
+                // A thread that cannot be started is no failure while others run.
+                pool->grow();
+                break;
+            }
+            lock.unlock();
+            writeOldest(true);
         }
-        work.notify_one();
-        // Whatever is ready goes out now; a full ring waits for its oldest strip.
-        while (outstanding > 0 && writeOldest(false)) {
+        pool->work.notify_one();
+        outstanding.push_back(std::move(filling));
+        filling = newStrip();
+        // Whatever is ready goes out now.
+        while (!outstanding.empty() && writeOldest(false)) {
         }
-        if (outstanding == slots.size()) writeOldest(true);
     }
 };
 
 NdviTiffWriter::NdviTiffWriter(StagedFile& file, std::int64_t width, std::int64_t height,
-                               const std::string& description, int level)
+                               const std::string& description, int level, TiffCompressionPool* pool)
     : state_(std::make_unique<State>())
 {
     state_->path = file.finalPath();
     state_->file.fd = file.fd();
     state_->staged = &file;
-    open(width, height, description, level);
+    open(width, height, description, level, pool);
 }
 
 NdviTiffWriter::NdviTiffWriter(const std::string& path, std::int64_t width, std::int64_t height,
-                               const std::string& description, int level)
+                               const std::string& description, int level, TiffCompressionPool* pool)
     : state_(std::make_unique<State>())
 {
     state_->path = path;
     state_->file.fd = platform::openFile(path, platform::Access::Rewrite);
     if (state_->file.fd < 0) throw EngineError(Failure::CannotCreateOutput, path);
     state_->file.ownsFd = true;
-    open(width, height, description, level);
+    open(width, height, description, level, pool);
 }
 
-void NdviTiffWriter::open(std::int64_t width, std::int64_t height, const std::string& description, int level)
+void NdviTiffWriter::open(std::int64_t width, std::int64_t height, const std::string& description, int level,
+                          TiffCompressionPool* pool)
 {
     quietLibtiff();
     installGdalTags();
@@ -351,6 +501,28 @@ void NdviTiffWriter::open(std::int64_t width, std::int64_t height, const std::st
     s.width = width;
     s.height = height;
     s.level = std::clamp(level, kMinTiffLevel, kMaxTiffLevel);
+    s.rowsPerStrip = stripRows(width);
+    s.stripValues = static_cast<std::size_t>(s.rowsPerStrip) * static_cast<std::size_t>(width);
+    s.packedBound = libdeflate_zlib_compress_bound(nullptr, s.stripValues * 4);
+
+    // The pool's threads when there is more than one strip and more than one thread;
+    // at least one of them running before anything is written.
+    const std::int64_t strips = (height + s.rowsPerStrip - 1) / s.rowsPerStrip;
+    TiffCompressionPool& threads = pool ? *pool : TiffCompressionPool::shared();
+    if (strips > 1 && threads.threads() > 1) {
+        TiffCompressionPool::Impl& p = *threads.impl_;
+        std::lock_guard lock(p.mutex);
+        if (p.live == 0 && !p.startThread()) {
+            if (s.staged) s.staged->markFailed();
+            throw TiffThreadError(s.path);
+        }
+        s.pool = &p;
+    } else {
+        s.inlineCompressor = makeCompressor(s.level);
+        s.inlineScratch.resize(s.stripValues * 4);
+    }
+    s.filling = s.newStrip();
+
     // Classic TIFF up to 4 GB of data, BigTIFF beyond.
     const bool big = width * height * 4 > (std::int64_t{4000} << 20);
     s.tiff = TIFFClientOpen(s.path.c_str(), big ? "w8" : "w", &s.file, readProc, writeProc, seekProc, closeProc, sizeProc,
@@ -360,7 +532,6 @@ void NdviTiffWriter::open(std::int64_t width, std::int64_t height, const std::st
         if (s.staged) s.staged->markFailed();
         throw EngineError(Failure::CannotCreateOutput, s.path);
     }
-    s.rowsPerStrip = stripRows(width);
     TIFFSetField(s.tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(width));
     TIFFSetField(s.tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(height));
     TIFFSetField(s.tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
@@ -374,35 +545,9 @@ void NdviTiffWriter::open(std::int64_t width, std::int64_t height, const std::st
     TIFFSetField(s.tiff, TIFFTAG_SOFTWARE, "zrvimage");
     if (!description.empty()) TIFFSetField(s.tiff, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
     TIFFSetField(s.tiff, kGdalNoDataTag, "-10");
-
-    // A few strips per core in flight: enough for every core to have one while the
-    // finished ones wait for the one before them, and no more memory than that.
-    const std::int64_t strips = (height + s.rowsPerStrip - 1) / s.rowsPerStrip;
-    const std::size_t cores = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 64);
-    const std::size_t workers = strips > 1 && cores > 1 ? cores : 0;
-    s.slots.resize(workers == 0 ? 1 : 2 * workers);
-    const std::size_t stripValues = static_cast<std::size_t>(s.rowsPerStrip) * static_cast<std::size_t>(width);
-    const std::size_t bound = libdeflate_zlib_compress_bound(nullptr, stripValues * 4);
-    for (Strip& strip : s.slots) {
-        strip.values = std::make_unique_for_overwrite<float[]>(stripValues);
-        strip.packed.resize(bound);
-    }
-    if (workers == 0) {
-        s.inlineCompressor = makeCompressor(s.level);
-        s.inlineScratch.resize(stripValues * 4);
-    } else {
-        s.startWorkers(workers);
-    }
 }
 
-NdviTiffWriter::~NdviTiffWriter()
-{
-    State& s = *state_;
-    s.stopWorkers();
-    if (s.staged && !s.finished) s.staged->markFailed();
-    if (s.tiff) TIFFClose(s.tiff);
-    if (s.file.ownsFd) platform::releaseFile(s.file.fd);
-}
+NdviTiffWriter::~NdviTiffWriter() = default;
 
 void NdviTiffWriter::addRows(std::int64_t first, std::int64_t count, const float* values)
 {
@@ -410,7 +555,7 @@ void NdviTiffWriter::addRows(std::int64_t first, std::int64_t count, const float
     if (s.failed || first != s.nextRow) s.fail();
     const auto width = static_cast<std::size_t>(s.width);
     while (count > 0) {
-        Strip& strip = s.filling();
+        Strip& strip = *s.filling;
         const std::int64_t n = std::min<std::int64_t>(count, s.rowsPerStrip - strip.rows);
         std::memcpy(strip.values.get() + static_cast<std::size_t>(strip.rows) * width, values,
                     static_cast<std::size_t>(n) * width * 4);
@@ -427,7 +572,7 @@ void NdviTiffWriter::finish()
     State& s = *state_;
     if (s.failed || s.nextRow != s.height) s.fail();
     s.submit();
-    while (s.outstanding > 0) s.writeOldest(true);
+    while (!s.outstanding.empty()) s.writeOldest(true);
     // The directory goes out with the flush; a failure there is a failed write too,
     // and so is one of the close, which TIFFClose does not return.
     const bool written = TIFFFlush(s.tiff) == 1;

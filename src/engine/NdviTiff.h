@@ -3,19 +3,67 @@
 // without a side file: DEFLATE with the floating-point predictor, strips of whole
 // rows, and -10 declared as the no-data value in the GDAL_NODATA tag (42113) that
 // GDAL and QGIS read. libtiff writes the tags and the directory; the strips are
-// predicted and compressed here, on every core at once, and handed to it in order as
-// raw strips.
+// predicted and compressed here, on the process's pool of compression threads, and
+// handed to it in order as raw strips.
 
 #include "engine/EngineError.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <thread>
 
 namespace engine {
 
 class StagedFile;
+
+// The threads that predict and compress TIFF strips, one pool for every writer of the
+// process: however many files are written at once, it starts no more threads than its
+// size, and holds no more strips in flight than two a thread (a strip's floats and its
+// compressed bytes, about 512 KiB: about 1 MiB a thread), and one for each writer that
+// has none, so that no writer waits for another. Threads start as writers first need
+// them and stay until the pool ends.
+class TiffCompressionPool {
+public:
+    // Starts a thread running the function or throws (std::system_error): std::thread
+    // unless another is given.
+    using StartThread = std::function<std::thread(std::function<void()>)>;
+    explicit TiffCompressionPool(std::size_t threads, StartThread start = {});
+    // Ends and joins the threads; no writer may still be using the pool.
+    ~TiffCompressionPool();
+    TiffCompressionPool(const TiffCompressionPool&) = delete;
+    TiffCompressionPool& operator=(const TiffCompressionPool&) = delete;
+
+    // The process's pool, of std::thread::hardware_concurrency() threads (1 to 64);
+    // never ended, so that no writer outlives it.
+    static TiffCompressionPool& shared();
+
+    std::size_t threads() const noexcept;
+    std::size_t liveThreads() const;         // started and not ended
+    std::size_t mostLiveThreads() const;     // the most alive at once, ever
+    std::size_t mostStripsInFlight() const;  // the most handed to the threads at once, ever
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+    friend class NdviTiffWriter;
+};
+
+// No compression thread could be started for a file (the system is out of threads or
+// memory): the file is not written. The message in Japanese, the path on a line of its
+// own, as EngineError's.
+class TiffThreadError : public std::runtime_error {
+public:
+    explicit TiffThreadError(const std::string& path);
+    const std::string& path() const noexcept { return path_; }
+
+private:
+    std::string path_;
+};
 
 inline constexpr std::uint32_t kGdalNoDataTag = 42113;
 
@@ -30,12 +78,14 @@ public:
     // Writes into a staged file's temporary; failures name its final path and mark it
     // failed, and its group closes the descriptor. description, when not empty, goes
     // into the ImageDescription tag; level is the DEFLATE level, kMinTiffLevel to
-    // kMaxTiffLevel. Throws EngineError(CannotCreateOutput).
+    // kMaxTiffLevel; pool, when not null, compresses instead of the shared one. Throws
+    // EngineError(CannotCreateOutput), or TiffThreadError when the pool has no thread
+    // and cannot start one.
     NdviTiffWriter(StagedFile& file, std::int64_t width, std::int64_t height, const std::string& description = {},
-                   int level = kDefaultTiffLevel);
+                   int level = kDefaultTiffLevel, TiffCompressionPool* pool = nullptr);
     // Creates path itself (replacing a file there), for a caller that places nothing.
     NdviTiffWriter(const std::string& path, std::int64_t width, std::int64_t height, const std::string& description = {},
-                   int level = kDefaultTiffLevel);
+                   int level = kDefaultTiffLevel, TiffCompressionPool* pool = nullptr);
     ~NdviTiffWriter();
     NdviTiffWriter(const NdviTiffWriter&) = delete;
     NdviTiffWriter& operator=(const NdviTiffWriter&) = delete;
@@ -49,7 +99,8 @@ public:
     void finish();
 
 private:
-    void open(std::int64_t width, std::int64_t height, const std::string& description, int level);
+    void open(std::int64_t width, std::int64_t height, const std::string& description, int level,
+              TiffCompressionPool* pool);
     struct State;
     std::unique_ptr<State> state_;
 };

@@ -24,6 +24,14 @@ constexpr std::size_t kMaxRegionsBytes = std::size_t{16} << 20;
 // one taller than that would hold up the reading of its file for no frame taken.
 constexpr double kMaxCoordinate = 16777216.0;
 
+// And the rows of all the file's polygons times their points, which is what walking
+// them costs, at most 2^24 (under half a second): within +-2^24 a file of a few dozen
+// bytes could name a polygon of thousands of points over sixteen million rows, or
+// hundreds of tall triangles, and take minutes or hours to read. A season's plots, a
+// few hundred rows and points each, or a field's outline of a thousand points over a
+// whole frame, are far below it.
+constexpr double kMaxPolygonWork = 16777216.0;
+
 std::string located(const std::string& path, const std::string& problem)
 {
     return path.empty() ? problem : path + ": " + problem;
@@ -53,6 +61,7 @@ std::optional<std::string> setProblem(const RegionSet& set)
     std::set<std::string> names;
     bool white = false;
     bool dark = false;
+    double work = 0;
     for (std::size_t i = 0; i < set.regions.size(); ++i) {
         const Region& r = set.regions[i];
         const std::string label = regionLabel(r.name, i);
@@ -65,6 +74,12 @@ std::optional<std::string> setProblem(const RegionSet& set)
                     || std::fabs(v.y) > kMaxCoordinate) {
                     return label + " の polygon の座標が正しくありません";
                 }
+            }
+            const auto [low, high] = std::minmax_element(r.polygon.begin(), r.polygon.end(),
+                                                         [](const Vertex& a, const Vertex& b) { return a.y < b.y; });
+            work += (std::ceil(high->y) - std::floor(low->y) + 1) * static_cast<double>(r.polygon.size());
+            if (work > kMaxPolygonWork) {
+                return label + " の polygon が大きすぎます（ファイルの polygon の行数×点の数の合計が 16777216 を超えます）";
             }
             if (!regionBounds(r)) return label + " の polygon は画素を一つも含みません";
         } else {

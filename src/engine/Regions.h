@@ -72,7 +72,9 @@ public:
 // role; a rect that is not four integers x1, y1, x2, y2 with x1 <= x2 and y1 <= y2, all
 // at or above 0 (and at most 2^31 - 1); a polygon of fewer than three points or with a
 // coordinate that is not a finite number or lies beyond +-2^24 (its rows are walked one by
-// one); a polygon that holds no pixel; a second "white" or "dark" region.
+// one); polygons whose rows times points, summed over the set, pass 2^24 (the one where
+// the sum does is named); a polygon that holds no pixel; a second "white" or "dark"
+// region.
 RegionSet parseRegions(std::string_view json, const std::string& path);
 
 // Reads the file; RegionsError also when it cannot be read.

@@ -158,4 +158,52 @@ TEST(FlatFieldCommandLine, FramesOfAnotherSizeAreRefusedWithBothSizes)
     }
 }
 
+TEST(FlatFieldCommandLine, FlatsThatCannotBeFittedAreRefusedAndNothingIsWritten)
+{
+    flat_sample::Camera overexposed;
+    overexposed.nirLevel = overexposed.redLevel = 300;
+    // Light rising from the middle outwards: a lamp's hot ring, not a lens.
+    flat_sample::Frame ring{320, 240, std::vector<std::uint8_t>(320 * 240 * 3)};
+    for (int y = 0; y < 240; ++y) {
+        for (int x = 0; x < 320; ++x) {
+            const double s = ((x - 159.5) * (x - 159.5) + (y - 119.5) * (y - 119.5)) / (200.0 * 200.0);
+            std::uint8_t* p = ring.bgr.data() + (static_cast<std::size_t>(y) * 320 + x) * 3;
+            p[0] = 90;
+            p[1] = p[2] = static_cast<std::uint8_t>(70 + 140 * s);
+        }
+    }
+    const struct {
+        const char* name;
+        std::vector<flat_sample::Frame> frames;
+        std::string said;
+    } cases[] = {
+        {"overexposed", {flat_sample::flatFrame(overexposed, 1), flat_sample::flatFrame(overexposed, 2)},
+         "白い面の画像の中央が 255 で飽和しています（露出オーバー）。中央の明るさが分からないため周辺減光を求められません。"
+         "露出を下げて撮り直してください（ほかに中央が飽和した画像: "},
+        {"brighter outwards", {ring}, "NIR: 画像の周辺が中心より明るく、レンズの周辺減光ではありません（中心の明るさは最も明るい所の "},
+    };
+    for (const auto& c : cases) {
+        const TempDir dir;
+        std::vector<std::string> args{"flatfield"};
+        for (std::size_t i = 0; i < c.frames.size(); ++i) {
+            args.push_back(dir.path("flat" + std::to_string(i) + ".bmp").string());
+            flat_sample::writeBmp(args.back(), c.frames[i]);
+        }
+        const std::string out = dir.path("ff.tif").string();
+        args.insert(args.end(), {"-o", out});
+        const auto r = runBatch(args);
+        EXPECT_EQ(r.status, 1) << c.name;
+        EXPECT_EQ(r.out, "") << c.name;
+        // One line naming the first frame, the others named in it.
+        EXPECT_EQ(r.err.rfind("zrvimage-batch: " + args[1] + ": " + c.said, 0), 0u) << c.name << ": " << r.err;
+        if (c.frames.size() > 1) {
+            EXPECT_NE(r.err.find(args[2] + "）\n"), std::string::npos) << r.err;
+        }
+        // Nothing but the flats in the folder: no file, no leftover.
+        std::size_t entries = 0;
+        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.dir())) ++entries;
+        EXPECT_EQ(entries, c.frames.size()) << c.name;
+    }
+}
+
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -253,6 +254,119 @@ TEST(FlatFieldSizes, FlatsOfDifferentSizesAreRefusedNamingTheFrameAndBothSizes)
     }
 }
 
+// --- What cannot be fitted ----------------------------------------------------------
+
+// A white frame whose light, the same in both bands, is level(s) with s the squared
+// distance from the frame's centre over the squared half diagonal.
+flat_sample::Frame radialFrame(int width, int height, double (*level)(double s))
+{
+    flat_sample::Frame f{width, height, std::vector<std::uint8_t>(static_cast<std::size_t>(width) * height * 3)};
+    const double r2 = (width * width + height * height) / 4.0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const double dx = x - (width - 1) / 2.0, dy = y - (height - 1) / 2.0;
+            const auto v = static_cast<std::uint8_t>(std::clamp(std::lround(level((dx * dx + dy * dy) / r2)), 0L, 255L));
+            std::uint8_t* p = f.bgr.data() + (static_cast<std::size_t>(y) * width + x) * 3;
+            p[0] = 100;
+            p[1] = p[2] = v;
+        }
+    }
+    return f;
+}
+
+TEST(FlatFieldRefusals, FlatsNoLensCouldGiveAreRefusedSayingWhy)
+{
+    struct Case {
+        const char* name;
+        std::vector<flat_sample::Frame> frames;
+        std::vector<std::string> said;  // fragments of the problem
+    };
+    Camera overexposed;
+    overexposed.nirLevel = 290;  // 255 over the whole middle of the NIR band
+    const Case cases[] = {
+        {"overexposed", {flat_sample::flatFrame(overexposed, 1), flat_sample::flatFrame(overexposed, 2),
+                         flat_sample::flatFrame(overexposed, 3)},
+         {"中央が 255 で飽和", "flat1.bmp", "flat2.bmp"}},
+        {"brighter towards the edges", {radialFrame(320, 240, [](double s) { return 60 + 150 * s; })},
+         {"NIR: 画像の周辺が中心より明るく"}},
+        {"corners more than 8x darker", {radialFrame(320, 240, [](double s) { return 230 / ((1 + 2.2 * s) * (1 + 2.2 * s)); })},
+         {"NIR: 補正の倍率が 8 倍を超え"}},
+    };
+    for (const Case& c : cases) {
+        const TempDir dir;
+        std::vector<std::string> flats;
+        for (std::size_t i = 0; i < c.frames.size(); ++i) {
+            flats.push_back(dir.path("flat" + std::to_string(i) + ".bmp").string());
+            flat_sample::writeBmp(flats.back(), c.frames[i]);
+        }
+        try {
+            const FlatFieldFit fit = fitFlatField(flats, std::nullopt);
+            ADD_FAILURE() << c.name << ": accepted, NIR k1 " << fit.model.nir.k1;
+        } catch (const FlatFieldError& e) {
+            EXPECT_EQ(e.path(), flats.front()) << c.name;
+            for (const std::string& part : c.said) EXPECT_NE(e.problem().find(part), std::string::npos) << c.name << ": " << e.problem();
+        }
+    }
+}
+
+TEST(FlatFieldRefusals, AFitThatFindsNoSurfaceIsRefusedNotTakenForGainOne)
+{
+    // A frame dark in the middle and lighter outwards, as block means: no cubic in s
+    // about any centre near the frame's is positive at its centre.
+    const std::int64_t width = 320, height = 240, block = 32;
+    const double r2 = (width * width + height * height) / 4.0;
+    std::vector<double> means;
+    for (std::int64_t by = 0; by < height / block; ++by) {
+        for (std::int64_t bx = 0; bx < width / block; ++bx) {
+            const double dx = bx * block + 15.5 - 159.5, dy = by * block + 15.5 - 119.5;
+            means.push_back(100 * ((dx * dx + dy * dy) / r2 - 0.05));
+        }
+    }
+    try {
+        fitGainModels(width, height, block, means, means, 7.5f, 7.5f);
+        ADD_FAILURE() << "accepted";
+    } catch (const FlatFieldError& e) {
+        EXPECT_EQ(e.problem(), "NIR: 周辺減光のモデルの当てはめが収束しません。白い面に模様があるか、一様に照らされていません");
+    }
+}
+
+TEST(FlatFieldRefusals, ClippedBlocksAwayFromTheMiddleAreLeftOutAndTheFitFollowsTheTrueFallOff)
+{
+    // A glint at 255 over part of the top left of every flat, in the NIR band only.
+    const Camera camera;
+    CameraFiles files;
+    for (std::uint64_t seed = 1; seed <= 4; ++seed) {
+        flat_sample::Frame f = flat_sample::flatFrame(camera, seed);
+        for (int y = 70; y < 120; ++y) {
+            for (int x = 70; x < 130; ++x) f.bgr[(static_cast<std::size_t>(y) * camera.width + x) * 3 + 2] = 255;
+        }
+        files.flats.push_back(files.dir.path("flat" + std::to_string(seed) + ".bmp").string());
+        flat_sample::writeBmp(files.flats.back(), f);
+    }
+    files.dark = files.dir.path("dark.bmp").string();
+    flat_sample::writeBmp(files.dark, flat_sample::darkFrame(camera, 99));
+    const FlatFieldFit fit = fitFlatField(files.flats, files.dark);
+    EXPECT_EQ(fit.nirSaturated, 4u * 50 * 60);
+    EXPECT_EQ(fit.redSaturated, 0u);
+    ASSERT_EQ(fit.warnings.size(), 1u);
+    // The blocks of 32 the glint touches: columns 2..4, rows 2..3.
+    EXPECT_NE(fit.warnings[0].find("その区画（NIR 6、Red 0）は当てはめから除きました"), std::string::npos) << fit.warnings[0];
+
+    // Within 1 % of the true gain, normalised to 1 at its brightest, under the glint too.
+    double top = 0;
+    for (int y = 0; y < camera.height; ++y) {
+        for (int x = 0; x < camera.width; ++x) top = std::max(top, camera.nirGain(x, y));
+    }
+    const FlatField flat(fit.model);
+    std::vector<float> nir(camera.width), red(camera.width);
+    double worst = 0;
+    for (int y = 0; y < camera.height; ++y) {
+        flat.rowGains(y, nir.data(), red.data());
+        for (int x = 0; x < camera.width; ++x) worst = std::max(worst, std::abs(nir[x] / (camera.nirGain(x, y) / top) - 1));
+    }
+    EXPECT_LT(worst, 0.01);
+}
+
 TEST(FlatFieldFile, ReadsBackAsTwoFloatBandsWithTheModelInItsDescription)
 {
     const TempDir dir;
@@ -292,8 +406,22 @@ TEST(FlatFieldFile, DescriptionsThatAreNoUsableModelAreRefused)
     for (const std::string& text : {std::string(), replaced("zrvimage-flatfield 1", "zrvimage-flatfield 2"),
                                     replaced("size 40 30", "size 40"), replaced("\nRed ", "\nBlue "),
                                     replaced("k1=-0.3", "k1=-3"), replaced("k1=-0.3", "k1=x"),
-                                    replaced("offset=2", "offset=-1")}) {
+                                    replaced("offset=2", "offset=-1"),
+                                    // brighter towards the edges; more than 8x from the centre to the corners
+                                    replaced("k1=-0.3", "k1=0.5"), replaced("k1=-0.3", "k1=-0.95"),
+                                    // a number given twice; a band twice
+                                    replaced("cx=20 ", "cx=20 cx=21 "), good + good.substr(good.find("NIR "))}) {
         EXPECT_THROW(parseFlatFieldDescription(text, "f"), FlatFieldError) << text;
+    }
+    // Even gains, as wide as the widest frame the reader takes, and a column wider.
+    for (const std::int64_t width : {1'000'000, 1'000'001}) {
+        const GainModel even{width / 2.0, 0, 0, 0, 0, 1, 0};
+        const std::string text = flatFieldDescription({width, 1, even, even});
+        if (width == 1'000'000) {
+            EXPECT_EQ(parseFlatFieldDescription(text, "f").width, width);
+        } else {
+            EXPECT_THROW(parseFlatFieldDescription(text, "f"), FlatFieldError);
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 // ones libtiff's own encoder makes.
 
 #include "engine/NdviTiff.h"
+#include "engine/OutputPath.h"
 
 #include "BmpFixture.h"
 #include "TiffRead.h"
@@ -14,7 +15,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <random>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -99,6 +104,103 @@ TEST(NdviTiff, PredictsAsLibtiffsOwnEncoderDoes)
     std::vector<std::uint8_t> ours(theirs.size());
     engine::predictFloatRows(values.data(), width, rows, ours.data());
     EXPECT_EQ(ours, theirs);
+}
+
+// The values of a file written by one writer on a pool, as written.
+void writeTiff(const std::filesystem::path& path, const std::vector<float>& values, std::int64_t width,
+               std::int64_t height, engine::TiffCompressionPool& pool)
+{
+    engine::NdviTiffWriter tiff(path.string(), width, height, "d", engine::kDefaultTiffLevel, &pool);
+    for (std::int64_t first = 0; first < height; first += 100) {
+        tiff.addRows(first, std::min<std::int64_t>(100, height - first), values.data() + first * width);
+    }
+    tiff.finish();
+}
+
+TEST(NdviTiffPool, ManyFilesAtOnceShareItsThreadsAndSlotsAndGiveTheBytesOfOneAlone)
+{
+    const std::size_t cores = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 64);
+    EXPECT_EQ(engine::TiffCompressionPool::shared().threads(), cores);
+
+    constexpr std::int64_t width = 1500, height = 900;  // 21 strips
+    const auto values = anyFloats(static_cast<std::size_t>(width * height), 3);
+    testing_support::TempDir dir;
+    engine::TiffCompressionPool alone(2);
+    writeTiff(dir.path("alone.tif"), values, width, height, alone);
+    const auto expected = testing_support::readFile(dir.path("alone.tif"));
+
+    // Eight files at once on three threads; no thread past the bound, ever, nor more
+    // strips than two a thread and one a writer.
+    engine::TiffCompressionPool pool(3);
+    {
+        std::vector<std::jthread> files;
+        for (int i = 0; i < 8; ++i) {
+            files.emplace_back([&, i] { writeTiff(dir.path("t" + std::to_string(i) + ".tif"), values, width, height, pool); });
+        }
+    }
+    EXPECT_GE(pool.mostLiveThreads(), 1u);
+    EXPECT_LE(pool.mostLiveThreads(), 3u);
+    EXPECT_LE(pool.liveThreads(), 3u);
+    EXPECT_GE(pool.mostStripsInFlight(), 1u);
+    EXPECT_LE(pool.mostStripsInFlight(), 6u + 8u);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(testing_support::readFile(dir.path("t" + std::to_string(i) + ".tif")), expected) << i;
+    const auto t = testing_support::readTiff(dir.path("t0.tif"));
+    ASSERT_EQ(t.values.size(), values.size() * 4);
+    EXPECT_EQ(std::memcmp(t.values.data(), values.data(), t.values.size()), 0);
+}
+
+TEST(NdviTiffPool, WritersTakingTurnsOnOneThreadNeverWaitForEachOther)
+{
+    constexpr std::int64_t width = 1500, height = 900;
+    const auto values = anyFloats(static_cast<std::size_t>(width * height), 5);
+    testing_support::TempDir dir;
+    engine::TiffCompressionPool pool(2);
+    std::vector<std::unique_ptr<engine::NdviTiffWriter>> writers;
+    for (int i = 0; i < 3; ++i) {
+        writers.push_back(std::make_unique<engine::NdviTiffWriter>(dir.path("t" + std::to_string(i) + ".tif").string(),
+                                                                   width, height, "d", engine::kDefaultTiffLevel, &pool));
+    }
+    for (std::int64_t first = 0; first < height; first += 50) {
+        for (auto& w : writers) w->addRows(first, 50, values.data() + first * width);
+    }
+    for (auto& w : writers) w->finish();
+    writeTiff(dir.path("alone.tif"), values, width, height, pool);
+    const auto expected = testing_support::readFile(dir.path("alone.tif"));
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(testing_support::readFile(dir.path("t" + std::to_string(i) + ".tif")), expected) << i;
+}
+
+TEST(NdviTiffPool, AThreadThatCannotStartFailsTheFileOnlyWhenNoneRuns)
+{
+    constexpr std::int64_t width = 1500, height = 900;
+    const auto values = anyFloats(static_cast<std::size_t>(width * height), 4);
+    for (const int startable : {0, 1}) {
+        int started = 0;
+        engine::TiffCompressionPool pool(4, [&](std::function<void()> run) {
+            if (started == startable) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+            ++started;
+            return std::thread(std::move(run));
+        });
+        testing_support::TempDir dir;
+        const auto path = dir.path("t.tif");
+        try {
+            engine::OutputGroup group;
+            engine::NdviTiffWriter tiff(group.add(path.string()), width, height, "d", engine::kDefaultTiffLevel, &pool);
+            tiff.addRows(0, height, values.data());
+            tiff.finish();
+            group.commit();
+            EXPECT_EQ(startable, 1) << "written without a thread";
+            const auto t = testing_support::readTiff(path);
+            ASSERT_EQ(t.values.size(), values.size() * 4);
+            EXPECT_EQ(std::memcmp(t.values.data(), values.data(), t.values.size()), 0);
+        } catch (const engine::TiffThreadError& e) {
+            EXPECT_EQ(startable, 0) << e.what();
+            EXPECT_EQ(std::string(e.what()),
+                      "TIFF の圧縮に使うスレッドを起動できません（システムのスレッドかメモリが足りません）\n" + path.string());
+            // Nothing left in the folder, not even a temporary.
+            EXPECT_TRUE(std::filesystem::is_empty(dir.dir()));
+        }
+        EXPECT_EQ(pool.mostLiveThreads(), static_cast<std::size_t>(startable));
+    }
 }
 
 }  // namespace

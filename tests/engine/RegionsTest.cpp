@@ -93,6 +93,11 @@ TEST(RegionsFile, EveryBadFileIsRefusedNamingTheFileAndTheRegion)
 {
     const auto file = [](const std::string& regions) { return "{\"regions\": [" + regions + "]}"; };
     const std::string a = R"({"name": "A", "rect": [0, 0, 4, 4]})";
+    std::string tallTriangles;
+    for (int i = 0; i < 6; ++i) {
+        tallTriangles += (i ? ", " : "") + std::string(R"({"name": "P)") + std::to_string(i)
+                         + R"(", "polygon": [[0, 0], [1, 0], [0, 1000000]]})";
+    }
     const struct {
         std::string text;
         std::string region;  // what names the region at fault; empty for the file as a whole
@@ -117,6 +122,9 @@ TEST(RegionsFile, EveryBadFileIsRefusedNamingTheFileAndTheRegion)
         {file(R"({"name": "B", "polygon": [[0, 0], [4, "x"], [0, 4]]})"), "\"B\""},
         {file(R"({"name": "B", "polygon": [[0, 0], [4, 0], [0, 1e30]]})"), "\"B\""},
         {file(R"({"name": "B", "polygon": [[0, 0], [4, 0], [4, 0.4]]})"), "\"B\""},
+        // Rows times points past 2^24: one tall triangle, or the sixth of six.
+        {file(R"({"name": "B", "polygon": [[0, 0], [16777216, 0], [0, 16777216]]})"), "\"B\""},
+        {file(tallTriangles), "\"P5\""},
         {file(a + R"(, {"name": "W1", "rect": [0, 0, 1, 1], "role": "white"}, {"name": "W2", "rect": [0, 0, 1, 1], "role": "white"})"),
          "\"W2\""},
         {file(a + R"(, {"name": "D1", "rect": [0, 0, 1, 1], "role": "dark"}, {"name": "D2", "rect": [0, 0, 1, 1], "role": "dark"})"),
