@@ -78,6 +78,7 @@ struct TiffFile {
     int fd = -1;
     bool ownsFd = false;
     bool ioFailed = false;  // a write or the close of the descriptor failed
+    int ioError = 0;        // the errno of the first such failure
 };
 
 TiffFile& stateOf(thandle_t handle)
@@ -106,6 +107,7 @@ tmsize_t writeProc(thandle_t handle, void* data, tmsize_t size)
     while (done < size) {
         const std::int64_t n = platform::writeSome(s.fd, at + done, static_cast<std::size_t>(size - done));
         if (n <= 0) {
+            if (!s.ioFailed) s.ioError = n == 0 ? ENOSPC : errno;
             s.ioFailed = true;
             return -1;
         }
@@ -126,6 +128,7 @@ int closeProc(thandle_t handle)
     if (!s.ownsFd || s.fd < 0) return 0;  // a staged file's group closes it
     const int fd = std::exchange(s.fd, -1);
     if (platform::closeFile(fd) != 0) {
+        if (!s.ioFailed) s.ioError = errno;
         s.ioFailed = true;
         return -1;
     }
@@ -366,7 +369,7 @@ struct NdviTiffWriter::State {
     {
         failed = true;
         if (staged) staged->markFailed();
-        throw EngineError(Failure::WriteFailed, path);
+        throw EngineError(Failure::WriteFailed, path, 0, file.ioError);
     }
 
     std::unique_ptr<Strip> newStrip()
@@ -487,7 +490,7 @@ NdviTiffWriter::NdviTiffWriter(const std::string& path, std::int64_t width, std:
 {
     state_->path = path;
     state_->file.fd = platform::openFile(path, platform::Access::Rewrite);
-    if (state_->file.fd < 0) throw EngineError(Failure::CannotCreateOutput, path);
+    if (state_->file.fd < 0) throw systemFailure(Failure::CannotCreateOutput, path);
     state_->file.ownsFd = true;
     open(width, height, description, level, pool);
 }
