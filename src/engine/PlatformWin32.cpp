@@ -447,7 +447,7 @@ int syncFolder(const std::string&)
 {
     // Every rename was written through. A refusal as a file system without folder
     // syncs gives it is no failure, as on POSIX.
-    if (injected(Sync)) return errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS ? 0 : -1;
+    if (injected(Sync)) return errno == EINVAL || errno == ENOTSUP || errno == EOPNOTSUPP || errno == ENOSYS ? 0 : -1;
     return 0;
 }
 

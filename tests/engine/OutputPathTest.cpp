@@ -317,12 +317,15 @@ TEST(OutputGroup, OnAnotherDriveStagesBesideTheFinalName)
     } remove{*folder};
     const std::string final = platform::utf8Of(*folder / "out.raw");
     writeFile(*folder / "out.raw", kOldA);
-    engine::OutputGroup group;
-    engine::StagedFile& file = group.add(final);
-    EXPECT_EQ(platform::pathOf(file.temporaryPath()).parent_path(), *folder);
-    file.write(kNewA);
-    EXPECT_EQ(namesIn(*folder).size(), 2u);  // the old file and the temporary, side by side
-    group.commit();
+    {
+        engine::OutputGroup group;
+        engine::StagedFile& file = group.add(final);
+        EXPECT_EQ(platform::pathOf(file.temporaryPath()).parent_path(), *folder);
+        file.write(kNewA);
+        // The old file and the temporary side by side, and the writer's lock file.
+        EXPECT_EQ(namesIn(*folder).size(), 3u);
+        group.commit();
+    }
     EXPECT_EQ(namesIn(*folder), std::vector<std::string>{"out.raw"});
     EXPECT_EQ(readFile(*folder / "out.raw"), kNewA);
 }
