@@ -174,7 +174,7 @@ int runSeries(const Options& options, std::ostream& out, std::ostream& err, bool
         err << kProgram << "成功したフレームが一つもないため、CSV ファイルを書きませんでした（既存のファイルはそのままです）: "
             << options.csv << '\n';
     } else {
-        std::string table = engine::seasonCsvHeader();
+        std::string table = engine::seasonCsvHeader(regions.usesMarkers());
         for (const engine::SeasonFrame& frame : done) table += engine::seasonCsvRows(frame, regions);
         try {
             engine::writeWholeFile(options.csv, table);

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <set>
 
@@ -55,9 +56,62 @@ std::size_t lineOf(std::string_view text, std::size_t offset)
     return line;
 }
 
+// A region in a tag's units: a few tags' widths around it at most, as a panel card
+// beside its tag is.
+constexpr double kMaxTagUnits = 1000.0;
+
+bool unitCoordinate(double v)
+{
+    return std::isfinite(v) && std::fabs(v) <= kMaxTagUnits;
+}
+
+std::optional<std::string> unitShapeProblem(const Region& r)
+{
+    if (r.isPolygon()) {
+        if (r.polygon.size() < 3) return std::string(" の polygon には 3 点以上が必要です");
+        if (r.polygon.size() > 1000) return std::string(" の polygon の点が多すぎます（マーカーに固定した領域は 1000 点まで）");
+        for (const Vertex& v : r.polygon) {
+            if (!unitCoordinate(v.x) || !unitCoordinate(v.y)) {
+                return std::string(" の polygon の座標はマーカーの単位で ±1000 以内の数でなければなりません");
+            }
+        }
+        return std::nullopt;
+    }
+    const auto& u = r.unitRect;
+    if (!unitCoordinate(u[0]) || !unitCoordinate(u[1]) || !unitCoordinate(u[2]) || !unitCoordinate(u[3]) || !(u[0] < u[2])
+        || !(u[1] < u[3])) {
+        return std::string(" の rect はマーカーの単位で ±1000 以内の [U1, V1, U2, V2]（U1 < U2、V1 < V2）でなければなりません");
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> markersProblem(const MarkerSettings& m)
+{
+    std::set<int> ids;
+    for (const int id : m.field) {
+        if (id < 0 || id >= kTagFamilySize) {
+            return "markers の field のマーカー番号 " + std::to_string(id) + " は 0 から " + std::to_string(kTagFamilySize - 1)
+                   + " まででなければなりません";
+        }
+        if (!ids.insert(id).second) return "markers の field にマーカー " + std::to_string(id) + " が二度あります";
+    }
+    for (const auto& [id, corners] : m.reference) {
+        if (!ids.count(id)) return "markers の reference のマーカー " + std::to_string(id) + " は field にありません";
+        for (const Vertex& v : corners) {
+            if (!std::isfinite(v.x) || !std::isfinite(v.y) || std::fabs(v.x) > kMaxCoordinate || std::fabs(v.y) > kMaxCoordinate) {
+                return "markers の reference のマーカー " + std::to_string(id) + " の座標が正しくありません";
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 // The checks parseRegions() and regionsProblem() share, over a set already read.
 std::optional<std::string> setProblem(const RegionSet& set)
 {
+    if (set.markers) {
+        if (auto problem = markersProblem(*set.markers)) return problem;
+    }
     std::set<std::string> names;
     bool white = false;
     bool dark = false;
@@ -67,7 +121,12 @@ std::optional<std::string> setProblem(const RegionSet& set)
         const std::string label = regionLabel(r.name, i);
         if (r.name.empty()) return label + "に名前（name）がありません";
         if (!names.insert(r.name).second) return label + " の名前が重複しています";
-        if (r.isPolygon()) {
+        if (r.tag) {
+            if (*r.tag < 0 || *r.tag >= kTagFamilySize) {
+                return label + " の tag は 0 から " + std::to_string(kTagFamilySize - 1) + " までの番号でなければなりません";
+            }
+            if (auto problem = unitShapeProblem(r)) return label + *problem;
+        } else if (r.isPolygon()) {
             if (r.polygon.size() < 3) return label + " の polygon には 3 点以上が必要です";
             for (const Vertex& v : r.polygon) {
                 if (!std::isfinite(v.x) || !std::isfinite(v.y) || std::fabs(v.x) > kMaxCoordinate
@@ -127,7 +186,21 @@ Region regionOf(const Json& j, std::size_t index)
     const bool hasRect = rect != j.end() && !rect->is_null();
     const bool hasPolygon = polygon != j.end() && !polygon->is_null();
     if (hasRect == hasPolygon) throw Problem{label + " には rect か polygon のどちらか一つが必要です"};
-    if (hasRect) {
+    const auto tag = j.find("tag");
+    if (tag != j.end() && !tag->is_null()) {
+        if (!tag->is_number_integer() || tag->get<std::int64_t>() < 0 || tag->get<std::int64_t>() >= kTagFamilySize) {
+            throw Problem{label + " の tag は 0 から " + std::to_string(kTagFamilySize - 1) + " までの番号でなければなりません"};
+        }
+        r.tag = static_cast<int>(tag->get<std::int64_t>());
+    }
+    if (hasRect && r.tag) {
+        const std::string shape = label + " の rect はマーカーの単位の数 [U1, V1, U2, V2] でなければなりません";
+        if (!rect->is_array() || rect->size() != 4) throw Problem{shape};
+        for (std::size_t i = 0; i < 4; ++i) {
+            if (!(*rect)[i].is_number()) throw Problem{shape};
+            r.unitRect[i] = (*rect)[i].get<double>();
+        }
+    } else if (hasRect) {
         const std::string shape = label + " の rect は 0 以上の整数の [X1, Y1, X2, Y2] でなければなりません";
         if (!rect->is_array() || rect->size() != 4) throw Problem{shape};
         std::int64_t c[4];
@@ -152,6 +225,47 @@ Region regionOf(const Json& j, std::size_t index)
         if (r.polygon.empty()) throw Problem{label + " の polygon には 3 点以上が必要です"};
     }
     return r;
+}
+
+MarkerSettings markersOf(const Json& j)
+{
+    if (!j.is_object()) throw Problem{"markers はオブジェクトでなければなりません"};
+    const auto family = j.find("family");
+    if (family != j.end() && !family->is_null() && (!family->is_string() || family->get<std::string>() != kTagFamily)) {
+        throw Problem{std::string("markers の family は ") + kTagFamily + " でなければなりません（ほかのマーカーには対応していません）"};
+    }
+    MarkerSettings m;
+    const auto field = j.find("field");
+    if (field != j.end() && !field->is_null()) {
+        const std::string shape = "markers の field はマーカー番号の一覧 [0, 1, ...] でなければなりません";
+        if (!field->is_array()) throw Problem{shape};
+        for (const Json& id : *field) {
+            if (!id.is_number_integer() || id.get<std::int64_t>() < INT32_MIN || id.get<std::int64_t>() > INT32_MAX) {
+                throw Problem{shape};
+            }
+            m.field.push_back(static_cast<int>(id.get<std::int64_t>()));
+        }
+    }
+    const auto reference = j.find("reference");
+    if (reference != j.end() && !reference->is_null()) {
+        const std::string shape = "markers の reference はマーカー番号から 4 つの角 [[X, Y], ...] への対応でなければなりません";
+        if (!reference->is_object()) throw Problem{shape};
+        for (const auto& [key, corners] : reference->items()) {
+            int id = 0;
+            const auto [end, ec] = std::from_chars(key.data(), key.data() + key.size(), id);
+            if (ec != std::errc() || end != key.data() + key.size() || !corners.is_array() || corners.size() != 4) {
+                throw Problem{shape};
+            }
+            TagCorners c;
+            for (std::size_t k = 0; k < 4; ++k) {
+                const Json& p = corners[k];
+                if (!p.is_array() || p.size() != 2 || !p[0].is_number() || !p[1].is_number()) throw Problem{shape};
+                c[k] = {p[0].get<double>(), p[1].get<double>()};
+            }
+            m.reference[id] = c;
+        }
+    }
+    return m;
 }
 
 // The crossings of row y's centre line with the polygon's edges, each as the first
@@ -280,6 +394,8 @@ RegionSet parseRegions(std::string_view json, const std::string& path)
     if (list == root.end() || !list->is_array()) fail("領域ファイルに regions の一覧がありません");
     RegionSet set;
     try {
+        const auto markers = root.find("markers");
+        if (markers != root.end() && !markers->is_null()) set.markers = markersOf(*markers);
         for (std::size_t i = 0; i < list->size(); ++i) set.regions.push_back(regionOf((*list)[i], i));
     } catch (const Problem& p) {
         fail(p.text);
@@ -312,12 +428,38 @@ std::string regionsJson(const RegionSet& set)
 {
     // One region per line, as the file is shown in the documentation: a region reads at
     // a glance and a change to one shows as a change to one line.
-    std::string text = "{\"regions\": [";
+    std::string text = "{";
+    if (set.markers) {
+        const MarkerSettings& m = *set.markers;
+        text += "\"markers\": {\"family\": \"" + std::string(kTagFamily) + "\", \"field\": [";
+        for (std::size_t k = 0; k < m.field.size(); ++k) text += (k ? ", " : "") + std::to_string(m.field[k]);
+        text += "]";
+        if (!m.reference.empty()) {
+            text += ",\n  \"reference\": {";
+            bool first = true;
+            for (const auto& [id, corners] : m.reference) {
+                text += first ? "\n    " : ",\n    ";
+                first = false;
+                text += "\"" + std::to_string(id) + "\": [";
+                for (std::size_t k = 0; k < 4; ++k) {
+                    text += (k ? ", [" : "[") + shortestText(corners[k].x) + ", " + shortestText(corners[k].y) + "]";
+                }
+                text += "]";
+            }
+            text += "}";
+        }
+        text += "},\n ";
+    }
+    text += "\"regions\": [";
     for (std::size_t i = 0; i < set.regions.size(); ++i) {
         const Region& r = set.regions[i];
         text += i == 0 ? "\n  " : ",\n  ";
         text += "{\"name\": " + Json(r.name).dump(-1, ' ', false, Json::error_handler_t::replace);
-        if (r.isPolygon()) {
+        if (r.tag) text += ", \"tag\": " + std::to_string(*r.tag);
+        if (r.tag && !r.isPolygon()) {
+            text += ", \"rect\": [" + shortestText(r.unitRect[0]) + ", " + shortestText(r.unitRect[1]) + ", "
+                    + shortestText(r.unitRect[2]) + ", " + shortestText(r.unitRect[3]) + "]";
+        } else if (r.isPolygon()) {
             text += ", \"polygon\": [";
             for (std::size_t k = 0; k < r.polygon.size(); ++k) {
                 if (k > 0) text += ", ";

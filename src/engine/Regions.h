@@ -13,13 +13,24 @@
 //
 // Unknown keys are ignored, so that later versions can add some.
 //
+// A set may be anchored to markers (Markers.h): "markers" names the tags that stand
+// still with the field, and once anchored their corners on the frame the plots were
+// drawn on; a region with "tag" is in that tag's units, (0, 0) the top-left outer
+// corner of its black border as printed, (1, 1) the opposite one, its rect of numbers:
+//
+//   {"markers": {"family": "tag36h11", "field": [0, 1, 2, 3],
+//                "reference": {"0": [[x, y], [x, y], [x, y], [x, y]], ...}},
+//    "regions": [..., {"name": "panel", "role": "white", "tag": 7, "rect": [1.3, 0.1, 2.9, 1.7]}]}
+//
 // Which pixels a region holds: a rectangle's corners are included, x from the left and y
 // from the top, as everywhere; a pixel is in a polygon when its centre (x + 0.5, y + 0.5)
 // is inside it by the even-odd rule.
 
 #include "engine/Kernels.h"
 
+#include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -38,18 +49,41 @@ struct Vertex {
     friend bool operator==(const Vertex&, const Vertex&) = default;
 };
 
+// A tag's four outer corners of its black border, in the order printed: top-left,
+// top-right, bottom-right, bottom-left; in tag units (0, 0), (1, 0), (1, 1), (0, 1).
+using TagCorners = std::array<Vertex, 4>;
+
+// The one marker family supported, and its ids 0 .. kTagFamilySize - 1.
+inline constexpr const char* kTagFamily = "tag36h11";
+inline constexpr int kTagFamilySize = 587;
+
+// The "markers" object of a regions file.
+struct MarkerSettings {
+    std::vector<int> field;               // tags that stand still with the field, no id twice
+    std::map<int, TagCorners> reference;  // their corners on the reference frame
+    friend bool operator==(const MarkerSettings&, const MarkerSettings&) = default;
+};
+
 struct Region {
     std::string name;
     RegionRole role = RegionRole::Plot;
     // A rectangle, or a polygon when polygon is not empty (then rect is unused).
     Rectangle rect{0, 0, 0, 0};
     std::vector<Vertex> polygon;
+    // Anchored to this tag alone: the polygon, or else unitRect (u1, v1, u2, v2, with
+    // u1 < u2 and v1 < v2), is in its units; rect is unused.
+    std::optional<int> tag;
+    std::array<double, 4> unitRect{0, 0, 0, 0};
 
     bool isPolygon() const noexcept { return !polygon.empty(); }
 };
 
 struct RegionSet {
     std::vector<Region> regions;
+    std::optional<MarkerSettings> markers;
+
+    // Whether a frame must be searched for tags before its regions can be placed.
+    bool usesMarkers() const noexcept;
 
     // The region of that role, or nullptr.
     const Region* white() const noexcept;
@@ -74,7 +108,10 @@ public:
 // coordinate that is not a finite number or lies beyond +-2^24 (its rows are walked one by
 // one); polygons whose rows times points, summed over the set, pass 2^24 (the one where
 // the sum does is named); a polygon that holds no pixel; a second "white" or "dark"
-// region.
+// region; "markers" whose field is not a list of distinct tag ids, whose reference is
+// not an object of ids to four [x, y] corners; a region whose tag is not an id of the
+// family, or whose unit rect is not four finite numbers within +-1000 with u1 < u2 and
+// v1 < v2.
 RegionSet parseRegions(std::string_view json, const std::string& path);
 
 // Reads the file; RegionsError also when it cannot be read.
@@ -96,6 +133,10 @@ struct PixelRun {
     std::int64_t y, x1, x2;
     friend bool operator==(const PixelRun&, const PixelRun&) = default;
 };
+
+// The functions below place a region by its own coordinates: for a region anchored to a
+// tag, or a plot of a set anchored to field tags, use them on the set that
+// registerRegions() (Markers.h) makes for a frame.
 
 // The region's pixels as runs, by rows from the top and left to right within a row, no
 // two overlapping. May be empty only for a polygon that holds no pixel centre.

@@ -2,6 +2,7 @@
 
 #include "engine/FlatField.h"
 #include "engine/Kernels.h"
+#include "engine/Markers.h"
 #include "engine/PerThread.h"
 #include "engine/PictureReader.h"
 #include "engine/Platform.h"
@@ -801,9 +802,32 @@ std::optional<std::string> seasonProblem(const RegionSet& regions, const SeasonS
     return modelProblem(m);
 }
 
+namespace {
+
+// The frame's regions placed by the tags found on it; RegionsError naming the frame
+// when they cannot be.
+Registration registration(const GreyPicture& grey, const RegionSet& regions, const std::string& path)
+{
+    Registration placed = registerRegions(regions, findTags(grey.view()));
+    if (placed.problem) frameFailure(path, *placed.problem);
+    return placed;
+}
+
+}  // namespace
+
 FrameFigures seasonFrameFigures(PictureReader& reader, const RegionSet& regions, const SeasonSettings& settings,
                                 const RunControl& control)
 {
+    if (regions.usesMarkers()) {
+        // The tags can be anywhere: the whole frame is read once for them, then the
+        // rows the placed regions span again, from the system's cache.
+        checkCancel(control);
+        Registration placed = registration(greenOf(reader), regions, reader.path());
+        checkCancel(control);
+        FrameFigures figures = seasonFrameFigures(reader, placed.mapped, settings, control);
+        figures.registration = std::move(placed);
+        return figures;
+    }
     if (settings.flatField) {
         if (auto problem = settings.flatField->sizeProblem(reader.width(), reader.height())) frameFailure(reader.path(), *problem);
     }
@@ -835,6 +859,12 @@ FrameFigures seasonFrameFigures(PictureReader& reader, const RegionSet& regions,
 FrameFigures seasonFrameFigures(std::int64_t width, std::int64_t height, const FrameRowAccess& row,
                                 const std::string& path, const RegionSet& regions, const SeasonSettings& settings)
 {
+    if (regions.usesMarkers()) {
+        Registration placed = registration(greenOf(width, height, row), regions, path);
+        FrameFigures figures = seasonFrameFigures(width, height, row, path, placed.mapped, settings);
+        figures.registration = std::move(placed);
+        return figures;
+    }
     if (settings.flatField) {
         if (auto problem = settings.flatField->sizeProblem(width, height)) frameFailure(path, *problem);
     }
@@ -989,10 +1019,12 @@ void sortSeasonFrames(std::vector<SeasonFrame>& frames)
     });
 }
 
-std::string seasonCsvHeader()
+std::string seasonCsvHeader(bool markers)
 {
-    return "file,time,region,pixels,ndvi_mean,ndvi_std,ndvi_min,ndvi_p05,ndvi_median,ndvi_p95,ndvi_max,nodata_pixels,"
-           "nir_mean,red_mean,saturated_pixels,nir_white,red_white,panel_warning,nir_dark,red_dark\n";
+    return std::string("file,time,region,pixels,ndvi_mean,ndvi_std,ndvi_min,ndvi_p05,ndvi_median,ndvi_p95,ndvi_max,"
+                       "nodata_pixels,nir_mean,red_mean,saturated_pixels,nir_white,red_white,panel_warning,nir_dark,"
+                       "red_dark")
+           + (markers ? ",markers_found,registration_rms_px\n" : "\n");
 }
 
 std::string seasonCsvRows(const SeasonFrame& frame, const RegionSet& regions)
@@ -1009,7 +1041,19 @@ std::string seasonCsvRows(const SeasonFrame& frame, const RegionSet& regions)
         // a mean of 12.4 reads 12.4, not the double nearest the float.
         darks = shortestText(f.model.nir.dnDark) + ',' + shortestText(f.model.red.dnDark);
     }
-    const std::string tail = ',' + shortestText(static_cast<double>(f.model.nir.dnWhite)) + ',' + shortestText(static_cast<double>(f.model.red.dnWhite)) + ',' + warnings + ',' + darks + '\n';
+    std::string placed;
+    if (regions.usesMarkers()) {
+        placed = ',';
+        if (f.registration) {
+            placed += std::to_string(f.registration->fieldFound) + ',';
+            if (f.registration->rmsPx) placed += shortestText(*f.registration->rmsPx);
+        } else {
+            placed += ',';
+        }
+    }
+    const std::string tail = ',' + shortestText(static_cast<double>(f.model.nir.dnWhite)) + ','
+                             + shortestText(static_cast<double>(f.model.red.dnWhite)) + ',' + warnings + ',' + darks
+                             + placed + '\n';
     const std::string head = csvField(frame.file) + ',' + csvField(frame.time) + ',';
     const std::vector<const Region*> plots = regions.plots();
     std::string rows;

@@ -5,6 +5,7 @@
 // two give the same table for the same frames and regions.
 
 #include "engine/Calibration.h"
+#include "engine/Markers.h"
 #include "engine/Panel.h"
 #include "engine/Regions.h"
 #include "engine/Runs.h"
@@ -67,12 +68,16 @@ struct FrameFigures {
     // The model has a dark target: the frame's own dark region, or a fixed calibration's.
     bool hasDark = false;
     std::vector<RegionFigures> plots;  // one per RegionSet::plots(), in that order
+    // For a set anchored to markers: the tags found and where the regions were placed.
+    std::optional<Registration> registration;
 };
 
 // Reads the frame once (only the rows its regions span) and gives its figures. The
 // reader must have passed require24Bit(). Throws EngineError as the reader does, with
 // the frame's path; RegionsError naming the frame and the region when a region does not
-// lie wholly inside the frame, and when the frame's own panel gives an unusable model
+// lie wholly inside the frame, when the regions are anchored to markers and cannot be
+// placed on this frame (Markers.h: too few field tags, a region's tag not found; the
+// whole frame is read for its tags first), and when the frame's own panel gives an unusable model
 // (modelProblem) or is not the flat-field's size (both sizes in the message). control's
 // cancel is honoured between blocks of rows.
 FrameFigures seasonFrameFigures(PictureReader& reader, const RegionSet& regions, const SeasonSettings& settings,
@@ -129,8 +134,9 @@ void sortSeasonFrames(std::vector<SeasonFrame>& frames);
 // The CSV header line, with its line end:
 // file,time,region,pixels,ndvi_mean,ndvi_std,ndvi_min,ndvi_p05,ndvi_median,ndvi_p95,
 // ndvi_max,nodata_pixels,nir_mean,red_mean,saturated_pixels,nir_white,red_white,
-// panel_warning,nir_dark,red_dark
-std::string seasonCsvHeader();
+// panel_warning,nir_dark,red_dark; for regions anchored to markers (usesMarkers()) then
+// markers_found,registration_rms_px.
+std::string seasonCsvHeader(bool markers = false);
 
 // The key of a check in the panel_warning column: "saturated", "uneven", "dim",
 // "dark_saturated", "dark_uneven", "dark_bright".
@@ -142,7 +148,9 @@ const char* panelCheckKey(PanelCheck check) noexcept;
 // panel_warning is empty or the failed checks' keys (panelCheckKey) joined by ";";
 // nir_dark and red_dark are the dark values used, with their fractions (the shortest
 // text that reads back as the model's float), and empty
-// without a dark target (FrameFigures::hasDark). Fields are quoted as RFC 4180 says
+// without a dark target (FrameFigures::hasDark); markers_found is the field tags the
+// fit used and registration_rms_px its corner residual in pixels (empty without a
+// field fit). Fields are quoted as RFC 4180 says
 // where they need it.
 std::string seasonCsvRows(const SeasonFrame& frame, const RegionSet& regions);
 

@@ -98,7 +98,7 @@ std::string seasonCsv(const std::vector<SeasonEntry>& entries, const engine::Reg
         if (e.figures) frames.push_back({encodedPath(e.path), e.time, *e.figures});
     }
     engine::sortSeasonFrames(frames);
-    std::string csv = engine::seasonCsvHeader();
+    std::string csv = engine::seasonCsvHeader(regions.usesMarkers());
     for (const engine::SeasonFrame& f : frames) csv += engine::seasonCsvRows(f, regions);
     return csv;
 }
