@@ -4,11 +4,11 @@
 #include "engine/PictureReader.h"
 
 #include <apriltag/apriltag.h>
-#include <apriltag/common/image_u8.h>
 #include <apriltag/tag36h11.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <set>
@@ -402,7 +402,10 @@ TagPattern tagPattern(int id)
     for (int y = 0; y < image->height; ++y) {
         for (int x = 0; x < image->width; ++x) p.black.push_back(image->buf[y * image->stride + x] == 0 ? 1 : 0);
     }
-    image_u8_destroy(image);
+    // The library's image: its pixels and itself, each from calloc. Its own destroy
+    // function is not among what Debian's shared library exports.
+    std::free(image->buf);
+    std::free(image);
     return p;
 }
 
