@@ -374,7 +374,7 @@ int main(int argc, char** argv)
     }
     if (only.empty() && (!oneRow || markersOnly)) {
         const int n = runs > 0 ? runs : kSeasonRuns;
-        std::printf("\nmarkers: zrvimage-batch series --jobs 1 over a hand-held season of %d frames of 2048x1536 (tags "
+        std::printf("\nmarkers: zrvimage-batch series -j 1 over a hand-held season of %d frames of 2048x1536 (tags "
                     "followed, the two frames covered on purpose left out), against the AprilTag library alone finding "
                     "the tags at decimation 4 with one thread (%d timed runs after one warm-up):\n",
                     kMarkerFrames, n);

@@ -113,7 +113,7 @@ std::optional<MarkerSeasonResult> measureMarkerSeason(const std::filesystem::pat
     std::vector<std::string> args = {program.string(), "series"};
     for (const auto& p : paths) args.push_back(p.string());
     args.insert(args.end(), {"--regions", anchored.string(), "--csv", csv.string(), "--time", "name:cam_%Y%m%d_%H%M%S",
-                             "--jobs", "1"});
+                             "-j", "1"});
     const auto series = [&]() -> std::optional<double> {
         std::filesystem::remove(csv);
         const double start = now();

@@ -1,5 +1,5 @@
 #pragma once
-// The markers' row of the benchmark: `zrvimage-batch series --jobs 1` over a hand-held
+// The markers' row of the benchmark: `zrvimage-batch series -j 1` over a hand-held
 // season of 2048x1536 frames whose regions follow AprilTags, against the time the
 // AprilTag library alone takes to find the tags on the same frames at its decimation 4
 // with one thread (its grey pictures made beforehand, untimed). The frames whose tags

@@ -36,6 +36,11 @@ struct Detector {
         detector->quad_sigma = 0.0f;
         detector->refine_edges = true;
         detector->decode_sharpening = 0.25;
+        // A printed tag's black and white lie far apart, even in shade on a clouded day
+        // (8 against 80 and more); the library's default of 5 also cuts the field's
+        // texture and noise into thousands of small patches whose outlines it then tries
+        // as quads: 25 to 45 ms a 2048x1536 frame, against 1.5 to 7 ms with 20.
+        detector->qtp.min_white_black_diff = 20;
     }
     ~Detector()
     {
