@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -414,6 +415,24 @@ TagPattern tagPattern(int id)
     return p;
 }
 
+namespace {
+
+// The field's map and its corners' root mean square residual, in pixels.
+std::optional<std::pair<Homography, std::optional<double>>> fieldFit(const std::vector<Vertex>& from,
+                                                                     const std::vector<Vertex>& to)
+{
+    const auto h = fitHomography(from, to);
+    if (!h) return std::nullopt;
+    double sum = 0;
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        const Vertex p = h->map(from[i]);
+        sum += (p.x - to[i].x) * (p.x - to[i].x) + (p.y - to[i].y) * (p.y - to[i].y);
+    }
+    return std::pair{*h, std::optional<double>(std::sqrt(sum / static_cast<double>(from.size())))};
+}
+
+}  // namespace
+
 Registration registerRegions(const RegionSet& set, const std::vector<FoundTag>& tags)
 {
     Registration r;
@@ -444,17 +463,40 @@ Registration registerRegions(const RegionSet& set, const std::vector<FoundTag>& 
                         + idList(missing) + "）";
             return r;
         }
-        field = fitHomography(from, to);
-        if (!field) {
+        // A field tag knocked over or moved since the reference frame fits the others
+        // badly: with three or more, the one whose leaving out brings the fit within
+        // the limit is left out (and not counted); otherwise the frame is refused.
+        auto fit = fieldFit(from, to);
+        if (fit && *fit->second > kMaxRegistrationRms && r.fieldFound >= 3) {
+            std::optional<std::pair<Homography, std::optional<double>>> best;
+            for (int leave = 0; leave < r.fieldFound; ++leave) {
+                std::vector<Vertex> f2, t2;
+                for (std::size_t i = 0; i < from.size(); ++i) {
+                    if (static_cast<int>(i / 4) == leave) continue;
+                    f2.push_back(from[i]);
+                    t2.push_back(to[i]);
+                }
+                auto other = fieldFit(f2, t2);
+                if (other && (!best || *other->second < *best->second)) best = other;
+            }
+            if (best && *best->second <= kMaxRegistrationRms) {
+                fit = best;
+                --r.fieldFound;
+            }
+        }
+        if (!fit) {
             r.problem = "圃場のマーカーから位置合わせができません（マーカーが一直線に並んでいます）";
             return r;
         }
-        double sum = 0;
-        for (std::size_t i = 0; i < from.size(); ++i) {
-            const Vertex p = field->map(from[i]);
-            sum += (p.x - to[i].x) * (p.x - to[i].x) + (p.y - to[i].y) * (p.y - to[i].y);
+        if (*fit->second > kMaxRegistrationRms) {
+            char residual[32];
+            std::snprintf(residual, sizeof residual, "%.1f", *fit->second);
+            r.problem = std::string("圃場のマーカーの位置が基準フレームと合いません（残差 ") + residual
+                        + " 画素。マーカーが動いたか、別の場所のフレームです）";
+            return r;
         }
-        r.rmsPx = std::sqrt(sum / static_cast<double>(from.size()));
+        field = fit->first;
+        r.rmsPx = fit->second;
     }
     std::vector<int> lost;
     for (const Region& region : set.regions) {
@@ -464,7 +506,12 @@ Registration registerRegions(const RegionSet& set, const std::vector<FoundTag>& 
                 lost.push_back(*region.tag);
                 continue;
             }
-            r.mapped.regions.push_back(mappedRegion(region, tagHomography(found->corners)));
+            const auto own = fitHomography({{0, 0}, {1, 0}, {1, 1}, {0, 1}}, {found->corners.begin(), found->corners.end()});
+            if (!own) {
+                lost.push_back(*region.tag);
+                continue;
+            }
+            r.mapped.regions.push_back(mappedRegion(region, *own));
         } else if (field) {
             r.mapped.regions.push_back(mappedRegion(region, *field));
         } else {

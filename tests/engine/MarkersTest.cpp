@@ -203,4 +203,40 @@ TEST(Markers, RegionsArePlacedByTheFieldTagsAndTheirOwnTag)
     EXPECT_EQ(engine::anchorRegions(unanchored, noPanel).markers->reference, set.markers->reference);
 }
 
+// A field tag moved since the reference frame: among four, it is left out and the
+// others place the plots; of two, the frame is refused rather than placed wrong.
+TEST(Markers, AFieldTagMovedIsLeftOutOrTheFrameRefused)
+{
+    engine::RegionSet set = engine::parseRegions(R"({"markers": {"field": [0, 1, 2, 3]},
+      "regions": [{"name": "A1", "rect": [300, 300, 400, 380]}]})", "r.json");
+    const auto square = [](double x, double y) {
+        return engine::TagCorners{Vertex{x, y}, Vertex{x + 60, y}, Vertex{x + 60, y + 60}, Vertex{x, y + 60}};
+    };
+    set.markers->reference = {{0, square(100, 100)}, {1, square(900, 100)}, {2, square(900, 700)}, {3, square(100, 700)}};
+    const Homography view{{1.02, 0.03, 15, -0.03, 1.02, 8, 0, 0, 1}};
+    std::vector<engine::FoundTag> tags;
+    for (const auto& [id, corners] : set.markers->reference) {
+        engine::FoundTag t;
+        t.id = id;
+        for (std::size_t k = 0; k < 4; ++k) t.corners[k] = view.map(corners[k]);
+        tags.push_back(t);
+    }
+    for (Vertex& v : tags[2].corners) v.x += 40;  // tag 2 pushed aside
+
+    const engine::Registration placed = engine::registerRegions(set, tags);
+    ASSERT_FALSE(placed.problem) << *placed.problem;
+    EXPECT_EQ(placed.fieldFound, 3);
+    EXPECT_LT(*placed.rmsPx, 1e-6);
+    EXPECT_NEAR(placed.mapped.regions[0].polygon[0].x, view.map({300, 300}).x, 1e-6);
+
+    // Of two tags, one knocked askew: no map takes both where they lie. (One merely
+    // shifted would pass for a view a little nearer: two tags cannot tell.)
+    set.markers->field = {0, 2};
+    set.markers->reference.erase(1);
+    set.markers->reference.erase(3);
+    for (std::size_t k = 0; k < 4; ++k) tags[2].corners[k] = view.map(set.markers->reference.at(2)[(k + 1) % 4]);
+    const engine::Registration two = engine::registerRegions(set, tags);
+    EXPECT_NE(two.problem.value_or("").find("合いません"), std::string::npos) << two.problem.value_or("");
+}
+
 }  // namespace
