@@ -19,10 +19,11 @@ namespace batch {
 namespace {
 
 constexpr const char* kProgram = "zrvimage-batch: ";
-constexpr double kMarginMm = 10;  // what most printers can reach
-constexpr double kGapMm = 5;
-constexpr double kLabelMm = 9;    // under each tag, for its number
-constexpr double kFootMm = 18;    // the scale bar
+// The tags' own white margins keep them apart; the gap only leaves room to cut.
+constexpr double kMarginMm = 8;   // what most printers can reach
+constexpr double kGapMm = 2;
+constexpr double kLabelMm = 7;    // under each tag, for its number
+constexpr double kFootMm = 14;    // the scale bar
 constexpr double kTextMm = 5;
 
 // A length in mm for the SVG: exact to a micrometre, without trailing zeros.
@@ -104,7 +105,7 @@ std::string tagSheetSvg(const std::vector<int>& ids, double sizeMm, const SheetL
         // The white margin's edge, faint, where to cut.
         s += "<rect x=\"" + mm(x0) + "\" y=\"" + mm(y0) + "\" width=\"" + mm(layout.patternMm) + "\" height=\""
              + mm(layout.patternMm) + "\" fill=\"none\" stroke=\"#bbb\" stroke-width=\"0.2\" stroke-dasharray=\"1 1\"/>\n";
-        s += "<text x=\"" + mm(x0 + layout.patternMm / 2) + "\" y=\"" + mm(y0 + layout.patternMm + kTextMm + 1)
+        s += "<text x=\"" + mm(x0 + layout.patternMm / 2) + "\" y=\"" + mm(y0 + layout.patternMm + kTextMm)
              + "\" font-family=\"sans-serif\" font-size=\"" + mm(kTextMm) + "\" text-anchor=\"middle\">" + labelOf(ids[i])
              + " (" + mm(sizeMm) + " mm)</text>\n";
     }
@@ -149,7 +150,7 @@ std::vector<std::uint8_t> tagSheetPng(const std::vector<int>& ids, double sizeMm
             fillBox(image, c, t, c, t + 3, faint);
         }
         const std::string text = labelOf(ids[i]) + " (" + mm(sizeMm) + " mm)";
-        drawText(image, px(x0 + layout.patternMm / 2) - textWidth(text, textScale) / 2, px(y0 + layout.patternMm + 2), text,
+        drawText(image, px(x0 + layout.patternMm / 2) - textWidth(text, textScale) / 2, px(y0 + layout.patternMm + 0.5), text,
                  textScale, black);
     }
     const double barY = kSheetHeightMm - kMarginMm - 6;
