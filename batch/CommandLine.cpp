@@ -425,7 +425,7 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
                 return UsageError{"--dark-reflectance は領域ファイルに暗色板の領域（role が dark）があるときだけ使えます"};
             }
         } else {
-            if (!white) return UsageError{"--white-rect X1,Y1,X2,Y2（または --regions REGIONS.json）を指定してください"};
+            if (!white) return UsageError{"--white-rect X1,Y1,X2,Y2 を指定してください"};
             if (auto error = readPanelRectangle("--white-rect", *white, o.whiteRect)) return *error;
             if (const auto dark = value("--dark-rect")) {
                 if (auto error = readPanelRectangle("--dark-rect", *dark, o.darkRect.emplace())) return *error;
@@ -452,7 +452,7 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
         const auto regions = value("--regions");
         if (!regions && value("--white-from")) return UsageError{"ndvi の --white-from は --regions と一緒に指定してください"};
         if (!calibration && !regions && (!nir || !red)) {
-            return UsageError{"--nir-white と --red-white（または --calibration か --regions）を指定してください"};
+            return UsageError{"--nir-white と --red-white を指定してください"};
         }
         // A white value of 0 or less gives no usable raster (0 is a division by zero
         // at the first pixel), so it is refused before any output is touched.
