@@ -23,14 +23,14 @@ Colour colourOf(const std::uint8_t (&c)[3])
 }
 
 // A label on a black box so that it reads on any ground.
-void label(RasterImage& image, int x, int y, const std::string& text, const Colour& colour)
+void label(RasterImage& image, int x, int y, const std::string& text, const Colour& colour, int scale = kTextScale)
 {
-    const int w = textWidth(text, kTextScale);
-    const int h = kGlyphHeight * kTextScale;
+    const int w = textWidth(text, scale);
+    const int h = kGlyphHeight * scale;
     x = std::clamp(x, 0, std::max(0, image.width - w - 2));
     y = std::clamp(y, 0, std::max(0, image.height - h - 2));
     fillBox(image, x, y, x + w + 1, y + h + 1, kBlack);
-    drawText(image, x + 1, y + 1, text, kTextScale, colour);
+    drawText(image, x + 1, y + 1, text, scale, colour);
 }
 
 // The region's outline in frame pixels: a rect's outer pixel edges, a polygon's points.
@@ -96,8 +96,10 @@ std::vector<std::uint8_t> overlayPng(engine::PictureReader& reader, const engine
         polygon(image, {tag.corners.begin(), tag.corners.end()}, s, colourOf(kTagColour));
         const engine::Vertex centre = engine::tagHomography(tag.corners).map({0.5, 0.5});
         const std::string text = std::to_string(tag.id);
-        label(image, static_cast<int>(centre.x / s) - textWidth(text, kTextScale) / 2,
-              static_cast<int>(centre.y / s) - kGlyphHeight * kTextScale / 2, text, colourOf(kTagColour));
+        // Larger than the regions' names: it sits on the tag's own black and white.
+        constexpr int scale = kTextScale + 1;
+        label(image, static_cast<int>(centre.x / s) - textWidth(text, scale) / 2,
+              static_cast<int>(centre.y / s) - kGlyphHeight * scale / 2, text, colourOf(kTagColour), scale);
     }
     return encodePng(image);
 }
