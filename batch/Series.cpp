@@ -143,6 +143,16 @@ int prepareOverlays(const Options& options, std::ostream& err)
             return badUsage(err, "重ね描き画像の名前が重なります（" + name + "）: " + it->second + " と " + frame);
         }
         const std::filesystem::path path = dir / engine::platform::pathOf(name);
+        // Never over a file the run reads or the table it writes, under any name.
+        std::vector<std::string> kept = options.inputs;
+        kept.insert(kept.end(), {options.regions, options.csv});
+        for (const std::string& other : kept) {
+            const std::filesystem::path o = engine::platform::pathOf(other);
+            if (std::filesystem::weakly_canonical(path, ec) == std::filesystem::weakly_canonical(o, ec)
+                || std::filesystem::equivalent(path, o, ec)) {
+                return badUsage(err, std::string(engine::kOutputIsInput) + ": " + engine::platform::utf8Of(path));
+            }
+        }
         if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) existing.push_back(engine::platform::utf8Of(path));
     }
     if (!options.force && !existing.empty()) {

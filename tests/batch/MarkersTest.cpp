@@ -370,3 +370,67 @@ TEST(Tags, BadUsage)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MarkerOptions, BadUsageEndsWithStatus2BeforeAnythingIsWritten)
+{
+    const TempDir dir;
+    const MarkerScene scene;
+    const fs::path frame = writeFrame(dir, "day1.bmp", scene);
+    writeText(dir.path("drawn.json"), engine::regionsJson(scene.regions()));
+    engine::RegionSet noPanel = scene.regions();
+    noPanel.regions.erase(noPanel.regions.begin() + 2);
+    writeText(dir.path("nopanel.json"), engine::regionsJson(noPanel));
+    engine::RegionSet noField = scene.regions();
+    noField.markers.reset();
+    writeText(dir.path("nofield.json"), engine::regionsJson(noField));
+    const std::string f = u8(frame), drawn = u8(dir.path("drawn.json")), out = u8(dir.path("out.json"));
+    const struct {
+        std::vector<std::string> args;
+        std::string said;
+    } cases[] = {
+        {{"anchor", f, "--regions", drawn}, "-o で書き出す領域ファイルを指定してください"},
+        {{"anchor", f, f, "--regions", drawn, "-o", out}, "anchor の入力ファイルは一つ"},
+        {{"anchor", f, "-o", out}, "--regions で領域ファイルを指定してください"},
+        {{"anchor", f, "--regions", u8(dir.path("nofield.json")), "-o", out}, "圃場のマーカー（markers の field）がありません"},
+        {{"anchor", f, "--regions", drawn, "-o", out, "--csv", "x.csv"}, "--csv は anchor では使えません"},
+        {{"ndvi", f, "--regions", drawn, "--nir-white", "200", "-o", u8(dir.path("a.raw"))}, "--regions は --nir-white と同時に使えません"},
+        {{"ndvi", f, "--nir-white", "200", "--red-white", "200", "--white-from", "mean", "-o", u8(dir.path("a.raw"))},
+         "ndvi の --white-from は --regions と一緒に指定してください"},
+        {{"ndvi", f, "--regions", u8(dir.path("nopanel.json")), "-o", u8(dir.path("a.raw"))}, "白色板の領域（role が white）がありません"},
+        {{"calibrate", f, "--regions", drawn, "--white-rect", "1,1,2,2", "-o", out}, "--white-rect と --regions は同時に使えません"},
+        {{"calibrate", f, "--regions", drawn, "--dark-rect", "1,1,2,2", "-o", out}, "--dark-rect は --regions と同時に使えません"},
+        {{"ndvi", f, "--nir-white", "200", "--red-white", "200", "--overlay-dir", u8(dir.path("o")), "-o", u8(dir.path("a.raw"))},
+         "--overlay-dir は ndvi では使えません"},
+        {{"series", f, "--regions", drawn, "--csv", u8(dir.path("day1.png")), "--overlay-dir", u8(dir.dir())},
+         "入力ファイルと同じファイルには保存できません"},
+        {{"tags", f, "--ids", "1", "--size-mm", "60", "-o", u8(dir.path("s.svg"))}, "tags は入力ファイルを取りません"},
+        {{"tags", "--ids", "1", "--size-mm", "60", "-o", u8(dir.path("s.pdf"))}, ".svg か .png"},
+    };
+    const std::vector<std::string> before = filesIn(dir.dir());
+    for (const auto& c : cases) {
+        const BatchResult r = runBatch(c.args);
+        EXPECT_EQ(r.status, 2) << c.said << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_EQ(filesIn(dir.dir()), before) << c.said;
+    }
+}
+
+TEST(Tags, AnExistingSheetIsKeptWithoutForce)
+{
+    const TempDir dir;
+    writeText(dir.path("sheet.svg"), "kept");
+    const std::vector<std::string> args = {"tags", "--ids", "5", "--size-mm", "40", "-o", u8(dir.path("sheet.svg"))};
+    BatchResult r = runBatch(args);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
+    EXPECT_EQ(readText(dir.path("sheet.svg")), "kept");
+    std::vector<std::string> forced = args;
+    forced.push_back("--force");
+    r = runBatch(forced);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(countOf(readText(dir.path("sheet.svg")), "class=\"tag\""), 1u);
+}
+
+}  // namespace
