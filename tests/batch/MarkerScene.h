@@ -81,7 +81,7 @@ struct MarkerScene {
     }
 
     // The regions drawn on the reference frame: the field tags named, the plots and the
-    // dark target in its pixels, the white panel in tag 7's units (the border is 64
+    // dark target in its pixels (the target's within its edges), the white panel in tag 7's units (the border is 64
     // pixels from (208, 368)).
     engine::RegionSet regions(bool panelOnTag = true) const
     {
@@ -90,7 +90,7 @@ struct MarkerScene {
         engine::Region a{"A1"}, b{"A2"}, d{"dark"}, w{"panel"};
         a.rect = plotA;
         b.rect = plotB;
-        d.rect = dark;
+        d.rect = {dark.x1 + 3, dark.y1 + 3, dark.x2 - 3, dark.y2 - 3};  // clear of its edges, as one draws it
         d.role = engine::RegionRole::Dark;
         w.role = engine::RegionRole::White;
         if (panelOnTag) {

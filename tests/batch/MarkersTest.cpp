@@ -171,6 +171,10 @@ TEST(Series, CarriesTheRegionsOverMovedFramesDrawsEachPlacedFrameAndNamesOneItCa
         EXPECT_EQ(records[k][records[k].size() - 2], "4");  // every field tag found
         EXPECT_LT(std::stod(records[k].back()), 1.0);
         // The plots' own colours, wherever the frame put them: A1's NIR 190, A2's 150.
+        // The panel found by its own tag: its bytes are the white values.
+        EXPECT_EQ(records[k][15], "225");
+        EXPECT_EQ(records[k][16], "215");
+        EXPECT_EQ(records[k][17], "");  // no check failed, the dark target's neither
         const double nirMean = std::stod(records[k][12]);
         EXPECT_NEAR(nirMean, records[k][2] == "A1" ? 190 : 150, 1.0) << records[k][0] << " " << records[k][2];
     }
@@ -230,7 +234,7 @@ TEST(PanelByRegions, NdviAndCalibrateGiveWhatTheEquivalentRectangleGives)
     const fs::path frame = writeFrame(dir, "day1.bmp", scene);
     const fs::path regions = anchoredRegions(dir, frame, false);
     const engine::Rectangle w = scene.regions(false).regions[2].rect;
-    const engine::Rectangle d = scene.dark;
+    const engine::Rectangle d = scene.regions(false).regions[3].rect;
     const std::string white = std::to_string(w.x1) + "," + std::to_string(w.y1) + "," + std::to_string(w.x2) + ","
                               + std::to_string(w.y2);
     const std::string dark = std::to_string(d.x1) + "," + std::to_string(d.y1) + "," + std::to_string(d.x2) + ","
