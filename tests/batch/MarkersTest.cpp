@@ -438,3 +438,19 @@ TEST(Tags, AnExistingSheetIsKeptWithoutForce)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Overlay, TakesEveryStepthPixelSoThatTheLongestSideIsAt1024OrBelow)
+{
+    const struct {
+        std::int64_t width, height;
+        int step;
+    } cases[] = {{640, 480, 1}, {1024, 1024, 1}, {1025, 10, 2}, {10, 2049, 3}, {4000, 3000, 4}, {1, 1, 1}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(batch::overlayStep(c.width, c.height), c.step) << c.width << "x" << c.height;
+    }
+    EXPECT_EQ(batch::overlayName("/some/where/cam_0601.bmp"), "cam_0601.png");
+}
+
+}  // namespace
