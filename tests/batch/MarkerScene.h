@@ -87,7 +87,11 @@ struct MarkerScene {
     {
         engine::RegionSet set;
         set.markers = engine::MarkerSettings{{0, 1, 2, 3}, {}};
-        engine::Region a{"A1"}, b{"A2"}, d{"dark"}, w{"panel"};
+        engine::Region a, b, d, w;
+        a.name = "A1";
+        b.name = "A2";
+        d.name = "dark";
+        w.name = "panel";
         a.rect = plotA;
         b.rect = plotB;
         d.rect = {dark.x1 + 3, dark.y1 + 3, dark.x2 - 3, dark.y2 - 3};  // clear of its edges, as one draws it
