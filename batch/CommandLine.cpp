@@ -3,6 +3,8 @@
 #include "engine/CalibrationFile.h"
 #include "engine/FlatField.h"
 #include "engine/Regions.h"
+#include "engine/SeasonProject.h"
+#include "engine/ShortestText.h"
 #include "engine/NumberPair.h"
 #include "runtime/ErrorText.h"
 #include "runtime/Exceptions.h"
@@ -46,7 +48,7 @@ constexpr OptionRule kOptions[] = {
     {"--csv", true, kSeries},             {"--time", true, kSeries},
     {"--flatfield", true, kNdvi | kCalibrate | kSeries}, {"--dark-frame", true, kFlatField},
     {"--overlay-dir", true, kSeries},     {"--ids", true, kTags},
-    {"--size-mm", true, kTags},
+    {"--size-mm", true, kTags},           {"--project", true, kSeries},
 };
 
 const OptionRule* findOption(std::string_view name)
@@ -171,7 +173,8 @@ std::optional<UsageError> readCalibration(Options& o, const std::string& path, c
     }
     std::string madeThrough;
     try {
-        const engine::CalibrationRecord record = engine::readCalibrationFile(path);
+        const engine::CalibrationRecord record =
+            o.projectCalibration ? engine::parseCalibration(*o.projectCalibration, path) : engine::readCalibrationFile(path);
         o.model = record.model;
         madeThrough = record.source.flatfield;
     } catch (const engine::CalibrationFileError& e) {
@@ -351,11 +354,63 @@ std::optional<UsageError> readTags(Options& o, const std::vector<std::string>& i
     return std::nullopt;
 }
 
+// What a season project gives beyond the options it stands for.
+struct ProjectParts {
+    std::shared_ptr<const engine::RegionSet> regions;
+    std::optional<std::string> calibration;  // a calibration file's text
+};
+
+// series --project: the project stands for the frames and every option that says what
+// the season is, which are then read exactly as if given, so that the table is the
+// same; those options given as well would contradict it.
+std::optional<UsageError> expandProject(std::vector<std::string>& inputs, std::map<std::string, std::string>& given,
+                                        ProjectParts& parts)
+{
+    const std::string path = given["--project"];
+    if (!inputs.empty()) return UsageError{"--project はフレームを取りません（プロジェクトの frames のフォルダーのフレームを使います）: " + inputs.front()};
+    for (const char* name : {"--regions", "--time", "--calibration", "--nir-white", "--red-white", "--panel-reflectance",
+                             "--dark-reflectance", "--white-from", "--flatfield"}) {
+        if (given.count(name)) return UsageError{std::string("--project は ") + name + " と同時に使えません（プロジェクトファイルに値があります）"};
+    }
+    engine::SeasonProject project;
+    try {
+        project = engine::readSeasonProject(path);
+        inputs = engine::projectFrames(path, project);
+    } catch (const engine::SeasonProjectError& e) {
+        return UsageError{e.what()};
+    }
+    if (inputs.empty()) {
+        return UsageError{path + ": フレームのフォルダーに BMP ファイルがありません: " + engine::projectPath(path, project.frames)};
+    }
+    // The project file stands for the regions file: named in messages, never written over.
+    given["--regions"] = path;
+    parts.regions = std::make_shared<const engine::RegionSet>(std::move(project.regions));
+    if (project.time) given["--time"] = *project.time;
+    if (project.whiteFrom) given["--white-from"] = engine::whiteFromName(*project.whiteFrom);
+    // A reflectance's shortest text is the decimal the file holds: read as the option's
+    // text, it becomes the same float.
+    const auto pair = [](const std::array<double, 2>& v) { return engine::shortestText(v[0]) + "," + engine::shortestText(v[1]); };
+    if (project.panelReflectance) given["--panel-reflectance"] = pair(*project.panelReflectance);
+    if (project.darkReflectance) given["--dark-reflectance"] = pair(*project.darkReflectance);
+    if (project.flatfield) given["--flatfield"] = engine::projectPath(path, *project.flatfield);
+    if (project.calibration) {
+        given["--calibration"] = path;
+        parts.calibration = project.calibration;
+    }
+    return std::nullopt;
+}
+
 // Fills the options of one subcommand from the parsed names and values.
-ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::map<std::string, std::string> given)
+ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::map<std::string, std::string> given,
+                         const std::optional<ProjectParts>& project = std::nullopt)
 {
     Options o;
     o.command = command;
+    if (project) {
+        o.project = given["--project"];
+        o.regionSet = project->regions;
+        o.projectCalibration = project->calibration;
+    }
     o.inputs = std::move(inputs);
     const auto value = [&](const char* name) -> std::optional<std::string> {
         const auto it = given.find(name);
@@ -569,7 +624,13 @@ ParseResult parseCommandLine(const std::vector<std::string>& args)
         }
         given[name] = *attached;
     }
-    return buildOptions(command->second.first, std::move(inputs), std::move(given));
+    std::optional<ProjectParts> project;
+    if (given.count("--project")) {
+        project.emplace();
+        if (auto error = expandProject(inputs, given, *project)) return *error;
+    }
+    ParseResult result = buildOptions(command->second.first, std::move(inputs), std::move(given), project);
+    return result;
 }
 
 }  // namespace batch

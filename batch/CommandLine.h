@@ -74,6 +74,11 @@ struct Options {
     // added, as a season needs one).
     std::optional<std::string> panelRegions;
     std::shared_ptr<const engine::RegionSet> panelSet;
+    // series --project: the project file, its regions (then regions names the project
+    // file) and its calibration's text (then calibration names it too).
+    std::optional<std::string> project;
+    std::shared_ptr<const engine::RegionSet> regionSet;
+    std::optional<std::string> projectCalibration;
     // tags: the ids to print, in the order given, and the black border's outer side.
     std::vector<int> tagIds;
     double tagSizeMm = 0;

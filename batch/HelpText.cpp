@@ -23,6 +23,7 @@ const char* helpText()
                  [--calibration CAL.json | --nir-white N --red-white N] [--white-from max|mean|p99]
                  [--panel-reflectance NIR,RED] [--dark-reflectance NIR,RED]
                  [--time mtime|name:PATTERN] [--overlay-dir DIR] [--strict] [--json] [--force] [-j N]
+  zrvimage-batch series --project SEASON.json --csv OUT.csv [--overlay-dir DIR] [--strict] [--json] [--force] [-j N]
   zrvimage-batch anchor FRAME.bmp --regions IN.json -o OUT.json [--force]
   zrvimage-batch tags --ids 0-3,7 --size-mm MM -o SHEET.svg|SHEET.png [--force]
   zrvimage-batch flatfield FLAT.bmp... [--dark-frame DARK.bmp] -o FF.tif [--json] [--force]
@@ -125,6 +126,11 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
   --size-mm MM        tags: マーカーの黒い枠の外側の一辺 (mm)。写真の中で 60 画素以上になる
                       大きさにしてください。
   --csv OUT.csv       series: 出力する CSV ファイル。全フレームを処理してからまとめて書きます。
+  --project SEASON.json
+                      series: シーズンのプロジェクトファイル（ビューアーで保存したもの）。フレームの
+                      フォルダー（frames）の BMP ファイル全部を、プロジェクトの領域、時刻、較正、
+                      周辺減光補正で計算します。同じ内容をオプションで指定したときと同じ表になります。
+                      フレームや --regions、--time、較正のオプション、--flatfield とは同時に使えません。
   --time mtime|name:PATTERN
                       series: フレームの時刻。mtime はファイルの更新日時（既定）、name:PATTERN は
                       ファイル名の先頭を %Y %m %d %H %M %S（%% は %）の形で読みます

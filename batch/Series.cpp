@@ -182,7 +182,7 @@ int runSeries(const Options& options, std::ostream& out, std::ostream& err, bool
 
     engine::RegionSet regions;
     try {
-        regions = engine::readRegionsFile(options.regions);
+        regions = options.regionSet ? *options.regionSet : engine::readRegionsFile(options.regions);
     } catch (const engine::RegionsError& e) {
         return badUsage(err, e.what());
     }
