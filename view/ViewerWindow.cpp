@@ -1,4 +1,5 @@
 #include "view/ViewerWindow.h"
+#include "view/WheelGuard.h"
 
 #include "engine/CalibrationFile.h"
 #include "engine/EngineError.h"
@@ -308,6 +309,7 @@ void ViewerWindow::createPanel()
     scroller->setFrameShape(QFrame::NoFrame);
     scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroller->setFixedWidth(panel->width() + scroller->verticalScrollBar()->sizeHint().width());
+    new WheelGuard(scroller);
     dock->setWidget(scroller);
     addDockWidget(Qt::RightDockWidgetArea, dock);
 }
