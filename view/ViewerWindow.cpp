@@ -2,6 +2,7 @@
 
 #include "engine/CalibrationFile.h"
 #include "engine/EngineError.h"
+#include "engine/Markers.h"
 #include "engine/Messages.h"
 #include "engine/Regions.h"
 #include "runtime/Exceptions.h"
@@ -18,6 +19,7 @@
 #include "view/panel/CalibrationSection.h"
 #include "view/panel/ColoursSection.h"
 #include "view/panel/HistogramSection.h"
+#include "view/regions/FieldTagsDialog.h"
 #include "view/regions/RegionsModel.h"
 #include "view/regions/RegionsSection.h"
 #include "view/season/SeasonChart.h"
@@ -53,6 +55,7 @@
 #include <QUndoStack>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -175,6 +178,9 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
         return QFileDialog::getOpenFileName(this, QStringLiteral("周辺減光補正"), dir,
                                             QStringLiteral("周辺減光補正ファイル (*.tif *.TIF *.tiff *.TIFF);;すべてのファイル (*)"));
     };
+    prompts_.fieldTags = [this](const std::vector<int>& found, const std::vector<int>& proposed) {
+        return askFieldTags(this, found, proposed);
+    };
     undo_ = new QUndoStack(this);
     regions_ = new RegionsModel(this);
 
@@ -197,7 +203,7 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     connect(regionsWatcher_, &QFutureWatcher<RegionTable>::finished, this, [this] {
         if (!regionsPending_ || regionsWatcher_->isCanceled()) return;
         regionsPending_ = false;
-        regionsSection_->showTable(regionsWatcher_->result());
+        showRegionTable(regionsWatcher_->result());
     });
 
     canvas_ = new Canvas;
@@ -239,6 +245,7 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     createPanel();
     createSeason();
     createActions();
+    connect(regions_, &RegionsModel::changed, this, &ViewerWindow::updateActions);
 
     connect(canvas_, &Canvas::pointerMoved, this, [this](qint64 x, qint64 y) {
         pointer_.emplace(x, y);
@@ -429,6 +436,16 @@ void ViewerWindow::createActions()
         QStringLiteral("領域を描く（G）: ドラッグで長方形、クリックで多角形の頂点（ダブルクリックかEnterで閉じ、Escで取り消し）"));
     connect(regionToolAction_, &QAction::toggled, this,
             [this](bool on) { setTool(on ? Canvas::Tool::Region : Canvas::Tool::Rectangle); });
+    anchorAction_ = edit->addAction(QStringLiteral("領域をマーカーに固定(&M)"), this, [this] {
+        if (anchorRegionsToMarkers()) {
+            QStringList ids;
+            for (const int id : regions_->set().markers->field) ids << QString::number(id);
+            showNotice(QStringLiteral("領域を圃場のマーカー %1 に固定しました（ファイル > 領域を保存… で保存します）")
+                           .arg(ids.join(QStringLiteral(", "))));
+        }
+    });
+    anchorAction_->setToolTip(
+        QStringLiteral("この画像で見つかったマーカー（AprilTag tag36h11）に領域を固定し、他のフレームでも同じ場所に置きます"));
 
     QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("表示(&V)"));
     viewGroup_ = new QActionGroup(this);
@@ -704,6 +721,9 @@ void ViewerWindow::setTool(Canvas::Tool tool)
 
 void ViewerWindow::addDrawnRegion(engine::Region region)
 {
+    auto placed = toReference(std::move(region));
+    if (!placed) return;
+    region = std::move(*placed);
     QString proposed = regions_->freeName();
     for (;;) {
         const auto answer = prompts_.regionName(proposed);
@@ -737,15 +757,116 @@ void ViewerWindow::refreshRegionFigures()
     };
     // As the rectangle's figures: small regions at once, large ones in the background.
     constexpr std::int64_t kAtOnce = std::int64_t{1} << 22;
-    if (!picture_ || regionTableWork(regions_->set()) <= kAtOnce) {
+    if (!picture_ || regionTableWork(regions_->set(), picture_.get()) <= kAtOnce) {
         regionsWatcher_->cancel();
         regionsPending_ = false;
-        regionsSection_->showTable(work());
+        showRegionTable(work());
     } else {
         regionsPending_ = true;
         regionsSection_->showPending();
+        // The places of the last frame or regions are not shown meanwhile.
+        canvas_->setPlacement(std::nullopt);
         regionsWatcher_->setFuture(QtConcurrent::run(work));
     }
+}
+
+void ViewerWindow::showRegionTable(const RegionTable& table)
+{
+    regionsSection_->showTable(table);
+    canvas_->setPlacement(table.registration);
+}
+
+std::optional<engine::Region> ViewerWindow::toReference(engine::Region region)
+{
+    const engine::RegionSet& set = regions_->set();
+    if (!set.markers || set.markers->reference.empty()) return region;
+    const auto& placed = canvas_->placement();
+    std::vector<engine::Vertex> here, there;
+    if (placed && !placed->problem) {
+        for (const int id : set.markers->field) {
+            const auto ref = set.markers->reference.find(id);
+            const auto found = std::find_if(placed->tags.begin(), placed->tags.end(),
+                                            [id](const engine::FoundTag& t) { return t.id == id; });
+            if (ref == set.markers->reference.end() || found == placed->tags.end()) continue;
+            here.insert(here.end(), found->corners.begin(), found->corners.end());
+            there.insert(there.end(), ref->second.begin(), ref->second.end());
+        }
+    }
+    const auto back = here.size() >= 8 ? engine::fitHomography(here, there) : std::nullopt;
+    if (!back) {
+        prompts_.message(QStringLiteral("この画像では圃場のマーカーから領域の位置が決まらないため、領域を描けません。"
+                                        "マーカーが写っている画像で描いてください。"));
+        return std::nullopt;
+    }
+    // The regions are kept in the reference frame's pixels: a rectangle drawn here is a
+    // quadrilateral there, by its pixel edges.
+    std::vector<engine::Vertex> outline = region.polygon;
+    if (!region.isPolygon()) {
+        const auto x1 = static_cast<double>(region.rect.x1), y1 = static_cast<double>(region.rect.y1);
+        const auto x2 = static_cast<double>(region.rect.x2) + 1, y2 = static_cast<double>(region.rect.y2) + 1;
+        outline = {{x1, y1}, {x2, y1}, {x2, y2}, {x1, y2}};
+    }
+    region.polygon.clear();
+    for (const engine::Vertex& v : outline) region.polygon.push_back(back->map(v));
+    return region;
+}
+
+bool ViewerWindow::anchorRegionsToMarkers()
+{
+    if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap || regions_->size() == 0) return false;
+    std::vector<engine::FoundTag> tags;
+    try {
+        WaitCursor wait;
+        tags = tagsOnPicture(*picture_);
+    } catch (const std::exception& e) {
+        prompts_.message(QString::fromUtf8(e.what()));
+        return false;
+    }
+    engine::RegionSet set = regions_->set();
+    // Regions already anchored are anchored anew where they lie on this frame, as they
+    // are drawn on it; a region on its own tag stays in that tag's units.
+    if (set.markers && !set.markers->reference.empty()) {
+        const engine::Registration placed = engine::registerRegions(set, tags);
+        if (!placed.problem && placed.mapped.regions.size() == set.regions.size()) {
+            for (std::size_t i = 0; i < set.regions.size(); ++i) {
+                if (!set.regions[i].tag) set.regions[i] = placed.mapped.regions[i];
+            }
+        }
+    }
+    if (!set.markers || set.markers->field.empty()) {
+        if (tags.empty()) {
+            prompts_.message(QStringLiteral("この画像にマーカー（AprilTag tag36h11）が見つかりません。領域は固定していません。"));
+            return false;
+        }
+        std::vector<int> found, proposed;
+        for (const engine::FoundTag& t : tags) {
+            found.push_back(t.id);
+            // A tag that carries a region (the panel's card) moves with it, not with the field.
+            const bool carries = std::any_of(set.regions.begin(), set.regions.end(),
+                                             [&t](const engine::Region& r) { return r.tag == t.id; });
+            if (!carries) proposed.push_back(t.id);
+        }
+        const auto chosen = prompts_.fieldTags(found, proposed);
+        if (!chosen) return false;
+        if (chosen->size() < 2) {
+            prompts_.message(QStringLiteral("圃場のマーカーを 2 個以上選んでください。領域は固定していません。"));
+            return false;
+        }
+        set.markers = engine::MarkerSettings{*chosen, {}};
+    }
+    try {
+        set = engine::anchorRegions(set, tags);
+    } catch (const std::exception& e) {
+        // The engine's words name the field tags not found on this frame.
+        prompts_.message(QString::fromUtf8(e.what()) + QStringLiteral("\n領域は固定していません。"));
+        return false;
+    }
+    if (const auto problem = engine::regionsProblem(set)) {
+        prompts_.message(QString::fromStdString(*problem));
+        return false;
+    }
+    regions_->setSet(std::move(set));
+    return true;
 }
 
 void ViewerWindow::rememberFolder(const QString& path)
@@ -1106,6 +1227,7 @@ void ViewerWindow::updateActions()
     area_->setRectangleEnabled(open);
     // A raster's values are already NDVI: no calibration applies to them.
     calibration_->setFieldsEnabled(!open || bitmapOpen);
+    anchorAction_->setEnabled(bitmapOpen && regions_->size() > 0);
 }
 
 void ViewerWindow::applyWhitePanel()

@@ -27,15 +27,24 @@ struct RegionTable {
     bool ownPanel = false;  // the model came from this frame's white region
     QStringList panelWarnings;
     QString problem;  // why there are no figures, for the user; empty when there are
+    // For regions anchored to markers: the tags found on the frame and, unless it has a
+    // problem, the regions placed on it (the rows are of those).
+    std::optional<engine::Registration> registration;
 };
 
-// Runs over the rows the regions span only. A raster has values but no bytes: its rows
-// only say whether each region is inside.
+// Runs over the rows the regions span only; for regions anchored to markers, the whole
+// frame is searched for its tags first. A raster has values but no bytes: its rows only
+// say whether each region is inside.
 RegionTable regionTable(const LoadedPicture* picture, const engine::RegionSet& set,
                         const engine::SeasonSettings& settings);
 
-// How many pixels the regions' bounds hold together, to choose between working the
-// table out at once and in the background.
-std::int64_t regionTableWork(const engine::RegionSet& set);
+// How many pixels the table reads, to choose between working it out at once and in the
+// background: the regions' bounds together, or the whole picture when its tags are
+// searched for.
+std::int64_t regionTableWork(const engine::RegionSet& set, const LoadedPicture* picture = nullptr);
+
+// The tags on a bitmap's visible-red (green) byte, where they print black; none on a
+// raster.
+std::vector<engine::FoundTag> tagsOnPicture(const LoadedPicture& picture);
 
 }  // namespace view
