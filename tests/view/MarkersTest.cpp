@@ -12,6 +12,7 @@
 #include "view/season/SeasonDock.h"
 
 #include <QLineSeries>
+#include <QTableWidget>
 #include <QChart>
 
 #include <gtest/gtest.h>
