@@ -544,6 +544,16 @@ void Canvas::drawTags(QPainter& painter) const
         painter.setPen(Qt::black);
         painter.drawText(box, Qt::AlignCenter, label);
     }
+    // Why no region is drawn, over the picture where the regions are missed.
+    if (placement_->problem && regions_ && regions_->size() > 0) {
+        const QString text = QStringLiteral("領域を置けません: %1").arg(QString::fromStdString(*placement_->problem));
+        const QRectF area = view.adjusted(8, 8, -8, -8);
+        QRectF box = painter.fontMetrics().boundingRect(area.toRect(), Qt::TextWordWrap, text);
+        box.adjust(-6, -4, 6, 4);
+        painter.fillRect(box, QColor(160, 0, 0, 220));
+        painter.setPen(Qt::white);
+        painter.drawText(box, Qt::AlignCenter | Qt::TextWordWrap, text);
+    }
 }
 
 void Canvas::drawPending(QPainter& painter) const

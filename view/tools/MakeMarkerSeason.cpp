@@ -55,7 +55,9 @@ Bgr scene(double x, double y, const Visit& v)
     const bool row = std::fmod(y, 60) < 38 && y > 220 && y < 700 && x > 200 && x < 1000;
     if (row) {
         const bool stressed = x > 740 && y > 300 && y < 480;
+        const bool late = x < 470;  // sown later: lower at first, growing faster
         px = stressed ? Bgr{30, clampByte(62 + noise), clampByte(140 + 8 * v.growth + noise)}
+             : late   ? Bgr{25, clampByte(58 - 4 * v.growth + noise), clampByte(135 + 25 * v.growth + noise)}
                       : Bgr{25, clampByte(45 - 2 * v.growth + noise), clampByte(170 + 14 * v.growth + noise)};
     }
     // The card: white paper round the tag and the panel beside it.
