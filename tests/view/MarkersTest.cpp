@@ -285,3 +285,47 @@ TEST(MarkersTest, AnchoringWritesTheOpenFrameTagCornersOrRefusesNamingTheMissing
 }
 
 }  // namespace
+
+namespace {
+
+// A region drawn over a frame of an anchored set is kept in the reference frame's
+// pixels, so that it lies where it was drawn on this frame and moves with the field on
+// the others; where this frame's place is unknown, drawing is refused.
+TEST(MarkersTest, ARegionDrawnOnAMovedFrameIsKeptInTheReferencePixels)
+{
+    TempDir dir;
+    writeSeason(dir, {{"turned.bmp", frame(5, 7, -5)}, {"covered.bmp", frame(0, 0, 0, {1, 2, 3})}});
+    for (const char* file : {"turned.bmp", "covered.bmp"}) {
+        Viewer v;
+        v.window.regions().setSet(anchoredSet());
+        ASSERT_TRUE(v.open(dir.path(file)));
+        v.regionNames = {QStringLiteral("P2")};
+        engine::Region drawn;
+        drawn.rect = {100, 120, 159, 199};
+        emit v.window.canvas()->regionDrawn(drawn);
+        if (std::string(file) == "covered.bmp") {
+            EXPECT_EQ(v.window.regions().size(), 1u);
+            ASSERT_EQ(v.messages.size(), 1u);
+            EXPECT_TRUE(v.messages[0].contains(QStringLiteral("領域を描けません"))) << v.messages[0].toStdString();
+            continue;
+        }
+        ASSERT_EQ(v.window.regions().size(), 2u) << (v.messages.empty() ? "" : v.messages[0].toStdString());
+        // In the set: the rectangle's pixel edges turned and moved back.
+        const engine::Region& kept = v.window.regions().at(1);
+        ASSERT_EQ(kept.polygon.size(), 4u);
+        const double a = -5 * 3.14159265358979323846 / 180;
+        const double u = 100 - 7 - kWidth / 2.0, w = 120 + 5 - kHeight / 2.0;
+        EXPECT_NEAR(kept.polygon[0].x, std::cos(a) * u - std::sin(a) * w + kWidth / 2.0, 0.5);
+        EXPECT_NEAR(kept.polygon[0].y, std::sin(a) * u + std::cos(a) * w + kHeight / 2.0, 0.5);
+        // On this frame: where it was drawn.
+        const auto& placed = v.window.canvas()->placement();
+        ASSERT_TRUE(placed && !placed->problem && placed->mapped.regions.size() == 2);
+        const std::vector<engine::Vertex> edges = {{100, 120}, {160, 120}, {160, 200}, {100, 200}};
+        for (std::size_t k = 0; k < 4; ++k) {
+            EXPECT_NEAR(placed->mapped.regions[1].polygon[k].x, edges[k].x, 0.01) << k;
+            EXPECT_NEAR(placed->mapped.regions[1].polygon[k].y, edges[k].y, 0.01) << k;
+        }
+    }
+}
+
+}  // namespace
