@@ -685,6 +685,7 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
     committedArea_.reset();
     committed_.darkMark.reset();
     picture_ = std::move(picture);
+    pictureTags_ = std::make_shared<PictureTags>();
     refreshCorrection();
     figures_.reset();
     figuresPending_ = false;
@@ -755,8 +756,8 @@ void ViewerWindow::refreshRegionFigures()
 {
     if (!regionsSection_) return;
     const engine::SeasonSettings settings = seasonSettingsFor(regions_->set(), model_, whiteFrom(), committed_.flat);
-    auto work = [picture = picture_, set = regions_->set(), settings] {
-        return regionTable(picture.get(), set, settings);
+    auto work = [picture = picture_, tags = pictureTags_, set = regions_->set(), settings] {
+        return regionTable(picture.get(), set, settings, tags.get());
     };
     // As the rectangle's figures: small regions at once, large ones in the background.
     constexpr std::int64_t kAtOnce = std::int64_t{1} << 22;
@@ -820,7 +821,7 @@ bool ViewerWindow::anchorRegionsToMarkers()
     std::vector<engine::FoundTag> tags;
     try {
         WaitCursor wait;
-        tags = tagsOnPicture(*picture_);
+        tags = pictureTags_->of(*picture_);
     } catch (const std::exception& e) {
         prompts_.message(QString::fromUtf8(e.what()));
         return false;

@@ -260,6 +260,8 @@ private:
     Prompts prompts_;
     // Shared with a figures computation still running for a large rectangle.
     std::shared_ptr<const LoadedPicture> picture_;
+    // Its tags once searched for; shared with a table still being worked out.
+    std::shared_ptr<PictureTags> pictureTags_;
     engine::NdviModel model_ = engine::NdviModel::plain(255, 255);
     std::optional<engine::NdviTable> table_;  // of model_
     // The bitmap's NDVI through the flat-field in use; shared with a computation of

@@ -16,15 +16,21 @@ std::vector<engine::FoundTag> tagsOnPicture(const LoadedPicture& picture)
     return engine::findTags(grey.view());
 }
 
+const std::vector<engine::FoundTag>& PictureTags::of(const LoadedPicture& picture)
+{
+    std::call_once(once_, [&] { tags_ = tagsOnPicture(picture); });
+    return tags_;
+}
+
 RegionTable regionTable(const LoadedPicture* picture, const engine::RegionSet& anchored,
-                        const engine::SeasonSettings& settings)
+                        const engine::SeasonSettings& settings, PictureTags* tags)
 {
     RegionTable table;
     table.rows.resize(anchored.regions.size());
     if (!picture) return table;
     if (anchored.usesMarkers() && picture->kind() == LoadedPicture::Kind::Bitmap && !anchored.regions.empty()) {
         try {
-            table.registration = engine::registerRegions(anchored, tagsOnPicture(*picture));
+            table.registration = engine::registerRegions(anchored, tags ? tags->of(*picture) : tagsOnPicture(*picture));
         } catch (const std::exception& e) {
             table.problem = QString::fromUtf8(e.what());
             return table;

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <mutex>
+
 #include <optional>
 #include <vector>
 
@@ -32,11 +34,24 @@ struct RegionTable {
     std::optional<engine::Registration> registration;
 };
 
+// The tags on one picture, searched for once however many tables ask (from any thread):
+// an edit of the regions does not search the frame again.
+class PictureTags {
+public:
+    // Throws what the search throws, and searches again at the next call.
+    const std::vector<engine::FoundTag>& of(const LoadedPicture& picture);
+
+private:
+    std::once_flag once_;
+    std::vector<engine::FoundTag> tags_;
+};
+
 // Runs over the rows the regions span only; for regions anchored to markers, the whole
-// frame is searched for its tags first. A raster has values but no bytes: its rows only
-// say whether each region is inside.
+// frame is searched for its tags first (through tags when given, which must be of this
+// picture). A raster has values but no bytes: its rows only say whether each region is
+// inside.
 RegionTable regionTable(const LoadedPicture* picture, const engine::RegionSet& set,
-                        const engine::SeasonSettings& settings);
+                        const engine::SeasonSettings& settings, PictureTags* tags = nullptr);
 
 // How many pixels the table reads, to choose between working it out at once and in the
 // background: the regions' bounds together, or the whole picture when its tags are
