@@ -166,6 +166,10 @@ TEST(MarkersTest, EachFramePlacesTheRegionsByItsTagsAndACoveredOneIsListedAndLef
         const QTableWidget* table = v.window.regionsSection()->table();
         EXPECT_EQ(table->item(0, view::RegionsSection::Pixels)->text(), QString::number(expected.plots[0].pixels)) << name;
         EXPECT_EQ(table->item(0, view::RegionsSection::Mean)->text(), fourDecimals(*expected.plots[0].mean)) << name;
+        const QString status = v.window.regionsSection()->statusText();
+        EXPECT_TRUE(status.contains(QStringLiteral("見つかったマーカー: 0, 1, 2, 3, 7（圃場のマーカー 4 個で位置合わせ、残差 %1 画素）")
+                                        .arg(*expected.registration->rmsPx, 0, 'f', 2)))
+            << status.toStdString();
     }
     // The turned frame's plot lies elsewhere than on the reference frame, and where the
     // scene's turn and move take its corner.

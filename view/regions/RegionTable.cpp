@@ -16,6 +16,20 @@ std::vector<engine::FoundTag> tagsOnPicture(const LoadedPicture& picture)
     return engine::findTags(grey.view());
 }
 
+QString placementText(const engine::Registration& placed)
+{
+    QStringList ids;
+    for (const engine::FoundTag& t : placed.tags) ids << QString::number(t.id);
+    QString text = ids.isEmpty() ? QStringLiteral("マーカーが見つかりません")
+                                 : QStringLiteral("見つかったマーカー: %1").arg(ids.join(QStringLiteral(", ")));
+    if (placed.rmsPx) {
+        text += QStringLiteral("（圃場のマーカー %1 個で位置合わせ、残差 %2 画素）")
+                    .arg(placed.fieldFound)
+                    .arg(*placed.rmsPx, 0, 'f', 2);
+    }
+    return text;
+}
+
 const std::vector<engine::FoundTag>& PictureTags::of(const LoadedPicture& picture)
 {
     std::call_once(once_, [&] { tags_ = tagsOnPicture(picture); });

@@ -58,6 +58,11 @@ RegionTable regionTable(const LoadedPicture* picture, const engine::RegionSet& s
 // searched for.
 std::int64_t regionTableWork(const engine::RegionSet& set, const LoadedPicture* picture = nullptr);
 
+// What a frame's placement used, for people: the tags found, and the field tags the fit
+// used with its corner residual in pixels (the season table's markers_found and
+// registration_rms_px).
+QString placementText(const engine::Registration& placed);
+
 // The tags on a bitmap's visible-red (green) byte, where they print black; none on a
 // raster.
 std::vector<engine::FoundTag> tagsOnPicture(const LoadedPicture& picture);
