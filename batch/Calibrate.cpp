@@ -4,6 +4,7 @@
 #include "engine/CalibrationFile.h"
 #include "engine/FlatField.h"
 #include "engine/PictureReader.h"
+#include "engine/Season.h"
 
 #include <string>
 #include <vector>
@@ -31,6 +32,50 @@ std::string rectangleText(const engine::Rectangle& r)
     return std::to_string(r.x1) + "," + std::to_string(r.y1) + "," + std::to_string(r.x2) + "," + std::to_string(r.y2);
 }
 
+std::string withoutPath(const std::string& text, const std::string& path)
+{
+    const std::string prefix = path + ": ";
+    return text.starts_with(prefix) ? text.substr(prefix.size()) : text;
+}
+
+// --regions: the white (and dark) region placed on the frame by its markers and read as
+// a season reads a frame's panel, by the same rules as the rectangles; the file records
+// the smallest rectangles that hold the placed regions.
+int calibrateByRegions(const Options& options, engine::PictureReader& reader, std::ostream& out, std::ostream& err,
+                       std::time_t date)
+{
+    const std::string& frame = options.inputs.front();
+    engine::SeasonSettings settings;
+    settings.whiteFrom = options.whiteFrom;
+    settings.reflectances = options.model;
+    settings.flatField = options.flatField;
+    engine::FrameFigures figures;
+    try {
+        figures = engine::seasonFrameFigures(reader, *options.panelSet, settings);
+    } catch (const engine::RegionsError& e) {
+        message(err, frame, withoutPath(e.what(), frame));
+        return kSomeFailed;
+    }
+    const engine::RegionSet& placed = figures.registration ? figures.registration->mapped : *options.panelSet;
+    engine::CalibrationRecord record;
+    record.model = figures.model;
+    record.source.frame = engine::calibrationFramePath(frame);
+    record.source.whiteRect = engine::regionBounds(*placed.white());
+    record.source.whiteFrom = options.whiteFrom;
+    if (placed.dark()) record.source.darkRect = engine::regionBounds(*placed.dark());
+    record.source.date = engine::isoDateUtc(date);
+    if (options.flatField) record.source.flatfield = engine::calibrationFramePath(options.flatField->path());
+    if (options.strict && !figures.warningTexts.empty()) {
+        for (const auto& text : figures.warningTexts) message(err, frame, text);
+        message(err, frame, "--strict のため較正ファイルを書きませんでした");
+        return kSomeFailed;
+    }
+    engine::writeCalibrationFile(*options.output, record, &reader);
+    out << engine::describeModel(record.model) << '\n';
+    for (const auto& text : figures.warningTexts) message(err, frame, text);
+    return kAllSucceeded;
+}
+
 }  // namespace
 
 int runCalibrate(const Options& options, std::ostream& out, std::ostream& err, std::time_t date)
@@ -45,6 +90,7 @@ int runCalibrate(const Options& options, std::ostream& out, std::ostream& err, s
                 return kSomeFailed;
             }
         }
+        if (options.panelSet) return calibrateByRegions(options, reader, out, err, date);
         std::vector<engine::Rectangle> rectangles{options.whiteRect};
         if (options.darkRect) rectangles.push_back(*options.darkRect);
         for (std::size_t i = 0; i < rectangles.size(); ++i) {

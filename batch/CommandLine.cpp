@@ -2,11 +2,16 @@
 
 #include "engine/CalibrationFile.h"
 #include "engine/FlatField.h"
+#include "engine/Regions.h"
+#include "engine/SeasonProject.h"
+#include "engine/ShortestText.h"
 #include "engine/NumberPair.h"
 #include "runtime/ErrorText.h"
 #include "runtime/Exceptions.h"
 #include "runtime/IntegerConversion.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <map>
@@ -17,7 +22,9 @@ namespace batch {
 
 namespace {
 
-enum : unsigned { kCrop = 1, kMaxima = 2, kNdvi = 4, kCalibrate = 8, kSeries = 16, kFlatField = 32 };
+enum : unsigned {
+    kCrop = 1, kMaxima = 2, kNdvi = 4, kCalibrate = 8, kSeries = 16, kFlatField = 32, kAnchor = 64, kTags = 128
+};
 
 struct OptionRule {
     std::string_view name;
@@ -26,20 +33,22 @@ struct OptionRule {
 };
 
 constexpr OptionRule kOptions[] = {
-    {"-o", true, kCrop | kNdvi | kCalibrate | kFlatField}, {"--out-dir", true, kCrop | kNdvi},
+    {"-o", true, kCrop | kNdvi | kCalibrate | kFlatField | kAnchor | kTags}, {"--out-dir", true, kCrop | kNdvi},
     {"--rect", true, kMaxima},            {"--nir-white", true, kNdvi | kSeries},
     {"--red-white", true, kNdvi | kSeries}, {"--envi-header", false, kNdvi},
     {"--preview", true, kNdvi},           {"--preview-dir", true, kNdvi},
     {"--stats", false, kNdvi},            {"--json", false, kMaxima | kNdvi | kSeries | kFlatField},
-    {"--force", false, kCrop | kNdvi | kCalibrate | kSeries | kFlatField}, {"-j", true, kCrop | kMaxima | kNdvi | kSeries},
+    {"--force", false, kCrop | kNdvi | kCalibrate | kSeries | kFlatField | kAnchor | kTags}, {"-j", true, kCrop | kMaxima | kNdvi | kSeries},
     {"--panel-reflectance", true, kNdvi | kCalibrate | kSeries}, {"--dark", true, kNdvi},
     {"--dark-reflectance", true, kNdvi | kCalibrate | kSeries}, {"--tiff", false, kNdvi},
     {"--tiff-level", true, kNdvi},
     {"--calibration", true, kNdvi | kSeries}, {"--white-rect", true, kCalibrate},
-    {"--white-from", true, kCalibrate | kSeries}, {"--dark-rect", true, kCalibrate},
-    {"--strict", false, kCalibrate | kSeries},      {"--regions", true, kSeries},
+    {"--white-from", true, kNdvi | kCalibrate | kSeries}, {"--dark-rect", true, kCalibrate},
+    {"--strict", false, kCalibrate | kSeries},      {"--regions", true, kNdvi | kCalibrate | kSeries | kAnchor},
     {"--csv", true, kSeries},             {"--time", true, kSeries},
     {"--flatfield", true, kNdvi | kCalibrate | kSeries}, {"--dark-frame", true, kFlatField},
+    {"--overlay-dir", true, kSeries},     {"--ids", true, kTags},
+    {"--size-mm", true, kTags},           {"--project", true, kSeries},
 };
 
 const OptionRule* findOption(std::string_view name)
@@ -164,7 +173,8 @@ std::optional<UsageError> readCalibration(Options& o, const std::string& path, c
     }
     std::string madeThrough;
     try {
-        const engine::CalibrationRecord record = engine::readCalibrationFile(path);
+        const engine::CalibrationRecord record =
+            o.projectCalibration ? engine::parseCalibration(*o.projectCalibration, path) : engine::readCalibrationFile(path);
         o.model = record.model;
         madeThrough = record.source.flatfield;
     } catch (const engine::CalibrationFileError& e) {
@@ -265,11 +275,142 @@ std::optional<UsageError> readSeries(Options& o, const Value& value)
     return std::nullopt;
 }
 
+// ndvi's and calibrate's --regions: the white (and dark) region of the file, which the
+// season's own reading of a frame's panel then places and reads on every frame.
+std::optional<UsageError> readPanelRegions(Options& o, const std::string& path)
+{
+    engine::RegionSet file;
+    try {
+        file = engine::readRegionsFile(path);
+    } catch (const engine::RegionsError& e) {
+        return UsageError{e.what()};
+    }
+    const engine::Region* white = file.white();
+    if (!white) return UsageError{"--regions " + path + ": 白色板の領域（role が white）がありません"};
+    engine::RegionSet set;
+    set.markers = file.markers;
+    set.regions.push_back(*white);
+    if (const engine::Region* dark = file.dark()) set.regions.push_back(*dark);
+    // A season measures at least one plot; the white region's own place stands in, so
+    // that it needs no tag the white region does not need. Last, so that a panel off the
+    // frame is told by its own name.
+    engine::Region stand = *white;
+    stand.role = engine::RegionRole::Plot;
+    stand.name = white->name + "#";
+    set.regions.push_back(std::move(stand));
+    o.panelRegions = path;
+    o.panelSet = std::make_shared<const engine::RegionSet>(std::move(set));
+    return std::nullopt;
+}
+
+// --ids: ids and ranges A-B, comma-separated, each id of the family once.
+std::optional<UsageError> readTagIds(const std::string& text, std::vector<int>& ids)
+{
+    const auto number = [](std::string_view t) -> std::optional<int> {
+        if (t.empty() || t.size() > 6 || t.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+        int v = 0;
+        std::from_chars(t.data(), t.data() + t.size(), v);
+        return v;
+    };
+    const UsageError wrong{"--ids は 0-3,7 のように番号と範囲をコンマで区切って指定してください"};
+    for (const std::string& part : splitAtCommas(text)) {
+        const auto dash = part.find('-');
+        const auto first = number(std::string_view(part).substr(0, dash));
+        const auto last = dash == std::string::npos ? first : number(std::string_view(part).substr(dash + 1));
+        if (!first || !last || *first > *last) return wrong;
+        if (*last >= engine::kTagFamilySize) {
+            return UsageError{"--ids の番号は 0 から " + std::to_string(engine::kTagFamilySize - 1) + " までです: " + part};
+        }
+        for (int id = *first; id <= *last; ++id) {
+            if (std::find(ids.begin(), ids.end(), id) != ids.end()) {
+                return UsageError{"--ids に番号 " + std::to_string(id) + " が二度あります"};
+            }
+            ids.push_back(id);
+        }
+    }
+    return std::nullopt;
+}
+
+// tags: what to print, how large, and into which kind of file.
+template <typename Value>
+std::optional<UsageError> readTags(Options& o, const std::vector<std::string>& inputs, const Value& value)
+{
+    if (!inputs.empty()) return UsageError{"tags は入力ファイルを取りません: " + inputs.front()};
+    if (!o.output) return UsageError{"-o で出力するシート（.svg か .png）を指定してください"};
+    std::string extension = o.output->size() >= 4 ? o.output->substr(o.output->size() - 4) : "";
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension != ".svg" && extension != ".png") return UsageError{"-o のファイル名は .svg か .png で終えてください"};
+    const auto ids = value("--ids");
+    if (!ids) return UsageError{"--ids で印刷するマーカーの番号を指定してください（例: 0-3,7）"};
+    if (auto error = readTagIds(*ids, o.tagIds)) return error;
+    const auto size = value("--size-mm");
+    if (!size) return UsageError{"--size-mm でマーカーの黒い枠の外側の一辺 (mm) を指定してください"};
+    double mm = 0;
+    const auto [end, ec] = std::from_chars(size->data(), size->data() + size->size(), mm, std::chars_format::fixed);
+    if (ec != std::errc() || end != size->data() + size->size() || !std::isfinite(mm) || mm <= 0 || mm > 1000) {
+        return UsageError{"--size-mm には 0 より大きい mm の数を指定してください（例: 60）"};
+    }
+    o.tagSizeMm = mm;
+    return std::nullopt;
+}
+
+// What a season project gives beyond the options it stands for.
+struct ProjectParts {
+    std::shared_ptr<const engine::RegionSet> regions;
+    std::optional<std::string> calibration;  // a calibration file's text
+};
+
+// series --project: the project stands for the frames and every option that says what
+// the season is, which are then read exactly as if given, so that the table is the
+// same; those options given as well would contradict it.
+std::optional<UsageError> expandProject(std::vector<std::string>& inputs, std::map<std::string, std::string>& given,
+                                        ProjectParts& parts)
+{
+    const std::string path = given["--project"];
+    if (!inputs.empty()) return UsageError{"--project はフレームを取りません（プロジェクトの frames のフォルダーのフレームを使います）: " + inputs.front()};
+    for (const char* name : {"--regions", "--time", "--calibration", "--nir-white", "--red-white", "--panel-reflectance",
+                             "--dark-reflectance", "--white-from", "--flatfield"}) {
+        if (given.count(name)) return UsageError{std::string("--project は ") + name + " と同時に使えません（プロジェクトファイルに値があります）"};
+    }
+    engine::SeasonProject project;
+    try {
+        project = engine::readSeasonProject(path);
+        inputs = engine::projectFrames(path, project);
+    } catch (const engine::SeasonProjectError& e) {
+        return UsageError{e.what()};
+    }
+    if (inputs.empty()) {
+        return UsageError{path + ": フレームのフォルダーに BMP ファイルがありません: " + engine::projectPath(path, project.frames)};
+    }
+    // The project file stands for the regions file: named in messages, never written over.
+    given["--regions"] = path;
+    parts.regions = std::make_shared<const engine::RegionSet>(std::move(project.regions));
+    if (project.time) given["--time"] = *project.time;
+    if (project.whiteFrom) given["--white-from"] = engine::whiteFromName(*project.whiteFrom);
+    // A reflectance's shortest text is the decimal the file holds: read as the option's
+    // text, it becomes the same float.
+    const auto pair = [](const std::array<double, 2>& v) { return engine::shortestText(v[0]) + "," + engine::shortestText(v[1]); };
+    if (project.panelReflectance) given["--panel-reflectance"] = pair(*project.panelReflectance);
+    if (project.darkReflectance) given["--dark-reflectance"] = pair(*project.darkReflectance);
+    if (project.flatfield) given["--flatfield"] = engine::projectPath(path, *project.flatfield);
+    if (project.calibration) {
+        given["--calibration"] = path;
+        parts.calibration = project.calibration;
+    }
+    return std::nullopt;
+}
+
 // Fills the options of one subcommand from the parsed names and values.
-ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::map<std::string, std::string> given)
+ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::map<std::string, std::string> given,
+                         const std::optional<ProjectParts>& project = std::nullopt)
 {
     Options o;
     o.command = command;
+    if (project) {
+        o.project = given["--project"];
+        o.regionSet = project->regions;
+        o.projectCalibration = project->calibration;
+    }
     o.inputs = std::move(inputs);
     const auto value = [&](const char* name) -> std::optional<std::string> {
         const auto it = given.find(name);
@@ -286,7 +427,20 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
     o.force = given.count("--force") != 0;
     o.tiff = given.count("--tiff") != 0;
 
+    if (command == Command::Tags) {
+        if (auto error = readTags(o, o.inputs, value)) return *error;
+        return o;
+    }
     if (o.inputs.empty()) return UsageError{"入力ファイルを指定してください"};
+    if (command == Command::Anchor) {
+        if (o.inputs.size() > 1) return UsageError{"anchor の入力ファイルは一つ（基準フレーム）だけです"};
+        const auto regions = value("--regions");
+        if (!regions) return UsageError{"--regions で領域ファイルを指定してください"};
+        if (!o.output) return UsageError{"-o で書き出す領域ファイルを指定してください"};
+        o.regions = *regions;
+        return o;
+    }
+    o.overlayDir = value("--overlay-dir");
     if (command == Command::FlatField) {
         if (!o.output) return UsageError{"-o で周辺減光補正ファイル (TIFF) を指定してください"};
         o.darkFrame = value("--dark-frame");
@@ -317,15 +471,25 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
     if (command == Command::Calibrate) {
         if (o.inputs.size() > 1) return UsageError{"calibrate の入力ファイルは一つだけです"};
         const auto white = value("--white-rect");
-        if (!white) return UsageError{"--white-rect X1,Y1,X2,Y2 を指定してください"};
-        if (auto error = readPanelRectangle("--white-rect", *white, o.whiteRect)) return *error;
-        if (const auto dark = value("--dark-rect")) {
-            if (auto error = readPanelRectangle("--dark-rect", *dark, o.darkRect.emplace())) return *error;
+        const auto regions = value("--regions");
+        if (white && regions) return UsageError{"--white-rect と --regions は同時に使えません"};
+        if (regions) {
+            if (value("--dark-rect")) return UsageError{"--dark-rect は --regions と同時に使えません（暗色板は領域ファイルの role が dark の領域です）"};
+            if (auto error = readPanelRegions(o, *regions)) return *error;
+            if (value("--dark-reflectance") && !o.panelSet->dark()) {
+                return UsageError{"--dark-reflectance は領域ファイルに暗色板の領域（role が dark）があるときだけ使えます"};
+            }
+        } else {
+            if (!white) return UsageError{"--white-rect X1,Y1,X2,Y2 を指定してください"};
+            if (auto error = readPanelRectangle("--white-rect", *white, o.whiteRect)) return *error;
+            if (const auto dark = value("--dark-rect")) {
+                if (auto error = readPanelRectangle("--dark-rect", *dark, o.darkRect.emplace())) return *error;
+            }
+            if (value("--dark-reflectance") && !o.darkRect) {
+                return UsageError{"--dark-reflectance は --dark-rect と一緒に指定してください"};
+            }
         }
         if (auto error = readWhiteFrom(o, value)) return *error;
-        if (value("--dark-reflectance") && !o.darkRect) {
-            return UsageError{"--dark-reflectance は --dark-rect と一緒に指定してください"};
-        }
         o.strict = given.count("--strict") != 0;
         if (auto error = readReflectances(o.model, value)) return *error;
         // The bytes are the frame's to give; the reflectances alone must already be
@@ -340,7 +504,11 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
         const auto calibration = value("--calibration");
         const auto nir = value("--nir-white");
         const auto red = value("--red-white");
-        if (!calibration && (!nir || !red)) return UsageError{"--nir-white と --red-white を指定してください"};
+        const auto regions = value("--regions");
+        if (!regions && value("--white-from")) return UsageError{"ndvi の --white-from は --regions と一緒に指定してください"};
+        if (!calibration && !regions && (!nir || !red)) {
+            return UsageError{"--nir-white と --red-white を指定してください"};
+        }
         // A white value of 0 or less gives no usable raster (0 is a division by zero
         // at the first pixel), so it is refused before any output is touched.
         for (const auto& [name, text, white] : {std::tuple{"--nir-white", nir, &o.nirWhite},
@@ -361,7 +529,25 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
             }
             o.tiffLevel = n;
         }
-        if (auto error = calibration ? readCalibration(o, *calibration, value) : readModel(o, value)) return *error;
+        if (regions) {
+            // Each frame's own panel gives its white and dark values.
+            for (const char* name : {"--calibration", "--nir-white", "--red-white", "--dark"}) {
+                if (value(name)) return UsageError{std::string("--regions は ") + name + " と同時に使えません（白色板の値は各フレームの白色板から読みます）"};
+            }
+            if (auto error = readPanelRegions(o, *regions)) return *error;
+            if (auto error = readWhiteFrom(o, value)) return *error;
+            if (auto error = readReflectances(o.model, value)) return *error;
+            if (value("--dark-reflectance") && !o.panelSet->dark()) {
+                return UsageError{"--dark-reflectance は領域ファイルに暗色板の領域（role が dark）があるときだけ使えます"};
+            }
+            for (engine::BandCalibration* band : {&o.model.nir, &o.model.red}) {
+                band->dnWhite = 255;
+                band->dnDark = 0;
+            }
+            if (auto problem = engine::modelProblem(o.model)) return UsageError{*problem};
+        } else if (auto error = calibration ? readCalibration(o, *calibration, value) : readModel(o, value)) {
+            return *error;
+        }
     }
     if (command == Command::Series) {
         if (auto error = readSeries(o, value)) return *error;
@@ -384,12 +570,15 @@ ParseResult parseCommandLine(const std::vector<std::string>& args)
         if (arg == "--") break;
         if (arg == "-h" || arg == "--help") return HelpRequest{};
     }
-    if (args.empty()) return UsageError{"サブコマンドを指定してください（crop、maxima、ndvi、calibrate、series、flatfield）"};
+    if (args.empty()) {
+        return UsageError{"サブコマンドを指定してください（crop、maxima、ndvi、calibrate、series、flatfield、anchor、tags）"};
+    }
 
     const std::map<std::string_view, std::pair<Command, unsigned>> commands = {
         {"crop", {Command::Crop, kCrop}}, {"maxima", {Command::Maxima, kMaxima}}, {"ndvi", {Command::Ndvi, kNdvi}},
         {"calibrate", {Command::Calibrate, kCalibrate}},
-        {"series", {Command::Series, kSeries}}, {"flatfield", {Command::FlatField, kFlatField}}};
+        {"series", {Command::Series, kSeries}}, {"flatfield", {Command::FlatField, kFlatField}},
+        {"anchor", {Command::Anchor, kAnchor}}, {"tags", {Command::Tags, kTags}}};
     const auto command = commands.find(args[0]);
     if (command == commands.end()) return UsageError{"不明なサブコマンドです: " + args[0]};
 
@@ -435,7 +624,13 @@ ParseResult parseCommandLine(const std::vector<std::string>& args)
         }
         given[name] = *attached;
     }
-    return buildOptions(command->second.first, std::move(inputs), std::move(given));
+    std::optional<ProjectParts> project;
+    if (given.count("--project")) {
+        project.emplace();
+        if (auto error = expandProject(inputs, given, *project)) return *error;
+    }
+    ParseResult result = buildOptions(command->second.first, std::move(inputs), std::move(given), project);
+    return result;
 }
 
 }  // namespace batch

@@ -24,7 +24,7 @@ class FlatField;
 
 namespace batch {
 
-enum class Command { Crop, Maxima, Ndvi, Calibrate, Series, FlatField };
+enum class Command { Crop, Maxima, Ndvi, Calibrate, Series, FlatField, Anchor, Tags };
 
 struct Options {
     Command command = Command::Crop;
@@ -66,6 +66,22 @@ struct Options {
     // --flatfield (ndvi, calibrate, series): the file as read, every band corrected by it.
     std::shared_ptr<const engine::FlatField> flatField;
     std::optional<std::string> darkFrame;   // flatfield: --dark-frame
+    // series: --overlay-dir, where each placed frame's picture with its tags and
+    // regions drawn goes.
+    std::optional<std::string> overlayDir;
+    // ndvi, calibrate --regions: the file, and its white (and dark) region as a set the
+    // season reads each frame's panel by (a stand-in plot of the white region's place
+    // added, as a season needs one).
+    std::optional<std::string> panelRegions;
+    std::shared_ptr<const engine::RegionSet> panelSet;
+    // series --project: the project file, its regions (then regions names the project
+    // file) and its calibration's text (then calibration names it too).
+    std::optional<std::string> project;
+    std::shared_ptr<const engine::RegionSet> regionSet;
+    std::optional<std::string> projectCalibration;
+    // tags: the ids to print, in the order given, and the black border's outer side.
+    std::vector<int> tagIds;
+    double tagSizeMm = 0;
 };
 
 struct HelpRequest {};

@@ -14,6 +14,7 @@
 #include "engine/OutputPath.h"
 #include "engine/PictureReader.h"
 #include "engine/Runs.h"
+#include "engine/Season.h"
 #include "runtime/ErrorText.h"
 #include "runtime/Exceptions.h"
 
@@ -53,7 +54,9 @@ const char* eightBitMessage(Command command)
     case Command::Ndvi:
     case Command::Calibrate:
     case Command::Series:
-    case Command::FlatField: return "24ビットフォルスカラ―画像を指定してください";
+    case Command::FlatField:
+    case Command::Anchor:
+    case Command::Tags: return "24ビットフォルスカラ―画像を指定してください";
     }
     return "";
 }
@@ -120,6 +123,33 @@ std::string maxima(const Options& options, const FileJob& job, engine::PictureRe
                       options.json);
 }
 
+// The season's failures name their frame first; the batch names it already.
+std::string withoutPath(const std::string& text, const std::string& path)
+{
+    const std::string prefix = path + ": ";
+    return text.starts_with(prefix) ? text.substr(prefix.size()) : text;
+}
+
+// The frame's model: with --regions, its own white (and dark) region placed by its
+// markers and read as a season reads a frame's panel, its checks told through warn;
+// otherwise the one given.
+engine::NdviModel frameModel(const Options& options, engine::PictureReader& picture, const engine::RunControl& control,
+                             const Sink& warn)
+{
+    if (!options.panelSet) return options.model;
+    engine::SeasonSettings settings;
+    settings.whiteFrom = options.whiteFrom;
+    settings.reflectances = options.model;
+    settings.flatField = options.flatField;
+    try {
+        const engine::FrameFigures figures = engine::seasonFrameFigures(picture, *options.panelSet, settings, control);
+        for (const std::string& text : figures.warningTexts) warn(text);
+        return figures.model;
+    } catch (const engine::RegionsError& e) {
+        throw FileFailure(withoutPath(e.what(), picture.path()));
+    }
+}
+
 std::string crop(const FileJob& job, engine::PictureReader& picture, const engine::RunControl& control,
                  FileOutputs& outputs)
 {
@@ -131,7 +161,7 @@ std::string crop(const FileJob& job, engine::PictureReader& picture, const engin
 }
 
 std::string ndvi(const Options& options, const FileJob& job, engine::PictureReader& picture,
-                 const engine::RunControl& control, FileOutputs& outputs)
+                 const engine::RunControl& control, FileOutputs& outputs, const Sink& warn)
 {
     const std::int64_t width = picture.width();
     const std::int64_t height = picture.height();
@@ -139,6 +169,7 @@ std::string ndvi(const Options& options, const FileJob& job, engine::PictureRead
     if (options.flatField) {
         if (auto problem = options.flatField->sizeProblem(width, height)) throw FileFailure(*problem);
     }
+    const engine::NdviModel model = frameModel(options, picture, control, warn);
     std::optional<NdviPreview> image;
     if (!job.preview.empty()) {
         image.emplace(static_cast<int>(width), static_cast<int>(height));
@@ -150,7 +181,7 @@ std::string ndvi(const Options& options, const FileJob& job, engine::PictureRead
     std::unique_ptr<engine::OutputFile> raw;
     std::optional<engine::NdviTiffWriter> tiff;
     if (options.tiff) {
-        std::string description = engine::describeModel(options.model);
+        std::string description = engine::describeModel(model);
         if (options.flatField) description += "; 周辺減光補正: " + options.flatField->path();
         tiff.emplace(raster, width, height, description, options.tiffLevel);
     } else {
@@ -175,9 +206,9 @@ std::string ndvi(const Options& options, const FileJob& job, engine::PictureRead
         };
     }
     if (options.flatField) {
-        engine::runCorrectedNdvi(picture, *options.flatField, options.model, raw.get(), observe, control);
+        engine::runCorrectedNdvi(picture, *options.flatField, model, raw.get(), observe, control);
     } else {
-        engine::runNdvi(picture, options.model, raw.get(), observe, control);
+        engine::runNdvi(picture, model, raw.get(), observe, control);
     }
     if (raw) raw->finish();
     if (tiff) tiff->finish();
@@ -187,10 +218,10 @@ std::string ndvi(const Options& options, const FileJob& job, engine::PictureRead
     result.output = job.output;
     result.width = width;
     result.height = height;
-    result.model = options.model;
+    result.model = model;
     if (outputs.header) {
         try {
-            const std::string text = engine::ndviEnviHeader(width, height, options.model);
+            const std::string text = engine::ndviEnviHeader(width, height, model);
             outputs.header->write(text.data(), text.size());
         } catch (const EngineError& e) {
             throw FileFailure(withPath(kCannotWriteHeader, job.header, e.systemError()));
@@ -231,10 +262,12 @@ FileOutcome runFile(const Options& options, const FileJob& job, const Sink& onMe
         switch (options.command) {
         case Command::Crop: outcome.line = crop(job, picture, control, outputs); break;
         case Command::Maxima: outcome.line = maxima(options, job, picture, control); break;
-        case Command::Ndvi: outcome.line = ndvi(options, job, picture, control, outputs); break;
+        case Command::Ndvi: outcome.line = ndvi(options, job, picture, control, outputs, onMessage); break;
         case Command::Calibrate:  // one frame, run on its own (runCalibrate)
         case Command::Series: break;  // the frames make one table (runSeries)
         case Command::FlatField: break;  // the frames make one file (runFlatField)
+        case Command::Anchor:             // one frame, run on its own (runAnchor)
+        case Command::Tags: break;        // no frame (runTags)
         }
         outputs.place();
         outcome.succeeded = true;

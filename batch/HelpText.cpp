@@ -12,13 +12,20 @@ const char* helpText()
                  [--tiff [--tiff-level N] | --envi-header] [--preview PNG | --preview-dir DIR] [--stats] [--json]
                  [--force] [-j N]
   zrvimage-batch ndvi IN.bmp... --calibration CAL.json (-o OUT.raw | --out-dir DIR) [...]
+  zrvimage-batch ndvi IN.bmp... --regions REGIONS.json [--white-from max|mean|p99]
+                 [--panel-reflectance NIR,RED] [--dark-reflectance NIR,RED] (-o OUT.raw | --out-dir DIR) [...]
   zrvimage-batch calibrate FRAME.bmp --white-rect X1,Y1,X2,Y2 -o CAL.json
                  [--white-from max|mean|p99] [--dark-rect X1,Y1,X2,Y2]
+                 [--panel-reflectance NIR,RED] [--dark-reflectance NIR,RED] [--strict] [--force]
+  zrvimage-batch calibrate FRAME.bmp --regions REGIONS.json -o CAL.json [--white-from max|mean|p99]
                  [--panel-reflectance NIR,RED] [--dark-reflectance NIR,RED] [--strict] [--force]
   zrvimage-batch series FRAME.bmp... --regions REGIONS.json --csv OUT.csv
                  [--calibration CAL.json | --nir-white N --red-white N] [--white-from max|mean|p99]
                  [--panel-reflectance NIR,RED] [--dark-reflectance NIR,RED]
-                 [--time mtime|name:PATTERN] [--strict] [--json] [--force] [-j N]
+                 [--time mtime|name:PATTERN] [--overlay-dir DIR] [--strict] [--json] [--force] [-j N]
+  zrvimage-batch series --project SEASON.json --csv OUT.csv [--overlay-dir DIR] [--strict] [--json] [--force] [-j N]
+  zrvimage-batch anchor FRAME.bmp --regions IN.json -o OUT.json [--force]
+  zrvimage-batch tags --ids 0-3,7 --size-mm MM -o SHEET.svg|SHEET.png [--force]
   zrvimage-batch flatfield FLAT.bmp... [--dark-frame DARK.bmp] -o FF.tif [--json] [--force]
   zrvimage-batch tidy DIR...
 
@@ -58,6 +65,19 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
            画像（レンズにふたをして撮影）の平均を各バンドのオフセットとして差し引きます。
            バンドごとに四隅の減光 (%) と RMS 残差 (%) を書き、画像に 255 の画素があるとき、
            残差が 2 % を超えるときは警告します。大きさの違う画像は使えません。
+  anchor   領域ファイルをマーカー（AprilTag、tag36h11）に固定します。領域を描いた基準フレームで
+           マーカーを探し、markers の field に挙げた圃場のマーカーの四隅を基準として、領域ファイル
+           全体を -o のファイルに書きます。見つけたマーカーを一つ一行（番号、圃場のマーカーか、
+           中心の座標）で標準出力に書きます。圃場のマーカーが二つ以上見つからないときは、見つから
+           ないマーカーの番号を書き、何も書かずに終了ステータス 1 で終わります。固定した領域ファイル
+           を series に渡すと、各フレームで見つけたマーカーから領域を置き直します（手持ちで撮った
+           フレームや、毎回置き直す白色板にも使えます）。series の CSV ファイルには、位置合わせに
+           使った圃場のマーカーの数 markers_found と、その残差 registration_rms_px（画素）の列が
+           加わります。マーカーが足りず領域を置けないフレームは、そのフレームだけが失敗になります。
+  tags     マーカーを印刷する A4 のシート（SVG は mm 単位、PNG は 300 dpi の 2480×3508 画素）を
+           書きます。1 枠に 1 個、番号と大きさを下に、50 mm の目盛りを下端に描きます。黒い枠の外側
+           の一辺が --size-mm になり、その外側に 1 マス分の白い余白が付きます。1 枚に収まらない
+           数のマーカーは、収まる数を書いて使い方の誤り（終了ステータス 2）になります。
   tidy     強制終了や停電で中断された書き込みを、各フォルダで片付けます。途中まで置き換えた
            ファイルの組は新しいものにそろえ、残った一時ファイルを削除し、一組一行で書きます。
            実行中のプログラムのファイルには触れません。どのコマンドも、フォルダに書き込む前に
@@ -86,15 +106,31 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
   --white-rect X1,Y1,X2,Y2
                       calibrate: 白色板の矩形（--rect と同じく角を含み、画像の内側）。
   --white-from max|mean|p99
-                      calibrate、series: 白色板の値の取り方。max は最大値（既定）、mean は平均の四捨五入、
+                      calibrate、series、ndvi（--regions と一緒に）: 白色板の値の取り方。max は最大値（既定）、mean は平均の四捨五入、
                       p99 は 99 % の画素がそれ以下になる最小の値です。どれも 1 から 255 に収めます。
   --dark-rect X1,Y1,X2,Y2
                       calibrate: 暗色板の矩形。暗色板の値は平均（小数のまま、0 から 254）です。
                       calibrate の --dark-reflectance はこれと一緒に指定します。
   --regions REGIONS.json
                       series: 領域ファイル（名前付きの矩形 rect と多角形 polygon、role で白色板と
-                      暗色板）。ビューアの 領域を保存… で書けます。
+                      暗色板）。ビューアの 領域を保存… で書けます。anchor: マーカーに固定する領域
+                      ファイル。ndvi、calibrate: --nir-white と --red-white、--white-rect と
+                      --dark-rect の代わりに、この領域ファイルの白色板（と暗色板）の領域を、マーカーで
+                      各フレームに置いて読み、series と同じ規則でそのフレームの較正にします。calibrate
+                      は置いた領域を囲む矩形を較正ファイルに記録します。
+  --overlay-dir DIR   series: 領域を置けたフレームごとに、縮小した（長辺 1024 画素まで）フォルス
+                      カラー画像に、見つけたマーカー（黄、番号付き）と置いた領域（名前付き、区画は
+                      水色、白色板は青、暗色板は橙）を描いた PNG を、このフォルダにフレーム名.png
+                      で書きます。
+  --ids 0-3,7         tags: 印刷するマーカーの番号（0 から 586）。範囲は - で、区切りは , です。
+  --size-mm MM        tags: マーカーの黒い枠の外側の一辺 (mm)。写真の中で 60 画素以上になる
+                      大きさにしてください。
   --csv OUT.csv       series: 出力する CSV ファイル。全フレームを処理してからまとめて書きます。
+  --project SEASON.json
+                      series: シーズンのプロジェクトファイル（ビューアーで保存したもの）。フレームの
+                      フォルダー（frames）の BMP ファイル全部を、プロジェクトの領域、時刻、較正、
+                      周辺減光補正で計算します。同じ内容をオプションで指定したときと同じ表になります。
+                      フレームや --regions、--time、較正のオプション、--flatfield とは同時に使えません。
   --time mtime|name:PATTERN
                       series: フレームの時刻。mtime はファイルの更新日時（既定）、name:PATTERN は
                       ファイル名の先頭を %Y %m %d %H %M %S（%% は %）の形で読みます

@@ -1,5 +1,6 @@
 #include "batch/Runner.h"
 
+#include "batch/Anchor.h"
 #include "batch/Calibrate.h"
 #include "batch/CommandLine.h"
 #include "batch/Console.h"
@@ -7,6 +8,7 @@
 #include "batch/FlatFieldCommand.h"
 #include "batch/OutputPlan.h"
 #include "batch/Series.h"
+#include "batch/TagSheet.h"
 #include "batch/Tidy.h"
 #include "engine/Platform.h"
 
@@ -92,6 +94,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return runCalibrate(options, out, err, std::time(nullptr));
     }
 
+    if (options.command == Command::Anchor) return runAnchor(options, out, err);
+    if (options.command == Command::Tags) return runTags(options, out, err);
     if (options.command == Command::Series) return runSeries(options, out, err, errIsTerminal, interrupted);
     if (options.command == Command::FlatField) return runFlatField(options, out, err, interrupted);
 

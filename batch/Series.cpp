@@ -1,6 +1,7 @@
 #include "batch/Series.h"
 
 #include "batch/Console.h"
+#include "batch/Overlay.h"
 #include "batch/Report.h"
 #include "batch/Runner.h"
 
@@ -15,6 +16,7 @@
 #include "engine/Platform.h"
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -32,11 +34,36 @@ std::string withoutPath(const std::string& text, const std::string& path)
     return text.starts_with(prefix) ? text.substr(prefix.size()) : text;
 }
 
+// The frame's overlay in the overlay folder, drawn from the pixels read again (from the
+// system's cache) now that its regions are placed; false when it could not be written
+// (told through say).
+bool writeOverlay(const Options& options, engine::PictureReader& reader, const engine::RegionSet& regions,
+                  const engine::FrameFigures& figures, const std::function<void(const std::string&)>& say)
+{
+    const engine::Registration* placed = figures.registration ? &*figures.registration : nullptr;
+    const std::string path = engine::platform::utf8Of(engine::platform::pathOf(*options.overlayDir)
+                                                      / engine::platform::pathOf(overlayName(reader.path())));
+    const std::vector<std::uint8_t> png = overlayPng(reader, placed ? placed->mapped : regions,
+                                                     placed ? placed->tags : std::vector<engine::FoundTag>{});
+    if (png.empty()) {
+        say("重ね描き画像を作れませんでした: " + path);
+        return false;
+    }
+    try {
+        engine::writeWholeFile(path, png, &reader);
+    } catch (const engine::EngineError& e) {
+        say(std::string("重ね描き画像を書き込めません: ") + e.what());
+        return false;
+    }
+    return true;
+}
+
 // One frame's row of the table, or nothing when it cannot be used (told through say).
+// overlayFailed is set when its rows are good but its overlay could not be written.
 std::optional<engine::SeasonFrame> runFrame(const Options& options, const std::string& path,
                                             const engine::RegionSet& regions, const engine::SeasonSettings& settings,
                                             const std::function<void(const std::string&)>& say,
-                                            const std::atomic<bool>* cancel)
+                                            const std::atomic<bool>* cancel, bool& overlayFailed)
 {
     try {
         engine::SeasonFrame frame;
@@ -53,6 +80,7 @@ std::optional<engine::SeasonFrame> runFrame(const Options& options, const std::s
         engine::RunControl control;
         control.cancel = cancel;
         frame.figures = engine::seasonFrameFigures(reader, regions, settings, control);
+        if (options.overlayDir) overlayFailed = !writeOverlay(options, reader, regions, frame.figures, say);
         return frame;
     } catch (const engine::RegionsError& e) {
         say(withoutPath(e.what(), path));
@@ -98,6 +126,43 @@ bool overwritesAnInput(const Options& options)
     return false;
 }
 
+// The overlay folder made, and its names checked before any frame is read: two frames of
+// one name would write one picture, and pictures already there are kept without --force.
+int prepareOverlays(const Options& options, std::ostream& err)
+{
+    const std::filesystem::path dir = engine::platform::pathOf(*options.overlayDir);
+    std::error_code ec;
+    if (!std::filesystem::is_directory(dir, ec) && !std::filesystem::create_directories(dir, ec)) {
+        return badUsage(err, "出力フォルダを作成できません: " + *options.overlayDir);
+    }
+    std::map<std::string, std::string> names;
+    std::vector<std::string> existing;
+    for (const std::string& frame : options.inputs) {
+        const std::string name = overlayName(frame);
+        if (const auto [it, added] = names.emplace(name, frame); !added) {
+            return badUsage(err, "重ね描き画像の名前が重なります（" + name + "）: " + it->second + " と " + frame);
+        }
+        const std::filesystem::path path = dir / engine::platform::pathOf(name);
+        // Never over a file the run reads or the table it writes, under any name.
+        std::vector<std::string> kept = options.inputs;
+        kept.insert(kept.end(), {options.regions, options.csv});
+        for (const std::string& other : kept) {
+            const std::filesystem::path o = engine::platform::pathOf(other);
+            if (std::filesystem::weakly_canonical(path, ec) == std::filesystem::weakly_canonical(o, ec)
+                || std::filesystem::equivalent(path, o, ec)) {
+                return badUsage(err, std::string(engine::kOutputIsInput) + ": " + engine::platform::utf8Of(path));
+            }
+        }
+        if (std::filesystem::exists(std::filesystem::symlink_status(path, ec))) existing.push_back(engine::platform::utf8Of(path));
+    }
+    if (!options.force && !existing.empty()) {
+        err << kProgram << "出力ファイルが既にあります。上書きするには --force を指定してください:\n";
+        for (const auto& path : existing) err << "  " << path << '\n';
+        return kBadUsage;
+    }
+    return kAllSucceeded;
+}
+
 }  // namespace
 
 int runSeries(const Options& options, std::ostream& out, std::ostream& err, bool errIsTerminal,
@@ -111,9 +176,13 @@ int runSeries(const Options& options, std::ostream& out, std::ostream& err, bool
     }
     if (overwritesAnInput(options)) return badUsage(err, std::string(engine::kOutputIsInput) + ": " + options.csv);
 
+    if (options.overlayDir) {
+        if (const int status = prepareOverlays(options, err); status != kAllSucceeded) return status;
+    }
+
     engine::RegionSet regions;
     try {
-        regions = engine::readRegionsFile(options.regions);
+        regions = options.regionSet ? *options.regionSet : engine::readRegionsFile(options.regions);
     } catch (const engine::RegionsError& e) {
         return badUsage(err, e.what());
     }
@@ -139,12 +208,14 @@ int runSeries(const Options& options, std::ostream& out, std::ostream& err, bool
         const auto worker = [&] {
             for (std::size_t i; !isSet(interrupted) && (i = next++) < frames.size();) {
                 const auto say = [&](const std::string& text) { console.message(frames[i], text); };
-                results[i] = runFrame(options, frames[i], regions, settings, say, interrupted);
+                bool overlayFailed = false;
+                results[i] = runFrame(options, frames[i], regions, settings, say, interrupted, overlayFailed);
                 if (options.strict && results[i] && !results[i]->figures.panelWarnings.empty()) {
                     refuseFrame(results[i]->figures, say);
                     results[i].reset();
                 }
-                console.fileDone(i, results[i].has_value(), {});
+                // A frame whose overlay is missing has its rows all the same, but fails.
+                console.fileDone(i, results[i].has_value() && !overlayFailed, {});
             }
         };
         std::vector<std::jthread> pool;

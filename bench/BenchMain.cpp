@@ -4,10 +4,10 @@
 // frames against reading them. Prints one table and the season row; docs/performance.md
 // explains it.
 //
-//   zrv_bench [--runs N] [--picture WIDTHxHEIGHT | --season | --flatfield | --tiff | --processes]
+//   zrv_bench [--runs N] [--picture WIDTHxHEIGHT | --season | --markers | --flatfield | --tiff | --processes]
 //     N timed runs per case after one warm-up (default 9, and 25 for the two pictures
 //     whose runs take a few milliseconds, 5 for the season and the TIFF); only the
-//     cases of one of the four pictures, only the season, only the flat-field rows,
+//     cases of one of the four pictures, only the season, only the markers' season, only the flat-field rows,
 //     only the TIFF rows or only the whole-process rows, when given
 //
 // The TIFF rows time zrvimage-batch's NDVI as a float TIFF against gdal_translate
@@ -21,13 +21,15 @@
 //
 // The season row runs zrvimage-batch series over ZRV_BENCH_SEASON_FRAMES frames of
 // 2048x1536 (default 1000, about 9.4 GB in the temporary folder while it runs; fewer
-// for a quick look).
+// for a quick look). The markers' row (MarkerSeason.h) runs it over a hand-held season
+// of 40 frames whose regions follow AprilTags.
 
 #include "CaseRun.h"
 #include "FlatFieldRow.h"
 #include "Floor.h"
 #include "Pictures.h"
 #include "ProcessRows.h"
+#include "MarkerSeason.h"
 #include "Season.h"
 
 #include <algorithm>
@@ -85,6 +87,9 @@ constexpr double kSeasonLimit = 1.3;
 constexpr double kFlatFieldLimit = 1.5;
 constexpr int kSeasonFrames = 1000;
 constexpr int kSeasonRuns = 5;
+constexpr int kMarkerFrames = 40;
+constexpr double kMarkerLimit = 1.0;
+constexpr double kCornerLimit = 0.3;
 constexpr double kGapLimitMs = 20.0;
 constexpr double kMemoryGrowthLimitMB = 4.0;
 
@@ -150,6 +155,7 @@ int main(int argc, char** argv)
     int runs = 0;  // 0: each picture's own default
     std::string only;  // one picture's cases, for a quick look
     bool seasonOnly = false;
+    bool markersOnly = false;
     bool flatFieldOnly = false;
     bool tiffOnly = false;
     bool processesOnly = false;
@@ -161,6 +167,8 @@ int main(int argc, char** argv)
             only = argv[++i];
         } else if (std::strcmp(argv[i], "--season") == 0) {
             seasonOnly = true;
+        } else if (std::strcmp(argv[i], "--markers") == 0) {
+            markersOnly = true;
         } else if (std::strcmp(argv[i], "--flatfield") == 0) {
             flatFieldOnly = true;
         } else if (std::strcmp(argv[i], "--tiff") == 0) {
@@ -173,8 +181,8 @@ int main(int argc, char** argv)
     }
     int seasonFrames = kSeasonFrames;
     if (const char* text = std::getenv("ZRV_BENCH_SEASON_FRAMES")) seasonFrames = std::atoi(text);
-    if (runs < 0 || usage || (seasonOnly + flatFieldOnly + tiffOnly + processesOnly + !only.empty() > 1) || seasonFrames < 1) {
-        std::fprintf(stderr, "usage: %s [--runs N] [--picture WIDTHxHEIGHT | --season | --flatfield | --tiff | --processes]\n"
+    if (runs < 0 || usage || (seasonOnly + markersOnly + flatFieldOnly + tiffOnly + processesOnly + !only.empty() > 1) || seasonFrames < 1) {
+        std::fprintf(stderr, "usage: %s [--runs N] [--picture WIDTHxHEIGHT | --season | --markers | --flatfield | --tiff | --processes]\n"
                              "  ZRV_BENCH_SEASON_FRAMES=N: the season's frames (default %d)\n",
                      argv[0], kSeasonFrames);
         return 2;
@@ -187,12 +195,13 @@ int main(int argc, char** argv)
         const int n = runs > 0 ? runs : defaultRuns(picture);
         runsText += (runsText.empty() ? "" : ", ") + std::to_string(n) + " on " + picture.name();
     }
-    const bool oneRow = seasonOnly || flatFieldOnly || tiffOnly || processesOnly;
+    const bool oneRow = seasonOnly || markersOnly || flatFieldOnly || tiffOnly || processesOnly;
     if (tiffOnly || processesOnly) {
         std::printf("zrvimage benchmark: the %s rows alone, pictures in %s\n", tiffOnly ? "TIFF" : "whole-process",
                     folder.path().c_str());
-    } else if (seasonOnly) {
-        std::printf("zrvimage benchmark: the season alone, frames in %s\n", folder.path().c_str());
+    } else if (seasonOnly || markersOnly) {
+        std::printf("zrvimage benchmark: the %s alone, frames in %s\n", seasonOnly ? "season" : "markers' season",
+                    folder.path().c_str());
     } else if (flatFieldOnly) {
         std::printf("zrvimage benchmark: the flat-field rows alone, pictures in %s\n", folder.path().c_str());
     } else {
@@ -358,6 +367,25 @@ int main(int argc, char** argv)
                         "(target <= %.1fx): %s\n",
                         r->floor * 1e3, r->floor * 1e3 / r->frames, r->series * 1e3, r->series * 1e3 / r->frames,
                         r->ratio, kSeasonLimit, verdict(ok));
+        } else {
+            std::printf("  failed\n");
+            allMet = false;
+        }
+    }
+    if (only.empty() && (!oneRow || markersOnly)) {
+        const int n = runs > 0 ? runs : kSeasonRuns;
+        std::printf("\nmarkers: zrvimage-batch series -j 1 over a hand-held season of %d frames of 2048x1536 (tags "
+                    "followed, the two frames covered on purpose left out), against the AprilTag library alone finding "
+                    "the tags at decimation 4 with one thread (%d timed runs after one warm-up):\n",
+                    kMarkerFrames, n);
+        std::fflush(stdout);
+        if (const auto r = bench::measureMarkerSeason(folder.path(), kMarkerFrames, n)) {
+            const bool ok = r->ratio <= kMarkerLimit && r->worstCornerPx <= kCornerLimit;
+            allMet = allMet && ok;
+            std::printf("  library alone %.0f ms (%.2f ms a frame), series %.0f ms (%.2f ms a frame): %.2fx (target <= "
+                        "%.1fx); worst corner %.3f px (target <= %.1f): %s\n",
+                        r->library * 1e3, r->library * 1e3 / r->frames, r->series * 1e3, r->series * 1e3 / r->frames,
+                        r->ratio, kMarkerLimit, r->worstCornerPx, kCornerLimit, verdict(ok));
         } else {
             std::printf("  failed\n");
             allMet = false;

@@ -1,5 +1,5 @@
 // zrvimage-make-season FOLDER [--frames N] [--size WIDTHxHEIGHT] [--plots N] [--seed N]
-//                      [--start YYYY-MM-DDTHH:MM:SS] [--force]
+//                      [--start YYYY-MM-DDTHH:MM:SS] [--markers] [--force]
 // Writes a synthetic season (SyntheticSeason.h) into FOLDER: the frames and regions.json.
 #include "SyntheticSeason.h"
 
@@ -14,8 +14,9 @@ namespace {
 
 const char* const kUsage =
     "usage: zrvimage-make-season FOLDER [--frames N] [--size WIDTHxHEIGHT] [--plots N] [--seed N]\n"
-    "                            [--start YYYY-MM-DDTHH:MM:SS] [--force]\n"
-    "  defaults: 30 frames of 1024x768, 6 plots, seed 1, from 2026-05-01T10:00:00 local time\n";
+    "                            [--start YYYY-MM-DDTHH:MM:SS] [--markers] [--force]\n"
+    "  defaults: 30 frames of 1024x768, 6 plots, seed 1, from 2026-05-01T10:00:00 local time\n"
+    "  --markers: a hand-held season with AprilTags (regions.json to anchor on the first frame)\n";
 
 template <typename T>
 bool number(std::string_view text, T& out)
@@ -43,6 +44,10 @@ int main(int argc, char** argv)
         const std::string_view value = hasValue ? argv[i + 1] : "";
         if (arg == "--force") {
             options.replace = true;
+            continue;
+        }
+        if (arg == "--markers") {
+            options.markers = true;
             continue;
         }
         if (arg == "--frames" && hasValue) {

@@ -1,5 +1,7 @@
 #include "SyntheticSeason.h"
 
+#include "engine/Markers.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -142,6 +144,158 @@ std::vector<Ground> groundOf(const SeasonOptions& o, const Layout& layout)
     return ground;
 }
 
+// The plots of a grid over the area x0..x1, y0..y1; the last one an irregular patch.
+void layPlots(const SeasonOptions& o, Layout& layout, double x0, double y0, double x1, double y1)
+{
+    const int rows = gridRows(o.plots);
+    const int cols = (o.plots + rows - 1) / rows;
+    const double cellW = (x1 - x0) / cols;
+    const double cellH = (y1 - y0) / rows;
+    const int insetX = std::max(1, static_cast<int>(cellW / 12)), insetY = std::max(1, static_cast<int>(cellH / 12));
+    for (int i = 0; i < o.plots; ++i) {
+        const int r = i / cols, c = i % cols;
+        Plot p;
+        p.name = std::string(1, static_cast<char>('A' + r)) + std::to_string(c + 1);
+        p.x1 = static_cast<int>(x0 + c * cellW) + insetX;
+        p.x2 = static_cast<int>(x0 + (c + 1) * cellW) - 1 - insetX;
+        p.y1 = static_cast<int>(y0 + r * cellH) + insetY;
+        p.y2 = static_cast<int>(y0 + (r + 1) * cellH) - 1 - insetY;
+        p.stalls = i == kStallingPlot;
+        if (i == o.plots - 1 && o.plots >= 2) {
+            const double pw = p.x2 - p.x1 + 1, ph = p.y2 - p.y1 + 1;
+            const auto at = [&](double fx, double fy) {
+                return Point{std::round(p.x1 + fx * pw), std::round(p.y1 + fy * ph)};
+            };
+            p.polygon = {at(0.2, 0), at(1, 0.15), at(0.85, 1), at(0.1, 0.9), at(0, 0.4)};
+        }
+        layout.plots.push_back(std::move(p));
+    }
+}
+
+// Field tags in the corners, 12 % in from each edge, far enough that no view of the
+// season loses them; the card's strip along the top between them; the plots below.
+Layout markerLayout(const SeasonOptions& o)
+{
+    const double w = o.width, h = o.height;
+    Layout layout{};
+    for (int i = 0; i < 4; ++i) layout.panel[i] = layout.dark[i] = -100000;  // no fixed targets on the ground
+    layout.tagSide = std::max(32.0, std::round(0.03 * w));
+    const double s = layout.tagSide;
+    layout.fieldTags = {{0.12 * w, 0.12 * h}, {0.88 * w - s, 0.12 * h}, {0.88 * w - s, 0.88 * h - s}, {0.12 * w, 0.88 * h - s}};
+    layPlots(o, layout, 0.15 * w + s, 0.34 * h, 0.85 * w - s, 0.86 * h);
+    return layout;
+}
+
+// What lies under a point of the reference view that is part of a tag, the card or
+// what covers them; nothing for the field's own ground.
+struct MarkerScene {
+    Layout layout;
+    Card card;
+    engine::TagPattern cardTag;
+    std::vector<engine::TagPattern> fieldTags;
+    bool cardCovered = false;
+    int fieldCovered = 0;  // the last this many field tags lie in shadow
+
+    std::optional<Bands> at(double X, double Y) const
+    {
+        const double s = layout.tagSide;
+        for (std::size_t t = 0; t < fieldTags.size(); ++t) {
+            const double u = (X - layout.fieldTags[t].x) / s, v = (Y - layout.fieldTags[t].y) / s;
+            if (u < -0.125 || u >= 1.125 || v < -0.125 || v >= 1.125) continue;
+            if (static_cast<int>(t) >= 4 - fieldCovered) return Bands{0.30f, 0.30f, 0.30f};  // the tarpaulin
+            return cell(fieldTags[t], u, v);
+        }
+        // Into the card's own units.
+        const double dx = X - card.x, dy = Y - card.y;
+        const double c = std::cos(card.angle), sn = std::sin(card.angle);
+        const double u = (dx * c + dy * sn) / card.side, v = (-dx * sn + dy * c) / card.side;
+        if (u < -0.3 || u >= 3.8 || v < -0.3 || v >= 1.3) return std::nullopt;
+        if (u >= -0.125 && u < 1.125 && v >= -0.125 && v < 1.125) {
+            if (cardCovered) return Bands{0.10f, 0.08f, 0.06f};  // a boot
+            return cell(cardTag, u, v);
+        }
+        if (u >= 1.3 && u < 2.3 && v >= 0 && v < 1) return Bands{1.0f, 1.0f, 1.0f};
+        if (u >= 2.5 && u < 3.5 && v >= 0 && v < 1) return Bands{0.0f, 0.0f, 0.0f};
+        return Bands{0.22f, 0.21f, 0.23f};  // the card
+    }
+
+    static Bands cell(const engine::TagPattern& p, double u, double v)
+    {
+        const int cx = std::clamp(static_cast<int>(std::floor((u + 0.125) * 8)), 0, p.side - 1);
+        const int cy = std::clamp(static_cast<int>(std::floor((v + 0.125) * 8)), 0, p.side - 1);
+        const float r = p.black[static_cast<std::size_t>(cy * p.side + cx)] ? 0.0f : 1.0f;
+        return {r, r, r};
+    }
+
+    // Whether a pixel whose centre maps to X, Y may touch any of it.
+    bool near(double X, double Y) const
+    {
+        const double s = layout.tagSide, pad = 0.25 * s + 3;
+        for (const Point& t : layout.fieldTags) {
+            if (X > t.x - pad && X < t.x + s + pad && Y > t.y - pad && Y < t.y + s + pad) return true;
+        }
+        const double reach = 4.2 * card.side + 3;
+        return std::fabs(X - card.x) < reach && std::fabs(Y - card.y) < reach;
+    }
+};
+
+using View = std::array<double, 9>;
+
+Point mapPoint(const View& m, double x, double y)
+{
+    const double q = m[6] * x + m[7] * y + m[8];
+    return {(m[0] * x + m[1] * y + m[2]) / q, (m[3] * x + m[4] * y + m[5]) / q};
+}
+
+View inverse(const View& m)
+{
+    const double a = m[0], b = m[1], c = m[2], d = m[3], e = m[4], f = m[5], g = m[6], hh = m[7], i = m[8];
+    const double A = e * i - f * hh, B = -(d * i - f * g), C = d * hh - e * g;
+    const double det = a * A + b * B + c * C;
+    return {A / det, -(b * i - c * hh) / det, (b * f - c * e) / det,
+            B / det, (a * i - c * g) / det, -(a * f - c * d) / det,
+            C / det, -(a * hh - b * g) / det, (a * e - b * d) / det};
+}
+
+Bands reflectanceOf(const Ground& g, const std::vector<float>& cover)
+{
+    Bands r = g.bare;
+    if (g.plot != kNoPlot) {
+        const float c = std::clamp(cover[g.plot] * g.cover, 0.0f, 1.0f);
+        r = {r.nir + c * (kLeaf.nir - r.nir), r.red + c * (kLeaf.red - r.red), r.blue + c * (kLeaf.blue - r.blue)};
+    }
+    return r;
+}
+
+constexpr Bands kGrass{0.42f, 0.07f, 0.05f};
+
+// What pixel x, y of a hand-held frame sees: the field's ground at the point of the
+// reference view its centre maps to, or, near the tags and the card, the mean of 8 x 8
+// points over the pixel, so that their edges fall between pixels as a lens draws them
+// (with 4 x 4, an edge near the pixels' grid moves in steps of a quarter pixel).
+constexpr int kSamples = 8;
+Bands seenAt(const MarkerScene& scene, const View& back, const SeasonOptions& o, const std::vector<Ground>& ground,
+             const std::vector<float>& cover, int x, int y)
+{
+    const auto groundAt = [&](const Point& p) {
+        const auto gx = static_cast<long>(std::floor(p.x)), gy = static_cast<long>(std::floor(p.y));
+        if (gx < 0 || gy < 0 || gx >= o.width || gy >= o.height) return kGrass;
+        return reflectanceOf(ground[static_cast<std::size_t>(gy) * o.width + gx], cover);
+    };
+    const Point centre = mapPoint(back, x + 0.5, y + 0.5);
+    if (!scene.near(centre.x, centre.y)) return groundAt(centre);
+    Bands sum{0, 0, 0};
+    for (int j = 0; j < kSamples; ++j) {
+        for (int i = 0; i < kSamples; ++i) {
+            const Point p = mapPoint(back, x + (i + 0.5) / kSamples, y + (j + 0.5) / kSamples);
+            const Bands b = scene.at(p.x, p.y).value_or(groundAt(p));
+            sum = {sum.nir + b.nir, sum.red + b.red, sum.blue + b.blue};
+        }
+    }
+    constexpr float n = kSamples * kSamples;
+    return {sum.nir / n, sum.red / n, sum.blue / n};
+}
+
 void writeFrame(const std::filesystem::path& path, const SeasonOptions& o, const std::vector<Ground>& ground, int frame)
 {
     const int w = o.width, h = o.height;
@@ -156,6 +310,15 @@ void writeFrame(const std::filesystem::path& path, const SeasonOptions& o, const
     header[28] = 24;
     put32(header + 34, static_cast<std::uint32_t>(stride * h));
 
+    std::optional<MarkerScene> scene;
+    View back{};
+    if (o.markers) {
+        const Layout layout = seasonLayout(o);
+        scene = MarkerScene{layout, cardPlacement(o, frame), engine::tagPattern(kCardTag), {}, frame == kPanelTagCoveredFrame,
+                            frame == kFieldTagsCoveredFrame ? 3 : 0};
+        for (int id = 0; id < 4; ++id) scene->fieldTags.push_back(engine::tagPattern(id));
+        back = inverse(frameView(o, frame));
+    }
     const Light light = frameLight(o, frame);
     const float nirLight = kGain * light.level * (1 + light.tint);
     const float redLight = kGain * light.level * (1 - light.tint);
@@ -173,11 +336,7 @@ void writeFrame(const std::filesystem::path& path, const SeasonOptions& o, const
         SplitMix noise{o.seed * 0xD1B54A32D192ED03u ^ (static_cast<std::uint64_t>(frame) << 32) ^ static_cast<std::uint64_t>(y)};
         const Ground* g = &ground[static_cast<std::size_t>(y) * w];
         for (int x = 0; x < w; ++x) {
-            Bands r = g[x].bare;
-            if (g[x].plot != kNoPlot) {
-                const float c = std::clamp(cover[g[x].plot] * g[x].cover, 0.0f, 1.0f);
-                r = {r.nir + c * (kLeaf.nir - r.nir), r.red + c * (kLeaf.red - r.red), r.blue + c * (kLeaf.blue - r.blue)};
-            }
+            const Bands r = scene ? seenAt(*scene, back, o, ground, cover, x, y) : reflectanceOf(g[x], cover);
             const std::uint64_t n = noise.next();
             const auto jitter = [n](int k) {
                 return kNoise * (static_cast<float>(((n >> (16 * k)) & 0xFF) + ((n >> (16 * k + 8)) & 0xFF)) / 255.0f - 1.0f);
@@ -197,6 +356,7 @@ void writeFrame(const std::filesystem::path& path, const SeasonOptions& o, const
         throw std::runtime_error("cannot write " + path.string());
     }
 }
+
 
 }  // namespace
 
@@ -243,6 +403,7 @@ std::optional<std::tm> parseLocalTime(std::string_view text)
 
 Layout seasonLayout(const SeasonOptions& o)
 {
+    if (o.markers) return markerLayout(o);
     const int w = o.width, h = o.height;
     Layout layout{};
     // The panel and the dark target in a holder on the grass along the top edge; each
@@ -261,29 +422,7 @@ Layout seasonLayout(const SeasonOptions& o)
     // The plots in a grid below, paths between them; the last plot is an irregular
     // patch in its cell.
     const int edge = std::max(2, w * 3 / 100);
-    const int rows = gridRows(o.plots);
-    const int cols = (o.plots + rows - 1) / rows;
-    const double cellW = static_cast<double>(w - 2 * edge) / cols;
-    const double cellH = static_cast<double>(h - top - edge) / rows;
-    const int insetX = std::max(1, static_cast<int>(cellW / 12)), insetY = std::max(1, static_cast<int>(cellH / 12));
-    for (int i = 0; i < o.plots; ++i) {
-        const int r = i / cols, c = i % cols;
-        Plot p;
-        p.name = std::string(1, static_cast<char>('A' + r)) + std::to_string(c + 1);
-        p.x1 = edge + static_cast<int>(c * cellW) + insetX;
-        p.x2 = edge + static_cast<int>((c + 1) * cellW) - 1 - insetX;
-        p.y1 = top + static_cast<int>(r * cellH) + insetY;
-        p.y2 = top + static_cast<int>((r + 1) * cellH) - 1 - insetY;
-        p.stalls = i == kStallingPlot;
-        if (i == o.plots - 1 && o.plots >= 2) {
-            const double pw = p.x2 - p.x1 + 1, ph = p.y2 - p.y1 + 1;
-            const auto at = [&](double fx, double fy) {
-                return Point{std::round(p.x1 + fx * pw), std::round(p.y1 + fy * ph)};
-            };
-            p.polygon = {at(0.2, 0), at(1, 0.15), at(0.85, 1), at(0.1, 0.9), at(0, 0.4)};
-        }
-        layout.plots.push_back(std::move(p));
-    }
+    layPlots(o, layout, edge, top, w - edge, h - edge);
     return layout;
 }
 
@@ -294,6 +433,7 @@ std::optional<std::string> optionsProblem(const SeasonOptions& o)
             + std::to_string(kMaxSide) + "x" + std::to_string(kMaxSide);
     if (o.frames < 1 || o.frames > kMaxFrames) return "the frames must number 1 to " + std::to_string(kMaxFrames);
     if (o.plots < 1 || o.plots > kMaxPlots) return "the plots must number 1 to " + std::to_string(kMaxPlots);
+    if (o.markers && (o.width < 256 || o.height < 192)) return "a season with markers needs frames of 256x192 or more";
     const Layout layout = seasonLayout(o);
     for (const Plot& p : layout.plots) {
         if (p.x2 - p.x1 < 5 || p.y2 - p.y1 < 5) return "too many plots for a frame of this size";
@@ -337,6 +477,58 @@ std::string frameName(const SeasonOptions& o, int frame)
     return name;
 }
 
+std::array<double, 9> frameView(const SeasonOptions& o, int frame)
+{
+    if (frame == 0) return {1, 0, 0, 0, 1, 0, 0, 0, 1};
+    const auto f = static_cast<std::uint64_t>(frame);
+    const auto signedUnit = [&](std::uint64_t k) { return 2 * hashUnit(o.seed, f, k) - 1; };
+    const double turn = signedUnit(31) * 2.5 * M_PI / 180;
+    const double scale = 1 + 0.07 * signedUnit(32);
+    const double tx = 0.035 * o.width * signedUnit(33), ty = 0.035 * o.width * signedUnit(34);
+    const double px = 0.02 / o.width * signedUnit(35), py = 0.02 / o.height * signedUnit(36);
+    const double cx = o.width / 2.0, cy = o.height / 2.0;
+    // About the centre: turned and scaled, tipped a little, then shifted.
+    const double a = scale * std::cos(turn), b = -scale * std::sin(turn), c = scale * std::sin(turn), d = scale * std::cos(turn);
+    // p' = (M q) / (1 + px qx + py qy) + centre + shift, q = p - centre.
+    const double ox = cx + tx, oy = cy + ty;
+    View m{a + ox * px, b + ox * py, 0, c + oy * px, d + oy * py, 0, px, py, 1};
+    m[2] = ox * (1 - px * cx - py * cy) - a * cx - b * cy;
+    m[5] = oy * (1 - px * cx - py * cy) - c * cx - d * cy;
+    m[8] = 1 - px * cx - py * cy;
+    return m;
+}
+
+Card cardPlacement(const SeasonOptions& o, int frame)
+{
+    const Layout layout = seasonLayout(o);
+    const double side = layout.tagSide;
+    const auto f = static_cast<std::uint64_t>(frame);
+    const double angle = (2 * hashUnit(o.seed, f, 41) - 1) * 25 * M_PI / 180;
+    const double cx = o.width * (0.35 + 0.3 * hashUnit(o.seed, f, 42));
+    const double cy = o.height * (0.21 + 0.03 * hashUnit(o.seed, f, 43));
+    // The card's middle, (1.75, 0.5) in its tag's units, at cx, cy.
+    const double u = 1.75 * side, v = 0.5 * side;
+    return {cx - (u * std::cos(angle) - v * std::sin(angle)), cy - (u * std::sin(angle) + v * std::cos(angle)), angle, side};
+}
+
+std::vector<double> plotTruth(const SeasonOptions& o, int frame)
+{
+    const Layout layout = seasonLayout(o);
+    const std::vector<Ground> ground = groundOf(o, layout);
+    std::vector<float> cover(o.plots);
+    for (int p = 0; p < o.plots; ++p) cover[p] = static_cast<float>(plotCover(o, p, frame));
+    std::vector<double> sum(o.plots, 0.0);
+    std::vector<double> count(o.plots, 0.0);
+    for (const Ground& g : ground) {
+        if (g.plot == kNoPlot) continue;
+        const Bands r = reflectanceOf(g, cover);
+        sum[g.plot] += (r.nir - r.red) / (r.nir + r.red);
+        count[g.plot] += 1;
+    }
+    for (int p = 0; p < o.plots; ++p) sum[p] /= count[p];
+    return sum;
+}
+
 std::string regionsJson(const Layout& layout)
 {
     const auto rect = [](int x1, int y1, int x2, int y2) {
@@ -357,6 +549,14 @@ std::string regionsJson(const Layout& layout)
             out += "]";
         }
         out += "},\n";
+    }
+    if (!layout.fieldTags.empty()) {
+        // The panel and the dark target ride on the card, in its tag's units.
+        out = "{\"markers\": {\"family\": \"tag36h11\", \"field\": [0, 1, 2, 3]},\n \"regions\": [\n" + out.substr(out.find('\n') + 1);
+        out += "  {\"name\": \"panel\", \"tag\": 7, \"rect\": [1.4, 0.1, 2.2, 0.9], \"role\": \"white\"},\n";
+        out += "  {\"name\": \"dark\", \"tag\": 7, \"rect\": [2.6, 0.1, 3.4, 0.9], \"role\": \"dark\"}\n";
+        out += "]}\n";
+        return out;
     }
     const int* w = layout.panel;
     const int* d = layout.dark;

@@ -8,7 +8,19 @@
 // The frames are 24-bit BMPs named cam_YYYYMMDD_HHMMSS.bmp by their local time, with
 // their modification times set to it; regions.json names the plots, the panel (role
 // "white") and the dark target (role "dark"). The same options give the same bytes.
+//
+// With markers, the camera is held by hand: the first frame is the reference view, and
+// each later one sees the field through a homography of its own (a few degrees of
+// rotation, up to 7 % of scale, a shift of up to 3.5 % of the width, a little
+// perspective). Four AprilTags (tag36h11, ids 0 to 3, drawn from the library's own
+// patterns) stand on stakes around the plots, and the panel card (tag 7 beside a white
+// panel and a dark target) is laid anew each day, anywhere along the top at any angle
+// up to 25 degrees. On frame 3 a boot covers the card's tag, and on frame 5 three field
+// tags lie in shadow under a tarpaulin: both must be named and left out.
+// regions.json then names the field tags and places the panel and the dark target in
+// tag 7's units; it is not anchored yet (zrvimage-batch anchor does that).
 
+#include <array>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -29,6 +41,7 @@ struct SeasonOptions {
     // clock time.
     std::tm start = defaultStart();
     bool replace = false;  // write over files of the same names
+    bool markers = false;  // hand-held, with AprilTags: see above
 
     static std::tm defaultStart();  // 2026-05-01 10:00:00
 };
@@ -58,7 +71,27 @@ struct Layout {
     std::vector<Plot> plots;  // the last one irregular (a polygon) when there are two or more
     int panel[4];             // x1, y1, x2, y2 of the white panel's region
     int dark[4];              // and of the dark target's
+    // With markers: the field tags' top-left outer corner (their black border's) in the
+    // reference view, each tagSide pixels wide, upright; panel and dark are then unused.
+    std::vector<Point> fieldTags;  // ids 0, 1, 2, 3
+    double tagSide = 0;
 };
+
+// With markers: the map from the reference view to the frame's pixels (row-major 3x3;
+// frame 0's is the identity), and where the card lies: its tag's top-left outer corner,
+// its turn (radians, clockwise on the picture) and the tag's side, in the reference view.
+std::array<double, 9> frameView(const SeasonOptions& options, int frame);
+struct Card {
+    double x, y, angle, side;
+};
+Card cardPlacement(const SeasonOptions& options, int frame);
+inline constexpr int kCardTag = 7;
+inline constexpr int kPanelTagCoveredFrame = 3;
+inline constexpr int kFieldTagsCoveredFrame = 5;
+
+// The true mean NDVI of each plot on a frame, from the reflectances the frame is made
+// of (what a perfect calibration of a noiseless frame would give).
+std::vector<double> plotTruth(const SeasonOptions& options, int frame);
 
 Layout seasonLayout(const SeasonOptions& options);
 

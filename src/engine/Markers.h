@@ -74,11 +74,17 @@ struct Registration {
     std::optional<std::string> problem;
 };
 
+// The field fit's corner residual, in pixels, past which the field tags no longer agree
+// with the reference frame's: the corners themselves are found within a few tenths.
+inline constexpr double kMaxRegistrationRms = 2.0;
+
 // Maps every region of the set into the frame whose tags were found: plot regions by
 // the field fit (when the set names field tags), a region with a tag by that tag alone;
 // a rect becomes the quadrilateral of its mapped pixel edges, a polygon its mapped
 // points. Fewer than two field tags found, a field set without a reference, or a
-// region's own tag not found is a problem naming the tags.
+// region's own tag not found is a problem naming the tags; so is a field fit whose
+// residual passes kMaxRegistrationRms, after leaving out the one tag (of three or more)
+// that brings it within, if one does: a tag moved since the reference frame.
 Registration registerRegions(const RegionSet& set, const std::vector<FoundTag>& tags);
 
 // The set with markers.reference filled from the field tags found on the frame the

@@ -1046,7 +1046,9 @@ std::string seasonCsvRows(const SeasonFrame& frame, const RegionSet& regions)
         placed = ',';
         if (f.registration) {
             placed += std::to_string(f.registration->fieldFound) + ',';
-            if (f.registration->rmsPx) placed += shortestText(*f.registration->rmsPx);
+            // In thousandths of a pixel: the corners are found to a few hundredths, and an
+            // unmoved frame's 1e-14 is no figure.
+            if (f.registration->rmsPx) placed += shortestText(std::round(*f.registration->rmsPx * 1000) / 1000);
         } else {
             placed += ',';
         }

@@ -6,6 +6,7 @@
 #include "BatchRun.h"
 #include "Program.h"
 
+#include "MarkerScene.h"
 #include "SeasonOracle.h"
 
 #include <gtest/gtest.h>
@@ -108,6 +109,24 @@ std::vector<Writer> writers()
              args.insert(args.end(), {"--regions", (root / "regions.json").string(), "--csv",
                                       (root / "out" / "season.csv").string(), "--force", "-j", "1"});
              return args;
+         }},
+        {"anchor",
+         {"out"},
+         {"out/anchored.json"},
+         [=](const fs::path& root) {
+             const MarkerScene scene;
+             writeFile(root / "day1.bmp", encodeBmp(scene.frame()));
+             writeText(root / "drawn.json", engine::regionsJson(scene.regions()));
+             return std::vector<std::string>{"anchor", (root / "day1.bmp").string(), "--regions",
+                                             (root / "drawn.json").string(), "-o", (root / "out" / "anchored.json").string(),
+                                             "--force"};
+         }},
+        {"tags",
+         {"out"},
+         {"out/sheet.png"},
+         [=](const fs::path& root) {
+             return std::vector<std::string>{"tags", "--ids", "0-3,7", "--size-mm", "60", "-o",
+                                             (root / "out" / "sheet.png").string(), "--force"};
          }},
     };
 }

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
@@ -227,6 +228,83 @@ TEST(SyntheticSeason, TheSeasonsTableTellsItsStory)
         }
     }
     EXPECT_LT(stalledEnd, lowestGrownEnd - 0.2);
+}
+
+}  // namespace
+
+namespace {
+
+// The hand-held season: every frame through a view of its own, the card laid anew.
+// Anchored on the first frame, the plots are followed and calibrated by the card's
+// panel; the frames whose tags are covered are refused with the reason.
+TEST(HandHeldSeason, PlotsFollowedToTheirTrueNdviAndCoveredFramesRefused)
+{
+    const TempDir dir;
+    SeasonOptions options = small(8);
+    options.width = 1024;
+    options.height = 768;
+    options.markers = true;
+    const auto frames = season_sample::writeSeason(dir.dir(), options);
+    const engine::RegionSet drawn = engine::readRegionsFile((dir.dir() / "regions.json").string());
+    ASSERT_TRUE(drawn.usesMarkers());
+
+    auto first = engine::PictureReader::open(frames[0].string());
+    first.require24Bit();
+    const engine::RegionSet regions = engine::anchorRegions(drawn, engine::findTags(engine::greenOf(first).view()));
+    ASSERT_EQ(regions.markers->reference.size(), 4u);
+
+    const season_sample::Layout layout = season_sample::seasonLayout(options);
+    double worstNdvi = 0, worstCorner = 0;
+    for (int f = 0; f < options.frames; ++f) {
+        SCOPED_TRACE(frames[f].filename().string());
+        auto reader = engine::PictureReader::open(frames[f].string());
+        reader.require24Bit();
+        if (f == season_sample::kPanelTagCoveredFrame || f == season_sample::kFieldTagsCoveredFrame) {
+            try {
+                engine::seasonFrameFigures(reader, regions, {});
+                ADD_FAILURE() << "placed although its tags are covered";
+            } catch (const engine::RegionsError& e) {
+                const std::string why = e.what();
+                EXPECT_NE(why.find(frames[f].string()), std::string::npos) << why;
+                EXPECT_NE(why.find(f == season_sample::kPanelTagCoveredFrame ? "マーカー 7 が見つかりません" : "見つからないマーカー: 1, 2, 3"),
+                          std::string::npos)
+                    << why;
+            }
+            continue;
+        }
+        const engine::FrameFigures figures = engine::seasonFrameFigures(reader, regions, {});
+        ASSERT_TRUE(figures.registration);
+        EXPECT_EQ(figures.registration->fieldFound, 4);
+        ASSERT_TRUE(figures.registration->rmsPx);
+        EXPECT_LT(*figures.registration->rmsPx, 1.0);
+        EXPECT_TRUE(figures.panelWarnings.empty());
+
+        // Every field tag's corners where the frame's view puts them.
+        const auto view = season_sample::frameView(options, f);
+        for (int id = 0; id < 4; ++id) {
+            const auto& found = figures.registration->tags;
+            const auto tag = std::find_if(found.begin(), found.end(), [&](const engine::FoundTag& t) { return t.id == id; });
+            ASSERT_NE(tag, found.end()) << id;
+            const season_sample::Point origin = layout.fieldTags[static_cast<std::size_t>(id)];
+            const double s = layout.tagSide;
+            const double corners[4][2] = {{0, 0}, {s, 0}, {s, s}, {0, s}};
+            for (int k = 0; k < 4; ++k) {
+                const double x = origin.x + corners[k][0], y = origin.y + corners[k][1];
+                const double q = view[6] * x + view[7] * y + view[8];
+                const double ex = (view[0] * x + view[1] * y + view[2]) / q, ey = (view[3] * x + view[4] * y + view[5]) / q;
+                worstCorner = std::max(worstCorner, std::hypot(tag->corners[k].x - ex, tag->corners[k].y - ey));
+            }
+        }
+        const std::vector<double> truth = season_sample::plotTruth(options, f);
+        ASSERT_EQ(figures.plots.size(), truth.size());
+        for (std::size_t p = 0; p < truth.size(); ++p) {
+            worstNdvi = std::max(worstNdvi, std::fabs(figures.plots[p].mean.value() - truth[p]));
+        }
+    }
+    EXPECT_LT(worstCorner, 0.3);
+    EXPECT_LT(worstNdvi, 0.01);
+    RecordProperty("worst_corner_px", std::to_string(worstCorner));
+    RecordProperty("worst_plot_ndvi_error", std::to_string(worstNdvi));
 }
 
 }  // namespace
