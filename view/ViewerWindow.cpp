@@ -869,6 +869,16 @@ bool ViewerWindow::anchorRegionsToMarkers()
         prompts_.message(QString::fromStdString(*problem));
         return false;
     }
+    // Every plot must lie on the frame it is anchored to, as zrvimage-batch anchor asks.
+    for (const engine::Region& region : set.regions) {
+        if (!region.tag && !engine::regionInside(region, picture_->width(), picture_->height())) {
+            prompts_.message(QStringLiteral("領域「%1」が画像（%2×%3）の外にはみ出しています。領域は固定していません。")
+                                 .arg(QString::fromStdString(region.name))
+                                 .arg(picture_->width())
+                                 .arg(picture_->height()));
+            return false;
+        }
+    }
     regions_->setSet(std::move(set));
     return true;
 }

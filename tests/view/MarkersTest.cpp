@@ -222,18 +222,26 @@ TEST(MarkersTest, AnchoringWritesTheOpenFrameTagCornersOrRefusesNamingTheMissing
         std::optional<std::vector<int>> answer;  // the field's tags chosen; nothing: cancelled
         std::optional<std::vector<int>> field;   // the set's field before; nothing: none
         const char* message;                     // in the message when refused; null: anchored
+        bool outside = false;                    // a plot past the frame's right edge too
     };
     const Case cases[] = {
         {"whole.bmp", std::vector<int>{0, 1, 2, 3}, std::nullopt, nullptr},
         {"whole.bmp", std::nullopt, std::nullopt, ""},
         {"whole.bmp", std::vector<int>{2}, std::nullopt, "2 個以上"},
         {"covered.bmp", std::nullopt, std::vector<int>{0, 1, 2, 3}, "見つからないマーカー: 1, 2, 3"},
+        {"whole.bmp", std::vector<int>{0, 1, 2, 3}, std::nullopt, "領域「wide」が画像（480×400）の外にはみ出しています", true},
     };
     for (const Case& c : cases) {
         const std::string where = std::string(c.file) + (c.message ? c.message : " anchored");
         Viewer v;
         engine::RegionSet before = plain;
         if (c.field) before.markers = engine::MarkerSettings{*c.field, {}};
+        if (c.outside) {
+            engine::Region wide = plot();
+            wide.name = "wide";
+            wide.rect.x2 = kWidth;
+            before.regions.push_back(wide);
+        }
         v.window.regions().setSet(before);
         std::vector<int> asked, proposed;
         v.window.prompts().fieldTags = [&](const std::vector<int>& found, const std::vector<int>& ticked) {
