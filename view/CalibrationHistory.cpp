@@ -2,6 +2,7 @@
 
 #include "view/Figures.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
@@ -29,6 +30,15 @@ CalibrationState typedInto(const CalibrationState& before, const engine::NdviMod
     return after;
 }
 
+// The file keeps the time in UTC, as the batch writes it; people read their own clock,
+// in the season list's form.
+QString localTime(const std::string& iso)
+{
+    const QDateTime t = QDateTime::fromString(QString::fromStdString(iso), Qt::ISODate);
+    if (!t.isValid()) return QString::fromStdString(iso);
+    return t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
 QString sourceText(const CalibrationState& state)
 {
     const engine::CalibrationSource& source = state.source;
@@ -39,7 +49,7 @@ QString sourceText(const CalibrationState& state)
     static const QString kWhiteFrom[] = {QStringLiteral("最大値"), QStringLiteral("平均値"),
                                          QStringLiteral("99パーセンタイル")};
     const QString date = source.date.empty() ? QString()
-                                             : QStringLiteral("（%1）").arg(QString::fromStdString(source.date));
+                                             : QStringLiteral("（%1）").arg(localTime(source.date));
     if (source.frame.empty()) return QStringLiteral("較正元: 入力") + date;
     QStringList lines{QStringLiteral("較正元: %1").arg(QFileInfo(QFile::decodeName(QByteArray::fromStdString(source.frame))).fileName()) + date};
     lines << (source.whiteRect ? QStringLiteral("白色板 %1（%2）")

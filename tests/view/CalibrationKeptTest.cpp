@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include <functional>
 #include <sstream>
 
@@ -29,6 +31,16 @@ using testing_support::readFile;
 using testing_support::TempDir;
 
 constexpr std::time_t kDate = 1778751000;  // 2026-05-14T09:30:00Z
+
+// A time as the panel shows it: the local clock's, in the season list's form.
+QString localText(std::time_t t)
+{
+    std::tm local{};
+    ::localtime_r(&t, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return QString::fromLatin1(text);
+}
 const Rectangle kDark{2, 3, 9, 10};
 const Rectangle kPanel{20, 4, 31, 13};
 
@@ -166,7 +178,7 @@ TEST(CalibrationOpen, SetsTheFieldsAndSourceMarksTheDarkTargetAndIsOneStep)
     const auto file = made.dir.path("cal.json");
     ASSERT_TRUE(made.window.saveCalibration(qpath(file)));
     const QString source = made.label("calibrationSource");
-    EXPECT_EQ(source, QStringLiteral("較正元: frame.bmp（2026-05-14T09:30:00Z）\n白色板 20,4,31,13（平均値）\n暗色板 2,3,9,10"));
+    EXPECT_EQ(source, QStringLiteral("較正元: frame.bmp（%1）\n白色板 20,4,31,13（平均値）\n暗色板 2,3,9,10").arg(localText(kDate)));
 
     Viewer other;  // settings fresh: the defaults
     ASSERT_TRUE(other.open(made.framePath));
@@ -252,7 +264,7 @@ TEST(CalibrationKept, ComesBackOnTheNextStartWithItsSource)
     next.prompts().now = [] { return kDate + 60; };
     next.setModel(typed);
     EXPECT_EQ(next.findChild<QLabel*>(QStringLiteral("calibrationSource"))->text(),
-              QStringLiteral("較正元: 入力（2026-05-14T09:31:00Z）"));
+              QStringLiteral("較正元: 入力（%1）").arg(localText(kDate + 60)));
 }
 
 // calibrate's warnings for the same panel, without its "path: " prefix.
