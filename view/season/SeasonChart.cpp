@@ -86,9 +86,13 @@ void fillSeasonChart(QChart& chart, const std::vector<SeasonEntry>& entries, con
         }
         for (QLegendMarker* m : chart.legend()->markers(band)) m->setVisible(false);
     }
+    // Dates as the season list writes them, year first, so that the chart and its
+    // exported picture tell the season's year.
+    time->setFormat(QStringLiteral("yyyy-MM-dd"));
     if (!any) {
-        const QDateTime now = QDateTime::currentDateTime();
-        time->setRange(now.addDays(-1), now);
+        const QDateTime today = QDateTime(QDate::currentDate(), QTime(0, 0));
+        time->setRange(today.addDays(-1), today);
+        time->setTickCount(2);
         ndvi->setRange(-1, 1);
         return;
     }
@@ -104,7 +108,9 @@ void fillSeasonChart(QChart& chart, const std::vector<SeasonEntry>& entries, con
     const qint64 steps = (units + step - 1) / step;
     time->setRange(QDateTime::fromMSecsSinceEpoch(start), QDateTime::fromMSecsSinceEpoch(start + steps * step * unit));
     time->setTickCount(static_cast<int>(steps) + 1);
-    time->setFormat(byDays ? QStringLiteral("MM/dd") : QStringLiteral("MM/dd HH:mm"));
+    time->setFormat(byDays ? QStringLiteral("yyyy-MM-dd") : QStringLiteral("yyyy-MM-dd HH:mm"));
+    // Slanted when many, so that the longer labels do not run into each other.
+    time->setLabelsAngle(steps > 4 ? -30 : 0);
     // NDVI on round steps of 0.02 to 0.5, at most six ticks: more overlap in a low dock
     // and are cut short.
     const double spanNeeded = std::max(0.04, high - low);
