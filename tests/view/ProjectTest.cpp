@@ -5,6 +5,7 @@
 #include "ModalDriver.h"
 #include "ViewerFixture.h"
 
+#include "engine/FlatField.h"
 #include "engine/SeasonProject.h"
 #include "view/regions/RegionsModel.h"
 #include "view/season/ProjectController.h"
@@ -92,6 +93,7 @@ struct Calibration {
     engine::RegionSet regions;
     engine::NdviModel model;
     engine::WhiteFrom whiteFrom;
+    std::optional<engine::FlatFieldModel> flat;  // written beside the frames' folder
 };
 
 std::vector<Calibration> calibrations()
@@ -117,8 +119,12 @@ std::vector<Calibration> calibrations()
     fixed.red.dnDark = 14;
     fixed.nir.rDark = 0.031f;
     fixed.red.rDark = 0.027f;
-    return {{"each frame by its panel", panels, reflectances, engine::WhiteFrom::Mean},
-            {"one model for every frame", plots, fixed, engine::WhiteFrom::Maximum}};
+    // A lens that darkens the corners of the 13 x 9 frames.
+    engine::FlatFieldModel lens{13, 9, {}, {}};
+    lens.nir = {6, 4, -0.35, 0.05, 0, 1, 2, 31.0, 0.4};
+    lens.red = {7, 4, -0.25, 0, 0, 1, 1.5f, 24.5, 0.3};
+    return {{"each frame by its panel", panels, reflectances, engine::WhiteFrom::Mean, std::nullopt},
+            {"one model for every frame, through a flat-field", plots, fixed, engine::WhiteFrom::Maximum, lens}};
 }
 
 // The season of c shown in the viewer and saved as the folder's project.
@@ -126,6 +132,12 @@ void saveSeason(Viewer& v, const SeasonFolder& season, const Calibration& c)
 {
     ASSERT_TRUE(v.window.season()->setTimeSource(kTimeRule));
     ASSERT_TRUE(v.window.openFolder(q(season.frames)));
+    if (c.flat) {
+        const std::filesystem::path folder = season.dir.path("lens");
+        std::filesystem::create_directories(folder);
+        engine::writeFlatField((folder / "ff.tif").string(), *c.flat);
+        ASSERT_TRUE(v.window.openFlatField(q(folder / "ff.tif")));
+    }
     v.window.regions().setSet(c.regions);
     v.window.setWhiteChoice(c.whiteFrom);
     v.window.setModel(c.model);
@@ -150,6 +162,7 @@ TEST(Project, SavedThenOpenedGivesTheSameSeason)
         EXPECT_EQ(file.time, kTimeRule.toStdString());
         EXPECT_EQ(engine::regionsJson(file.regions), engine::regionsJson(c.regions));
         EXPECT_EQ(engine::projectFrames(season.project.toStdString(), file).size(), 3u);
+        EXPECT_EQ(file.flatfield, c.flat ? std::optional<std::string>("lens/ff.tif") : std::nullopt);
 
         Viewer b;
         ASSERT_TRUE(b.open(season.project.toStdString()));
@@ -168,6 +181,11 @@ TEST(Project, SavedThenOpenedGivesTheSameSeason)
         }
         if (c.regions.white() == nullptr) {
             EXPECT_EQ(b.window.model(), c.model);
+        }
+        ASSERT_EQ(b.window.flatField() != nullptr, c.flat.has_value());
+        if (c.flat) {
+            EXPECT_EQ(b.window.flatField()->path(), season.dir.path("lens/ff.tif").string());
+            EXPECT_EQ(b.window.flatField()->model(), *c.flat);
         }
         EXPECT_EQ(shownTitle(b.window), "season.json - cam_20260601_080000.bmp - ZRV画像ビューア");
     }
@@ -199,24 +217,30 @@ TEST(Project, AnEditMarksTheTitleUntilSaved)
 // What leaving a season with unsaved changes does, by the answer to the question.
 TEST(Project, LeavingWithUnsavedChangesAsks)
 {
+    enum class Leave { Close, Folder, Project };
     struct Case {
         const char* name;
-        bool close;  // otherwise another folder is opened
+        Leave by;
         QMessageBox::StandardButton answer;
         bool left;
         bool written;
     };
     const Case cases[] = {
-        {"close, キャンセル", true, QMessageBox::Cancel, false, false},
-        {"close, 保存しない", true, QMessageBox::Discard, true, false},
-        {"close, 保存", true, QMessageBox::Save, true, true},
-        {"another folder, キャンセル", false, QMessageBox::Cancel, false, false},
-        {"another folder, 保存しない", false, QMessageBox::Discard, true, false},
+        {"close, キャンセル", Leave::Close, QMessageBox::Cancel, false, false},
+        {"close, 保存しない", Leave::Close, QMessageBox::Discard, true, false},
+        {"close, 保存", Leave::Close, QMessageBox::Save, true, true},
+        {"another folder, キャンセル", Leave::Folder, QMessageBox::Cancel, false, false},
+        {"another folder, 保存しない", Leave::Folder, QMessageBox::Discard, true, false},
+        {"another project, キャンセル", Leave::Project, QMessageBox::Cancel, false, false},
+        {"another project, 保存", Leave::Project, QMessageBox::Save, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SeasonFolder season;
         SeasonFolder other;
+        engine::SeasonProject otherProject;
+        otherProject.frames = "frames";
+        engine::writeSeasonProject(other.project.toStdString(), otherProject);
         Viewer v;
         saveSeason(v, season, calibrations().front());
         v.window.regions().add(region("added", {2, 2, 3, 3}));
@@ -224,7 +248,9 @@ TEST(Project, LeavingWithUnsavedChangesAsks)
 
         ModalDriver driver;
         driver.boxAnswers = {c.answer};
-        const bool left = c.close ? v.window.close() : v.window.openFolder(q(other.frames));
+        const bool left = c.by == Leave::Close    ? v.window.close()
+                          : c.by == Leave::Folder ? v.window.openFolder(q(other.frames))
+                                                  : v.window.openFile(other.project);
         EXPECT_EQ(left, c.left);
         ASSERT_EQ(driver.boxes.size(), 1u);
         const ShownBox& box = driver.boxes.front();
@@ -236,7 +262,7 @@ TEST(Project, LeavingWithUnsavedChangesAsks)
 
         const std::size_t saved = engine::readSeasonProject(season.project.toStdString()).regions.regions.size();
         EXPECT_EQ(saved, c.written ? 5u : 4u);
-        if (c.close) {
+        if (c.by == Leave::Close) {
             EXPECT_EQ(v.window.isVisible(), !c.left);
         } else {
             EXPECT_EQ(v.window.season()->folder(), QFileInfo(q(c.left ? other.frames : season.frames)).absoluteFilePath());
@@ -246,9 +272,13 @@ TEST(Project, LeavingWithUnsavedChangesAsks)
             EXPECT_EQ(v.window.project()->path(), season.project);
             EXPECT_TRUE(v.window.project()->isModified());
             EXPECT_EQ(v.window.regions().size(), 5u);
-        } else if (!c.close) {
+        } else if (c.by == Leave::Folder) {
             EXPECT_TRUE(v.window.project()->path().isEmpty());
             EXPECT_EQ(shownTitle(v.window), "cam_20260601_080000.bmp - ZRV画像ビューア");
+        } else if (c.by == Leave::Project) {
+            EXPECT_EQ(v.window.project()->path(), other.project);
+            EXPECT_FALSE(v.window.project()->isModified());
+            EXPECT_EQ(v.window.regions().size(), 0u);
         }
     }
 }
@@ -278,7 +308,9 @@ TEST(Project, ASaveThatFailsIsNotTakenForSaved)
         v.savePaths.push_back(bad);
         EXPECT_FALSE(v.window.project()->saveAs());
         ASSERT_EQ(v.messages.size(), 1u);
-        EXPECT_TRUE(v.messages.front().contains(QStringLiteral("season.json"))) << v.messages.front().toStdString();
+        // The engine's reason, and the file it is about.
+        EXPECT_TRUE(v.messages.front().startsWith(QStringLiteral("出力ファイルを作成できません（"))) << v.messages.front().toStdString();
+        EXPECT_TRUE(v.messages.front().contains(bad)) << v.messages.front().toStdString();
         EXPECT_FALSE(std::filesystem::exists(season.dir.path(c.target)));
         // Still the old file's project, and still unsaved.
         EXPECT_EQ(v.window.project()->path(), season.project);
