@@ -5,6 +5,7 @@
 #include "ModalDriver.h"
 #include "ViewerFixture.h"
 
+#include "batch/Runner.h"
 #include "engine/FlatField.h"
 #include "engine/SeasonProject.h"
 #include "view/regions/RegionsModel.h"
@@ -20,6 +21,9 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+
+#include <algorithm>
+#include <sstream>
 
 namespace {
 
@@ -188,6 +192,19 @@ TEST(Project, SavedThenOpenedGivesTheSameSeason)
             EXPECT_EQ(b.window.flatField()->model(), *c.flat);
         }
         EXPECT_EQ(shownTitle(b.window), "season.json - cam_20260601_080000.bmp - ZRV画像ビューア");
+
+        // zrvimage-batch series --project works the same season out to the same table.
+        waitForChart(*b.window.season());
+        ASSERT_TRUE(b.window.season()->complete());
+        const std::string batchCsv = season.dir.path("batch.csv").string();
+        std::ostringstream out, err;
+        ASSERT_EQ(batch::run({"series", "--project", season.project.toStdString(), "--csv", batchCsv}, out, err, false), 0)
+            << err.str();
+        const auto written = testing_support::readFile(batchCsv);
+        EXPECT_EQ(std::string(written.begin(), written.end()), b.window.season()->csv());
+        // A row for each plot of each of the three frames, under the header.
+        const std::size_t plots = c.regions.regions.size() - (c.regions.white() ? 2 : 0);
+        EXPECT_EQ(static_cast<std::size_t>(std::count(written.begin(), written.end(), '\n')), 1 + 3 * plots);
     }
 }
 
@@ -195,6 +212,11 @@ TEST(Project, AnEditMarksTheTitleUntilSaved)
 {
     SeasonFolder season;
     Viewer v;
+    // A project is a season: nothing to save before a folder is open.
+    for (const char* text : {"プロジェクトを保存", "名前を付けて保存…"}) {
+        ASSERT_NE(v.action(QString::fromUtf8(text)), nullptr) << text;
+        EXPECT_FALSE(v.action(QString::fromUtf8(text))->isEnabled()) << text;
+    }
     saveSeason(v, season, calibrations().front());
     v.window.regions().rename(0, QStringLiteral("plot A"));
     EXPECT_TRUE(v.window.project()->isModified());

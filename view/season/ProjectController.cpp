@@ -182,6 +182,11 @@ QString ProjectController::currentKey() const
 
 void ProjectController::refresh()
 {
+    // A project is a season: without a folder of frames there is nothing to save.
+    const bool season = !window_.season()->folder().isEmpty();
+    for (QAction* a : {saveAction_, saveAsAction_}) {
+        if (a) a->setEnabled(season);
+    }
     if (applying_) return;
     const bool modified = !path_.isEmpty() && (savedKey_.isEmpty() || currentKey() != savedKey_);
     if (modified == modified_) return;
@@ -212,9 +217,10 @@ void ProjectController::addActions(QMenu& file)
         const QString path = prompts_.openPath();
         if (!path.isEmpty()) open(path);
     });
-    QAction* saveAction = file.addAction(QStringLiteral("プロジェクトを保存"), this, [this] { save(); });
-    saveAction->setShortcut(QKeySequence::Save);
-    file.addAction(QStringLiteral("名前を付けて保存…"), this, [this] { saveAs(); });
+    saveAction_ = file.addAction(QStringLiteral("プロジェクトを保存"), this, [this] { save(); });
+    saveAction_->setShortcut(QKeySequence::Save);
+    saveAsAction_ = file.addAction(QStringLiteral("名前を付けて保存…"), this, [this] { saveAs(); });
+    refresh();
 }
 
 bool ProjectController::open(const QString& path)
@@ -293,6 +299,8 @@ bool ProjectController::open(const QString& path)
     // A fixed calibration over a white region: the viewer works each frame out by its
     // panel, unlike the file; saving would change the season.
     if (record && hasRole(p.regions, engine::RegionRole::White)) faithful = false;
+    // Another document: undo does not go back into the last one.
+    window_.undoStack()->clear();
     applying_ = false;
     setProject(path, faithful);
     emit opened(path_);

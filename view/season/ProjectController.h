@@ -13,6 +13,7 @@
 #include <functional>
 #include <optional>
 
+class QAction;
 class QMenu;
 
 namespace view {
@@ -89,6 +90,8 @@ private:
     QString savedKey_;  // of the window's state when last saved or opened; empty: unknown
     bool modified_ = false;
     bool applying_ = false;  // opening one: its own changes are not the user's
+    QAction* saveAction_ = nullptr;
+    QAction* saveAsAction_ = nullptr;
 };
 
 }  // namespace view
