@@ -422,29 +422,7 @@ Layout seasonLayout(const SeasonOptions& o)
     // The plots in a grid below, paths between them; the last plot is an irregular
     // patch in its cell.
     const int edge = std::max(2, w * 3 / 100);
-    const int rows = gridRows(o.plots);
-    const int cols = (o.plots + rows - 1) / rows;
-    const double cellW = static_cast<double>(w - 2 * edge) / cols;
-    const double cellH = static_cast<double>(h - top - edge) / rows;
-    const int insetX = std::max(1, static_cast<int>(cellW / 12)), insetY = std::max(1, static_cast<int>(cellH / 12));
-    for (int i = 0; i < o.plots; ++i) {
-        const int r = i / cols, c = i % cols;
-        Plot p;
-        p.name = std::string(1, static_cast<char>('A' + r)) + std::to_string(c + 1);
-        p.x1 = edge + static_cast<int>(c * cellW) + insetX;
-        p.x2 = edge + static_cast<int>((c + 1) * cellW) - 1 - insetX;
-        p.y1 = top + static_cast<int>(r * cellH) + insetY;
-        p.y2 = top + static_cast<int>((r + 1) * cellH) - 1 - insetY;
-        p.stalls = i == kStallingPlot;
-        if (i == o.plots - 1 && o.plots >= 2) {
-            const double pw = p.x2 - p.x1 + 1, ph = p.y2 - p.y1 + 1;
-            const auto at = [&](double fx, double fy) {
-                return Point{std::round(p.x1 + fx * pw), std::round(p.y1 + fy * ph)};
-            };
-            p.polygon = {at(0.2, 0), at(1, 0.15), at(0.85, 1), at(0.1, 0.9), at(0, 0.4)};
-        }
-        layout.plots.push_back(std::move(p));
-    }
+    layPlots(o, layout, edge, top, w - edge, h - edge);
     return layout;
 }
 

@@ -37,6 +37,13 @@ QColor roleColour(engine::RegionRole role)
     return QColor(255, 140, 0);
 }
 
+// Tags: the field's in green, any other (a region's own, or one not in use) in violet,
+// both apart from the regions' colours.
+QColor tagColour(bool field)
+{
+    return field ? QColor(40, 220, 80) : QColor(180, 130, 255);
+}
+
 // Fills image from the sampled columns and rows (source indices, -1 outside the
 // picture) with colour(y, x) for each sampled pixel.
 template <class Colour>
@@ -91,6 +98,7 @@ void Canvas::setPicture(const LoadedPicture* picture)
     picture_ = picture;
     selection_.reset();
     darkTarget_.reset();
+    placement_.reset();  // the tags of another frame
     pressed_ = selecting_ = panning_ = false;
     drawnRect_.reset();
     polygon_.clear();
@@ -114,6 +122,12 @@ void Canvas::setRegions(const RegionsModel* regions)
         connect(regions_, &RegionsModel::selectionChanged, viewport(), qOverload<>(&QWidget::update));
         connect(regions_, &QObject::destroyed, this, [this] { regions_ = nullptr; });
     }
+    viewport()->update();
+}
+
+void Canvas::setPlacement(std::optional<engine::Registration> placement)
+{
+    placement_ = std::move(placement);
     viewport()->update();
 }
 
@@ -393,6 +407,7 @@ void Canvas::paintEvent(QPaintEvent*)
             painter.drawText(box, Qt::AlignCenter, label);
         }
     }
+    drawTags(painter);
     drawRegions(painter);
     drawPending(painter);
     if (selection_ && selection_->x1 <= selection_->x2 && selection_->y1 <= selection_->y2) {
@@ -441,7 +456,13 @@ void Canvas::drawRegions(QPainter& painter) const
 {
     if (!regions_ || !picture_) return;
     const QRectF view = QRectF(viewport()->rect());
-    const auto& regions = regions_->set().regions;
+    const engine::RegionSet& set = regions_->set();
+    if (set.usesMarkers() && (!placement_ || placement_->problem || placement_->mapped.regions.size() != set.regions.size())) {
+        return;
+    }
+    // Editing keeps to the set's own regions; what is drawn is where they lie on this
+    // frame, one for one.
+    const auto& regions = set.usesMarkers() ? placement_->mapped.regions : set.regions;
     const auto selected = regions_->selected();
     // The selected region last, over any it overlaps.
     std::vector<std::size_t> order;
@@ -492,6 +513,47 @@ void Canvas::drawRegions(QPainter& painter) const
         painter.drawText(box, Qt::AlignCenter, name);
     }
     painter.setFont(normal);
+}
+
+void Canvas::drawTags(QPainter& painter) const
+{
+    if (!placement_ || !picture_) return;
+    const QRectF view = QRectF(viewport()->rect());
+    std::vector<int> field;
+    if (regions_ && regions_->set().markers) field = regions_->set().markers->field;
+    for (const engine::FoundTag& tag : placement_->tags) {
+        const QPolygonF outline = onScreen(std::vector<engine::Vertex>(tag.corners.begin(), tag.corners.end()));
+        if (!outline.boundingRect().adjusted(-2, -2, 2, 2).intersects(view)) continue;
+        const QColor colour = tagColour(std::find(field.begin(), field.end(), tag.id) != field.end());
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(Qt::black, 4));
+        painter.drawPolygon(outline);
+        painter.setPen(QPen(colour, 2));
+        painter.drawPolygon(outline);
+        // The top-left corner as printed, so that a turned tag shows which way it lies.
+        painter.setBrush(colour);
+        painter.setPen(QPen(Qt::black, 1));
+        painter.drawEllipse(outline.first(), 4, 4);
+        painter.setBrush(Qt::NoBrush);
+        // Its number at its centre.
+        const QString label = QStringLiteral("#%1").arg(tag.id);
+        const QRectF text = painter.fontMetrics().boundingRect(label).adjusted(-3, -1, 3, 1);
+        const QPointF centre = outline.boundingRect().center();
+        const QRectF box(centre - QPointF(text.width() / 2, text.height() / 2), text.size());
+        painter.fillRect(box, colour);
+        painter.setPen(Qt::black);
+        painter.drawText(box, Qt::AlignCenter, label);
+    }
+    // Why no region is drawn, over the picture where the regions are missed.
+    if (placement_->problem && regions_ && regions_->size() > 0) {
+        const QString text = QStringLiteral("領域を置けません: %1").arg(QString::fromStdString(*placement_->problem));
+        const QRectF area = view.adjusted(8, 8, -8, -8);
+        QRectF box = painter.fontMetrics().boundingRect(area.toRect(), Qt::TextWordWrap, text);
+        box.adjust(-6, -4, 6, 4);
+        painter.fillRect(box, QColor(160, 0, 0, 220));
+        painter.setPen(Qt::white);
+        painter.drawText(box, Qt::AlignCenter | Qt::TextWordWrap, text);
+    }
 }
 
 void Canvas::drawPending(QPainter& painter) const

@@ -5,6 +5,7 @@
 // bars, reports the pixel under the pointer and lets a rectangle be dragged out.
 
 #include "engine/Kernels.h"
+#include "engine/Markers.h"
 #include "engine/Regions.h"
 #include "view/ColourScale.h"
 #include "view/LoadedPicture.h"
@@ -77,6 +78,12 @@ public:
     Tool tool() const noexcept { return tool_; }
     // The regions drawn over the picture, followed as they change; null: none.
     void setRegions(const RegionsModel* regions);
+    // Where the regions lie on the picture shown, for regions anchored to markers: its
+    // tags are outlined and numbered, and the regions are drawn where it placed them, or
+    // not at all while it is unknown or could not place them (their places on the
+    // reference frame would look right and be wrong). Nothing: none searched for.
+    void setPlacement(std::optional<engine::Registration> placement);
+    const std::optional<engine::Registration>& placement() const noexcept { return placement_; }
     // The vertices of the polygon being drawn, in picture coordinates.
     const std::vector<engine::Vertex>& pendingPolygon() const noexcept { return polygon_; }
     // Picture coordinates of a viewport point: pixel x spans x .. x + 1.
@@ -137,6 +144,7 @@ private:
     // zoom lets the pointer pick (whole pixels below 2x, halves from 2x, ...).
     engine::Vertex vertexAt(QPointF position) const;
     void drawRegions(QPainter& painter) const;
+    void drawTags(QPainter& painter) const;
     void drawPending(QPainter& painter) const;
     void finishPolygon();
     void cancelDrawing();
@@ -154,6 +162,7 @@ private:
     std::optional<engine::Rectangle> darkTarget_;
     Tool tool_ = Tool::Rectangle;
     const RegionsModel* regions_ = nullptr;
+    std::optional<engine::Registration> placement_;
     std::optional<engine::Rectangle> drawnRect_;  // a region's rectangle being dragged
     std::vector<engine::Vertex> polygon_;         // a region's polygon being clicked
     std::optional<QPointF> hover_;                // the pointer, for the polygon's next edge

@@ -1,7 +1,9 @@
 #include "view/ViewerWindow.h"
+#include "view/WheelGuard.h"
 
 #include "engine/CalibrationFile.h"
 #include "engine/EngineError.h"
+#include "engine/Markers.h"
 #include "engine/Messages.h"
 #include "engine/Regions.h"
 #include "runtime/Exceptions.h"
@@ -18,6 +20,7 @@
 #include "view/panel/CalibrationSection.h"
 #include "view/panel/ColoursSection.h"
 #include "view/panel/HistogramSection.h"
+#include "view/regions/FieldTagsDialog.h"
 #include "view/regions/RegionsModel.h"
 #include "view/regions/RegionsSection.h"
 #include "view/season/SeasonChart.h"
@@ -55,6 +58,7 @@
 #include <QUndoStack>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -177,6 +181,9 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
         return QFileDialog::getOpenFileName(this, QStringLiteral("周辺減光補正"), dir,
                                             QStringLiteral("周辺減光補正ファイル (*.tif *.TIF *.tiff *.TIFF);;すべてのファイル (*)"));
     };
+    prompts_.fieldTags = [this](const std::vector<int>& found, const std::vector<int>& proposed) {
+        return askFieldTags(this, found, proposed);
+    };
     undo_ = new QUndoStack(this);
     regions_ = new RegionsModel(this);
 
@@ -199,7 +206,7 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     connect(regionsWatcher_, &QFutureWatcher<RegionTable>::finished, this, [this] {
         if (!regionsPending_ || regionsWatcher_->isCanceled()) return;
         regionsPending_ = false;
-        regionsSection_->showTable(regionsWatcher_->result());
+        showRegionTable(regionsWatcher_->result());
     });
 
     canvas_ = new Canvas;
@@ -248,6 +255,7 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
         showNotice(QStringLiteral("プロジェクトを保存しました: %1").arg(QDir::toNativeSeparators(path)));
     });
     createActions();
+    connect(regions_, &RegionsModel::changed, this, &ViewerWindow::updateActions);
 
     connect(canvas_, &Canvas::pointerMoved, this, [this](qint64 x, qint64 y) {
         pointer_.emplace(x, y);
@@ -322,6 +330,7 @@ void ViewerWindow::createPanel()
     scroller->setFrameShape(QFrame::NoFrame);
     scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroller->setFixedWidth(panel->width() + scroller->verticalScrollBar()->sizeHint().width());
+    new WheelGuard(scroller);
     dock->setWidget(scroller);
     addDockWidget(Qt::RightDockWidgetArea, dock);
 }
@@ -444,6 +453,16 @@ void ViewerWindow::createActions()
         QStringLiteral("領域を描く（G）: ドラッグで長方形、クリックで多角形の頂点（ダブルクリックかEnterで閉じ、Escで取り消し）"));
     connect(regionToolAction_, &QAction::toggled, this,
             [this](bool on) { setTool(on ? Canvas::Tool::Region : Canvas::Tool::Rectangle); });
+    anchorAction_ = edit->addAction(QStringLiteral("領域をマーカーに固定(&M)"), this, [this] {
+        if (anchorRegionsToMarkers()) {
+            QStringList ids;
+            for (const int id : regions_->set().markers->field) ids << QString::number(id);
+            showNotice(QStringLiteral("領域を圃場のマーカー %1 に固定しました（ファイル > 領域を保存… で保存します）")
+                           .arg(ids.join(QStringLiteral(", "))));
+        }
+    });
+    anchorAction_->setToolTip(
+        QStringLiteral("この画像で見つかったマーカー（AprilTag tag36h11）に領域を固定し、他のフレームでも同じ場所に置きます"));
 
     QMenu* viewMenu = menuBar()->addMenu(QStringLiteral("表示(&V)"));
     viewGroup_ = new QActionGroup(this);
@@ -526,7 +545,10 @@ void ViewerWindow::showHelp()
                        "PageDown／PageUp で次・前の画像を開きます（領域はそのまま）。グラフの点をクリックするとその画像を開きます。\n"
                        "8. 較正 > 周辺減光補正… で zrvimage-batch flatfield の周辺減光補正ファイルを開くと、NDVI、数値、"
                        "白色板・暗色板の値、領域、時系列、書き出しがすべて補正した値になります。5 と 6 でゲインを表示します。\n"
-                       "9. ファイル > 名前を付けて保存… でフォルダー、時刻、領域、較正、周辺減光補正をプロジェクトファイルに保存し、"
+                       "9. 圃場にマーカー（AprilTag tag36h11）を置いて手持ちで撮る場合は、領域を描いた画像で 編集 > 領域をマーカーに固定 を選び、"
+                       "圃場に固定したマーカーを選びます。各フレームで見つかったマーカーを番号付きで囲み、領域をそのフレームの位置に置きます。"
+                       "置けないフレームは時系列の一覧に赤で理由を示し、グラフから外します。\n"
+                       "10. ファイル > 名前を付けて保存… でフォルダー、時刻、領域、較正、周辺減光補正をプロジェクトファイルに保存し、"
                        "プロジェクトを開く… で続きから作業します。zrvimage-batch series --project で同じ時系列を計算できます。\n\n"
                        "編集 > 元に戻す（Ctrl+Z）、やり直し（Ctrl+Shift+Z）で較正と範囲の変更を戻せます。\n"
                        "表示: 1 カラー、2 NIR、3 Red、4 NDVI、5 NIRゲイン、6 Redゲイン。ホイールでポインターの位置を中心に拡大・縮小、"
@@ -685,6 +707,7 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
     committedArea_.reset();
     committed_.darkMark.reset();
     picture_ = std::move(picture);
+    pictureTags_ = std::make_shared<PictureTags>();
     refreshCorrection();
     figures_.reset();
     figuresPending_ = false;
@@ -724,6 +747,9 @@ void ViewerWindow::setTool(Canvas::Tool tool)
 
 void ViewerWindow::addDrawnRegion(engine::Region region)
 {
+    auto placed = toReference(std::move(region));
+    if (!placed) return;
+    region = std::move(*placed);
     QString proposed = regions_->freeName();
     for (;;) {
         const auto answer = prompts_.regionName(proposed);
@@ -752,20 +778,131 @@ void ViewerWindow::refreshRegionFigures()
 {
     if (!regionsSection_) return;
     const engine::SeasonSettings settings = seasonSettingsFor(regions_->set(), model_, whiteFrom(), committed_.flat);
-    auto work = [picture = picture_, set = regions_->set(), settings] {
-        return regionTable(picture.get(), set, settings);
+    auto work = [picture = picture_, tags = pictureTags_, set = regions_->set(), settings] {
+        return regionTable(picture.get(), set, settings, tags.get());
     };
     // As the rectangle's figures: small regions at once, large ones in the background.
     constexpr std::int64_t kAtOnce = std::int64_t{1} << 22;
-    if (!picture_ || regionTableWork(regions_->set()) <= kAtOnce) {
+    if (!picture_ || regionTableWork(regions_->set(), picture_.get()) <= kAtOnce) {
         regionsWatcher_->cancel();
         regionsPending_ = false;
-        regionsSection_->showTable(work());
+        showRegionTable(work());
     } else {
         regionsPending_ = true;
         regionsSection_->showPending();
+        // The places of the last frame or regions are not shown meanwhile.
+        canvas_->setPlacement(std::nullopt);
         regionsWatcher_->setFuture(QtConcurrent::run(work));
     }
+}
+
+void ViewerWindow::showRegionTable(const RegionTable& table)
+{
+    regionsSection_->showTable(table);
+    canvas_->setPlacement(table.registration);
+}
+
+std::optional<engine::Region> ViewerWindow::toReference(engine::Region region)
+{
+    const engine::RegionSet& set = regions_->set();
+    if (!set.markers || set.markers->reference.empty()) return region;
+    const auto& placed = canvas_->placement();
+    std::vector<engine::Vertex> here, there;
+    if (placed && !placed->problem) {
+        for (const int id : set.markers->field) {
+            const auto ref = set.markers->reference.find(id);
+            const auto found = std::find_if(placed->tags.begin(), placed->tags.end(),
+                                            [id](const engine::FoundTag& t) { return t.id == id; });
+            if (ref == set.markers->reference.end() || found == placed->tags.end()) continue;
+            here.insert(here.end(), found->corners.begin(), found->corners.end());
+            there.insert(there.end(), ref->second.begin(), ref->second.end());
+        }
+    }
+    const auto back = here.size() >= 8 ? engine::fitHomography(here, there) : std::nullopt;
+    if (!back) {
+        prompts_.message(QStringLiteral("この画像では圃場のマーカーから領域の位置が決まらないため、領域を描けません。"
+                                        "マーカーが写っている画像で描いてください。"));
+        return std::nullopt;
+    }
+    // The regions are kept in the reference frame's pixels: a rectangle drawn here is a
+    // quadrilateral there, by its pixel edges.
+    std::vector<engine::Vertex> outline = region.polygon;
+    if (!region.isPolygon()) {
+        const auto x1 = static_cast<double>(region.rect.x1), y1 = static_cast<double>(region.rect.y1);
+        const auto x2 = static_cast<double>(region.rect.x2) + 1, y2 = static_cast<double>(region.rect.y2) + 1;
+        outline = {{x1, y1}, {x2, y1}, {x2, y2}, {x1, y2}};
+    }
+    region.polygon.clear();
+    for (const engine::Vertex& v : outline) region.polygon.push_back(back->map(v));
+    return region;
+}
+
+bool ViewerWindow::anchorRegionsToMarkers()
+{
+    if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap || regions_->size() == 0) return false;
+    std::vector<engine::FoundTag> tags;
+    try {
+        WaitCursor wait;
+        tags = pictureTags_->of(*picture_);
+    } catch (const std::exception& e) {
+        prompts_.message(QString::fromUtf8(e.what()));
+        return false;
+    }
+    engine::RegionSet set = regions_->set();
+    // Regions already anchored are anchored anew where they lie on this frame, as they
+    // are drawn on it; a region on its own tag stays in that tag's units.
+    if (set.markers && !set.markers->reference.empty()) {
+        const engine::Registration placed = engine::registerRegions(set, tags);
+        if (!placed.problem && placed.mapped.regions.size() == set.regions.size()) {
+            for (std::size_t i = 0; i < set.regions.size(); ++i) {
+                if (!set.regions[i].tag) set.regions[i] = placed.mapped.regions[i];
+            }
+        }
+    }
+    if (!set.markers || set.markers->field.empty()) {
+        if (tags.empty()) {
+            prompts_.message(QStringLiteral("この画像にマーカー（AprilTag tag36h11）が見つかりません。領域は固定していません。"));
+            return false;
+        }
+        std::vector<int> found, proposed;
+        for (const engine::FoundTag& t : tags) {
+            found.push_back(t.id);
+            // A tag that carries a region (the panel's card) moves with it, not with the field.
+            const bool carries = std::any_of(set.regions.begin(), set.regions.end(),
+                                             [&t](const engine::Region& r) { return r.tag == t.id; });
+            if (!carries) proposed.push_back(t.id);
+        }
+        const auto chosen = prompts_.fieldTags(found, proposed);
+        if (!chosen) return false;
+        if (chosen->size() < 2) {
+            prompts_.message(QStringLiteral("圃場のマーカーを 2 個以上選んでください。領域は固定していません。"));
+            return false;
+        }
+        set.markers = engine::MarkerSettings{*chosen, {}};
+    }
+    try {
+        set = engine::anchorRegions(set, tags);
+    } catch (const std::exception& e) {
+        // The engine's words name the field tags not found on this frame.
+        prompts_.message(QString::fromUtf8(e.what()) + QStringLiteral("\n領域は固定していません。"));
+        return false;
+    }
+    if (const auto problem = engine::regionsProblem(set)) {
+        prompts_.message(QString::fromStdString(*problem));
+        return false;
+    }
+    // Every plot must lie on the frame it is anchored to, as zrvimage-batch anchor asks.
+    for (const engine::Region& region : set.regions) {
+        if (!region.tag && !engine::regionInside(region, picture_->width(), picture_->height())) {
+            prompts_.message(QStringLiteral("領域「%1」が画像（%2×%3）の外にはみ出しています。領域は固定していません。")
+                                 .arg(QString::fromStdString(region.name))
+                                 .arg(picture_->width())
+                                 .arg(picture_->height()));
+            return false;
+        }
+    }
+    regions_->setSet(std::move(set));
+    return true;
 }
 
 void ViewerWindow::rememberFolder(const QString& path)
@@ -1126,6 +1263,7 @@ void ViewerWindow::updateActions()
     area_->setRectangleEnabled(open);
     // A raster's values are already NDVI: no calibration applies to them.
     calibration_->setFieldsEnabled(!open || bitmapOpen);
+    anchorAction_->setEnabled(bitmapOpen && regions_->size() > 0);
 }
 
 void ViewerWindow::applyWhitePanel()

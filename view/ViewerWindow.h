@@ -71,6 +71,10 @@ public:
         std::function<QString()> openFolderPath;
         // The flat-field file to open; empty: cancelled.
         std::function<QString()> openFlatFieldPath;
+        // Which of the tags found (ids) stand still with the field, those in proposed
+        // ticked first; nothing: cancelled.
+        std::function<std::optional<std::vector<int>>(const std::vector<int>& found, const std::vector<int>& proposed)>
+            fieldTags;
     };
 
     explicit ViewerWindow(QWidget* parent = nullptr);
@@ -144,6 +148,11 @@ public:
     // all. False, after a message naming the file, when it cannot.
     bool openRegions(const QString& path);
     bool saveRegions(const QString& path);
+    // 領域をマーカーに固定: the regions, as they lie on the open bitmap, anchored to the
+    // tags found on it as zrvimage-batch anchor does; the field's tags asked for when the
+    // set names none yet. False, after a message naming the tags missing, with the
+    // regions as they were, when fewer than two field tags are found.
+    bool anchorRegionsToMarkers();
     // The left button's tool: the rectangle, or drawing regions.
     void setTool(Canvas::Tool tool);
     const RegionsSection* regionsSection() const noexcept { return regionsSection_; }
@@ -219,6 +228,12 @@ private:
     void addDrawnRegion(engine::Region region);
     // The regions' figures on the frame shown, at once when they are small.
     void refreshRegionFigures();
+    // The table in the panel, and where it placed the regions on the picture.
+    void showRegionTable(const RegionTable& table);
+    // A region drawn on a frame other than the reference one, carried back to the
+    // reference frame's pixels by its field tags; nothing, after a message, when this
+    // frame's place is not known.
+    std::optional<engine::Region> toReference(engine::Region region);
     // The folder the open dialogs start in.
     void rememberFolder(const QString& path);
     void createSeason();
@@ -254,6 +269,8 @@ private:
     Prompts prompts_;
     // Shared with a figures computation still running for a large rectangle.
     std::shared_ptr<const LoadedPicture> picture_;
+    // Its tags once searched for; shared with a table still being worked out.
+    std::shared_ptr<PictureTags> pictureTags_;
     engine::NdviModel model_ = engine::NdviModel::plain(255, 255);
     std::optional<engine::NdviTable> table_;  // of model_
     // The bitmap's NDVI through the flat-field in use; shared with a computation of
@@ -309,6 +326,7 @@ private:
     QAction* zoomInAction_ = nullptr;
     QAction* zoomOutAction_ = nullptr;
     QAction* regionToolAction_ = nullptr;
+    QAction* anchorAction_ = nullptr;
     QAction* clearFlatFieldAction_ = nullptr;
 };
 

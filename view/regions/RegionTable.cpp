@@ -8,12 +8,57 @@
 
 namespace view {
 
-RegionTable regionTable(const LoadedPicture* picture, const engine::RegionSet& set,
-                        const engine::SeasonSettings& settings)
+std::vector<engine::FoundTag> tagsOnPicture(const LoadedPicture& picture)
+{
+    if (picture.kind() != LoadedPicture::Kind::Bitmap) return {};
+    const engine::GreyPicture grey =
+        engine::greenOf(picture.width(), picture.height(), [&picture](std::int64_t y) { return picture.row(y); });
+    return engine::findTags(grey.view());
+}
+
+QString placementText(const engine::Registration& placed)
+{
+    QStringList ids;
+    for (const engine::FoundTag& t : placed.tags) ids << QString::number(t.id);
+    QString text = ids.isEmpty() ? QStringLiteral("マーカーが見つかりません")
+                                 : QStringLiteral("見つかったマーカー: %1").arg(ids.join(QStringLiteral(", ")));
+    if (placed.rmsPx) {
+        text += QStringLiteral("（圃場のマーカー %1 個で位置合わせ、残差 %2 画素）")
+                    .arg(placed.fieldFound)
+                    .arg(*placed.rmsPx, 0, 'f', 2);
+    }
+    return text;
+}
+
+const std::vector<engine::FoundTag>& PictureTags::of(const LoadedPicture& picture)
+{
+    std::call_once(once_, [&] { tags_ = tagsOnPicture(picture); });
+    return tags_;
+}
+
+RegionTable regionTable(const LoadedPicture* picture, const engine::RegionSet& anchored,
+                        const engine::SeasonSettings& settings, PictureTags* tags)
 {
     RegionTable table;
-    table.rows.resize(set.regions.size());
+    table.rows.resize(anchored.regions.size());
     if (!picture) return table;
+    if (anchored.usesMarkers() && picture->kind() == LoadedPicture::Kind::Bitmap && !anchored.regions.empty()) {
+        try {
+            table.registration = engine::registerRegions(anchored, tags ? tags->of(*picture) : tagsOnPicture(*picture));
+        } catch (const std::exception& e) {
+            table.problem = QString::fromUtf8(e.what());
+            return table;
+        }
+        if (table.registration->problem) {
+            // Nothing is measured where the regions cannot be placed: figures of the
+            // reference frame's places would look right and be wrong.
+            table.problem = QStringLiteral("この画像には領域を置けません: %1")
+                                .arg(QString::fromStdString(*table.registration->problem));
+            return table;
+        }
+    }
+    // The rows are those of the regions placed on this frame, in the same order.
+    const engine::RegionSet& set = table.registration ? table.registration->mapped : anchored;
     for (std::size_t i = 0; i < set.regions.size(); ++i) {
         table.rows[i].inside = engine::regionInside(set.regions[i], picture->width(), picture->height());
     }
@@ -63,8 +108,9 @@ RegionTable regionTable(const LoadedPicture* picture, const engine::RegionSet& s
     return table;
 }
 
-std::int64_t regionTableWork(const engine::RegionSet& set)
+std::int64_t regionTableWork(const engine::RegionSet& set, const LoadedPicture* picture)
 {
+    if (picture && set.usesMarkers()) return picture->width() * picture->height();
     // In doubles: a region far outside any picture may have bounds whose area
     // overflows.
     double pixels = 0;

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <mutex>
+
 #include <optional>
 #include <vector>
 
@@ -27,15 +29,42 @@ struct RegionTable {
     bool ownPanel = false;  // the model came from this frame's white region
     QStringList panelWarnings;
     QString problem;  // why there are no figures, for the user; empty when there are
+    // For regions anchored to markers: the tags found on the frame and, unless it has a
+    // problem, the regions placed on it (the rows are of those).
+    std::optional<engine::Registration> registration;
 };
 
-// Runs over the rows the regions span only. A raster has values but no bytes: its rows
-// only say whether each region is inside.
-RegionTable regionTable(const LoadedPicture* picture, const engine::RegionSet& set,
-                        const engine::SeasonSettings& settings);
+// The tags on one picture, searched for once however many tables ask (from any thread):
+// an edit of the regions does not search the frame again.
+class PictureTags {
+public:
+    // Throws what the search throws, and searches again at the next call.
+    const std::vector<engine::FoundTag>& of(const LoadedPicture& picture);
 
-// How many pixels the regions' bounds hold together, to choose between working the
-// table out at once and in the background.
-std::int64_t regionTableWork(const engine::RegionSet& set);
+private:
+    std::once_flag once_;
+    std::vector<engine::FoundTag> tags_;
+};
+
+// Runs over the rows the regions span only; for regions anchored to markers, the whole
+// frame is searched for its tags first (through tags when given, which must be of this
+// picture). A raster has values but no bytes: its rows only say whether each region is
+// inside.
+RegionTable regionTable(const LoadedPicture* picture, const engine::RegionSet& set,
+                        const engine::SeasonSettings& settings, PictureTags* tags = nullptr);
+
+// How many pixels the table reads, to choose between working it out at once and in the
+// background: the regions' bounds together, or the whole picture when its tags are
+// searched for.
+std::int64_t regionTableWork(const engine::RegionSet& set, const LoadedPicture* picture = nullptr);
+
+// What a frame's placement used, for people: the tags found, and the field tags the fit
+// used with its corner residual in pixels (the season table's markers_found and
+// registration_rms_px).
+QString placementText(const engine::Registration& placed);
+
+// The tags on a bitmap's visible-red (green) byte, where they print black; none on a
+// raster.
+std::vector<engine::FoundTag> tagsOnPicture(const LoadedPicture& picture);
 
 }  // namespace view

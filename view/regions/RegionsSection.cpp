@@ -176,6 +176,7 @@ void RegionsSection::fillFigures()
     } else if (!shown_.problem.isEmpty()) {
         lines << shown_.problem;
     } else if (shown_.model && table_->rowCount() > 0) {
+        if (shown_.registration) lines << placementText(*shown_.registration);
         lines << (shown_.ownPanel ? QStringLiteral("この画像の白色板による較正: ") : QStringLiteral("較正: ")) +
                      QString::fromStdString(engine::describeModel(*shown_.model));
         lines << shown_.panelWarnings;

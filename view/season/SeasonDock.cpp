@@ -1,6 +1,7 @@
 #include "view/season/SeasonDock.h"
 
 #include "engine/FlatField.h"
+#include "view/regions/RegionTable.h"
 #include "view/season/SeasonChart.h"
 
 #include <QAreaSeries>
@@ -314,6 +315,7 @@ void SeasonDock::fillList()
         auto* item = new QListWidgetItem(text, list_);
         item->setData(Qt::UserRole, e.path);
         QString tip = e.problem.isEmpty() ? QDir::toNativeSeparators(e.path) : e.problem;
+        if (e.figures && e.figures->registration) tip += QStringLiteral("\n") + placementText(*e.figures->registration);
         if (e.figures && !e.figures->panelWarnings.empty()) {
             QStringList keys;
             for (const engine::PanelCheck check : e.figures->panelWarnings) keys << QString::fromLatin1(engine::panelCheckKey(check));
