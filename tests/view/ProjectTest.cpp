@@ -6,6 +6,7 @@
 #include "ViewerFixture.h"
 
 #include "batch/Runner.h"
+#include "engine/CalibrationFile.h"
 #include "engine/FlatField.h"
 #include "engine/SeasonProject.h"
 #include "view/regions/RegionsModel.h"
@@ -392,6 +393,41 @@ TEST(Project, OpensFromADropAndTheRecentFiles)
         EXPECT_EQ(v.window.project()->path(), season.project);
         EXPECT_EQ(v.window.season()->folder(), QFileInfo(q(season.frames)).absoluteFilePath());
         EXPECT_EQ(engine::regionsJson(v.window.regions().set()), engine::regionsJson(calibrations().back().regions));
+    }
+}
+
+// What the viewer cannot show as the file says is not taken for saved: saving would
+// change the season.
+TEST(Project, AProjectShownOtherwiseThanWrittenOpensUnsaved)
+{
+    struct Case {
+        const char* name;
+        std::function<void(engine::SeasonProject&)> make;
+        std::size_t messages;
+    };
+    const Case cases[] = {
+        {"its flat-field is gone", [](engine::SeasonProject& p) { p.flatfield = "lens/gone.tif"; }, 1},
+        {"one model for every frame over a white region",
+         [](engine::SeasonProject& p) {
+             p.regions = calibrations().front().regions;
+             p.calibration = engine::calibrationText({engine::NdviModel::plain(230, 221), {}});
+         },
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SeasonFolder season;
+        engine::SeasonProject p;
+        p.frames = "frames";
+        p.regions = calibrations().back().regions;
+        c.make(p);
+        engine::writeSeasonProject(season.project.toStdString(), p);
+        Viewer v;
+        ASSERT_TRUE(v.window.openFile(season.project));
+        EXPECT_EQ(v.messages.size(), c.messages);
+        EXPECT_EQ(v.window.project()->path(), season.project);
+        EXPECT_TRUE(v.window.project()->isModified());
+        EXPECT_EQ(engine::regionsJson(v.window.regions().set()), engine::regionsJson(p.regions));
     }
 }
 
