@@ -345,6 +345,32 @@ TEST(Project, ASaveThatFailsIsNotTakenForSaved)
     }
 }
 
+TEST(Project, ClosingKeepsTheWindowWhenItsSaveFails)
+{
+    SeasonFolder season;
+    const std::filesystem::path kept = season.dir.path("kept");
+    std::filesystem::create_directory(kept);
+    Viewer v;
+    ASSERT_TRUE(v.window.openFolder(q(season.frames)));
+    v.window.regions().setSet(calibrations().back().regions);
+    v.savePaths.push_back(q(kept / "season.json"));
+    ASSERT_TRUE(v.window.project()->saveAs());
+    v.window.regions().remove(0);
+    // Its folder is now a file: saving there can only fail.
+    std::filesystem::remove_all(kept);
+    testing_support::writeFile(kept, {'x'});
+
+    ModalDriver driver;
+    driver.boxAnswers = {QMessageBox::Save};
+    EXPECT_FALSE(v.window.close());
+    EXPECT_TRUE(v.window.isVisible());
+    ASSERT_EQ(driver.boxes.size(), 1u);
+    ASSERT_EQ(v.messages.size(), 1u);
+    EXPECT_TRUE(v.messages.front().contains(q(kept / "season.json"))) << v.messages.front().toStdString();
+    EXPECT_TRUE(v.window.project()->isModified());
+    EXPECT_EQ(v.window.regions().size(), 1u);
+}
+
 // A project file opens wherever a picture would.
 TEST(Project, OpensFromADropAndTheRecentFiles)
 {
