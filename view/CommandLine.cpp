@@ -43,6 +43,8 @@ QString usageText()
         "                      [--dark NIR,RED [--dark-reflectance NIR,RED]] [--select X1,Y1,X2,Y2] [ファイル]\n"
         "\n"
         "24ビットBMP、またはNDVIラスター（.raw、ENVIヘッダー .hdr があればその大きさで）を表示します。\n"
+        "シーズンのプロジェクトファイル（.json）はそのフォルダー、時刻、領域、較正ごと開きます。\n"
+        "ファイルを指定しないときは、前回開いていたプロジェクトを開きます。\n"
         "\n"
         "  --white NIR,RED        白色板の値（NIR と Red、1〜255 の整数。既定 255,255）\n"
         "  --panel-reflectance NIR,RED\n"

@@ -24,12 +24,14 @@
 #include "view/regions/RegionsModel.h"
 #include "view/regions/RegionsSection.h"
 #include "view/season/SeasonChart.h"
+#include "view/season/ProjectController.h"
 #include "view/season/SeasonDock.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QDir>
 #include <QDockWidget>
@@ -245,6 +247,13 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
 
     createPanel();
     createSeason();
+    project_ = new ProjectController(*this);
+    connect(project_, &ProjectController::titleChanged, this, &ViewerWindow::updateTitle);
+    connect(project_, &ProjectController::opened, this, &ViewerWindow::addRecentFile);
+    connect(project_, &ProjectController::saved, this, [this](const QString& path) {
+        addRecentFile(path);
+        showNotice(QStringLiteral("プロジェクトを保存しました: %1").arg(QDir::toNativeSeparators(path)));
+    });
     createActions();
     connect(regions_, &RegionsModel::changed, this, &ViewerWindow::updateActions);
 
@@ -275,7 +284,12 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     resize(QSize(1280, 800).boundedTo(screen()->availableSize()));
 }
 
-ViewerWindow::~ViewerWindow() = default;
+ViewerWindow::~ViewerWindow()
+{
+    // First: the undo stack, deleted later with the other children, reports its
+    // clearing, which the project would pass on to a window half gone.
+    delete project_;
+}
 
 void ViewerWindow::createPanel()
 {
@@ -332,6 +346,7 @@ void ViewerWindow::createActions()
         const QString folder = prompts_.openFolderPath();
         if (!folder.isEmpty()) openFolder(folder);
     });
+    project_->addActions(*file);
     recentMenu_ = file->addMenu(QStringLiteral("最近使ったファイル(&R)"));
     QMenu* exports = file->addMenu(QStringLiteral("書き出し(&E)"));
     exportRasterAction_ = exports->addAction(QStringLiteral("NDVIラスター（ENVIヘッダー付き）(&N)..."), this,
@@ -532,7 +547,9 @@ void ViewerWindow::showHelp()
                        "白色板・暗色板の値、領域、時系列、書き出しがすべて補正した値になります。5 と 6 でゲインを表示します。\n"
                        "9. 圃場にマーカー（AprilTag tag36h11）を置いて手持ちで撮る場合は、領域を描いた画像で 編集 > 領域をマーカーに固定 を選び、"
                        "圃場に固定したマーカーを選びます。各フレームで見つかったマーカーを番号付きで囲み、領域をそのフレームの位置に置きます。"
-                       "置けないフレームは時系列の一覧に赤で理由を示し、グラフから外します。\n\n"
+                       "置けないフレームは時系列の一覧に赤で理由を示し、グラフから外します。\n"
+                       "10. ファイル > 名前を付けて保存… でフォルダー、時刻、領域、較正、周辺減光補正をプロジェクトファイルに保存し、"
+                       "プロジェクトを開く… で続きから作業します。zrvimage-batch series --project で同じ時系列を計算できます。\n\n"
                        "編集 > 元に戻す（Ctrl+Z）、やり直し（Ctrl+Shift+Z）で較正と範囲の変更を戻せます。\n"
                        "表示: 1 カラー、2 NIR、3 Red、4 NDVI、5 NIRゲイン、6 Redゲイン。ホイールでポインターの位置を中心に拡大・縮小、"
                        "中ボタンかスペースキーを押しながらのドラッグで移動します。"));
@@ -557,6 +574,7 @@ void ViewerWindow::giveSeasonInputs()
 
 bool ViewerWindow::openFolder(const QString& folder)
 {
+    if (!project_->maySetAside()) return false;
     giveSeasonInputs();
     const QString problem = season_->openFolder(folder);
     if (!problem.isEmpty()) {
@@ -568,6 +586,7 @@ bool ViewerWindow::openFolder(const QString& folder)
         // Tall enough for the chart to be read.
         resizeDocks({season_}, {std::max(season_->height(), height() * 2 / 5)}, Qt::Vertical);
     }
+    project_->leave();
     QSettings s = settings();
     s.setValue(QStringLiteral("lastFolder"), season_->folder());
     if (const QString first = season_->step(1); !first.isEmpty()) openFile(first);
@@ -587,6 +606,7 @@ void ViewerWindow::chooseAndOpen()
 
 bool ViewerWindow::openFile(const QString& path)
 {
+    if (ProjectController::isProjectName(path)) return project_->open(path);
     std::unique_ptr<LoadedPicture> loaded;
     QString failure;
     try {
@@ -707,7 +727,7 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
     }
     canvas_->setPicture(picture_.get());
     refreshModelLine();
-    setWindowTitle(QStringLiteral("%1 - %2").arg(QFileInfo(path).fileName(), kTitle));
+    updateTitle();
     sizeLabel_->setText(QStringLiteral("%1×%2").arg(picture_->width()).arg(picture_->height()));
     addRecentFile(path);
     season_->showOpened(path);
@@ -1523,6 +1543,12 @@ bool ViewerWindow::openCalibration(const QString& path)
         prompts_.message(QString::fromStdString(e.problem()) + QLatin1Char('\n') + QDir::toNativeSeparators(path));
         return false;
     }
+    return setCalibration(record, path);
+}
+
+bool ViewerWindow::setCalibration(const engine::CalibrationRecord& record, const QString& path)
+{
+    commitTypedFields();
     // The fields hold whole bytes and three decimals: a model they cannot show is
     // refused rather than quietly rounded into another one.
     if (CalibrationSection::asShown(record.model) != record.model) {
@@ -1759,6 +1785,25 @@ void ViewerWindow::dragEnterEvent(QDragEnterEvent* event)
 {
     const QList<QUrl> urls = event->mimeData()->urls();
     if (!urls.isEmpty() && urls.first().isLocalFile()) event->acceptProposedAction();
+}
+
+void ViewerWindow::closeEvent(QCloseEvent* event)
+{
+    if (project_->maySetAside()) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void ViewerWindow::updateTitle()
+{
+    QStringList parts;
+    if (const QString project = project_->titleName(); !project.isEmpty()) parts << project;
+    if (picture_) parts << QFileInfo(decoded(picture_->path())).fileName().replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+    parts << kTitle;
+    setWindowTitle(parts.join(QStringLiteral(" - ")));
+    setWindowModified(project_->isModified());
 }
 
 void ViewerWindow::dropEvent(QDropEvent* event)

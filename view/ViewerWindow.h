@@ -39,6 +39,7 @@ class ColoursSection;
 class HistogramSection;
 class HistogramWidget;
 class LegendWidget;
+class ProjectController;
 class RegionsModel;
 class RegionsSection;
 class SeasonDock;
@@ -90,6 +91,8 @@ public:
     // kept; nothing past either end.
     void stepFrame(int delta);
     SeasonDock* season() const noexcept { return season_; }
+    // The season project open, saved and asked about before the window closes.
+    ProjectController* project() const noexcept { return project_; }
     // The rectangle by its corners as typed (fitted to the picture like the window's
     // area fields), or none.
     void selectArea(std::optional<engine::Rectangle> typed);
@@ -123,6 +126,9 @@ public:
     // shown. False, after a message naming the file, when it cannot.
     bool saveCalibration(const QString& path);
     bool openCalibration(const QString& path);
+    // A calibration's model and source into the fields, one undo step; false, after a
+    // message naming named, when the fields cannot show it.
+    bool setCalibration(const engine::CalibrationRecord& record, const QString& named);
     // Where the calibration in use came from, as the panel shows it, and its warnings.
     const CalibrationState& calibrationState() const noexcept { return committed_; }
 
@@ -177,6 +183,7 @@ signals:
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void createActions();
@@ -230,6 +237,8 @@ private:
     // The folder the open dialogs start in.
     void rememberFolder(const QString& path);
     void createSeason();
+    // The project's name and mark, the picture's name, the program's.
+    void updateTitle();
     // The regions and the calibration in use, for the season's chart.
     void giveSeasonInputs();
     // The corrected NDVI of the open bitmap for the model and flat-field in use, with the
@@ -298,6 +307,7 @@ private:
     QFutureWatcher<RegionTable>* regionsWatcher_ = nullptr;
     bool regionsPending_ = false;
     SeasonDock* season_ = nullptr;
+    ProjectController* project_ = nullptr;
 
     QMenu* recentMenu_ = nullptr;
     QActionGroup* viewGroup_ = nullptr;

@@ -2,6 +2,7 @@
 //               [--dark-reflectance NIR,RED] [--select X1,Y1,X2,Y2] [FILE]
 #include "view/CommandLine.h"
 #include "view/ViewerWindow.h"
+#include "view/season/ProjectController.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -47,6 +48,11 @@ int main(int argc, char** argv)
     view::ViewerWindow window;
     if (line.model) window.setModel(*line.model);
     window.show();
-    if (!line.file.isEmpty() && window.openFile(line.file) && line.select) window.selectArea(*line.select);
+    if (!line.file.isEmpty()) {
+        if (window.openFile(line.file) && line.select) window.selectArea(*line.select);
+    } else {
+        // The season left open last time, as the recent files are kept.
+        window.project()->reopenLast();
+    }
     return app.exec();
 }

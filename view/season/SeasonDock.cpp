@@ -147,6 +147,8 @@ QString SeasonDock::openFolder(const QString& folder)
     entries_ = std::move(listed);
     folderLabel_->setText(QDir::toNativeSeparators(folder_));
     folderLabel_->setToolTip(QDir::toNativeSeparators(folder_));
+    // No row of the last folder's list stands for one of this one's.
+    list_->clear();
     fillList();
     recompute();
     return {};
@@ -169,6 +171,12 @@ bool SeasonDock::setTimeSource(const QString& text)
         recompute();
     }
     return true;
+}
+
+QString SeasonDock::timeSourceText() const
+{
+    return timeSource_.kind == engine::TimeSource::Kind::Name ? QStringLiteral("name:") + QString::fromStdString(timeSource_.pattern)
+                                                              : QStringLiteral("mtime");
 }
 
 void SeasonDock::setInputs(const engine::RegionSet& regions, const engine::SeasonSettings& settings)

@@ -36,6 +36,8 @@ public:
     // "mtime" or "name:PATTERN", as in the field; false, with the field as it was, for
     // any other text. The list is made again in the new order.
     bool setTimeSource(const QString& text);
+    // The time source in use, as setTimeSource() takes it.
+    QString timeSourceText() const;
 
     // The regions and how each frame is calibrated; the chart is worked out again when
     // they differ from the last ones given.
