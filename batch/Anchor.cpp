@@ -2,12 +2,12 @@
 
 #include "batch/Runner.h"
 
-#include "engine/EngineError.h"
-#include "engine/Markers.h"
-#include "engine/Messages.h"
-#include "engine/PictureReader.h"
-#include "engine/Platform.h"
-#include "engine/Regions.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/platform/EngineError.h"
+#include "engine/platform/Messages.h"
+#include "engine/platform/Platform.h"
+#include "engine/season/Markers.h"
+#include "engine/season/Regions.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,10 +1,10 @@
 #include "batch/Calibrate.h"
 
 #include "batch/Runner.h"
-#include "engine/CalibrationFile.h"
-#include "engine/FlatField.h"
-#include "engine/PictureReader.h"
-#include "engine/Season.h"
+#include "engine/calibration/CalibrationFile.h"
+#include "engine/calibration/FlatField.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/season/Season.h"
 
 #include <string>
 #include <vector>

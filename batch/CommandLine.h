@@ -4,11 +4,11 @@
 // typed into the window's fields; reflectances are plain decimals, read the same
 // whatever the locale.
 
-#include "engine/Calibration.h"
-#include "engine/Kernels.h"
-#include "engine/NdviTiff.h"
-#include "engine/Panel.h"
-#include "engine/Season.h"
+#include "engine/calibration/Calibration.h"
+#include "engine/calibration/Panel.h"
+#include "engine/formats/NdviTiff.h"
+#include "engine/ops/Kernels.h"
+#include "engine/season/Season.h"
 
 #include <array>
 #include <cstdint>

@@ -2,10 +2,10 @@
 
 #include "batch/Report.h"
 #include "batch/Runner.h"
-#include "engine/FlatField.h"
-#include "engine/PictureReader.h"
+#include "engine/calibration/FlatField.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/platform/Platform.h"
 #include "runtime/Exceptions.h"
-#include "engine/Platform.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -1,7 +1,7 @@
 #include "batch/NdviPreview.h"
 
-#include "engine/Kernels.h"
-#include "engine/NdviColours.h"
+#include "engine/ops/Kernels.h"
+#include "engine/ops/NdviColours.h"
 
 #include <png.h>
 #include <zlib.h>

@@ -1,6 +1,6 @@
 #include "batch/OutputPlan.h"
 
-#include "engine/Platform.h"
+#include "engine/platform/Platform.h"
 #include "window/OperationSteps.h"
 
 #include <filesystem>

@@ -2,8 +2,8 @@
 
 #include "batch/Drawing.h"
 
-#include "engine/Platform.h"
-#include "engine/PictureReader.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/platform/Platform.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,8 +5,8 @@
 // as the viewer shows it; every tag found outlined and numbered, every region placed
 // outlined and named: plots cyan, the white panel blue, the dark target orange.
 
-#include "engine/Markers.h"
-#include "engine/Regions.h"
+#include "engine/season/Markers.h"
+#include "engine/season/Regions.h"
 
 #include <cstdint>
 #include <string>

@@ -2,9 +2,9 @@
 // The lines a batch writes to standard output, one per file: tab-separated text or
 // one JSON object.
 
-#include "engine/Calibration.h"
-#include "engine/NdviStats.h"
-#include "engine/ShortestText.h"
+#include "engine/calibration/Calibration.h"
+#include "engine/formats/ShortestText.h"
+#include "engine/ops/NdviStats.h"
 
 #include <cstdint>
 #include <optional>

@@ -10,7 +10,7 @@
 #include "batch/Series.h"
 #include "batch/TagSheet.h"
 #include "batch/Tidy.h"
-#include "engine/Platform.h"
+#include "engine/platform/Platform.h"
 
 #include <algorithm>
 #include <atomic>

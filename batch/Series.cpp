@@ -5,15 +5,15 @@
 #include "batch/Report.h"
 #include "batch/Runner.h"
 
-#include "engine/EngineError.h"
-#include "engine/Messages.h"
-#include "engine/OutputPath.h"
-#include "engine/PictureReader.h"
-#include "engine/Regions.h"
-#include "engine/Season.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/output/OutputPath.h"
+#include "engine/platform/EngineError.h"
+#include "engine/platform/Messages.h"
+#include "engine/platform/Platform.h"
+#include "engine/season/Regions.h"
+#include "engine/season/Season.h"
 #include "runtime/ErrorText.h"
 #include "runtime/Exceptions.h"
-#include "engine/Platform.h"
 
 #include <filesystem>
 #include <map>

@@ -4,10 +4,10 @@
 #include "batch/PngWrite.h"
 #include "batch/Runner.h"
 
-#include "engine/EngineError.h"
-#include "engine/Markers.h"
-#include "engine/OutputPath.h"
-#include "engine/Platform.h"
+#include "engine/output/OutputPath.h"
+#include "engine/platform/EngineError.h"
+#include "engine/platform/Platform.h"
+#include "engine/season/Markers.h"
 
 #include <cctype>
 #include <cmath>

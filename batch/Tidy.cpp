@@ -1,9 +1,9 @@
 #include "batch/Tidy.h"
 
 #include "batch/Runner.h"
-#include "engine/EngineError.h"
-#include "engine/OutputJournal.h"
-#include "engine/SystemReason.h"
+#include "engine/output/OutputJournal.h"
+#include "engine/platform/EngineError.h"
+#include "engine/platform/SystemReason.h"
 
 namespace batch {
 

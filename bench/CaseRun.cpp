@@ -1,10 +1,10 @@
 #include "CaseRun.h"
 
-#include "window/Unit87.h"
 #include "batch/CommandLine.h"
 #include "batch/FileRun.h"
 #include "batch/OutputPlan.h"
-#include "engine/PictureReader.h"
+#include "engine/formats/PictureReader.h"
+#include "window/Unit87.h"
 
 #include <QApplication>
 #include <QFileDialog>

@@ -4,7 +4,7 @@
 #include "batch/CommandLine.h"
 #include "batch/FileRun.h"
 #include "batch/OutputPlan.h"
-#include "engine/FlatField.h"
+#include "engine/calibration/FlatField.h"
 
 #include <algorithm>
 #include <cstdio>

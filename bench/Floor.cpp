@@ -1,6 +1,6 @@
 #include "Floor.h"
 
-#include "engine/Kernels.h"
+#include "engine/ops/Kernels.h"
 
 #include <algorithm>
 #include <fcntl.h>

@@ -4,9 +4,9 @@
 #include "Spawn.h"
 #include "SyntheticSeason.h"
 
-#include "engine/Markers.h"
-#include "engine/PictureReader.h"
-#include "engine/Regions.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/season/Markers.h"
+#include "engine/season/Regions.h"
 
 #include <apriltag/apriltag.h>
 #include <apriltag/tag36h11.h>

@@ -1,7 +1,7 @@
 #include "Pictures.h"
 
-#include "engine/BitmapProbe.h"
-#include "engine/ByteOrder.h"
+#include "engine/formats/BitmapProbe.h"
+#include "engine/formats/ByteOrder.h"
 
 #include <array>
 #include <cstdio>

@@ -3,8 +3,8 @@
 
 #include "Floor.h"
 #include "SyntheticSeason.h"
-#include "engine/BitmapProbe.h"
-#include "engine/ByteOrder.h"
+#include "engine/formats/BitmapProbe.h"
+#include "engine/formats/ByteOrder.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,7 +3,7 @@
 
 #include "FuzzHarness.h"
 
-#include "engine/CalibrationFile.h"
+#include "engine/calibration/CalibrationFile.h"
 
 #include <string_view>
 

@@ -5,8 +5,8 @@
 
 #include "FuzzHarness.h"
 
-#include "engine/BitmapProbe.h"
-#include "engine/FlatField.h"
+#include "engine/calibration/FlatField.h"
+#include "engine/formats/BitmapProbe.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,8 +4,8 @@
 
 #include "FuzzHarness.h"
 
+#include "engine/formats/PictureReader.h"
 #include "window/OperationSteps.h"
-#include "engine/PictureReader.h"
 
 using namespace fuzzing;
 

@@ -4,7 +4,7 @@
 
 #include "FuzzHarness.h"
 
-#include "engine/Regions.h"
+#include "engine/season/Regions.h"
 
 #include <string_view>
 

@@ -5,8 +5,8 @@
 
 #include "FuzzHarness.h"
 
-#include "engine/Regions.h"
-#include "engine/Season.h"
+#include "engine/season/Regions.h"
+#include "engine/season/Season.h"
 
 #include <string_view>
 

@@ -6,9 +6,9 @@
 
 #include "BmpFixture.h"
 #include "FuzzHarness.h"
-#include "engine/CalibrationFile.h"
-#include "engine/FlatField.h"
-#include "engine/Regions.h"
+#include "engine/calibration/CalibrationFile.h"
+#include "engine/calibration/FlatField.h"
+#include "engine/season/Regions.h"
 
 #include <cstdio>
 #include <filesystem>

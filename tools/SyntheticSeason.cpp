@@ -1,6 +1,6 @@
 #include "SyntheticSeason.h"
 
-#include "engine/Markers.h"
+#include "engine/season/Markers.h"
 
 #include <algorithm>
 #include <array>

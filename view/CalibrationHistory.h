@@ -5,8 +5,8 @@
 // use (putting one in or taking it out is a step too). The window keeps one
 // such state as committed and moves between states through Qt's undo stack.
 
-#include "engine/CalibrationFile.h"
-#include "engine/FlatField.h"
+#include "engine/calibration/CalibrationFile.h"
+#include "engine/calibration/FlatField.h"
 
 #include <QString>
 #include <QUndoCommand>

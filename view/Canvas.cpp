@@ -1,6 +1,6 @@
 #include "view/Canvas.h"
 
-#include "engine/FlatField.h"
+#include "engine/calibration/FlatField.h"
 #include "view/regions/RegionsModel.h"
 
 #include <QKeyEvent>

@@ -4,9 +4,9 @@
 // about the pointer, pans with the middle button, with Space held or with the scroll
 // bars, reports the pixel under the pointer and lets a rectangle be dragged out.
 
-#include "engine/Kernels.h"
-#include "engine/Markers.h"
-#include "engine/Regions.h"
+#include "engine/ops/Kernels.h"
+#include "engine/season/Markers.h"
+#include "engine/season/Regions.h"
 #include "view/ColourScale.h"
 #include "view/LoadedPicture.h"
 

@@ -3,8 +3,8 @@
 // range, the red-yellow-green one the batch tool's previews use too, the -10 marker in a colour none of them uses, and the legend drawn under
 // the NDVI view and under an exported picture.
 
-#include "engine/Kernels.h"
-#include "engine/NdviColours.h"
+#include "engine/ops/Kernels.h"
+#include "engine/ops/NdviColours.h"
 
 #include <QColor>
 #include <QRect>

@@ -1,6 +1,6 @@
 #include "view/CommandLine.h"
 
-#include "engine/NumberPair.h"
+#include "engine/formats/NumberPair.h"
 
 #include <utility>
 #include <vector>

@@ -2,7 +2,7 @@
 // zrvimage-view [--white NIR,RED] [--panel-reflectance NIR,RED] [--dark NIR,RED]
 //               [--dark-reflectance NIR,RED] [--select X1,Y1,X2,Y2] [FILE]
 
-#include "engine/Kernels.h"
+#include "engine/ops/Kernels.h"
 #include "view/Figures.h"
 
 #include <QString>

@@ -4,9 +4,9 @@
 // engine's kernels (ChannelMaxima, NdviTable, NdviStatsAccumulator), so they are the
 // very figures the operations give. Also the texts they are shown and copied in.
 
-#include "engine/Kernels.h"
-#include "engine/NdviStats.h"
-#include "engine/Panel.h"
+#include "engine/calibration/Panel.h"
+#include "engine/ops/Kernels.h"
+#include "engine/ops/NdviStats.h"
 #include "view/LoadedPicture.h"
 
 #include <QString>

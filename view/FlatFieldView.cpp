@@ -1,6 +1,6 @@
 #include "view/FlatFieldView.h"
 
-#include "engine/Regions.h"
+#include "engine/season/Regions.h"
 
 #include <QFileInfo>
 #include <QFile>

@@ -5,8 +5,8 @@
 // shows about the flat-field in use. All of it by the engine's correction, so it gives
 // the very numbers zrvimage-batch gives with --flatfield.
 
-#include "engine/FlatField.h"
-#include "engine/Regions.h"
+#include "engine/calibration/FlatField.h"
+#include "engine/season/Regions.h"
 #include "view/Figures.h"
 #include "view/LoadedPicture.h"
 

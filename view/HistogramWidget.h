@@ -2,7 +2,7 @@
 // The NDVI histogram under the rectangle's figures: the engine's 20 bins over -1..+1,
 // each bar in the palette's colour for the middle of its bin.
 
-#include "engine/NdviStats.h"
+#include "engine/ops/NdviStats.h"
 #include "view/ColourScale.h"
 
 #include <QWidget>

@@ -1,8 +1,8 @@
 #include "view/LoadedPicture.h"
 
-#include "engine/EngineError.h"
-#include "engine/NdviTiff.h"
-#include "engine/PictureReader.h"
+#include "engine/formats/NdviTiff.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/platform/EngineError.h"
 
 #include <tiffio.h>
 

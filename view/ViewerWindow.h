@@ -5,9 +5,9 @@
 // the model in use; each panel section (view/panel) and each export (view/exports)
 // lives in a file of its own, and the window only joins them.
 
-#include "engine/Kernels.h"
-#include "view/Canvas.h"
+#include "engine/ops/Kernels.h"
 #include "view/CalibrationHistory.h"
+#include "view/Canvas.h"
 #include "view/ColourScale.h"
 #include "view/Figures.h"
 #include "view/LoadedPicture.h"

@@ -2,7 +2,7 @@
 // Area channel maxima, the window's script: the largest red, green and blue byte
 // values inside a rectangle of a 24-bit bitmap, shown in the window's result labels.
 
-#include "engine/Kernels.h"
+#include "engine/ops/Kernels.h"
 #include "window/Services.h"
 
 namespace window {

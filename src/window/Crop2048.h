@@ -2,7 +2,7 @@
 // Crop to 2048 columns, the window's script: a new 24-bit bitmap exactly 2048 pixels
 // wide holding the leftmost 2048 columns of every row, as many rows as the input has.
 
-#include "engine/Kernels.h"
+#include "engine/ops/Kernels.h"
 #include "window/Services.h"
 
 namespace window {

@@ -4,7 +4,7 @@
 // NDVI value, both bands first scaled by the white reference panel's values. The
 // output is headerless little-endian float32, top image row first, rows contiguous.
 
-#include "engine/Kernels.h"
+#include "engine/ops/Kernels.h"
 #include "window/Services.h"
 
 namespace window {

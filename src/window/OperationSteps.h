@@ -2,10 +2,10 @@
 // Steps the window's three operations share, each with the message the user gets
 // when it cannot go on.
 
-#include "engine/Messages.h"
-#include "engine/OutputFile.h"
-#include "engine/PictureReader.h"
-#include "engine/Runs.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/ops/Runs.h"
+#include "engine/output/OutputFile.h"
+#include "engine/platform/Messages.h"
 #include "window/Services.h"
 
 #include <memory>

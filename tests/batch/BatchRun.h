@@ -2,7 +2,7 @@
 // Runs the batch in this process, as the program would, and keeps what it wrote.
 
 #include "batch/Runner.h"
-#include "engine/Platform.h"
+#include "engine/platform/Platform.h"
 #include "window/AreaMaxima.h"
 
 #include "BmpFixture.h"

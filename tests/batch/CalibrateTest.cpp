@@ -6,7 +6,7 @@
 
 #include "NdviOracle.h"
 #include "batch/CommandLine.h"
-#include "engine/CalibrationFile.h"
+#include "engine/calibration/CalibrationFile.h"
 
 #include <gtest/gtest.h>
 

@@ -2,14 +2,14 @@
 // TIFF: how the options become the model, that the raster follows the empirical line,
 // where the model is reported, and that a TIFF is staged like every other output.
 
-#include "TiffRead.h"
 #include "BatchRun.h"
 #include "ReadBack.h"
+#include "TiffRead.h"
 
 #include "ExpectedOutput.h"
 #include "batch/FileRun.h"
 #include "batch/OutputPlan.h"
-#include "engine/NdviTiff.h"
+#include "engine/formats/NdviTiff.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>

@@ -7,8 +7,8 @@
 // are found on holds them as printed.
 
 #include "BmpFixture.h"
-#include "engine/Markers.h"
-#include "engine/Regions.h"
+#include "engine/season/Markers.h"
+#include "engine/season/Regions.h"
 
 #include <cmath>
 #include <set>

@@ -9,7 +9,7 @@
 #include "SeasonOracle.h"
 
 #include "batch/Overlay.h"
-#include "engine/Regions.h"
+#include "engine/season/Regions.h"
 
 #include <gtest/gtest.h>
 

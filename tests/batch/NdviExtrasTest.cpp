@@ -7,8 +7,8 @@
 
 #include "batch/NdviPreview.h"
 #include "batch/Report.h"
-#include "engine/Kernels.h"
-#include "engine/NdviColours.h"
+#include "engine/ops/Kernels.h"
+#include "engine/ops/NdviColours.h"
 
 #include <gtest/gtest.h>
 

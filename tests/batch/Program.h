@@ -3,7 +3,7 @@
 // it: arguments in UTF-8, standard output and error kept, the exit status as the
 // caller sees it.
 
-#include "engine/Platform.h"
+#include "engine/platform/Platform.h"
 
 #include "BmpFixture.h"
 

@@ -5,8 +5,8 @@
 #include "ReadBack.h"
 
 #include "SeasonOracle.h"
-#include "engine/CalibrationFile.h"
-#include "engine/SeasonProject.h"
+#include "engine/calibration/CalibrationFile.h"
+#include "engine/season/SeasonProject.h"
 
 #include <gtest/gtest.h>
 

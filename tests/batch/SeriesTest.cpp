@@ -6,7 +6,7 @@
 #include "ReadBack.h"
 
 #include "SeasonOracle.h"
-#include "engine/CalibrationFile.h"
+#include "engine/calibration/CalibrationFile.h"
 
 #include <gtest/gtest.h>
 

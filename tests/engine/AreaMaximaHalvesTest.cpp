@@ -2,8 +2,8 @@
 // threads: the same maxima as a plain scan, every row told to the progress on the
 // caller's thread, and a cancel or a file cut under either half reported as such.
 
-#include "engine/EngineError.h"
-#include "engine/Runs.h"
+#include "engine/ops/Runs.h"
+#include "engine/platform/EngineError.h"
 #include "runtime/Exceptions.h"
 
 #include "BmpFixture.h"

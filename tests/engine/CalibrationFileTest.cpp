@@ -1,7 +1,7 @@
 // The calibration file: what it holds read back exactly, what later versions may add
 // skipped, and every bad file refused with the file named and the fault said.
 
-#include "engine/CalibrationFile.h"
+#include "engine/calibration/CalibrationFile.h"
 
 #include "BmpFixture.h"
 

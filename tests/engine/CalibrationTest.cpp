@@ -2,9 +2,9 @@
 // (The table's values under every kind of model are checked with the formula's.)
 
 #include "TiffRead.h"
-#include "engine/Calibration.h"
-#include "engine/NdviTiff.h"
-#include "engine/Runs.h"
+#include "engine/calibration/Calibration.h"
+#include "engine/formats/NdviTiff.h"
+#include "engine/ops/Runs.h"
 
 #include "BmpFixture.h"
 #include "ExpectedOutput.h"

@@ -6,10 +6,10 @@
 #include "BmpFixture.h"
 #include "SyntheticFlat.h"
 #include "TiffRead.h"
-#include "engine/FlatField.h"
-#include "engine/Panel.h"
-#include "engine/PictureReader.h"
-#include "engine/Runs.h"
+#include "engine/calibration/FlatField.h"
+#include "engine/calibration/Panel.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/ops/Runs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // A picture of more than 4 GiB: its rows past the 32-bit offsets are read where they
 // are (on Windows, offsets go to the system's calls whole, never through a 32-bit long).
 
-#include "engine/PictureReader.h"
-#include "engine/Platform.h"
-#include "engine/Runs.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/ops/Runs.h"
+#include "engine/platform/Platform.h"
 
 #include "BmpFixture.h"
 

@@ -1,8 +1,8 @@
 // Rows read through the file's mapping: the same bytes as rows read, and a file cut
 // under the reader reported as cut, without the process dying of the fault.
 
-#include "engine/MappedRead.h"
-#include "engine/PictureReader.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/platform/MappedRead.h"
 
 #include "BmpFixture.h"
 #include "MemorySource.h"

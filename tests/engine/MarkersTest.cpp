@@ -1,8 +1,8 @@
 // Markers: the tags found with their corners in the order printed, the homography of
 // least squares, regions files anchored to tags, and regions placed on a frame.
 
-#include "engine/Markers.h"
-#include "engine/Regions.h"
+#include "engine/season/Markers.h"
+#include "engine/season/Regions.h"
 
 #include <gtest/gtest.h>
 

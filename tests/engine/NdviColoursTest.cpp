@@ -1,6 +1,6 @@
 // The NDVI colour ramps both front ends colour with.
 
-#include "engine/NdviColours.h"
+#include "engine/ops/NdviColours.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "window/NdviRaster.h"
-#include "engine/Calibration.h"
+#include "engine/calibration/Calibration.h"
 #include "runtime/Exceptions.h"
+#include "window/NdviRaster.h"
 
 #include "NdviOracle.h"
 

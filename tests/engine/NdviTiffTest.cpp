@@ -2,8 +2,8 @@
 // libtiff: every value read back bit for bit, and the predictor's bytes equal to the
 // ones libtiff's own encoder makes.
 
-#include "engine/NdviTiff.h"
-#include "engine/OutputPath.h"
+#include "engine/formats/NdviTiff.h"
+#include "engine/output/OutputPath.h"
 
 #include "BmpFixture.h"
 #include "TiffRead.h"

@@ -1,6 +1,6 @@
 // "NIR,RED" values as the batch tool and the viewer read them.
 
-#include "engine/NumberPair.h"
+#include "engine/formats/NumberPair.h"
 
 #include <gtest/gtest.h>
 

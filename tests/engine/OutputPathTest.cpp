@@ -1,12 +1,12 @@
 // The output path: a group of files ends all new or all old, whichever call fails, and
 // leaves no temporary; its writers (the block writer, the TIFF writer) report through it.
 
-#include "engine/NdviTiff.h"
-#include "engine/OutputFile.h"
-#include "engine/OutputPath.h"
-#include "engine/PictureReader.h"
-#include "engine/Platform.h"
-#include "engine/Runs.h"
+#include "engine/formats/NdviTiff.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/ops/Runs.h"
+#include "engine/output/OutputFile.h"
+#include "engine/output/OutputPath.h"
+#include "engine/platform/Platform.h"
 
 #include "BmpFixture.h"
 #include "ExpectedOutput.h"

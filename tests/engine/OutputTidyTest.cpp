@@ -2,9 +2,9 @@
 // left alone, whoever's it is told by the lock the writer holds and not by its process
 // number; a group's journal copy in another folder is acted on only with its primary.
 
-#include "engine/OutputJournal.h"
-#include "engine/OutputPath.h"
-#include "engine/Platform.h"
+#include "engine/output/OutputJournal.h"
+#include "engine/output/OutputPath.h"
+#include "engine/platform/Platform.h"
 
 #include "BmpFixture.h"
 

@@ -1,8 +1,8 @@
 // The panel rules: white and dark values from a rectangle's bytes, the one-pass count
 // of rectangles through the reader, and the panel checks.
 
-#include "engine/Panel.h"
-#include "engine/PictureReader.h"
+#include "engine/calibration/Panel.h"
+#include "engine/formats/PictureReader.h"
 
 #include "BmpFixture.h"
 

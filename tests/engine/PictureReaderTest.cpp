@@ -1,7 +1,7 @@
 // The reader: header values, the checks that refuse what cannot be read right, and
 // rows by their index from the top whatever the writer's layout.
 
-#include "engine/PictureReader.h"
+#include "engine/formats/PictureReader.h"
 
 #include "BmpFixture.h"
 #include "MemorySource.h"

@@ -2,7 +2,7 @@
 // test, every bad regions file refused with the file and the region named, and the
 // file written and read back to the same set.
 
-#include "engine/Regions.h"
+#include "engine/season/Regions.h"
 
 #include "SeasonOracle.h"
 

@@ -2,7 +2,7 @@
 // them: progress per row or block, cancelling, the crop's height limit, rows shown as they are made, and failures that
 // stop the run.
 
-#include "engine/Runs.h"
+#include "engine/ops/Runs.h"
 #include "runtime/Exceptions.h"
 
 #include "BmpFixture.h"

@@ -1,8 +1,8 @@
 // The season being edited: one undo history over every part of it, whether it was
 // saved, and a failed save that changes nothing.
 
-#include "engine/EngineError.h"
-#include "engine/SeasonDocument.h"
+#include "engine/platform/EngineError.h"
+#include "engine/season/SeasonDocument.h"
 
 #include "BmpFixture.h"
 

@@ -3,9 +3,9 @@
 // way the panel may be read or by a fixed model, from a file or from memory; frames that
 // cannot be used; frame times from names and modification times; the table's order.
 
-#include "engine/FlatField.h"
-#include "engine/PictureReader.h"
-#include "engine/Season.h"
+#include "engine/calibration/FlatField.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/season/Season.h"
 
 #include "SeasonOracle.h"
 

@@ -5,7 +5,7 @@
 #include "BmpFixture.h"
 #include "FakeServices.h"
 #include "Operations.h"
-#include "engine/Platform.h"
+#include "engine/platform/Platform.h"
 
 #include <gtest/gtest.h>
 

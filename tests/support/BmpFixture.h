@@ -1,7 +1,7 @@
 #pragma once
 // Pictures made in code for the tests, and small file helpers.
 
-#include "engine/Platform.h"
+#include "engine/platform/Platform.h"
 
 #include <atomic>
 #include <cstdint>

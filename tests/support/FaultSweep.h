@@ -3,7 +3,7 @@
 // counting its calls, then once more for each call and each error, with that call
 // failing. What the run must leave behind is the caller's to check.
 
-#include "engine/Platform.h"
+#include "engine/platform/Platform.h"
 
 #include <gtest/gtest.h>
 

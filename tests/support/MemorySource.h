@@ -2,7 +2,7 @@
 // A picture's bytes in memory for the reader, optionally failing like a dying card:
 // every read that reaches failFrom throws the reader's I/O error.
 
-#include "engine/PictureReader.h"
+#include "engine/formats/PictureReader.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,7 +2,7 @@
 // A float32 TIFF read back with libtiff, tags and values, for the tests of every
 // program that writes one.
 
-#include "engine/NdviTiff.h"
+#include "engine/formats/NdviTiff.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>

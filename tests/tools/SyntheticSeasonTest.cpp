@@ -3,10 +3,10 @@
 
 #include "SyntheticSeason.h"
 
-#include "engine/Panel.h"
-#include "engine/Regions.h"
-#include "engine/Season.h"
-#include "engine/PictureReader.h"
+#include "engine/calibration/Panel.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/season/Regions.h"
+#include "engine/season/Season.h"
 
 #include "BmpFixture.h"
 

@@ -2,7 +2,7 @@
 // viewer goes on showing what it showed.
 #include "ViewerFixture.h"
 
-#include "engine/EngineError.h"
+#include "engine/platform/EngineError.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 
 #include "batch/Calibrate.h"
 #include "batch/CommandLine.h"
-#include "engine/CalibrationFile.h"
+#include "engine/calibration/CalibrationFile.h"
 
 #include <QDoubleSpinBox>
 #include <QLabel>

@@ -7,9 +7,9 @@
 #include "ViewerFixture.h"
 
 #include "ExpectedOutput.h"
-#include "engine/Calibration.h"
-#include "engine/Messages.h"
-#include "engine/NdviTiff.h"
+#include "engine/calibration/Calibration.h"
+#include "engine/formats/NdviTiff.h"
+#include "engine/platform/Messages.h"
 #include "view/CommandLine.h"
 #include "view/HistogramWidget.h"
 

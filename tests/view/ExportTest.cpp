@@ -6,7 +6,7 @@
 #include "ExpectedOutput.h"
 #include "FakeServices.h"
 #include "TiffRead.h"
-#include "engine/Messages.h"
+#include "engine/platform/Messages.h"
 #include "window/NdviRaster.h"
 
 #include <QAction>

@@ -2,7 +2,7 @@
 // pixels: channel maxima, means, deviations, NDVI figures and the histogram.
 #include "ViewerFixture.h"
 
-#include "engine/Kernels.h"
+#include "engine/ops/Kernels.h"
 #include "view/HistogramWidget.h"
 
 #include <QClipboard>

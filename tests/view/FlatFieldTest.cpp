@@ -6,8 +6,8 @@
 
 #include "TiffRead.h"
 #include "batch/Runner.h"
-#include "engine/CalibrationFile.h"
-#include "engine/FlatField.h"
+#include "engine/calibration/CalibrationFile.h"
+#include "engine/calibration/FlatField.h"
 #include "view/FlatFieldView.h"
 #include "view/LegendWidget.h"
 #include "view/regions/RegionsModel.h"

@@ -4,9 +4,9 @@
 // 領域をマーカーに固定 writes the open frame's tag corners into the regions.
 #include "ViewerFixture.h"
 
-#include "engine/Markers.h"
-#include "engine/PictureReader.h"
-#include "engine/Season.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/season/Markers.h"
+#include "engine/season/Season.h"
 #include "view/regions/RegionsModel.h"
 #include "view/regions/RegionsSection.h"
 #include "view/season/SeasonDock.h"

@@ -6,9 +6,9 @@
 #include "ViewerFixture.h"
 
 #include "batch/Runner.h"
-#include "engine/CalibrationFile.h"
-#include "engine/FlatField.h"
-#include "engine/SeasonProject.h"
+#include "engine/calibration/CalibrationFile.h"
+#include "engine/calibration/FlatField.h"
+#include "engine/season/SeasonProject.h"
 #include "view/regions/RegionsModel.h"
 #include "view/season/ProjectController.h"
 #include "view/season/SeasonDock.h"

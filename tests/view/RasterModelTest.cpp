@@ -2,7 +2,7 @@
 // TIFF description, and no calibration field can be changed while it shows.
 #include "ViewerFixture.h"
 
-#include "engine/Calibration.h"
+#include "engine/calibration/Calibration.h"
 
 #include <QAbstractSpinBox>
 #include <QLabel>

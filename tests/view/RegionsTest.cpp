@@ -2,8 +2,8 @@
 // measured in the side panel by the engine's season rules.
 #include "ViewerFixture.h"
 
-#include "engine/Regions.h"
-#include "engine/Season.h"
+#include "engine/season/Regions.h"
+#include "engine/season/Season.h"
 #include "view/regions/RegionsModel.h"
 #include "view/regions/RegionsSection.h"
 

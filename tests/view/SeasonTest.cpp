@@ -5,8 +5,8 @@
 #include "ViewerFixture.h"
 
 #include "batch/Runner.h"
-#include "engine/PictureReader.h"
-#include "engine/Season.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/season/Season.h"
 #include "view/regions/RegionsModel.h"
 #include "view/season/SeasonChart.h"
 #include "view/season/SeasonDock.h"

@@ -1,7 +1,7 @@
 // Exports onto the open picture, the recent files' folders, and the legend's labels.
 #include "ViewerFixture.h"
 
-#include "engine/Messages.h"
+#include "engine/platform/Messages.h"
 #include "view/ColourScale.h"
 
 #include <QFontMetrics>

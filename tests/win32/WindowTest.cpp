@@ -12,7 +12,7 @@
 #include "ExpectedOutput.h"
 #include "FakeServices.h"
 #include "Operations.h"
-#include "engine/Messages.h"
+#include "engine/platform/Messages.h"
 #include "runtime/ErrorText.h"
 #include "runtime/Exceptions.h"
 

@@ -2,7 +2,7 @@
 // The rectangle's figures as a two-line CSV for spreadsheets: the names, then the
 // picture's name, the figures and the calibration they were worked out with.
 
-#include "engine/Calibration.h"
+#include "engine/calibration/Calibration.h"
 #include "view/Figures.h"
 
 #include <QByteArray>

@@ -2,7 +2,7 @@
 // The NDVI of a bitmap held in memory, in blocks of whole rows top row first: the
 // values the viewer shows, made by the very table and row kernel the operations use.
 
-#include "engine/Kernels.h"
+#include "engine/ops/Kernels.h"
 #include "view/LoadedPicture.h"
 
 #include <cstdint>

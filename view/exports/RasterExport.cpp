@@ -1,7 +1,7 @@
 #include "view/exports/RasterExport.h"
 
-#include "engine/EnviHeader.h"
-#include "engine/OutputPath.h"
+#include "engine/formats/EnviHeader.h"
+#include "engine/output/OutputPath.h"
 #include "view/exports/NdviRows.h"
 
 #include <filesystem>

@@ -2,8 +2,8 @@
 // The NDVI raster of the bitmap in memory, little-endian float32 top row first as every
 // front end writes it, with the ENVI header beside it naming the model.
 
-#include "engine/Calibration.h"
-#include "engine/Kernels.h"
+#include "engine/calibration/Calibration.h"
+#include "engine/ops/Kernels.h"
 #include "view/LoadedPicture.h"
 
 #include <string>

@@ -1,7 +1,7 @@
 #include "view/exports/TiffExport.h"
 
-#include "engine/NdviTiff.h"
-#include "engine/OutputPath.h"
+#include "engine/formats/NdviTiff.h"
+#include "engine/output/OutputPath.h"
 #include "view/exports/NdviRows.h"
 
 namespace view {

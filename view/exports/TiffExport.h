@@ -1,8 +1,8 @@
 #pragma once
 // The NDVI of the bitmap in memory as a float32 TIFF, its description naming the model.
 
-#include "engine/Calibration.h"
-#include "engine/Kernels.h"
+#include "engine/calibration/Calibration.h"
+#include "engine/ops/Kernels.h"
 #include "view/LoadedPicture.h"
 
 #include <string>

@@ -1,8 +1,8 @@
 #include "view/exports/ViewPictureExport.h"
 
-#include "engine/EngineError.h"
-#include "view/exports/WholeFile.h"
+#include "engine/platform/EngineError.h"
 #include "view/LegendWidget.h"
+#include "view/exports/WholeFile.h"
 
 #include <QBuffer>
 #include <QImageWriter>

@@ -1,6 +1,6 @@
 #include "view/exports/WholeFile.h"
 
-#include "engine/OutputPath.h"
+#include "engine/output/OutputPath.h"
 
 #include <cstdint>
 #include <span>

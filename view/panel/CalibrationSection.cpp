@@ -1,6 +1,6 @@
 #include "view/panel/CalibrationSection.h"
 
-#include "engine/CalibrationFile.h"
+#include "engine/calibration/CalibrationFile.h"
 #include "view/ReadableLabel.h"
 
 #include <QDoubleSpinBox>

@@ -3,7 +3,7 @@
 // its reflectance from the maker's calibration sheet beside it; the model in use, and
 // why the fields' own cannot be used while they give an impossible one.
 
-#include "engine/Calibration.h"
+#include "engine/calibration/Calibration.h"
 #include "view/Figures.h"
 
 #include <QGroupBox>

@@ -1,7 +1,7 @@
 #pragma once
 // The side panel's NDVI histogram, titled with what it counts.
 
-#include "engine/NdviStats.h"
+#include "engine/ops/NdviStats.h"
 #include "view/ColourScale.h"
 
 #include <QGroupBox>

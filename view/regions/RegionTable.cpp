@@ -1,6 +1,6 @@
 #include "view/regions/RegionTable.h"
 
-#include "engine/Panel.h"
+#include "engine/calibration/Panel.h"
 #include "view/FlatFieldView.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 // `zrvimage-batch series` give for the plots. The white panel and the dark target are
 // measured too, under the same calibration, for the user to check them.
 
-#include "engine/Season.h"
+#include "engine/season/Season.h"
 #include "view/LoadedPicture.h"
 
 #include <QString>

@@ -4,10 +4,10 @@
 // and the season chart measures them over a folder; all read this one model and
 // follow its changed() signal.
 
-#include "engine/Calibration.h"
-#include "engine/Panel.h"
-#include "engine/Regions.h"
-#include "engine/Season.h"
+#include "engine/calibration/Calibration.h"
+#include "engine/calibration/Panel.h"
+#include "engine/season/Regions.h"
+#include "engine/season/Season.h"
 
 #include <QObject>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "view/regions/RegionsSection.h"
 
-#include "engine/Calibration.h"
+#include "engine/calibration/Calibration.h"
 #include "view/ReadableLabel.h"
 #include "view/regions/RegionsModel.h"
 

@@ -1,7 +1,7 @@
 #include "view/season/ProjectController.h"
 
-#include "engine/CalibrationFile.h"
-#include "engine/FlatField.h"
+#include "engine/calibration/CalibrationFile.h"
+#include "engine/calibration/FlatField.h"
 #include "runtime/Exceptions.h"
 #include "view/ViewerWindow.h"
 #include "view/panel/CalibrationSection.h"

@@ -5,7 +5,7 @@
 // differs from the file. Opening one puts it back into the window; saving writes it
 // whole or not at all through the engine's output path.
 
-#include "engine/SeasonProject.h"
+#include "engine/season/SeasonProject.h"
 
 #include <QObject>
 #include <QString>

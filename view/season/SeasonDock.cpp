@@ -1,6 +1,6 @@
 #include "view/season/SeasonDock.h"
 
-#include "engine/FlatField.h"
+#include "engine/calibration/FlatField.h"
 #include "view/regions/RegionTable.h"
 #include "view/season/SeasonChart.h"
 

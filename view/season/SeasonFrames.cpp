@@ -1,7 +1,7 @@
 #include "view/season/SeasonFrames.h"
 
-#include "engine/EngineError.h"
-#include "engine/PictureReader.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/platform/EngineError.h"
 #include "runtime/Exceptions.h"
 
 #include <QDir>

@@ -3,8 +3,8 @@
 // figures worked out apart from the window, and the table written as zrvimage-batch
 // series writes it. No widgets here, so the tests and the dock share it.
 
-#include "engine/Regions.h"
-#include "engine/Season.h"
+#include "engine/season/Regions.h"
+#include "engine/season/Season.h"
 
 #include <QString>
 

@@ -3,10 +3,10 @@
 // panel's card carrying tag 7, each visit from a slightly different place, the last
 // with three field tags covered; and regions.json, its plots anchored to the first
 // frame's tags. For screenshots of the viewer following markers; deterministic.
-#include "engine/Markers.h"
-#include "engine/OutputPath.h"
-#include "engine/PictureReader.h"
-#include "engine/Regions.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/output/OutputPath.h"
+#include "engine/season/Markers.h"
+#include "engine/season/Regions.h"
 
 #include <cmath>
 #include <cstdint>

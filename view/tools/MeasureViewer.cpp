@@ -4,10 +4,10 @@
 // backing store does.
 #include "SampleFrame.h"
 
-#include "engine/FlatField.h"
-#include "engine/OutputFile.h"
-#include "engine/PictureReader.h"
-#include "engine/Runs.h"
+#include "engine/calibration/FlatField.h"
+#include "engine/formats/PictureReader.h"
+#include "engine/ops/Runs.h"
+#include "engine/output/OutputFile.h"
 #include "view/ViewerWindow.h"
 
 #include <QApplication>

@@ -6,7 +6,7 @@
 // per cent reflectance over the sensor's offset). For screenshots and measurements;
 // deterministic.
 
-#include "engine/Kernels.h"
+#include "engine/ops/Kernels.h"
 
 #include <string>
 
