@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -880,10 +881,13 @@ std::string csvField(const std::string& text)
     return quoted + '"';
 }
 
-std::string shortest(double v)
+// A curve's value to four significant digits: its fit says no more, and sixteen would
+// pretend it did.
+std::string fourDigits(double v)
 {
     char text[32];
-    return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+    const int n = std::snprintf(text, sizeof text, "%.4g", v);
+    return std::string(text, static_cast<std::size_t>(std::max(n, 0)));
 }
 
 }  // namespace
@@ -984,7 +988,7 @@ std::string phenologyCsv(const std::vector<std::string>& regions, const std::vec
         }
         for (const PhenologyDate& date : fit.dates) {
             out += region + ',' + phenologyMetricName(date.metric) + ',' + optional(date.day) + ',' + optional(date.low) + ','
-                   + optional(date.high) + ',' + (date.day ? shortest(date.value) : std::string()) + ','
+                   + optional(date.high) + ',' + (date.day ? fourDigits(date.value) : std::string()) + ','
                    + csvField(date.day ? std::string(phenologyMethodName(fit.method)) : date.why) + '\n';
         }
     }

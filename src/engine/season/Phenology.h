@@ -106,7 +106,7 @@ void readSeasonTable(std::string_view text, const std::string& name, const std::
                      std::vector<RegionSeason>& seasons, std::size_t& repeated);
 
 // The dates table, with its header: region,metric,date,low,high,value,method; one row a
-// date, dates as the season table's times, an empty field where a figure is not given
+// date, dates as the season table's times, values to four significant digits, an empty field where a figure is not given
 // and then the method field says why; one row "none" with the reason in its method
 // field for a region without a cycle.
 std::string phenologyCsv(const std::vector<std::string>& regions, const std::vector<PhenologyFit>& fits);
