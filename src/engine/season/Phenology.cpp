@@ -526,7 +526,13 @@ std::optional<RobustSpline> robustSpline(const Data& d)
     fit.s = splineShape(d);
     std::vector<double> w(d.t.size(), 1.0);
     for (int round = 0; round <= kHuberRounds + kTukeyRounds; ++round) {
-        fit.lambda = chooseLambda(fit.s, d, w);
+        // The penalty chosen anew when the weights change in kind and at the end; in
+        // between the weights settle under the one chosen.
+        if (round == 0 || round == kHuberRounds || round == kHuberRounds + kTukeyRounds) {
+            fit.lambda = chooseLambda(fit.s, d, w);
+        } else if (!fitSpline(fit.s, d, w, fit.lambda)) {
+            return std::nullopt;
+        }
         if (fit.s.coefficients.empty()) return std::nullopt;
         if (round == kHuberRounds + kTukeyRounds) break;
         const std::vector<double> r = residualsOf(fit.s, d);
@@ -606,11 +612,17 @@ bool rising(PhenologyMetric m)
     return m == PhenologyMetric::StartOfSeason || m == PhenologyMetric::MidGreenup || m == PhenologyMetric::Maturity;
 }
 
+// v to `digits` significant digits, the same text on every system (the C library's
+// %g writes three exponent digits on Windows).
+std::string significant(double v, int digits)
+{
+    char text[40];
+    return std::string(text, std::to_chars(text, text + sizeof text, v, std::chars_format::general, digits).ptr);
+}
+
 std::string figure(double v)
 {
-    char text[32];
-    const int n = std::snprintf(text, sizeof text, "%.3g", v);
-    return std::string(text, static_cast<std::size_t>(std::max(n, 0)));
+    return significant(v, 3);
 }
 
 }  // namespace
@@ -885,9 +897,7 @@ std::string csvField(const std::string& text)
 // pretend it did.
 std::string fourDigits(double v)
 {
-    char text[32];
-    const int n = std::snprintf(text, sizeof text, "%.4g", v);
-    return std::string(text, static_cast<std::size_t>(std::max(n, 0)));
+    return significant(v, 4);
 }
 
 }  // namespace
