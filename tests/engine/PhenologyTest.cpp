@@ -156,6 +156,26 @@ TEST(Phenology, PartOfASeason)
     EXPECT_NE(few.reason.find("9 個"), std::string::npos) << few.reason;
 }
 
+// A fortnight without frames across the middle of the green-up: the curve bridges it
+// and still puts the dates where the truth has them.
+TEST(Phenology, BridgesAGapAcrossALimb)
+{
+    const testing_support::TrueCurve truth{0.12, 0.2, 0.8, 70, 5, 160, 6};
+    const auto dates = testing_support::trueDates(truth, 0, 230);
+    testing_support::SeasonRandom random{11};
+    std::vector<PhenologyPoint> points;
+    for (double day = 0; day <= 230; day += 2 + 4 * random.unit()) {
+        if (day < 63 || day >= 77) points.push_back({day, truth.at(day) + 0.02 * random.normal(), false});
+    }
+    const PhenologyFit fit = engine::fitPhenology(points, quick());
+    ASSERT_EQ(fit.method, PhenologyMethod::DoubleLogistic) << fit.reason;
+    for (const PhenologyMetric m : {PhenologyMetric::StartOfSeason, PhenologyMetric::MidGreenup, PhenologyMetric::Maturity}) {
+        const auto i = static_cast<std::size_t>(m);
+        ASSERT_TRUE(fit.dates[i].day) << fit.dates[i].why;
+        EXPECT_NEAR(*fit.dates[i].day, dates[i], m == PhenologyMetric::MidGreenup ? 3 : 5) << engine::phenologyMetricName(m);
+    }
+}
+
 TEST(Phenology, TimesBothWays)
 {
     const auto day = engine::phenologyDay("2026-05-01T10:00:00");

@@ -16,7 +16,7 @@ namespace engine {
 
 namespace {
 
-constexpr double kDateStep = 0.05;  // days between the curve's samples when reading dates
+constexpr double kDateStep = 0.1;  // days between the curve's samples when reading dates (linear between)
 constexpr int kParameters = 7;
 constexpr int kLimbPoints = 3;  // fitted points each end of a limb needs
 // Of the bootstrap's fits, the share that must give a date for its percentiles to be
