@@ -129,6 +129,21 @@ TEST(Phenology, SplineWhereTheDoubleLogisticCannotFollow)
     EXPECT_NEAR(*mid.day, 40, 3);
     EXPECT_EQ(fit.curveDays.front(), points.front().day);
     EXPECT_EQ(fit.curveDays.back(), points.back().day);
+
+    // Frames that begin part-way up a slower first rise show no base for it: no green-up
+    // dates, rather than dates measured from the first frame.
+    const testing_support::TrueCurve slow{0.15, 0.15, 0.8, 50, 8, 95, 4};
+    std::vector<PhenologyPoint> cut;
+    for (double day = 36; day <= 230; day += 2 + 4 * random.unit()) {
+        cut.push_back({day, slow.at(day) + second.at(day) + 0.015 * random.normal(), false});
+    }
+    const PhenologyFit late = engine::fitPhenology(cut, quick());
+    ASSERT_EQ(late.method, PhenologyMethod::Spline);
+    for (const PhenologyMetric m : {PhenologyMetric::StartOfSeason, PhenologyMetric::MidGreenup, PhenologyMetric::Maturity}) {
+        const auto& d = late.dates[static_cast<std::size_t>(m)];
+        EXPECT_FALSE(d.day) << engine::phenologyMetricName(m);
+        EXPECT_NE(d.why.find("基底が見えない"), std::string::npos) << d.why;
+    }
 }
 
 // A season whose frames stop at the peak: the green-up's dates, none for the fall, and
@@ -142,7 +157,7 @@ TEST(Phenology, PartOfASeason)
     ASSERT_NE(fit.method, PhenologyMethod::None) << fit.reason;
     const auto truth = testing_support::trueDates(s.curves[0], 0, 300);
     const auto& mid = fit.dates[static_cast<std::size_t>(PhenologyMetric::MidGreenup)];
-    ASSERT_TRUE(mid.day);
+    ASSERT_TRUE(mid.day) << engine::phenologyMethodName(fit.method) << " " << mid.why;
     EXPECT_NEAR(*mid.day, truth[1], 3);
     for (const PhenologyMetric m : {PhenologyMetric::Senescence, PhenologyMetric::MidSenescence, PhenologyMetric::EndOfSeason}) {
         const auto& d = fit.dates[static_cast<std::size_t>(m)];

@@ -554,6 +554,9 @@ struct Dates {
     // What the curve itself rises and falls within the frames' span: an asymptote far
     // outside it is no evidence of a cycle.
     double seenRise = 0, seenFall = 0;
+    // The spline's base is its lowest point on the limb's side of the peak: a base only
+    // when the curve lies flat there, not when the frames begin (or end) on the limb.
+    bool riseBase = true, fallBase = true;
 };
 
 // Reads the dates off a curve over [d.first, d.last]: the peak as its highest sample,
@@ -577,6 +580,21 @@ Dates readDates(const std::function<double(double)>& f, const Data& d, std::opti
     dates.fall = top - base2;
     dates.seenRise = top - *std::min_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(peak) + 1);
     dates.seenFall = top - *std::min_element(v.begin() + static_cast<std::ptrdiff_t>(peak), v.end());
+    if (!bases) {
+        // Seen: the lowest point three days or more inside the span, or the curve flat at
+        // the span's edge, its change over three days there under a quarter of the limb's
+        // steepest change over three days.
+        const auto edge = std::min(count - 1, static_cast<std::size_t>(std::lround(3 / kDateStep)));
+        const auto low1 = static_cast<std::size_t>(std::min_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(peak) + 1) - v.begin());
+        const auto low2 = static_cast<std::size_t>(std::min_element(v.begin() + static_cast<std::ptrdiff_t>(peak), v.end()) - v.begin());
+        double steepest1 = 0, steepest2 = 0;
+        for (std::size_t i = 0; i + edge < count; ++i) {
+            (i + edge <= peak ? steepest1 : steepest2) = std::max(i + edge <= peak ? steepest1 : steepest2,
+                                                                  std::abs(v[i + edge] - v[i]));
+        }
+        dates.riseBase = low1 >= edge || v[edge] - v[0] < 0.25 * steepest1;
+        dates.fallBase = low2 + edge <= count - 1 || v[count - 1 - edge] - v[count - 1] < 0.25 * steepest2;
+    }
     const auto idx = [](PhenologyMetric m) { return static_cast<std::size_t>(m); };
     dates.day[idx(PhenologyMetric::Peak)] = t[peak];
     dates.value[idx(PhenologyMetric::Peak)] = top;
@@ -726,6 +744,7 @@ PhenologyFit fitPhenology(std::span<const PhenologyPoint> points, const Phenolog
     }
     const bool riseHeld = dates.seenRise > noiseBound && below1 >= kLimbPoints && above1 >= kLimbPoints;
     const bool fallHeld = dates.seenFall > noiseBound && below2 >= kLimbPoints && above2 >= kLimbPoints;
+    const bool riseDated = riseHeld && dates.riseBase, fallDated = fallHeld && dates.fallBase;
     result.amplitude = std::max(dates.seenRise, dates.seenFall);
     if (!riseHeld && !fallHeld) {
         result.reason = "季節の変化が見られません（振幅 " + figure(result.amplitude) + "、雑音 " + figure(result.noise)
@@ -789,7 +808,10 @@ PhenologyFit fitPhenology(std::span<const PhenologyPoint> points, const Phenolog
         date.value = dates.value[i];
         const bool peak = metric == PhenologyMetric::Peak;
         const double limb = rising(metric) ? dates.seenRise : dates.seenFall;
-        if (!peak && !(rising(metric) ? riseHeld : fallHeld)) {
+        if (!peak && (rising(metric) ? riseHeld : fallHeld) && !(rising(metric) ? riseDated : fallDated)) {
+            date.why = std::string(rising(metric) ? "撮影が立ち上がりの途中から始まり" : "撮影が下降の途中で終わり")
+                       + "、その基底が見えないため日付はありません";
+        } else if (!peak && !(rising(metric) ? riseHeld : fallHeld)) {
             date.why = std::string(rising(metric) ? "立ち上がり" : "下降") + "の振幅 " + figure(limb) + " が雑音 "
                        + figure(result.noise) + " の " + figure(settings.noiseFactor)
                        + " 倍以内か、それを支える点が足りないため日付はありません";
