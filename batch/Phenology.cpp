@@ -46,7 +46,7 @@ bool sameFile(const std::string& a, const std::string& b)
 
 }  // namespace
 
-int runPhenology(const Options& options, std::ostream& out, std::ostream& err)
+int runPhenology(const Options& options, std::ostream& out, std::ostream& err, const std::atomic<bool>* interrupted)
 {
     const std::string& csv = *options.output;
     for (const std::string& input : options.inputs) {
@@ -112,6 +112,10 @@ int runPhenology(const Options& options, std::ostream& out, std::ostream& err)
     std::vector<std::string> regions;
     std::vector<engine::PhenologyFit> fits;
     for (const engine::RegionSeason& s : seasons) {
+        if (interrupted && interrupted->load()) {
+            err << kProgram << "中断しました\n";
+            return kInterrupted;
+        }
         regions.push_back(s.region);
         fits.push_back(engine::fitPhenology(s.points));
         const engine::PhenologyFit& fit = fits.back();
