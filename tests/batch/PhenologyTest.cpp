@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <fstream>
 #include <map>
@@ -186,6 +187,13 @@ TEST(PhenologyCommand, UsageAndFailures)
     const BatchResult kept = runBatch({"phenology", table, "-o", u8(dir.path("d.csv"))});
     EXPECT_EQ(kept.status, 2);
     EXPECT_NE(kept.err.find("--force"), std::string::npos);
+    EXPECT_EQ(read(dir.path("d.csv")), "old");
+
+    // Interrupted: nothing written, the interrupt's status.
+    std::atomic<bool> interrupted{true};
+    std::ostringstream out, err;
+    EXPECT_EQ(batch::run({"phenology", table, "-o", u8(dir.path("d.csv")), "--force"}, out, err, false, &interrupted),
+              batch::kInterrupted);
     EXPECT_EQ(read(dir.path("d.csv")), "old");
 }
 
