@@ -39,8 +39,9 @@ const char* phenologyMethodName(PhenologyMethod method) noexcept;  // "none", "d
 struct PhenologyDate {
     PhenologyMetric metric{};
     // Nothing when the curve does not give this date (why says why, in Japanese): it
-    // crosses the level outside the frames' span, or its limb rises no more than the
-    // noise.
+    // crosses the level outside the frames' span; its limb rises no more than the noise
+    // or has fewer than three fitted points below or above its half-way level; or (the
+    // spline's) the frames begin or end on the limb, so its base is not seen.
     std::optional<double> day;
     // The bootstrap's 5th and 95th percentiles; nothing when too few of its fits gave
     // the date for the percentiles to mean what they say.
@@ -52,8 +53,9 @@ struct PhenologyDate {
 struct PhenologySettings {
     int bootstrap = 200;  // fits on resampled residuals for the intervals; 0 for none
     std::uint64_t seed = 1;  // with the same points and settings, the same intervals
-    // A limb (or the whole season) whose amplitude is no more than this many times the
-    // robust spread of the residuals is noise, not a cycle.
+    // A limb whose rise within the frames' span is no more than this many times the
+    // robust spread of the residuals is noise, not a limb; a region without a limb has
+    // no cycle (None).
     double noiseFactor = 5;
 };
 
@@ -66,7 +68,7 @@ struct PhenologyFit {
     // The curve sampled every kPhenologyCurveStep days over the fitted points' span, the
     // last sample at its end; empty for None.
     std::vector<double> curveDays, curveValues;
-    double amplitude = 0;  // the larger limb's rise above its base
+    double amplitude = 0;  // the larger limb's rise within the frames' span
     double noise = 0;      // the robust spread (1.4826 MAD) of the residuals
     // The robust weight each point got, in the order given (0 for flagged points and for
     // the outliers the fit left out).
@@ -74,7 +76,8 @@ struct PhenologyFit {
 };
 
 // Fits one region's points (any order; flagged ones are left out of the fit) and reads
-// its dates. Fewer than kMinPhenologyPoints unflagged points give None with a reason.
+// its dates. Fewer than kMinPhenologyPoints unflagged points, frames within one day, or
+// no limb give None with a reason.
 inline constexpr int kMinPhenologyPoints = 10;
 PhenologyFit fitPhenology(std::span<const PhenologyPoint> points, const PhenologySettings& settings = {});
 
