@@ -23,7 +23,8 @@ namespace batch {
 namespace {
 
 enum : unsigned {
-    kCrop = 1, kMaxima = 2, kNdvi = 4, kCalibrate = 8, kSeries = 16, kFlatField = 32, kAnchor = 64, kTags = 128
+    kCrop = 1, kMaxima = 2, kNdvi = 4, kCalibrate = 8, kSeries = 16, kFlatField = 32, kAnchor = 64, kTags = 128,
+    kPhenology = 256
 };
 
 struct OptionRule {
@@ -33,12 +34,12 @@ struct OptionRule {
 };
 
 constexpr OptionRule kOptions[] = {
-    {"-o", true, kCrop | kNdvi | kCalibrate | kFlatField | kAnchor | kTags}, {"--out-dir", true, kCrop | kNdvi},
+    {"-o", true, kCrop | kNdvi | kCalibrate | kFlatField | kAnchor | kTags | kPhenology}, {"--out-dir", true, kCrop | kNdvi},
     {"--rect", true, kMaxima},            {"--nir-white", true, kNdvi | kSeries},
     {"--red-white", true, kNdvi | kSeries}, {"--envi-header", false, kNdvi},
     {"--preview", true, kNdvi},           {"--preview-dir", true, kNdvi},
     {"--stats", false, kNdvi},            {"--json", false, kMaxima | kNdvi | kSeries | kFlatField},
-    {"--force", false, kCrop | kNdvi | kCalibrate | kSeries | kFlatField | kAnchor | kTags}, {"-j", true, kCrop | kMaxima | kNdvi | kSeries},
+    {"--force", false, kCrop | kNdvi | kCalibrate | kSeries | kFlatField | kAnchor | kTags | kPhenology}, {"-j", true, kCrop | kMaxima | kNdvi | kSeries},
     {"--panel-reflectance", true, kNdvi | kCalibrate | kSeries}, {"--dark", true, kNdvi},
     {"--dark-reflectance", true, kNdvi | kCalibrate | kSeries}, {"--tiff", false, kNdvi},
     {"--tiff-level", true, kNdvi},
@@ -49,6 +50,7 @@ constexpr OptionRule kOptions[] = {
     {"--flatfield", true, kNdvi | kCalibrate | kSeries}, {"--dark-frame", true, kFlatField},
     {"--overlay-dir", true, kSeries},     {"--ids", true, kTags},
     {"--size-mm", true, kTags},           {"--project", true, kSeries},
+    {"--index-column", true, kPhenology}, {"--png", true, kPhenology},
 };
 
 const OptionRule* findOption(std::string_view name)
@@ -432,6 +434,15 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
         return o;
     }
     if (o.inputs.empty()) return UsageError{"入力ファイルを指定してください"};
+    if (command == Command::Phenology) {
+        if (!o.output) return UsageError{"-o で書き出す日付の表 (CSV) を指定してください"};
+        if (const auto column = value("--index-column")) {
+            if (column->empty()) return UsageError{"--index-column には季節表の列名（例: ndvi_mean）を指定してください"};
+            o.indexColumn = *column;
+        }
+        o.pngDir = value("--png");
+        return o;
+    }
     if (command == Command::Anchor) {
         if (o.inputs.size() > 1) return UsageError{"anchor の入力ファイルは一つ（基準フレーム）だけです"};
         const auto regions = value("--regions");
@@ -571,14 +582,15 @@ ParseResult parseCommandLine(const std::vector<std::string>& args)
         if (arg == "-h" || arg == "--help") return HelpRequest{};
     }
     if (args.empty()) {
-        return UsageError{"サブコマンドを指定してください（crop、maxima、ndvi、calibrate、series、flatfield、anchor、tags）"};
+        return UsageError{"サブコマンドを指定してください（crop、maxima、ndvi、calibrate、series、flatfield、anchor、tags、phenology）"};
     }
 
     const std::map<std::string_view, std::pair<Command, unsigned>> commands = {
         {"crop", {Command::Crop, kCrop}}, {"maxima", {Command::Maxima, kMaxima}}, {"ndvi", {Command::Ndvi, kNdvi}},
         {"calibrate", {Command::Calibrate, kCalibrate}},
         {"series", {Command::Series, kSeries}}, {"flatfield", {Command::FlatField, kFlatField}},
-        {"anchor", {Command::Anchor, kAnchor}}, {"tags", {Command::Tags, kTags}}};
+        {"anchor", {Command::Anchor, kAnchor}}, {"tags", {Command::Tags, kTags}},
+        {"phenology", {Command::Phenology, kPhenology}}};
     const auto command = commands.find(args[0]);
     if (command == commands.end()) return UsageError{"不明なサブコマンドです: " + args[0]};
 

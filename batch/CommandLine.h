@@ -24,7 +24,7 @@ class FlatField;
 
 namespace batch {
 
-enum class Command { Crop, Maxima, Ndvi, Calibrate, Series, FlatField, Anchor, Tags };
+enum class Command { Crop, Maxima, Ndvi, Calibrate, Series, FlatField, Anchor, Tags, Phenology };
 
 struct Options {
     Command command = Command::Crop;
@@ -82,6 +82,10 @@ struct Options {
     // tags: the ids to print, in the order given, and the black border's outer side.
     std::vector<int> tagIds;
     double tagSizeMm = 0;
+    // phenology: the season tables' column its curves are fitted to (--index-column),
+    // and the folder for one chart a region (--png).
+    std::string indexColumn = "ndvi_mean";
+    std::optional<std::string> pngDir;
 };
 
 struct HelpRequest {};

@@ -56,7 +56,8 @@ const char* eightBitMessage(Command command)
     case Command::Series:
     case Command::FlatField:
     case Command::Anchor:
-    case Command::Tags: return "24ビットフォルスカラ―画像を指定してください";
+    case Command::Tags:
+    case Command::Phenology: return "24ビットフォルスカラ―画像を指定してください";
     }
     return "";
 }
@@ -268,6 +269,7 @@ FileOutcome runFile(const Options& options, const FileJob& job, const Sink& onMe
         case Command::FlatField: break;  // the frames make one file (runFlatField)
         case Command::Anchor:             // one frame, run on its own (runAnchor)
         case Command::Tags: break;        // no frame (runTags)
+        case Command::Phenology: break;   // tables, no frame (runPhenology)
         }
         outputs.place();
         outcome.succeeded = true;

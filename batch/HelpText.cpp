@@ -27,6 +27,7 @@ const char* helpText()
   zrvimage-batch anchor FRAME.bmp --regions IN.json -o OUT.json [--force]
   zrvimage-batch tags --ids 0-3,7 --size-mm MM -o SHEET.svg|SHEET.png [--force]
   zrvimage-batch flatfield FLAT.bmp... [--dark-frame DARK.bmp] -o FF.tif [--json] [--force]
+  zrvimage-batch phenology SEASON.csv... -o DATES.csv [--index-column ndvi_mean] [--png DIR] [--force]
   zrvimage-batch tidy DIR...
 
 MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットBMPファイルにまとめて行います。
@@ -78,6 +79,20 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
            書きます。1 枠に 1 個、番号と大きさを下に、50 mm の目盛りを下端に描きます。黒い枠の外側
            の一辺が --size-mm になり、その外側に 1 マス分の白い余白が付きます。1 枚に収まらない
            数のマーカーは、収まる数を書いて使い方の誤り（終了ステータス 2）になります。
+  phenology series の CSV ファイル（複数のフォルダの表を一つのシーズンとして）から、領域ごとに
+           季節の曲線を当てはめ、生育の日付を書きます。白色板か暗色板の確認に外れたフレーム
+           （panel_warning のある行）は使わず、誰も印を付けていない外れ値（雲の影など）は頑健な
+           当てはめで除きます。曲線は立ち上がりと下降の二つのロジスティック曲線（それぞれに基底）、
+           それより明らかによく合うときは平滑化スプラインです。撮影のない数週間は曲線でつなぎます。
+           日付は立ち上がりの振幅の 10・50・90 %（start_of_season、mid_greenup、maturity）、
+           peak、下降の振幅の 90・50・10 %（senescence、mid_senescence、end_of_season）で、
+           残差のブートストラップによる 5〜95 % の区間を付けます。出力は 1 行 1 日付の CSV
+           （region,metric,date,low,high,value,method、日付は series の時刻の形、value はその
+           日付での曲線の値、method は double_logistic か spline）です。曲線が撮影期間の中で
+           その水準を横切らない日付、振幅が雑音の範囲内の立ち上がりや下降の日付は空欄で、
+           method 列にその理由を書きます。季節の変化のない領域は metric が none の 1 行で、
+           理由を method 列に書きます。区間が求まらない日付は区間を空欄にし、標準エラー出力に
+           書きます。
   tidy     強制終了や停電で中断された書き込みを、各フォルダで片付けます。途中まで置き換えた
            ファイルの組は新しいものにそろえ、残った一時ファイルを削除し、一組一行で書きます。
            実行中のプログラムのファイルには触れません。どのコマンドも、フォルダに書き込む前に
@@ -142,6 +157,10 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
                       一緒にだけ使えます。
   --dark-frame DARK.bmp
                       flatfield: レンズにふたをして撮った画像。
+  --index-column COL  phenology: 曲線を当てはめる季節表の列（既定: ndvi_mean）。
+  --png DIR           phenology: 領域ごとのグラフ（点、外れた白色板のフレームは白抜き、頑健な
+                      当てはめが除いた点は ×、曲線、日付とその区間）を、領域名から付けた名前
+                      （.png）でこのフォルダに書きます。日付の表と一緒に置き換えます。
   --strict            calibrate: 警告があれば較正ファイルを書かず、終了ステータス 1 で終わります。
                       series: 白色板か暗色板の確認に外れたフレームを表から除き（それぞれ標準
                       エラー出力に書きます）、終了ステータス 1 で終わります。

@@ -7,6 +7,7 @@
 #include "batch/FileRun.h"
 #include "batch/FlatFieldCommand.h"
 #include "batch/OutputPlan.h"
+#include "batch/Phenology.h"
 #include "batch/Series.h"
 #include "batch/TagSheet.h"
 #include "batch/Tidy.h"
@@ -98,6 +99,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     if (options.command == Command::Tags) return runTags(options, out, err);
     if (options.command == Command::Series) return runSeries(options, out, err, errIsTerminal, interrupted);
     if (options.command == Command::FlatField) return runFlatField(options, out, err, interrupted);
+    if (options.command == Command::Phenology) return runPhenology(options, out, err, interrupted);
 
     const std::vector<FileJob> jobs = planJobs(options);
     if (const auto conflict = findConflict(jobs)) return badUsage(err, *conflict);

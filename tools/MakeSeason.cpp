@@ -1,5 +1,5 @@
 // zrvimage-make-season FOLDER [--frames N] [--size WIDTHxHEIGHT] [--plots N] [--seed N]
-//                      [--start YYYY-MM-DDTHH:MM:SS] [--markers] [--force]
+//                      [--start YYYY-MM-DDTHH:MM:SS] [--markers] [--long] [--force]
 // Writes a synthetic season (SyntheticSeason.h) into FOLDER: the frames and regions.json.
 #include "SyntheticSeason.h"
 
@@ -14,9 +14,11 @@ namespace {
 
 const char* const kUsage =
     "usage: zrvimage-make-season FOLDER [--frames N] [--size WIDTHxHEIGHT] [--plots N] [--seed N]\n"
-    "                            [--start YYYY-MM-DDTHH:MM:SS] [--markers] [--force]\n"
+    "                            [--start YYYY-MM-DDTHH:MM:SS] [--markers] [--long] [--force]\n"
     "  defaults: 30 frames of 1024x768, 6 plots, seed 1, from 2026-05-01T10:00:00 local time\n"
-    "  --markers: a hand-held season with AprilTags (regions.json to anchor on the first frame)\n";
+    "  --markers: a hand-held season with AprilTags (regions.json to anchor on the first frame)\n"
+    "  --long: a whole season, green-up to senescence, frames 2 to 6 days apart with a fortnight's gap\n"
+    "          (50 frames unless --frames says), for zrvimage-batch phenology\n";
 
 template <typename T>
 bool number(std::string_view text, T& out)
@@ -38,6 +40,7 @@ int main(int argc, char** argv)
     season_sample::SeasonOptions options;
     std::string folder;
     bool ok = true;
+    bool framesGiven = false;
     for (int i = 1; i < argc && ok; ++i) {
         const std::string_view arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -50,8 +53,13 @@ int main(int argc, char** argv)
             options.markers = true;
             continue;
         }
+        if (arg == "--long") {
+            options.longSeason = true;
+            continue;
+        }
         if (arg == "--frames" && hasValue) {
             ok = number(value, options.frames);
+            framesGiven = true;
         } else if (arg == "--plots" && hasValue) {
             ok = number(value, options.plots);
         } else if (arg == "--seed" && hasValue) {
@@ -76,6 +84,7 @@ int main(int argc, char** argv)
         std::fputs(kUsage, stderr);
         return 2;
     }
+    if (options.longSeason && !framesGiven) options.frames = season_sample::kLongSeasonFrames;
     if (const auto problem = season_sample::optionsProblem(options)) {
         std::fprintf(stderr, "zrvimage-make-season: %s\n", problem->c_str());
         return 2;

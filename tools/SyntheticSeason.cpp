@@ -441,11 +441,36 @@ std::optional<std::string> optionsProblem(const SeasonOptions& o)
     return std::nullopt;
 }
 
+int frameDay(const SeasonOptions& o, int frame)
+{
+    if (!o.longSeason) return frame;
+    int day = 0;
+    for (int k = 1; k <= frame; ++k) {
+        day += 2 + static_cast<int>(5 * hashUnit(o.seed, static_cast<std::uint64_t>(k), 31));
+        if (k == o.frames / 2) day += 14;  // the camera away for a fortnight
+    }
+    return day;
+}
+
 double plotCover(const SeasonOptions& o, int plot, int frame)
 {
-    const double s = o.frames > 1 ? static_cast<double>(frame) / (o.frames - 1) : 0.0;
+    const double s = o.frames > 1 ? (o.longSeason ? static_cast<double>(frameDay(o, frame)) / frameDay(o, o.frames - 1)
+                                                  : static_cast<double>(frame) / (o.frames - 1))
+                                  : 0.0;
     const auto p = static_cast<std::uint64_t>(plot);
     const bool stalls = plot == kStallingPlot;
+    if (o.longSeason) {
+        // Green-up in the first third, senescence in the last, each plot at its own
+        // dates and pace; the stalled plot greens a little and stays so.
+        const double up = stalls ? 0.2 : 0.18 + 0.12 * hashUnit(o.seed, p, 25);
+        const double down = 0.68 + 0.12 * hashUnit(o.seed, p, 26);
+        const double pace = 0.025 + 0.02 * hashUnit(o.seed, p, 27);
+        const double full = stalls ? 0.25 : 0.78 + 0.18 * hashUnit(o.seed, p, 23);
+        const double sown = 0.03 + 0.03 * hashUnit(o.seed, p, 24);
+        const double rise = 1 / (1 + std::exp(-(s - up) / pace));
+        const double fall = stalls ? 0.0 : 1 / (1 + std::exp(-(s - down) / pace));
+        return sown + (full - sown) * rise * (1 - fall);
+    }
     // A logistic curve from the cover at sowing to the plot's full cover, each plot with
     // its own midpoint, steepness and height; the stalled plot's stops a third of the
     // way through (drought, say) and stays.
@@ -462,7 +487,7 @@ double plotCover(const SeasonOptions& o, int plot, int frame)
 std::time_t frameTime(const SeasonOptions& o, int frame)
 {
     std::tm t = o.start;
-    t.tm_mday += frame;
+    t.tm_mday += frameDay(o, frame);
     t.tm_isdst = -1;
     return std::mktime(&t);
 }

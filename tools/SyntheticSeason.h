@@ -42,6 +42,10 @@ struct SeasonOptions {
     std::tm start = defaultStart();
     bool replace = false;  // write over files of the same names
     bool markers = false;  // hand-held, with AprilTags: see above
+    // A whole season, to show its dates (zrvimage-batch phenology): frames 2 to 6 days
+    // apart with a fortnight without any half-way, the plots greening up, then (all but
+    // the stalled one) senescing; frameDay() says when each frame is.
+    bool longSeason = false;
 
     static std::tm defaultStart();  // 2026-05-01 10:00:00
 };
@@ -97,8 +101,13 @@ Layout seasonLayout(const SeasonOptions& options);
 
 // The plot's ground cover (0..1) on a frame: its growth curve. The season runs from
 // frame 0 to the last frame whatever their number, so a longer season is the same
-// story taken more often.
+// story taken more often. A long season's plots rise early and senesce late in it.
 double plotCover(const SeasonOptions& options, int plot, int frame);
+
+// The frame's day from the first: its number, or for a long season the days the frames
+// before it were apart.
+int frameDay(const SeasonOptions& options, int frame);
+inline constexpr int kLongSeasonFrames = 50;  // --long's frames unless --frames says
 
 // The frame's file name and its local time as a calendar time.
 std::string frameName(const SeasonOptions& options, int frame);

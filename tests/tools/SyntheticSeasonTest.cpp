@@ -307,4 +307,35 @@ TEST(HandHeldSeason, PlotsFollowedToTheirTrueNdviAndCoveredFramesRefused)
     RecordProperty("worst_plot_ndvi_error", std::to_string(worstNdvi));
 }
 
+// The long season: frames 2 to 6 days apart but for one fortnight's gap, and every plot
+// but the stalled one greening up and then senescing back near where it began.
+TEST(SyntheticSeason, LongSeasonRisesAndFalls)
+{
+    SeasonOptions o;
+    o.longSeason = true;
+    o.frames = season_sample::kLongSeasonFrames;
+    int gaps = 0;
+    for (int f = 1; f < o.frames; ++f) {
+        const int step = season_sample::frameDay(o, f) - season_sample::frameDay(o, f - 1);
+        if (step > 6) {
+            EXPECT_GE(step, 16);
+            ++gaps;
+        } else {
+            EXPECT_GE(step, 2);
+        }
+    }
+    EXPECT_EQ(gaps, 1);
+    for (int p = 0; p < o.plots; ++p) {
+        double top = 0;
+        for (int f = 0; f < o.frames; ++f) top = std::max(top, season_sample::plotCover(o, p, f));
+        const double first = season_sample::plotCover(o, p, 0), last = season_sample::plotCover(o, p, o.frames - 1);
+        EXPECT_GT(top - first, 0.15) << p;
+        if (p == 2) {
+            EXPECT_NEAR(last, top, 0.01);  // A3 stalls and never senesces
+        } else {
+            EXPECT_GT(top - last, 0.5) << p;
+        }
+    }
+}
+
 }  // namespace
