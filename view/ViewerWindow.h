@@ -12,6 +12,7 @@
 #include "view/Figures.h"
 #include "view/LoadedPicture.h"
 #include "view/exports/Exports.h"
+#include "view/panel/ColoursSection.h"
 #include "view/regions/RegionTable.h"
 
 #include <QFutureWatcher>
@@ -28,6 +29,8 @@ class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
+class QDockWidget;
+class QStackedWidget;
 class QTimer;
 class QUndoStack;
 
@@ -40,6 +43,7 @@ class HistogramSection;
 class HistogramWidget;
 class LegendWidget;
 class ProjectController;
+class RecentFiles;
 class RegionsModel;
 class RegionsSection;
 class SeasonDock;
@@ -82,8 +86,15 @@ public:
 
     Prompts& prompts() noexcept { return prompts_; }
 
-    // Shows the picture or raster at path; false, after a message, when it cannot.
+    // Shows the picture or raster (or opens the project) at path, remembered among the
+    // recent files; false, after a message, when it cannot.
     bool openFile(const QString& path);
+    // A frame of the season, stepped onto or chosen in its list or chart: not a recent
+    // file. One that cannot be read shows its reason in place of the picture, no box;
+    // false then.
+    bool openFrame(const QString& path);
+    // The reason shown in place of an unreadable frame; empty while a picture is shown.
+    QString frameProblem() const;
     // フォルダーを開く: the folder's bitmaps listed by time in the season dock, the first
     // opened and the chart worked out; false, after a message, when it holds none.
     bool openFolder(const QString& folder);
@@ -142,7 +153,13 @@ public:
     const engine::FlatField* flatField() const noexcept { return committed_.flat.get(); }
     // The open bitmap's NDVI through the flat-field in use, row-major; null without one.
     const float* correctedNdvi() const noexcept { return corrected_.get(); }
+    // One history over the regions, the calibration, the flat-field, the time rule and
+    // the colours, kept from frame to frame.
     QUndoStack* undoStack() const noexcept { return undo_; }
+    // 元に戻す, やり直し: typed fields not yet a step first become one; steps that mean
+    // nothing on the frame shown (its rectangles) are passed over.
+    void undoStep();
+    void redoStep();
 
     // 領域を開く and 領域を保存: the regions file through the engine, whole or not at
     // all. False, after a message naming the file, when it cannot.
@@ -181,15 +198,23 @@ signals:
     void calibrationInUseChanged();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void createActions();
+    // An edit of the regions already made, from before to now, as one step.
+    void pushRegions(const QString& text, const engine::RegionSet& before);
+    // The regions replaced by set, one step.
+    void changeRegions(const QString& text, engine::RegionSet set);
     void createPanel();
-    void install(std::unique_ptr<LoadedPicture> picture, const QString& path);
-    std::unique_ptr<LoadedPicture> readRaster(const QString& path);
+    bool openPicture(const QString& path, bool byUser);
+    // remember: among the recent files.
+    void install(std::unique_ptr<LoadedPicture> picture, const QString& path, bool remember);
+    // No picture, and in its place why the frame at path cannot be shown.
+    void showUnreadable(const QString& path, const QString& reason);
     void calibrationChanged();
     // Typed fields that differ from the committed state become one undo step.
     void commitTypedFields();
@@ -213,8 +238,6 @@ private:
     void refreshPanel();
     void refreshPointer();
     void updateActions();
-    void addRecentFile(const QString& path);
-    void rebuildRecentMenu();
     bool refuseOpenPicture(const QString& path);
     void chooseAndOpen();
     void chooseAndExport(Export which);
@@ -258,10 +281,11 @@ private:
     // The white panel's and the dark target's values read again from their rectangles on
     // the open picture through state's flat-field (or none); the others stay.
     void rereadPanel(CalibrationState& state) const;
-    // Refuses, after a message naming path, a picture of width x height that the
-    // flat-field in use does not fit or whose corrected NDVI does not fit in memory.
-    bool refuseForFlatField(const engine::FlatField& flat, const QString& path, std::int64_t width,
-                            std::int64_t height, const QString& named);
+    // Why a picture of width x height at path cannot be shown through the flat-field in
+    // use (it does not fit, or its corrected NDVI does not fit in memory), naming named;
+    // empty when it can.
+    QString flatFieldRefusal(const engine::FlatField& flat, const QString& path, std::int64_t width,
+                             std::int64_t height, const QString& named) const;
     // What to tell about a calibration made through another flat-field than the one in
     // use (or none); empty when they agree.
     QString flatFieldMismatch(const engine::CalibrationSource& source) const;
@@ -291,8 +315,15 @@ private:
     CalibrationState committed_;
     std::optional<engine::Rectangle> committedArea_;  // the rectangle as last undoable
     bool applying_ = false;  // a step's own changes are not steps
+    // Counts the pictures shown: a rectangle's step lives on the one it was drawn on.
+    std::uint64_t pictureGeneration_ = 0;
+    ColoursSection::State committedColours_;
+    bool applyingColours_ = false;
 
     Canvas* canvas_ = nullptr;
+    QStackedWidget* pictureStack_ = nullptr;
+    QLabel* problemLabel_ = nullptr;
+    QString unreadable_;  // the frame whose reason is shown in place of the picture
     LegendWidget* legend_ = nullptr;
     QLabel* pointerLabel_ = nullptr;
     QLabel* noticeLabel_ = nullptr;
@@ -304,12 +335,15 @@ private:
     AreaSection* area_ = nullptr;
     HistogramSection* histogramSection_ = nullptr;
     RegionsSection* regionsSection_ = nullptr;
+    QDockWidget* regionsDock_ = nullptr;
     QFutureWatcher<RegionTable>* regionsWatcher_ = nullptr;
     bool regionsPending_ = false;
+    // The model the frame shown got from its own white region, once worked out.
+    std::optional<engine::NdviModel> frameModel_;
     SeasonDock* season_ = nullptr;
     ProjectController* project_ = nullptr;
 
-    QMenu* recentMenu_ = nullptr;
+    RecentFiles* recent_ = nullptr;
     QActionGroup* viewGroup_ = nullptr;
     std::vector<QAction*> viewActions_;
     QAction* exportRasterAction_ = nullptr;

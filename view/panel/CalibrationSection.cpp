@@ -218,6 +218,21 @@ void CalibrationSection::showModelInUse(const engine::NdviModel& model)
                                                                    .replace(QStringLiteral("; "), QStringLiteral("\n")));
 }
 
+void CalibrationSection::showOwnPanelInUse(const QString& panel, const std::optional<engine::NdviModel>& frame,
+                                           const engine::NdviModel& fields)
+{
+    const auto lines = [](const engine::NdviModel& m) {
+        return QString::fromStdString(engine::describeModel(m)).replace(QStringLiteral("; "), QStringLiteral("\n"));
+    };
+    QString text = QStringLiteral("使用中: 各フレームの白色板「%1」").arg(panel);
+    if (frame) {
+        text += QStringLiteral("\n") + lines(*frame);
+        if (!(*frame == fields)) text += QStringLiteral("\n（画像の表示と範囲の数値はパネルの値: %1）").arg(
+                                        QString::fromStdString(engine::describeModel(fields)));
+    }
+    setReadableText(modelLabel_, text);
+}
+
 void CalibrationSection::showSource(const QString& text)
 {
     sourceLabel_->setText(text);

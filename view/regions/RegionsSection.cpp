@@ -50,7 +50,11 @@ RegionsSection::RegionsSection(RegionsModel* model, QWidget* parent)
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                             QAbstractItemView::SelectedClicked);
-    table_->setMinimumHeight(table_->fontMetrics().height() * 9);
+    table_->setMinimumHeight(table_->fontMetrics().height() * 6);
+    // Every column whole: the figures are read across, and none is cut off.
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table_->horizontalHeader()->setStretchLastSection(false);
+    table_->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
     column->addWidget(table_);
     status_ = new QLabel;
     status_->setObjectName(QStringLiteral("regionsStatus"));
