@@ -57,6 +57,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QTableWidget>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QStatusBar>
@@ -232,7 +233,9 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     setView(static_cast<Canvas::Mode>(std::clamp(mode, 0, 3)));
     showFlatField();
     updateActions();
-    resize(QSize(1280, 800).boundedTo(screen()->availableSize()));
+    // Room for the picture, the panel and, below them, the season beside every column
+    // of the regions' figures.
+    resize(QSize(1600, 1000).boundedTo(screen()->availableSize()));
 }
 
 ViewerWindow::~ViewerWindow()
@@ -269,6 +272,7 @@ void ViewerWindow::createPanel()
     regionsDock_->setObjectName(QStringLiteral("regionsDock"));
     regionsDock_->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetClosable |
                               QDockWidget::DockWidgetFloatable);
+    regionsSection_->setTitle(QString());  // the dock's title says it
     regionsDock_->setWidget(regionsSection_);
     addDockWidget(Qt::BottomDockWidgetArea, regionsDock_);
     histogramSection_ = new HistogramSection;
@@ -538,6 +542,10 @@ bool ViewerWindow::openFolder(const QString& folder)
         season_->show();
         // Tall enough for the chart to be read.
         resizeDocks({season_}, {std::max(season_->height(), height() * 2 / 5)}, Qt::Vertical);
+        // The regions' table no wider than its columns: the rest is the chart's.
+        if (regionsDock_->isVisible()) {
+            resizeDocks({regionsDock_}, {regionsSection_->table()->sizeHint().width() + 24}, Qt::Horizontal);
+        }
     }
     project_->leave();
     QSettings s = settings();

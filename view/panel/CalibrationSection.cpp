@@ -227,8 +227,8 @@ void CalibrationSection::showOwnPanelInUse(const QString& panel, const std::opti
     QString text = QStringLiteral("使用中: 各フレームの白色板「%1」").arg(panel);
     if (frame) {
         text += QStringLiteral("\n") + lines(*frame);
-        if (!(*frame == fields)) text += QStringLiteral("\n（画像の表示と範囲の数値はパネルの値: %1）").arg(
-                                        QString::fromStdString(engine::describeModel(fields)));
+        // The picture's NDVI view and the rectangle's figures stay on the fields' values.
+        if (!(*frame == fields)) text += QStringLiteral("\n（画像の表示と範囲の数値は上の欄の値）");
     }
     setReadableText(modelLabel_, text);
 }

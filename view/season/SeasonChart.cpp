@@ -184,13 +184,12 @@ void fillSeasonChart(QChart& chart, const std::vector<SeasonEntry>& entries, con
     const qint64 start = byDays ? firstTime.date().startOfDay().toMSecsSinceEpoch()
                                 : QDateTime(firstTime.date(), QTime(firstTime.time().hour(), 0)).toMSecsSinceEpoch();
     const qint64 units = std::max<qint64>(1, (last - start) / unit + 1);
-    const qint64 step = (units + 7) / 8;  // at most nine ticks
+    // At most five ticks: more would be elided to "2026-…" in a dock beside the table.
+    const qint64 step = (units + 3) / 4;
     const qint64 steps = (units + step - 1) / step;
     time->setRange(QDateTime::fromMSecsSinceEpoch(start), QDateTime::fromMSecsSinceEpoch(start + steps * step * unit));
     time->setTickCount(static_cast<int>(steps) + 1);
     time->setFormat(byDays ? QStringLiteral("yyyy-MM-dd") : QStringLiteral("yyyy-MM-dd HH:mm"));
-    // Slanted when many, so that the longer labels do not run into each other.
-    time->setLabelsAngle(steps > 4 ? -30 : 0);
     // NDVI on round steps of 0.02 to 0.5, at most six ticks: more overlap in a low dock
     // and are cut short.
     const double spanNeeded = std::max(0.04, high - low);
