@@ -15,6 +15,7 @@
 #include "view/LegendWidget.h"
 #include "view/CommandLine.h"
 #include "view/ReadableLabel.h"
+#include "view/exports/ExportController.h"
 #include "view/exports/FiguresExport.h"
 #include "view/exports/RasterExport.h"
 #include "view/exports/TiffExport.h"
@@ -92,11 +93,6 @@ std::string encoded(const QString& path)
 QString decoded(const std::string& path)
 {
     return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
-QString fromUtf8(const char* text)
-{
-    return QString::fromUtf8(text);
 }
 
 // Restores the cursor however the work ends.
@@ -190,6 +186,7 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     createPanel();
     createSeason();
     project_ = new ProjectController(*this);
+    exports_ = new ExportController(*this);
     connect(project_, &ProjectController::titleChanged, this, &ViewerWindow::updateTitle);
     connect(project_, &ProjectController::opened, this, [this](const QString& path) { recent_->add(path); });
     connect(project_, &ProjectController::saved, this, [this](const QString& path) {
@@ -312,18 +309,18 @@ void ViewerWindow::createActions()
     connect(recent_, &RecentFiles::chosen, this, &ViewerWindow::openFile);
     QMenu* exports = file->addMenu(QStringLiteral("書き出し(&E)"));
     exportRasterAction_ = exports->addAction(QStringLiteral("NDVIラスター（ENVIヘッダー付き）(&N)..."), this,
-                                             [this] { chooseAndExport(Export::Raster); });
+                                             [this] { exports_->choose(Export::Raster); });
     exportTiffAction_ = exports->addAction(QStringLiteral("NDVI（TIFF float32）(&T)..."), this,
-                                           [this] { chooseAndExport(Export::Tiff); });
+                                           [this] { exports_->choose(Export::Tiff); });
     exportPictureAction_ = exports->addAction(QStringLiteral("表示中の画像（PNG、凡例付き）(&P)..."), this,
-                                              [this] { chooseAndExport(Export::ViewPicture); });
+                                              [this] { exports_->choose(Export::ViewPicture); });
     exportFiguresAction_ = exports->addAction(QStringLiteral("範囲の数値（CSV）(&C)..."), this,
-                                              [this] { chooseAndExport(Export::Figures); });
+                                              [this] { exports_->choose(Export::Figures); });
     exports->addSeparator();
     exportSeasonChartAction_ = exports->addAction(QStringLiteral("時系列グラフ（PNG）(&G)..."), this,
-                                                  [this] { chooseAndExport(Export::SeasonChart); });
+                                                  [this] { exports_->choose(Export::SeasonChart); });
     exportSeasonTableAction_ = exports->addAction(QStringLiteral("時系列の表（CSV）(&S)..."), this,
-                                                  [this] { chooseAndExport(Export::SeasonTable); });
+                                                  [this] { exports_->choose(Export::SeasonTable); });
     file->addSeparator();
     file->addAction(QStringLiteral("較正を開く(&L)..."), this, [this] {
         const QString path = prompts_.openCalibrationPath();
@@ -332,7 +329,7 @@ void ViewerWindow::createActions()
         }
     });
     file->addAction(QStringLiteral("較正を保存(&S)..."), this, [this] {
-        const QString path = prompts_.savePath(QStringLiteral("較正を保存"), proposedName(QStringLiteral(".json")),
+        const QString path = prompts_.savePath(QStringLiteral("較正を保存"), exports_->proposedName(QStringLiteral(".json")),
                                                QStringLiteral("較正ファイル (*.json)"), QStringLiteral("json"));
         if (path.isEmpty()) return;
         // The save dialog leaves the question about an existing file to the window.
@@ -860,8 +857,8 @@ bool ViewerWindow::saveRegions(const QString& path)
         prompts_.message(QString::fromStdString(*problem));
         return false;
     }
-    if (refuseOpenPicture(path)) return false;
-    if (!reportFailure(path, [&] { engine::writeRegionsFile(encoded(path), regions_->set()); })) return false;
+    if (exports_->refuseOpenPicture(path)) return false;
+    if (!exports_->reportFailure(path, [&] { engine::writeRegionsFile(encoded(path), regions_->set()); })) return false;
     rememberFolder(path);
     return true;
 }
@@ -1430,10 +1427,10 @@ std::string ViewerWindow::nowText() const
 bool ViewerWindow::saveCalibration(const QString& path)
 {
     commitTypedFields();
-    if (refuseImpossibleModel() || refuseOpenPicture(path)) return false;
+    if (exports_->refuseImpossibleModel() || exports_->refuseOpenPicture(path)) return false;
     engine::CalibrationRecord record{fieldsModel(), committed_.source};
     if (record.source.date.empty()) record.source.date = nowText();
-    return reportFailure(path, [&] { engine::writeCalibrationFile(encoded(path), record); });
+    return exports_->reportFailure(path, [&] { engine::writeCalibrationFile(encoded(path), record); });
 }
 
 bool ViewerWindow::openCalibration(const QString& path)
@@ -1475,13 +1472,35 @@ bool ViewerWindow::setCalibration(const engine::CalibrationRecord& record, const
     return true;
 }
 
-bool ViewerWindow::refuseImpossibleModel()
+
+bool ViewerWindow::exportRaster(const QString& path)
 {
-    // A raster is written only for the model the fields show, never for an older one.
-    const auto problem = engine::modelProblem(fieldsModel());
-    if (!problem) return false;
-    prompts_.message(QString::fromStdString(*problem));
-    return true;
+    return exports_->write(Export::Raster, path);
+}
+
+bool ViewerWindow::exportTiff(const QString& path)
+{
+    return exports_->write(Export::Tiff, path);
+}
+
+bool ViewerWindow::exportViewPicture(const QString& path)
+{
+    return exports_->write(Export::ViewPicture, path);
+}
+
+bool ViewerWindow::exportFigures(const QString& path)
+{
+    return exports_->write(Export::Figures, path);
+}
+
+bool ViewerWindow::exportSeasonChart(const QString& path)
+{
+    return exports_->write(Export::SeasonChart, path);
+}
+
+bool ViewerWindow::exportSeasonTable(const QString& path)
+{
+    return exports_->write(Export::SeasonTable, path);
 }
 
 QString ViewerWindow::figuresLine() const
@@ -1490,45 +1509,7 @@ QString ViewerWindow::figuresLine() const
     return figureFieldValues(*figures_).join(QLatin1Char('\t'));
 }
 
-QString ViewerWindow::proposedName(const QString& suffix) const
-{
-    const QFileInfo info(picture_ ? decoded(picture_->path()) : QString());
-    return info.dir().filePath(info.completeBaseName() + suffix);
-}
 
-void ViewerWindow::chooseAndExport(Export which)
-{
-    const bool ofSeason = which == Export::SeasonChart || which == Export::SeasonTable;
-    if (ofSeason ? !season_->complete() : !picture_) return;
-    const ExportDialog& d = exportDialog(which);
-    const QString proposed = ofSeason ? season_->proposedName(d.proposedSuffix) : proposedName(d.proposedSuffix);
-    const QString path = prompts_.savePath(d.title, proposed, d.filter, d.suffix);
-    if (path.isEmpty()) return;
-    // An earlier file's confirmation must not stand beside this one's failure.
-    clearNotice();
-    if (refuseOpenPicture(path) ||
-        (which == Export::Raster && refuseOpenPicture(decoded(headerPathFor(encoded(path)))))) {
-        return;
-    }
-    if (QFileInfo::exists(path) &&
-        !prompts_.confirm(QStringLiteral("%1 は既に存在します。置き換えますか？").arg(QDir::toNativeSeparators(path)))) {
-        return;
-    }
-    bool written = false;
-    switch (which) {
-    case Export::Raster: written = exportRaster(path); break;
-    case Export::Tiff: written = exportTiff(path); break;
-    case Export::ViewPicture: written = exportViewPicture(path); break;
-    case Export::Figures: written = exportFigures(path); break;
-    case Export::SeasonChart: written = exportSeasonChart(path); break;
-    case Export::SeasonTable: written = exportSeasonTable(path); break;
-    }
-    if (!written) return;
-    // Frames that could not be read are not in the season's exports: said, not hidden.
-    const std::size_t left = ofSeason ? season_->failedCount() : 0;
-    showNotice(left ? QStringLiteral("書き出しました（読めないフレーム %1 枚を除く）: %2").arg(left).arg(QDir::toNativeSeparators(path))
-                    : QStringLiteral("書き出しました: %1").arg(QDir::toNativeSeparators(path)));
-}
 
 void ViewerWindow::showNotice(const QString& text)
 {
@@ -1547,103 +1528,13 @@ QString ViewerWindow::noticeText() const
     return noticeLabel_->text();
 }
 
-bool ViewerWindow::refuseOpenPicture(const QString& path)
-{
-    if (!picture_ || !sameFile(picture_->identity(), encoded(path))) return false;
-    prompts_.message(fromUtf8(engine::kOutputIsInput));
-    return true;
-}
 
-bool ViewerWindow::reportFailure(const QString& path, const std::function<void()>& write)
-{
-    QString failure;
-    try {
-        WaitCursor wait;
-        write();
-    } catch (const runtime::Exception& e) {
-        failure = QString::fromStdString(e.message());
-    } catch (const std::bad_alloc&) {
-        failure = QString::fromStdString(engine::failureMessage(engine::Failure::WriteFailed, encoded(path)));
-    } catch (const std::exception& e) {
-        failure = QString::fromUtf8(e.what());
-    }
-    if (failure.isEmpty()) return true;
-    prompts_.message(failure);
-    return false;
-}
 
-// The exports write what the window shows: the picture in memory under the model in
-// use, never the file read again, which may have changed since it was opened.
 
-bool ViewerWindow::exportRaster(const QString& path)
-{
-    if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap || refuseImpossibleModel()) return false;
-    settleCorrection();
-    const std::string out = encoded(path);
-    const std::string header = headerPathFor(out);
-    if (refuseOpenPicture(path) || refuseOpenPicture(decoded(header))) return false;
-    // The save dialog asked about the raster only; a header left beside a raster that
-    // is gone is replaced only when the user agrees.
-    std::error_code unknown;  // a name that cannot be looked at is left to the writing to report
-    if (!std::filesystem::exists(out, unknown) && std::filesystem::exists(header, unknown) &&
-        !prompts_.confirm(QStringLiteral("%1 は既に存在します。置き換えますか？").arg(decoded(header)))) {
-        return false;
-    }
-    return reportFailure(path, [&] { writeNdviRaster(*picture_, *table_, model_, out, corrected_.get()); });
-}
 
-bool ViewerWindow::exportTiff(const QString& path)
-{
-    if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap || refuseImpossibleModel() ||
-        refuseOpenPicture(path)) {
-        return false;
-    }
-    settleCorrection();
-    const std::string flat = corrected_ ? committed_.flat->path() : std::string();
-    return reportFailure(path, [&] { writeNdviTiff(*picture_, *table_, model_, encoded(path), corrected_.get(), flat); });
-}
 
-bool ViewerWindow::exportViewPicture(const QString& path)
-{
-    if (!picture_ || refuseOpenPicture(path)) return false;
-    const QImage view = canvas_->renderView(canvas_->viewport()->size(), 1.0);
-    const Canvas::Mode mode = canvas_->mode();
-    const bool gains = mode == Canvas::Mode::NirGain || mode == Canvas::Mode::RedGain;
-    const ColourScale* legend = mode == Canvas::Mode::Ndvi ? &scale_ : gains ? &gainScale_ : nullptr;
-    return reportFailure(path, [&] { writeViewPicture(view, legend, encoded(path), !gains); });
-}
 
-bool ViewerWindow::exportFigures(const QString& path)
-{
-    if (!figures_ || refuseOpenPicture(path)) return false;
-    // The model the figures were worked out with, which is not the fields' while they
-    // are impossible.
-    const bool bitmapOpen = picture_->kind() == LoadedPicture::Kind::Bitmap;
-    const QString flat = bitmapOpen && corrected_ ? decoded(committed_.flat->path()) : QString();
-    return reportFailure(path, [&] {
-        writeFiguresCsv(decoded(picture_->path()), *figures_, bitmapOpen ? &model_ : nullptr, encoded(path), flat);
-    });
-}
 
-// The season's exports: what the chart shows, from the figures of the last complete
-// run; the frames are not read again.
-
-bool ViewerWindow::exportSeasonChart(const QString& path)
-{
-    if (!season_->complete() || refuseOpenPicture(path)) return false;
-    const QByteArray png = pngBytes(season_->chartImage(QSize(1600, 900)));
-    return reportFailure(path, [&] {
-        if (png.isEmpty()) throw engine::EngineError(engine::Failure::WriteFailed, encoded(path));
-        writeWhole(encoded(path), png);
-    });
-}
-
-bool ViewerWindow::exportSeasonTable(const QString& path)
-{
-    if (!season_->complete() || refuseOpenPicture(path)) return false;
-    const std::string csv = season_->csv();
-    return reportFailure(path, [&] { writeWhole(encoded(path), QByteArray::fromStdString(csv)); });
-}
 
 void ViewerWindow::dragEnterEvent(QDragEnterEvent* event)
 {

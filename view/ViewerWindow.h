@@ -43,6 +43,7 @@ class HistogramSection;
 class HistogramWidget;
 class LegendWidget;
 class ProjectController;
+class ExportController;
 class RecentFiles;
 class RegionsModel;
 class RegionsSection;
@@ -186,6 +187,17 @@ public:
     QString figuresLine() const;
 
     const LoadedPicture* picture() const noexcept { return picture_.get(); }
+    // What the exports write from: the NDVI of each byte pair under model(), the
+    // colours of the NDVI and gain views, the rectangle's figures when complete.
+    const engine::NdviTable& ndviTable() const { return *table_; }
+    const ColourScale& ndviScale() const noexcept { return scale_; }
+    const ColourScale& gainScale() const noexcept { return gainScale_; }
+    const std::optional<RegionFigures>& figures() const noexcept { return figures_; }
+    // Waits for a correction still being worked out and takes it.
+    void settleCorrection();
+    // Beside the pointer's pixel for a while: what was just written or copied.
+    void showNotice(const QString& text);
+    void clearNotice();
     Canvas* canvas() const noexcept { return canvas_; }
     QString pointerText() const;
     // What was last written or copied, shown beside the pointer's pixel for a while.
@@ -228,7 +240,6 @@ private:
     std::string nowText() const;
     // The model line: the model in use, or for a raster the one it was made with.
     void refreshModelLine();
-    bool refuseImpossibleModel();
     void coloursChanged();
     void selectionChanged();
     // Enter in the panel's rectangle field: the corners typed, fitted to the picture,
@@ -238,14 +249,7 @@ private:
     void refreshPanel();
     void refreshPointer();
     void updateActions();
-    bool refuseOpenPicture(const QString& path);
     void chooseAndOpen();
-    void chooseAndExport(Export which);
-    // Runs one export's writing; false, after the message naming the file, when it failed.
-    bool reportFailure(const QString& path, const std::function<void()>& write);
-    QString proposedName(const QString& suffix) const;
-    void showNotice(const QString& text);
-    void clearNotice();
     void showHelp();
     // A region drawn on the canvas: named by the user and added, or a message.
     void addDrawnRegion(engine::Region region);
@@ -273,8 +277,6 @@ private:
         engine::NdviStats histogram;
     };
     void takeCorrection(Correction correction);
-    // Waits for a correction still being worked out and takes it.
-    void settleCorrection();
     // The flat-field's parts of the window: the panel's line, the fields' range, the gain
     // views and their scale.
     void showFlatField();
@@ -342,6 +344,7 @@ private:
     std::optional<engine::NdviModel> frameModel_;
     SeasonDock* season_ = nullptr;
     ProjectController* project_ = nullptr;
+    ExportController* exports_ = nullptr;
 
     RecentFiles* recent_ = nullptr;
     QActionGroup* viewGroup_ = nullptr;
