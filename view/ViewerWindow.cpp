@@ -27,6 +27,7 @@
 #include "view/panel/HistogramSection.h"
 #include "view/regions/Anchoring.h"
 #include "view/regions/FieldTagsDialog.h"
+#include "view/regions/RegionsController.h"
 #include "view/regions/RegionsModel.h"
 #include "view/regions/RegionsSection.h"
 #include "view/season/SeasonChart.h"
@@ -112,7 +113,10 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
 
     useDialogs(prompts_, this);
     undo_ = new QUndoStack(this);
-    regions_ = new RegionsModel(this);
+    regionsController_ = new RegionsController(*this);
+    regions_ = &regionsController_->model();
+    regionsSection_ = regionsController_->section();
+    connect(regionsController_, &RegionsController::frameModelChanged, this, &ViewerWindow::refreshModelLine);
 
     figuresWatcher_ = new QFutureWatcher<RegionFigures>(this);
     // Only the latest computation reports: setFuture lets go of any earlier one.
@@ -129,16 +133,10 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
         if (correctionPending_ && !correctionWatcher_->isCanceled()) takeCorrection(correctionWatcher_->result());
     });
 
-    regionsWatcher_ = new QFutureWatcher<RegionTable>(this);
-    connect(regionsWatcher_, &QFutureWatcher<RegionTable>::finished, this, [this] {
-        if (!regionsPending_ || regionsWatcher_->isCanceled()) return;
-        regionsPending_ = false;
-        showRegionTable(regionsWatcher_->result());
-    });
 
     canvas_ = new Canvas;
     canvas_->setRegions(regions_);
-    connect(canvas_, &Canvas::regionDrawn, this, &ViewerWindow::addDrawnRegion);
+    connect(canvas_, &Canvas::regionDrawn, regionsController_, &RegionsController::addDrawn);
     legend_ = new LegendWidget(&scale_);
     // A season's frame that cannot be read shows why where its picture would be.
     problemLabel_ = new QLabel;
@@ -195,7 +193,6 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     });
     createActions();
     connect(regions_, &RegionsModel::changed, this, &ViewerWindow::updateActions);
-    connect(regions_, &RegionsModel::edited, this, &ViewerWindow::pushRegions);
     connect(season_, &SeasonDock::timeSourceEdited, this, [this](const QString& before, const QString& after) {
         undo_->push(new UndoStep(
             QStringLiteral("時刻"), [this, before] { season_->setTimeSource(before); },
@@ -260,10 +257,8 @@ void ViewerWindow::createPanel()
     connect(area_, &AreaSection::rectangleTyped, this, &ViewerWindow::applyTypedRectangle);
     connect(area_, &AreaSection::whiteChoiceChanged, this, &ViewerWindow::calibrationInUseChanged);
     column->addWidget(area_);
-    regionsSection_ = new RegionsSection(regions_);
-    connect(regionsSection_, &RegionsSection::refused, this, [this](const QString& text) { prompts_.message(text); });
-    connect(regions_, &RegionsModel::changed, this, &ViewerWindow::refreshRegionFigures);
-    connect(this, &ViewerWindow::calibrationInUseChanged, this, &ViewerWindow::refreshRegionFigures);
+    connect(regions_, &RegionsModel::changed, regionsController_, &RegionsController::refresh);
+    connect(this, &ViewerWindow::calibrationInUseChanged, regionsController_, &RegionsController::refresh);
     // A dock of its own: the table's ten columns do not fit in the panel's width.
     regionsDock_ = new QDockWidget(QStringLiteral("領域"), this);
     regionsDock_->setObjectName(QStringLiteral("regionsDock"));
@@ -606,6 +601,7 @@ void ViewerWindow::showUnreadable(const QString& path, const QString& reason)
     committed_.darkMark.reset();
     picture_.reset();
     pictureTags_ = std::make_shared<PictureTags>();
+    regionsController_->setPicture(picture_, pictureTags_);
     refreshCorrection();
     figures_.reset();
     figuresPending_ = false;
@@ -622,7 +618,7 @@ void ViewerWindow::showUnreadable(const QString& path, const QString& reason)
     season_->showOpened(path);
     refreshPointer();
     refreshPanel();
-    refreshRegionFigures();
+    regionsController_->refresh();
     updateActions();
 }
 
@@ -660,6 +656,7 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
     committed_.darkMark.reset();
     picture_ = std::move(picture);
     pictureTags_ = std::make_shared<PictureTags>();
+    regionsController_->setPicture(picture_, pictureTags_);
     refreshCorrection();
     figures_.reset();
     figuresPending_ = false;
@@ -686,7 +683,7 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
     season_->showOpened(path);
     refreshPointer();
     refreshPanel();
-    refreshRegionFigures();
+    regionsController_->refresh();
     updateActions();
     canvas_->setFocus();
 }
@@ -698,108 +695,12 @@ void ViewerWindow::setTool(Canvas::Tool tool)
     regionToolAction_->setChecked(tool == Canvas::Tool::Region);
 }
 
-void ViewerWindow::addDrawnRegion(engine::Region region)
-{
-    auto placed = toReference(std::move(region));
-    if (!placed) return;
-    region = std::move(*placed);
-    QString proposed = regions_->freeName();
-    for (;;) {
-        const auto answer = prompts_.regionName(proposed);
-        if (!answer) return;
-        const QString name = answer->trimmed();
-        if (const auto problem = regions_->nameProblem(name)) {
-            prompts_.message(*problem);
-            if (!name.isEmpty()) proposed = name;
-            continue;
-        }
-        region.name = name.toStdString();
-        break;
-    }
-    // What the file would refuse, such as a polygon round no pixel's centre, is
-    // refused now rather than at saving.
-    engine::RegionSet with = regions_->set();
-    with.regions.push_back(region);
-    if (const auto problem = engine::regionsProblem(with)) {
-        prompts_.message(QString::fromStdString(*problem));
-        return;
-    }
-    regions_->add(std::move(region));
-}
 
-void ViewerWindow::refreshRegionFigures()
-{
-    if (!regionsSection_) return;
-    const engine::SeasonSettings settings = seasonSettingsFor(regions_->set(), model_, whiteFrom(), committed_.flat);
-    auto work = [picture = picture_, tags = pictureTags_, set = regions_->set(), settings] {
-        return regionTable(picture.get(), set, settings, tags.get());
-    };
-    // As the rectangle's figures: small regions at once, large ones in the background.
-    constexpr std::int64_t kAtOnce = std::int64_t{1} << 22;
-    if (!picture_ || regionTableWork(regions_->set(), picture_.get()) <= kAtOnce) {
-        regionsWatcher_->cancel();
-        regionsPending_ = false;
-        showRegionTable(work());
-    } else {
-        regionsPending_ = true;
-        regionsSection_->showPending();
-        frameModel_.reset();
-        refreshModelLine();
-        // The places of the last frame or regions are not shown meanwhile.
-        canvas_->setPlacement(std::nullopt);
-        regionsWatcher_->setFuture(QtConcurrent::run(work));
-    }
-}
 
-void ViewerWindow::showRegionTable(const RegionTable& table)
-{
-    regionsSection_->showTable(table);
-    canvas_->setPlacement(table.registration);
-    frameModel_ = table.ownPanel && picture_ ? table.model : std::nullopt;
-    refreshModelLine();
-}
 
-std::optional<engine::Region> ViewerWindow::toReference(engine::Region region)
-{
-    auto placed = regionToReference(regions_->set(), canvas_->placement(), std::move(region));
-    if (!placed) {
-        prompts_.message(QStringLiteral("この画像では圃場のマーカーから領域の位置が決まらないため、領域を描けません。"
-                                        "マーカーが写っている画像で描いてください。"));
-    }
-    return placed;
-}
 
-bool ViewerWindow::anchorRegionsToMarkers()
-{
-    if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap || regions_->size() == 0) return false;
-    std::vector<engine::FoundTag> tags;
-    try {
-        WaitCursor wait;
-        tags = pictureTags_->of(*picture_);
-    } catch (const std::exception& e) {
-        prompts_.message(QString::fromUtf8(e.what()));
-        return false;
-    }
-    AnchorOutcome anchored = anchorToTags(regions_->set(), tags, picture_->width(), picture_->height(), prompts_.fieldTags);
-    if (!anchored.problem.isEmpty()) prompts_.message(anchored.problem);
-    if (!anchored.set) return false;
-    changeRegions(QStringLiteral("領域をマーカーに固定"), std::move(*anchored.set));
-    return true;
-}
 
-void ViewerWindow::pushRegions(const QString& text, const engine::RegionSet& before)
-{
-    undo_->push(new UndoStep(
-        text, [this, before] { regions_->setSet(before); }, [this, after = regions_->set()] { regions_->setSet(after); },
-        true));
-}
 
-void ViewerWindow::changeRegions(const QString& text, engine::RegionSet set)
-{
-    engine::RegionSet before = regions_->set();
-    regions_->setSet(std::move(set));
-    pushRegions(text, before);
-}
 
 void ViewerWindow::undoStep()
 {
@@ -836,31 +737,21 @@ void ViewerWindow::rememberFolder(const QString& path)
     settings().setValue(QStringLiteral("lastFolder"), QFileInfo(path).absolutePath());
 }
 
+
+
+bool ViewerWindow::anchorRegionsToMarkers()
+{
+    return regionsController_->anchorToMarkers();
+}
+
 bool ViewerWindow::openRegions(const QString& path)
 {
-    engine::RegionSet set;
-    try {
-        set = engine::readRegionsFile(encoded(path));
-    } catch (const std::exception& e) {
-        // The engine's message names the file and the region at fault.
-        prompts_.message(QString::fromUtf8(e.what()));
-        return false;
-    }
-    changeRegions(QStringLiteral("領域を開く"), std::move(set));
-    rememberFolder(path);
-    return true;
+    return regionsController_->open(path);
 }
 
 bool ViewerWindow::saveRegions(const QString& path)
 {
-    if (const auto problem = engine::regionsProblem(regions_->set())) {
-        prompts_.message(QString::fromStdString(*problem));
-        return false;
-    }
-    if (exports_->refuseOpenPicture(path)) return false;
-    if (!exports_->reportFailure(path, [&] { engine::writeRegionsFile(encoded(path), regions_->set()); })) return false;
-    rememberFolder(path);
-    return true;
+    return regionsController_->save(path);
 }
 
 void ViewerWindow::setView(Canvas::Mode mode)
@@ -1012,7 +903,7 @@ void ViewerWindow::refreshModelLine()
         // the fields: said so, with this frame's values once they are known.
         const engine::Region* panel = regions_->set().white();
         if (panel) {
-            calibration_->showOwnPanelInUse(QString::fromStdString(panel->name), frameModel_, model_);
+            calibration_->showOwnPanelInUse(QString::fromStdString(panel->name), regionsController_->frameModel(), model_);
         } else {
             calibration_->showModelInUse(model_);
         }

@@ -47,6 +47,7 @@ class ExportController;
 class RecentFiles;
 class RegionsModel;
 class RegionsSection;
+class RegionsController;
 class SeasonDock;
 
 class ViewerWindow : public QMainWindow {
@@ -105,6 +106,8 @@ public:
     SeasonDock* season() const noexcept { return season_; }
     // The season project open, saved and asked about before the window closes.
     ProjectController* project() const noexcept { return project_; }
+    // The exports, and the checks every file written from the window passes.
+    ExportController* exports() const noexcept { return exports_; }
     // The rectangle by its corners as typed (fitted to the picture like the window's
     // area fields), or none.
     void selectArea(std::optional<engine::Rectangle> typed);
@@ -217,10 +220,6 @@ protected:
 
 private:
     void createActions();
-    // An edit of the regions already made, from before to now, as one step.
-    void pushRegions(const QString& text, const engine::RegionSet& before);
-    // The regions replaced by set, one step.
-    void changeRegions(const QString& text, engine::RegionSet set);
     void createPanel();
     bool openPicture(const QString& path, bool byUser);
     // remember: among the recent files.
@@ -251,16 +250,6 @@ private:
     void updateActions();
     void chooseAndOpen();
     void showHelp();
-    // A region drawn on the canvas: named by the user and added, or a message.
-    void addDrawnRegion(engine::Region region);
-    // The regions' figures on the frame shown, at once when they are small.
-    void refreshRegionFigures();
-    // The table in the panel, and where it placed the regions on the picture.
-    void showRegionTable(const RegionTable& table);
-    // A region drawn on a frame other than the reference one, carried back to the
-    // reference frame's pixels by its field tags; nothing, after a message, when this
-    // frame's place is not known.
-    std::optional<engine::Region> toReference(engine::Region region);
     // The folder the open dialogs start in.
     void rememberFolder(const QString& path);
     void createSeason();
@@ -313,7 +302,7 @@ private:
     engine::NdviStats wholeHistogram_;
     std::optional<std::pair<std::int64_t, std::int64_t>> pointer_;  // x, y
     QUndoStack* undo_ = nullptr;
-    RegionsModel* regions_ = nullptr;
+    RegionsModel* regions_ = nullptr;  // the controller's
     CalibrationState committed_;
     std::optional<engine::Rectangle> committedArea_;  // the rectangle as last undoable
     bool applying_ = false;  // a step's own changes are not steps
@@ -336,12 +325,9 @@ private:
     ColoursSection* colours_ = nullptr;
     AreaSection* area_ = nullptr;
     HistogramSection* histogramSection_ = nullptr;
-    RegionsSection* regionsSection_ = nullptr;
+    RegionsSection* regionsSection_ = nullptr;  // the controller's
+    RegionsController* regionsController_ = nullptr;
     QDockWidget* regionsDock_ = nullptr;
-    QFutureWatcher<RegionTable>* regionsWatcher_ = nullptr;
-    bool regionsPending_ = false;
-    // The model the frame shown got from its own white region, once worked out.
-    std::optional<engine::NdviModel> frameModel_;
     SeasonDock* season_ = nullptr;
     ProjectController* project_ = nullptr;
     ExportController* exports_ = nullptr;
