@@ -1,8 +1,11 @@
 #include "view/CalibrationHistory.h"
 
+#include "engine/calibration/Panel.h"
 #include "view/Figures.h"
+#include "view/FlatFieldView.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
@@ -64,6 +67,73 @@ QString sourceText(const CalibrationState& state)
     return lines.join(QLatin1Char('\n'));
 }
 
+void rereadPanel(const LoadedPicture* picture, CalibrationState& state)
+{
+    if (!picture || picture->kind() != LoadedPicture::Kind::Bitmap || state.source.frame.empty() ||
+        !sameFile(picture->identity(), state.source.frame)) {
+        return;
+    }
+    const engine::FlatField* flat = state.flat.get();
+    if (flat && flat->sizeProblem(picture->width(), picture->height())) return;
+    const auto inside = [picture](const std::optional<engine::Rectangle>& r) {
+        return r && engine::insidePicture(*r, picture->width(), picture->height());
+    };
+    const bool white = inside(state.source.whiteRect);
+    const bool dark = inside(state.source.darkRect);
+    if (!white && !dark) return;
+    if (white) {
+        const engine::Rectangle& area = *state.source.whiteRect;
+        state.warnings.clear();
+        if (flat) {
+            PanelReading r = correctedWhite(*picture, *flat, area, state.source.whiteFrom);
+            state.fields.nir.dnWhite = r.nir;
+            state.fields.red.dnWhite = r.red;
+            state.warnings = std::move(r.warnings);
+        } else {
+            const RegionFigures f = channelFigures(*picture, area);
+            const WhiteValues v = whiteValuesOf(f, state.source.whiteFrom);
+            state.fields.nir.dnWhite = static_cast<float>(v.nir);
+            state.fields.red.dnWhite = static_cast<float>(v.red);
+            for (const auto& w : engine::panelChecks(panelPixelsOf(f), v.nir, v.red)) state.warnings.push_back(w.text);
+        }
+    }
+    if (dark) {
+        const engine::Rectangle& area = *state.source.darkRect;
+        // Checked against the white values in use, the frame's own when just read.
+        const float nirWhite = state.fields.nir.dnWhite, redWhite = state.fields.red.dnWhite;
+        state.darkWarnings.clear();
+        if (flat) {
+            PanelReading r = correctedDark(*picture, *flat, area, nirWhite, redWhite);
+            state.fields.nir.dnDark = r.nir;
+            state.fields.red.dnDark = r.red;
+            state.darkWarnings = std::move(r.warnings);
+        } else {
+            const RegionFigures f = channelFigures(*picture, area);
+            const DarkValues v = darkValuesOf(f);
+            state.fields.nir.dnDark = v.nir;
+            state.fields.red.dnDark = v.red;
+            for (const auto& w : engine::darkChecks(engine::darkSpread(panelPixelsOf(f)), v.nir, v.red, nirWhite, redWhite)) {
+                state.darkWarnings.push_back(w.text);
+            }
+        }
+    }
+    state.source.flatfield = flat ? engine::calibrationFramePath(flat->path()) : std::string();
+}
+
+QString flatFieldMismatch(const engine::CalibrationSource& source, const engine::FlatField* inUseFlat)
+{
+    const std::string inUse = inUseFlat ? engine::calibrationFramePath(inUseFlat->path()) : std::string();
+    if (source.flatfield == inUse) return {};
+    const auto name = [](const std::string& path) {
+        return QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(path)));
+    };
+    if (source.flatfield.empty()) {
+        return QStringLiteral("この較正は周辺減光補正なしで作られました（使用中の周辺減光補正: %1）").arg(name(inUse));
+    }
+    return QStringLiteral("この較正は周辺減光補正 %1 を通して作られました（使用中の周辺減光補正: %2）")
+        .arg(name(source.flatfield), inUse.empty() ? QStringLiteral("なし") : name(inUse));
+}
+
 UndoStep::UndoStep(const QString& text, std::function<void()> undo, std::function<void()> redo, bool alreadyDone)
     : QUndoCommand(text), undo_(std::move(undo)), redo_(std::move(redo)), skipRedo_(alreadyDone)
 {
@@ -81,6 +151,41 @@ void UndoStep::redo()
         return;
     }
     redo_();
+}
+
+bool UndoStep::mergeWith(const QUndoCommand* other)
+{
+    if (other->id() != id() || kind_ < 0) return false;
+    redo_ = static_cast<const UndoStep*>(other)->redo_;
+    return true;
+}
+
+namespace {
+
+bool isLive(const QUndoCommand* command)
+{
+    const auto* step = dynamic_cast<const UndoStep*>(command);
+    return !step || step->live();
+}
+
+}  // namespace
+
+void undoLive(QUndoStack& stack)
+{
+    while (stack.canUndo()) {
+        const bool live = isLive(stack.command(stack.index() - 1));
+        stack.undo();
+        if (live) return;
+    }
+}
+
+void redoLive(QUndoStack& stack)
+{
+    while (stack.canRedo()) {
+        const bool live = isLive(stack.command(stack.index()));
+        stack.redo();
+        if (live) return;
+    }
 }
 
 }  // namespace view

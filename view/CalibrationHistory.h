@@ -7,9 +7,11 @@
 
 #include "engine/calibration/CalibrationFile.h"
 #include "engine/calibration/FlatField.h"
+#include "view/LoadedPicture.h"
 
 #include <QString>
 #include <QUndoCommand>
+#include <QUndoStack>
 
 #include <functional>
 #include <memory>
@@ -42,6 +44,15 @@ CalibrationState typedInto(const CalibrationState& before, const engine::NdviMod
 // from values typed by hand.
 QString sourceText(const CalibrationState& state);
 
+// The white panel's and the dark target's values read again from their rectangles on
+// picture (when it is the frame they came from) through state's flat-field (or none),
+// with their warnings; the others stay.
+void rereadPanel(const LoadedPicture* picture, CalibrationState& state);
+
+// What to tell about a calibration made through another flat-field than inUse (or
+// none); empty when they agree.
+QString flatFieldMismatch(const engine::CalibrationSource& source, const engine::FlatField* inUse);
+
 // One step for QUndoStack from two actions. A step whose change is already on screen
 // (a rectangle dragged) skips the redo that pushing it runs.
 class UndoStep : public QUndoCommand {
@@ -50,10 +61,26 @@ public:
     void undo() override;
     void redo() override;
 
+    // Steps of one kind pushed one after another become one (a colour range typed digit
+    // by digit); -1, the default: never.
+    void setMergeKind(int kind) noexcept { kind_ = kind; }
+    int id() const override { return kind_; }
+    bool mergeWith(const QUndoCommand* other) override;
+    // A step that no longer means anything where the window is now (a rectangle of
+    // another frame): undo and redo pass over it as if it were not there.
+    void setLive(std::function<bool()> live) { live_ = std::move(live); }
+    bool live() const { return !live_ || live_(); }
+
 private:
     std::function<void()> undo_;
     std::function<void()> redo_;
+    std::function<bool()> live_;
     bool skipRedo_;
+    int kind_ = -1;
 };
+
+// Undo and redo over stack, passing over the steps that are not live.
+void undoLive(QUndoStack& stack);
+void redoLive(QUndoStack& stack);
 
 }  // namespace view

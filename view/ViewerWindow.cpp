@@ -1,5 +1,9 @@
 #include "view/ViewerWindow.h"
 #include "view/WheelGuard.h"
+#include "view/window/DefaultPrompts.h"
+#include "view/window/HelpText.h"
+#include "view/window/PictureOpening.h"
+#include "view/window/RecentFiles.h"
 
 #include "engine/calibration/CalibrationFile.h"
 #include "engine/platform/EngineError.h"
@@ -11,6 +15,7 @@
 #include "view/FlatFieldView.h"
 #include "view/LegendWidget.h"
 #include "view/ReadableLabel.h"
+#include "view/exports/ExportController.h"
 #include "view/exports/FiguresExport.h"
 #include "view/exports/RasterExport.h"
 #include "view/exports/TiffExport.h"
@@ -20,7 +25,9 @@
 #include "view/panel/CalibrationSection.h"
 #include "view/panel/ColoursSection.h"
 #include "view/panel/HistogramSection.h"
+#include "view/regions/Anchoring.h"
 #include "view/regions/FieldTagsDialog.h"
+#include "view/regions/RegionsController.h"
 #include "view/regions/RegionsModel.h"
 #include "view/regions/RegionsSection.h"
 #include "view/season/ProjectController.h"
@@ -41,6 +48,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -50,6 +58,8 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStackedWidget>
+#include <QTableWidget>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QStatusBar>
@@ -70,7 +80,6 @@ namespace view {
 namespace {
 
 const QString kTitle = QStringLiteral("ZRV画像ビューア");
-constexpr int kRecentFiles = 8;
 
 QSettings settings()
 {
@@ -85,23 +94,6 @@ std::string encoded(const QString& path)
 QString decoded(const std::string& path)
 {
     return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
-QString fromUtf8(const char* text)
-{
-    return QString::fromUtf8(text);
-}
-
-bool isRasterName(const QString& path)
-{
-    return QFileInfo(path).suffix().compare(QLatin1String("raw"), Qt::CaseInsensitive) == 0;
-}
-
-bool isTiffName(const QString& path)
-{
-    const QString suffix = QFileInfo(path).suffix();
-    return suffix.compare(QLatin1String("tif"), Qt::CaseInsensitive) == 0 ||
-           suffix.compare(QLatin1String("tiff"), Qt::CaseInsensitive) == 0;
 }
 
 // Restores the cursor however the work ends.
@@ -119,73 +111,12 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     setWindowTitle(kTitle);
     setAcceptDrops(true);
 
-    prompts_.openPath = [this] {
-        const QString dir = settings().value(QStringLiteral("lastFolder")).toString();
-        return QFileDialog::getOpenFileName(
-            this, QStringLiteral("画像を開く"), dir,
-            QStringLiteral("画像とNDVIラスター (*.bmp *.BMP *.raw *.RAW *.tif *.TIF *.tiff *.TIFF);;24ビットBMP (*.bmp *.BMP);;"
-                           "NDVIラスター (*.raw *.RAW *.tif *.TIF *.tiff *.TIFF);;すべてのファイル (*)"));
-    };
-    prompts_.savePath = [this](const QString& title, const QString& proposed, const QString& filter,
-                               const QString& suffix) {
-        QFileDialog dialog(this, title, proposed, filter);
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        // Asked by the window after its own checks: no question about replacing the
-        // open picture before it is refused.
-        dialog.setOption(QFileDialog::DontConfirmOverwrite);
-        dialog.setDefaultSuffix(suffix);
-        dialog.selectFile(proposed);
-        return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
-                                                                                        : QString();
-    };
-    prompts_.rasterWidth = [this](const QString& path, std::int64_t fileBytes) -> std::optional<std::int64_t> {
-        bool ok = false;
-        const auto most = static_cast<int>(std::min<std::int64_t>(std::max<std::int64_t>(fileBytes / 4, 1), 1'000'000));
-        const int width = QInputDialog::getInt(
-            this, QStringLiteral("ラスターの幅"),
-            QStringLiteral("%1 にはENVIヘッダー（.hdr）がありません。\n1行の画素数（幅）を入力してください。")
-                .arg(QFileInfo(path).fileName()),
-            std::min(settings().value(QStringLiteral("rasterWidth"), 2048).toInt(), most), 1, most, 1, &ok);
-        if (!ok) return std::nullopt;
-        settings().setValue(QStringLiteral("rasterWidth"), width);
-        return width;
-    };
-    prompts_.message = [this](const QString& text) { QMessageBox::warning(this, kTitle, text); };
-    prompts_.confirm = [this](const QString& question) {
-        return QMessageBox::question(this, kTitle, question) == QMessageBox::Yes;
-    };
-    prompts_.openCalibrationPath = [this] {
-        const QString dir = settings().value(QStringLiteral("lastFolder")).toString();
-        return QFileDialog::getOpenFileName(this, QStringLiteral("較正を開く"), dir,
-                                            QStringLiteral("較正ファイル (*.json);;すべてのファイル (*)"));
-    };
-    prompts_.now = [] { return std::time(nullptr); };
-    prompts_.regionName = [this](const QString& proposed) -> std::optional<QString> {
-        bool ok = false;
-        const QString name = QInputDialog::getText(this, QStringLiteral("領域の名前"), QStringLiteral("名前:"),
-                                                   QLineEdit::Normal, proposed, &ok);
-        if (!ok) return std::nullopt;
-        return name;
-    };
-    prompts_.openRegionsPath = [this] {
-        const QString dir = settings().value(QStringLiteral("lastFolder")).toString();
-        return QFileDialog::getOpenFileName(this, QStringLiteral("領域を開く"), dir,
-                                            QStringLiteral("領域ファイル (*.json);;すべてのファイル (*)"));
-    };
-    prompts_.openFolderPath = [this] {
-        const QString dir = settings().value(QStringLiteral("lastFolder")).toString();
-        return QFileDialog::getExistingDirectory(this, QStringLiteral("フォルダーを開く"), dir);
-    };
-    prompts_.openFlatFieldPath = [this] {
-        const QString dir = settings().value(QStringLiteral("lastFolder")).toString();
-        return QFileDialog::getOpenFileName(this, QStringLiteral("周辺減光補正"), dir,
-                                            QStringLiteral("周辺減光補正ファイル (*.tif *.TIF *.tiff *.TIFF);;すべてのファイル (*)"));
-    };
-    prompts_.fieldTags = [this](const std::vector<int>& found, const std::vector<int>& proposed) {
-        return askFieldTags(this, found, proposed);
-    };
+    useDialogs(prompts_, this);
     undo_ = new QUndoStack(this);
-    regions_ = new RegionsModel(this);
+    regionsController_ = new RegionsController(*this);
+    regions_ = &regionsController_->model();
+    regionsSection_ = regionsController_->section();
+    connect(regionsController_, &RegionsController::frameModelChanged, this, &ViewerWindow::refreshModelLine);
 
     figuresWatcher_ = new QFutureWatcher<RegionFigures>(this);
     // Only the latest computation reports: setFuture lets go of any earlier one.
@@ -202,22 +133,27 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
         if (correctionPending_ && !correctionWatcher_->isCanceled()) takeCorrection(correctionWatcher_->result());
     });
 
-    regionsWatcher_ = new QFutureWatcher<RegionTable>(this);
-    connect(regionsWatcher_, &QFutureWatcher<RegionTable>::finished, this, [this] {
-        if (!regionsPending_ || regionsWatcher_->isCanceled()) return;
-        regionsPending_ = false;
-        showRegionTable(regionsWatcher_->result());
-    });
 
     canvas_ = new Canvas;
     canvas_->setRegions(regions_);
-    connect(canvas_, &Canvas::regionDrawn, this, &ViewerWindow::addDrawnRegion);
+    connect(canvas_, &Canvas::regionDrawn, regionsController_, &RegionsController::addDrawn);
     legend_ = new LegendWidget(&scale_);
+    // A season's frame that cannot be read shows why where its picture would be.
+    problemLabel_ = new QLabel;
+    problemLabel_->setObjectName(QStringLiteral("frameProblem"));
+    problemLabel_->setAccessibleName(QStringLiteral("読めないフレーム"));
+    problemLabel_->setAlignment(Qt::AlignCenter);
+    problemLabel_->setWordWrap(true);
+    problemLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    problemLabel_->setStyleSheet(QStringLiteral("color: #b00000; background: #f4f4f4; padding: 24px;"));
+    pictureStack_ = new QStackedWidget;
+    pictureStack_->addWidget(canvas_);
+    pictureStack_->addWidget(problemLabel_);
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(canvas_, 1);
+    layout->addWidget(pictureStack_, 1);
     layout->addWidget(legend_);
     setCentralWidget(central);
 
@@ -248,14 +184,22 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
     createPanel();
     createSeason();
     project_ = new ProjectController(*this);
+    exports_ = new ExportController(*this);
     connect(project_, &ProjectController::titleChanged, this, &ViewerWindow::updateTitle);
-    connect(project_, &ProjectController::opened, this, &ViewerWindow::addRecentFile);
+    connect(project_, &ProjectController::opened, this, [this](const QString& path) { recent_->add(path); });
     connect(project_, &ProjectController::saved, this, [this](const QString& path) {
-        addRecentFile(path);
+        recent_->add(path);
         showNotice(QStringLiteral("プロジェクトを保存しました: %1").arg(QDir::toNativeSeparators(path)));
     });
     createActions();
     connect(regions_, &RegionsModel::changed, this, &ViewerWindow::updateActions);
+    connect(season_, &SeasonDock::timeSourceEdited, this, [this](const QString& before, const QString& after) {
+        undo_->push(new UndoStep(
+            QStringLiteral("時刻"), [this, before] { season_->setTimeSource(before); },
+            [this, after] { season_->setTimeSource(after); }, true));
+    });
+    // The fields would take Ctrl+Z for their own text: the window's history has it.
+    qApp->installEventFilter(this);
 
     connect(canvas_, &Canvas::pointerMoved, this, [this](qint64 x, qint64 y) {
         pointer_.emplace(x, y);
@@ -273,15 +217,19 @@ ViewerWindow::ViewerWindow(QWidget* parent) : QMainWindow(parent), table_(std::i
 
     QSettings s = settings();
     const int mode = s.value(QStringLiteral("view"), 0).toInt();
+    applyingColours_ = true;
     colours_->setPaletteIndex(std::clamp(s.value(QStringLiteral("palette"), 0).toInt(), 0, 2));
+    applyingColours_ = false;
+    committedColours_ = colours_->state();
     restoreCalibration();
     calibrationChanged();
     showCalibrationSource();
     setView(static_cast<Canvas::Mode>(std::clamp(mode, 0, 3)));
     showFlatField();
-    rebuildRecentMenu();
     updateActions();
-    resize(QSize(1280, 800).boundedTo(screen()->availableSize()));
+    // Room for the picture, the panel and, below them, the season beside every column
+    // of the regions' figures.
+    resize(QSize(1600, 1000).boundedTo(screen()->availableSize()));
 }
 
 ViewerWindow::~ViewerWindow()
@@ -309,11 +257,16 @@ void ViewerWindow::createPanel()
     connect(area_, &AreaSection::rectangleTyped, this, &ViewerWindow::applyTypedRectangle);
     connect(area_, &AreaSection::whiteChoiceChanged, this, &ViewerWindow::calibrationInUseChanged);
     column->addWidget(area_);
-    regionsSection_ = new RegionsSection(regions_);
-    connect(regionsSection_, &RegionsSection::refused, this, [this](const QString& text) { prompts_.message(text); });
-    connect(regions_, &RegionsModel::changed, this, &ViewerWindow::refreshRegionFigures);
-    connect(this, &ViewerWindow::calibrationInUseChanged, this, &ViewerWindow::refreshRegionFigures);
-    column->addWidget(regionsSection_);
+    connect(regions_, &RegionsModel::changed, regionsController_, &RegionsController::refresh);
+    connect(this, &ViewerWindow::calibrationInUseChanged, regionsController_, &RegionsController::refresh);
+    // A dock of its own: the table's ten columns do not fit in the panel's width.
+    regionsDock_ = new QDockWidget(QStringLiteral("領域"), this);
+    regionsDock_->setObjectName(QStringLiteral("regionsDock"));
+    regionsDock_->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetClosable |
+                              QDockWidget::DockWidgetFloatable);
+    regionsSection_->setTitle(QString());  // the dock's title says it
+    regionsDock_->setWidget(regionsSection_);
+    addDockWidget(Qt::BottomDockWidgetArea, regionsDock_);
     histogramSection_ = new HistogramSection;
     column->addWidget(histogramSection_);
     column->addStretch(1);
@@ -347,21 +300,22 @@ void ViewerWindow::createActions()
         if (!folder.isEmpty()) openFolder(folder);
     });
     project_->addActions(*file);
-    recentMenu_ = file->addMenu(QStringLiteral("最近使ったファイル(&R)"));
+    recent_ = new RecentFiles(file->addMenu(QStringLiteral("最近使ったファイル(&R)")), this);
+    connect(recent_, &RecentFiles::chosen, this, &ViewerWindow::openFile);
     QMenu* exports = file->addMenu(QStringLiteral("書き出し(&E)"));
     exportRasterAction_ = exports->addAction(QStringLiteral("NDVIラスター（ENVIヘッダー付き）(&N)..."), this,
-                                             [this] { chooseAndExport(Export::Raster); });
+                                             [this] { exports_->choose(Export::Raster); });
     exportTiffAction_ = exports->addAction(QStringLiteral("NDVI（TIFF float32）(&T)..."), this,
-                                           [this] { chooseAndExport(Export::Tiff); });
+                                           [this] { exports_->choose(Export::Tiff); });
     exportPictureAction_ = exports->addAction(QStringLiteral("表示中の画像（PNG、凡例付き）(&P)..."), this,
-                                              [this] { chooseAndExport(Export::ViewPicture); });
+                                              [this] { exports_->choose(Export::ViewPicture); });
     exportFiguresAction_ = exports->addAction(QStringLiteral("範囲の数値（CSV）(&C)..."), this,
-                                              [this] { chooseAndExport(Export::Figures); });
+                                              [this] { exports_->choose(Export::Figures); });
     exports->addSeparator();
     exportSeasonChartAction_ = exports->addAction(QStringLiteral("時系列グラフ（PNG）(&G)..."), this,
-                                                  [this] { chooseAndExport(Export::SeasonChart); });
+                                                  [this] { exports_->choose(Export::SeasonChart); });
     exportSeasonTableAction_ = exports->addAction(QStringLiteral("時系列の表（CSV）(&S)..."), this,
-                                                  [this] { chooseAndExport(Export::SeasonTable); });
+                                                  [this] { exports_->choose(Export::SeasonTable); });
     file->addSeparator();
     file->addAction(QStringLiteral("較正を開く(&L)..."), this, [this] {
         const QString path = prompts_.openCalibrationPath();
@@ -370,7 +324,7 @@ void ViewerWindow::createActions()
         }
     });
     file->addAction(QStringLiteral("較正を保存(&S)..."), this, [this] {
-        const QString path = prompts_.savePath(QStringLiteral("較正を保存"), proposedName(QStringLiteral(".json")),
+        const QString path = prompts_.savePath(QStringLiteral("較正を保存"), exports_->proposedName(QStringLiteral(".json")),
                                                QStringLiteral("較正ファイル (*.json)"), QStringLiteral("json"));
         if (path.isEmpty()) return;
         // The save dialog leaves the question about an existing file to the window.
@@ -421,16 +375,29 @@ void ViewerWindow::createActions()
     clearFlatFieldAction_ = calibrationMenu->addAction(QStringLiteral("周辺減光補正を解除"), this, &ViewerWindow::clearFlatField);
 
     QMenu* edit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
-    QAction* undo = undo_->createUndoAction(this, QStringLiteral("元に戻す"));
+    // Steps that mean nothing on the frame shown are passed over, and typed fields not
+    // yet a step become one first, so that undo takes back what was typed.
+    QAction* undo = edit->addAction(QStringLiteral("元に戻す"), this, &ViewerWindow::undoStep);
     undo->setShortcuts(QKeySequence::Undo);
-    QAction* redo = undo_->createRedoAction(this, QStringLiteral("やり直し"));
+    QAction* redo = edit->addAction(QStringLiteral("やり直し"), this, &ViewerWindow::redoStep);
+    for (QAction* a : {undo, redo}) {
+        // Wherever the focus is, a field's own undo included (eventFilter).
+        a->setShortcutContext(Qt::ApplicationShortcut);
+        a->setEnabled(false);
+    }
+    connect(undo_, &QUndoStack::canUndoChanged, undo, &QAction::setEnabled);
+    connect(undo_, &QUndoStack::canRedoChanged, redo, &QAction::setEnabled);
+    connect(undo_, &QUndoStack::undoTextChanged, undo, [undo](const QString& text) {
+        undo->setText(QStringLiteral("元に戻す %1").arg(text).trimmed());
+    });
+    connect(undo_, &QUndoStack::redoTextChanged, redo, [redo](const QString& text) {
+        redo->setText(QStringLiteral("やり直し %1").arg(text).trimmed());
+    });
     // Ctrl+Shift+Z everywhere, not only where the platform's redo key is Ctrl+Y.
     QList<QKeySequence> redoKeys = QKeySequence::keyBindings(QKeySequence::Redo);
     const QKeySequence shiftZ(QStringLiteral("Ctrl+Shift+Z"));
     if (!redoKeys.contains(shiftZ)) redoKeys.prepend(shiftZ);
     redo->setShortcuts(redoKeys);
-    edit->addAction(undo);
-    edit->addAction(redo);
     edit->addSeparator();
     copyAction_ = edit->addAction(QStringLiteral("範囲の数値をコピー(&C)"), this, [this] {
         QApplication::clipboard()->setText(figuresLine());
@@ -499,6 +466,9 @@ void ViewerWindow::createActions()
     QAction* panelToggle = dock->toggleViewAction();
     panelToggle->setText(QStringLiteral("パネル(&P)"));
     viewMenu->addAction(panelToggle);
+    QAction* regionsToggle = regionsDock_->toggleViewAction();
+    regionsToggle->setText(QStringLiteral("領域(&R)"));
+    viewMenu->addAction(regionsToggle);
     QAction* seasonToggle = season_->toggleViewAction();
     seasonToggle->setText(QStringLiteral("時系列(&S)"));
     viewMenu->addAction(seasonToggle);
@@ -529,38 +499,17 @@ void ViewerWindow::createActions()
 
 void ViewerWindow::showHelp()
 {
-    QMessageBox::information(
-        this, kTitle,
-        QStringLiteral("1. ファイル > 開く（Ctrl+O）で画像を開きます（ドラッグ＆ドロップでも開けます）。\n"
-                       "2. 白色板の上をドラッグして範囲を選びます。\n"
-                       "3. 「白色板に設定」で範囲の値を白色板の値にし、白色板の反射率（メーカーの校正表の値）を入力します。\n"
-                       "   暗色板があれば、その上をドラッグして「暗色板に設定」を押し、反射率を入力します。\n"
-                       "4. ファイル > 書き出し でNDVIラスター（ENVI、TIFF）、表示中の画像、範囲の数値を保存します。\n"
-                       "5. ファイル > 較正を保存 で較正ファイルを保存すると、zrvimage-batch ndvi --calibration で"
-                       "フォルダーの画像に同じ較正を使えます。較正を開く で読み込みます。\n\n"
-                       "6. 編集 > 領域を描く（G）で区画を描きます。ドラッグで長方形、クリックで多角形の頂点を置き、"
-                       "ダブルクリックかEnterで閉じます。名前と役割（白色板・暗色板）はパネルの「領域」で変え、"
-                       "ファイル > 領域を保存… で保存します。\n"
-                       "7. ファイル > フォルダーを開く… でフォルダーの画像を時刻順に並べ、各領域のNDVIの推移をグラフにします。"
-                       "PageDown／PageUp で次・前の画像を開きます（領域はそのまま）。グラフの点をクリックするとその画像を開きます。\n"
-                       "8. 較正 > 周辺減光補正… で zrvimage-batch flatfield の周辺減光補正ファイルを開くと、NDVI、数値、"
-                       "白色板・暗色板の値、領域、時系列、書き出しがすべて補正した値になります。5 と 6 でゲインを表示します。\n"
-                       "9. 圃場にマーカー（AprilTag tag36h11）を置いて手持ちで撮る場合は、領域を描いた画像で 編集 > 領域をマーカーに固定 を選び、"
-                       "圃場に固定したマーカーを選びます。各フレームで見つかったマーカーを番号付きで囲み、領域をそのフレームの位置に置きます。"
-                       "置けないフレームは時系列の一覧に赤で理由を示し、グラフから外します。\n"
-                       "10. ファイル > 名前を付けて保存… でフォルダー、時刻、領域、較正、周辺減光補正をプロジェクトファイルに保存し、"
-                       "プロジェクトを開く… で続きから作業します。zrvimage-batch series --project で同じ時系列を計算できます。\n\n"
-                       "編集 > 元に戻す（Ctrl+Z）、やり直し（Ctrl+Shift+Z）で較正と範囲の変更を戻せます。\n"
-                       "表示: 1 カラー、2 NIR、3 Red、4 NDVI、5 NIRゲイン、6 Redゲイン。ホイールでポインターの位置を中心に拡大・縮小、"
-                       "中ボタンかスペースキーを押しながらのドラッグで移動します。"));
+    QMessageBox::information(this, kTitle, viewerHelpText());
 }
 
 void ViewerWindow::createSeason()
 {
     season_ = new SeasonDock(this);
     addDockWidget(Qt::BottomDockWidgetArea, season_);
+    // The chart beside the regions' figures, the table keeping its width.
+    splitDockWidget(season_, regionsDock_, Qt::Horizontal);
     season_->hide();
-    connect(season_, &SeasonDock::frameRequested, this, [this](const QString& path) { openFile(path); });
+    connect(season_, &SeasonDock::frameRequested, this, &ViewerWindow::openFrame);
     connect(season_, &SeasonDock::stateChanged, this, &ViewerWindow::updateActions);
     connect(regions_, &RegionsModel::changed, this, &ViewerWindow::giveSeasonInputs);
     connect(this, &ViewerWindow::calibrationInUseChanged, this, &ViewerWindow::giveSeasonInputs);
@@ -585,17 +534,21 @@ bool ViewerWindow::openFolder(const QString& folder)
         season_->show();
         // Tall enough for the chart to be read.
         resizeDocks({season_}, {std::max(season_->height(), height() * 2 / 5)}, Qt::Vertical);
+        // The regions' table no wider than its columns: the rest is the chart's.
+        if (regionsDock_->isVisible()) {
+            resizeDocks({regionsDock_}, {regionsSection_->table()->sizeHint().width() + 24}, Qt::Horizontal);
+        }
     }
     project_->leave();
     QSettings s = settings();
     s.setValue(QStringLiteral("lastFolder"), season_->folder());
-    if (const QString first = season_->step(1); !first.isEmpty()) openFile(first);
+    if (const QString first = season_->step(1); !first.isEmpty()) openFrame(first);
     return true;
 }
 
 void ViewerWindow::stepFrame(int delta)
 {
-    if (const QString path = season_->step(delta); !path.isEmpty()) openFile(path);
+    if (const QString path = season_->step(delta); !path.isEmpty()) openFrame(path);
 }
 
 void ViewerWindow::chooseAndOpen()
@@ -607,107 +560,103 @@ void ViewerWindow::chooseAndOpen()
 bool ViewerWindow::openFile(const QString& path)
 {
     if (ProjectController::isProjectName(path)) return project_->open(path);
+    return openPicture(path, true);
+}
+
+bool ViewerWindow::openFrame(const QString& path)
+{
+    return openPicture(path, false);
+}
+
+bool ViewerWindow::openPicture(const QString& path, bool byUser)
+{
     std::unique_ptr<LoadedPicture> loaded;
-    QString failure;
-    try {
-        if (isRasterName(path)) {
-            loaded = readRaster(path);
-        } else if (isTiffName(path)) {
-            WaitCursor wait;
-            loaded = std::make_unique<LoadedPicture>(LoadedPicture::readTiff(encoded(path)));
-        } else {
-            WaitCursor wait;
-            loaded = std::make_unique<LoadedPicture>(LoadedPicture::readBitmap(encoded(path)));
-        }
-    } catch (const std::bad_alloc&) {
-        failure = QStringLiteral("画像が大きすぎてメモリに収まりません\n%1").arg(QDir::toNativeSeparators(path));
-    } catch (const engine::EngineError& e) {
-        // The engine's message for a picture it cannot read; the window's few without
-        // the file's name (its depth, its size) get it here, as every refusal names it.
-        failure = QString::fromUtf8(e.what());
-        const QString named = decoded(e.path());
-        if (!named.isEmpty() && !failure.contains(named)) failure += QLatin1Char('\n') + QDir::toNativeSeparators(named);
-    } catch (const std::exception& e) {
-        // The raster's own messages, which name the file.
-        failure = QString::fromUtf8(e.what());
+    QString failure = readPicture(path, prompts_.rasterWidth, loaded);
+    // A frame the flat-field in use does not fit is refused as zrvimage-batch refuses it:
+    // its figures would be worked out through no correction or a wrong one.
+    if (failure.isEmpty() && loaded && committed_.flat && loaded->kind() == LoadedPicture::Kind::Bitmap) {
+        failure = flatFieldRefusal(*committed_.flat, path, loaded->width(), loaded->height(), path);
     }
     if (!failure.isEmpty()) {
-        prompts_.message(failure);
+        // Stepping through a season, the list already shows such a frame in red: its
+        // reason stands where the picture would, with no box to click away each time.
+        if (byUser) {
+            prompts_.message(failure);
+        } else {
+            showUnreadable(path, failure);
+        }
         return false;
     }
     if (!loaded) return false;  // the width was not given
-    // A frame the flat-field in use does not fit is refused as zrvimage-batch refuses it:
-    // its figures would be worked out through no correction or a wrong one.
-    if (committed_.flat && loaded->kind() == LoadedPicture::Kind::Bitmap &&
-        refuseForFlatField(*committed_.flat, path, loaded->width(), loaded->height(), path)) {
-        return false;
-    }
-    install(std::move(loaded), path);
+    install(std::move(loaded), path, byUser);
     return true;
 }
 
-bool ViewerWindow::refuseForFlatField(const engine::FlatField& flat, const QString& path, std::int64_t width,
-                                      std::int64_t height, const QString& named)
+void ViewerWindow::showUnreadable(const QString& path, const QString& reason)
 {
-    QString failure;
+    canvas_->setPicture(nullptr);
+    commitTypedFields();
+    ++pictureGeneration_;
+    committedArea_.reset();
+    committed_.darkMark.reset();
+    picture_.reset();
+    pictureTags_ = std::make_shared<PictureTags>();
+    regionsController_->setPicture(picture_, pictureTags_);
+    refreshCorrection();
+    figures_.reset();
+    figuresPending_ = false;
+    figuresWatcher_->cancel();
+    pointer_.reset();
+    unreadable_ = path;
+    problemLabel_->setText(QStringLiteral("このフレームは読めません\n\n%1").arg(reason));
+    pictureStack_->setCurrentWidget(problemLabel_);
+    legend_->setVisible(false);
+    sizeLabel_->clear();
+    zoomLabel_->clear();
+    refreshModelLine();
+    updateTitle();
+    season_->showOpened(path);
+    refreshPointer();
+    refreshPanel();
+    regionsController_->refresh();
+    updateActions();
+}
+
+QString ViewerWindow::frameProblem() const
+{
+    return pictureStack_->currentWidget() == problemLabel_ ? problemLabel_->text() : QString();
+}
+
+QString ViewerWindow::flatFieldRefusal(const engine::FlatField& flat, const QString& path, std::int64_t width,
+                                       std::int64_t height, const QString& named) const
+{
     if (const auto problem = flat.sizeProblem(width, height)) {
-        failure = QString::fromStdString(*problem) + QLatin1Char('\n') + QDir::toNativeSeparators(named);
-    } else {
-        try {
-            // The picture's bytes and the corrected NDVI beside them.
-            requireMemoryFor(encoded(path), width, height, 3 + 4);
-        } catch (const ViewError& e) {
-            failure = QString::fromUtf8(e.what());
-        }
+        return QString::fromStdString(*problem) + QLatin1Char('\n') + QDir::toNativeSeparators(named);
     }
-    if (failure.isEmpty()) return false;
-    prompts_.message(failure);
-    return true;
+    try {
+        // The picture's bytes and the corrected NDVI beside them.
+        requireMemoryFor(encoded(path), width, height, 3 + 4);
+    } catch (const ViewError& e) {
+        return QString::fromUtf8(e.what());
+    }
+    return {};
 }
 
-std::unique_ptr<LoadedPicture> ViewerWindow::readRaster(const QString& path)
+void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString& path, bool remember)
 {
-    const std::string file = encoded(path);
-    if (const auto header = enviHeaderBeside(file)) {
-        std::ifstream in(*header, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        if (!in) throw engine::EngineError(engine::Failure::CannotOpenInput, *header);
-        const RasterLayout layout = parseEnviHeader(text.str(), *header);
-        WaitCursor wait;
-        auto raster = std::make_unique<LoadedPicture>(LoadedPicture::readRaster(file, layout.width, layout.height, layout.offset));
-        // The headers written here and by zrvimage-batch say "NDVI, " and the model.
-        std::string description = layout.description;
-        if (description.starts_with("NDVI, ")) description.erase(0, 6);
-        raster->setDescription(description);
-        return raster;
-    }
-    const std::int64_t bytes = fileSize(file);
-    const auto width = prompts_.rasterWidth(path, bytes);
-    if (!width) return nullptr;
-    if (*width <= 0 || bytes == 0 || bytes % (4 * *width) != 0) {
-        throw ViewError(QStringLiteral("ファイルの大きさ（%1 バイト）が幅 %2 の float32 ラスターに合いません\n%3")
-                            .arg(bytes)
-                            .arg(*width)
-                            .arg(QDir::toNativeSeparators(path))
-                            .toStdString());
-    }
-    WaitCursor wait;
-    return std::make_unique<LoadedPicture>(LoadedPicture::readRaster(file, *width, bytes / (4 * *width)));
-}
-
-void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString& path)
-{
+    unreadable_.clear();
+    pictureStack_->setCurrentWidget(canvas_);
     // The canvas lets go of the old picture before it is freed.
     canvas_->setPicture(nullptr);
-    // The steps so far hold rectangles of the old picture: a new one starts afresh,
-    // keeping the calibration.
+    // The history goes on over every frame; its rectangles are the old picture's and
+    // stay there (pictureGeneration_).
     commitTypedFields();
-    undo_->clear();
+    ++pictureGeneration_;
     committedArea_.reset();
     committed_.darkMark.reset();
     picture_ = std::move(picture);
     pictureTags_ = std::make_shared<PictureTags>();
+    regionsController_->setPicture(picture_, pictureTags_);
     refreshCorrection();
     figures_.reset();
     figuresPending_ = false;
@@ -729,11 +678,12 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
     refreshModelLine();
     updateTitle();
     sizeLabel_->setText(QStringLiteral("%1×%2").arg(picture_->width()).arg(picture_->height()));
-    addRecentFile(path);
+    // Frames stepped through are the season's, not files the user chose.
+    if (remember) recent_->add(path);
     season_->showOpened(path);
     refreshPointer();
     refreshPanel();
-    refreshRegionFigures();
+    regionsController_->refresh();
     updateActions();
     canvas_->setFocus();
 }
@@ -745,164 +695,41 @@ void ViewerWindow::setTool(Canvas::Tool tool)
     regionToolAction_->setChecked(tool == Canvas::Tool::Region);
 }
 
-void ViewerWindow::addDrawnRegion(engine::Region region)
+
+
+
+
+
+
+
+void ViewerWindow::undoStep()
 {
-    auto placed = toReference(std::move(region));
-    if (!placed) return;
-    region = std::move(*placed);
-    QString proposed = regions_->freeName();
-    for (;;) {
-        const auto answer = prompts_.regionName(proposed);
-        if (!answer) return;
-        const QString name = answer->trimmed();
-        if (const auto problem = regions_->nameProblem(name)) {
-            prompts_.message(*problem);
-            if (!name.isEmpty()) proposed = name;
-            continue;
-        }
-        region.name = name.toStdString();
-        break;
-    }
-    // What the file would refuse, such as a polygon round no pixel's centre, is
-    // refused now rather than at saving.
-    engine::RegionSet with = regions_->set();
-    with.regions.push_back(region);
-    if (const auto problem = engine::regionsProblem(with)) {
-        prompts_.message(QString::fromStdString(*problem));
-        return;
-    }
-    regions_->add(std::move(region));
+    commitTypedFields();
+    undoLive(*undo_);
 }
 
-void ViewerWindow::refreshRegionFigures()
+void ViewerWindow::redoStep()
 {
-    if (!regionsSection_) return;
-    const engine::SeasonSettings settings = seasonSettingsFor(regions_->set(), model_, whiteFrom(), committed_.flat);
-    auto work = [picture = picture_, tags = pictureTags_, set = regions_->set(), settings] {
-        return regionTable(picture.get(), set, settings, tags.get());
-    };
-    // As the rectangle's figures: small regions at once, large ones in the background.
-    constexpr std::int64_t kAtOnce = std::int64_t{1} << 22;
-    if (!picture_ || regionTableWork(regions_->set(), picture_.get()) <= kAtOnce) {
-        regionsWatcher_->cancel();
-        regionsPending_ = false;
-        showRegionTable(work());
-    } else {
-        regionsPending_ = true;
-        regionsSection_->showPending();
-        // The places of the last frame or regions are not shown meanwhile.
-        canvas_->setPlacement(std::nullopt);
-        regionsWatcher_->setFuture(QtConcurrent::run(work));
-    }
+    commitTypedFields();
+    redoLive(*undo_);
 }
 
-void ViewerWindow::showRegionTable(const RegionTable& table)
+bool ViewerWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    regionsSection_->showTable(table);
-    canvas_->setPlacement(table.registration);
-}
-
-std::optional<engine::Region> ViewerWindow::toReference(engine::Region region)
-{
-    const engine::RegionSet& set = regions_->set();
-    if (!set.markers || set.markers->reference.empty()) return region;
-    const auto& placed = canvas_->placement();
-    std::vector<engine::Vertex> here, there;
-    if (placed && !placed->problem) {
-        for (const int id : set.markers->field) {
-            const auto ref = set.markers->reference.find(id);
-            const auto found = std::find_if(placed->tags.begin(), placed->tags.end(),
-                                            [id](const engine::FoundTag& t) { return t.id == id; });
-            if (ref == set.markers->reference.end() || found == placed->tags.end()) continue;
-            here.insert(here.end(), found->corners.begin(), found->corners.end());
-            there.insert(there.end(), ref->second.begin(), ref->second.end());
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool history = key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo) ||
+                             QKeySequence(key->keyCombination()) == QKeySequence(QStringLiteral("Ctrl+Shift+Z"));
+        bool ours = false;
+        for (QObject* o = watched; o && !ours; o = o->parent()) ours = o == this;
+        if (history && ours) {
+            // Not taken by the field: the shortcut map then gives it to the window's
+            // undo or redo.
+            event->ignore();
+            return true;
         }
     }
-    const auto back = here.size() >= 8 ? engine::fitHomography(here, there) : std::nullopt;
-    if (!back) {
-        prompts_.message(QStringLiteral("この画像では圃場のマーカーから領域の位置が決まらないため、領域を描けません。"
-                                        "マーカーが写っている画像で描いてください。"));
-        return std::nullopt;
-    }
-    // The regions are kept in the reference frame's pixels: a rectangle drawn here is a
-    // quadrilateral there, by its pixel edges.
-    std::vector<engine::Vertex> outline = region.polygon;
-    if (!region.isPolygon()) {
-        const auto x1 = static_cast<double>(region.rect.x1), y1 = static_cast<double>(region.rect.y1);
-        const auto x2 = static_cast<double>(region.rect.x2) + 1, y2 = static_cast<double>(region.rect.y2) + 1;
-        outline = {{x1, y1}, {x2, y1}, {x2, y2}, {x1, y2}};
-    }
-    region.polygon.clear();
-    for (const engine::Vertex& v : outline) region.polygon.push_back(back->map(v));
-    return region;
-}
-
-bool ViewerWindow::anchorRegionsToMarkers()
-{
-    if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap || regions_->size() == 0) return false;
-    std::vector<engine::FoundTag> tags;
-    try {
-        WaitCursor wait;
-        tags = pictureTags_->of(*picture_);
-    } catch (const std::exception& e) {
-        prompts_.message(QString::fromUtf8(e.what()));
-        return false;
-    }
-    engine::RegionSet set = regions_->set();
-    // Regions already anchored are anchored anew where they lie on this frame, as they
-    // are drawn on it; a region on its own tag stays in that tag's units.
-    if (set.markers && !set.markers->reference.empty()) {
-        const engine::Registration placed = engine::registerRegions(set, tags);
-        if (!placed.problem && placed.mapped.regions.size() == set.regions.size()) {
-            for (std::size_t i = 0; i < set.regions.size(); ++i) {
-                if (!set.regions[i].tag) set.regions[i] = placed.mapped.regions[i];
-            }
-        }
-    }
-    if (!set.markers || set.markers->field.empty()) {
-        if (tags.empty()) {
-            prompts_.message(QStringLiteral("この画像にマーカー（AprilTag tag36h11）が見つかりません。領域は固定していません。"));
-            return false;
-        }
-        std::vector<int> found, proposed;
-        for (const engine::FoundTag& t : tags) {
-            found.push_back(t.id);
-            // A tag that carries a region (the panel's card) moves with it, not with the field.
-            const bool carries = std::any_of(set.regions.begin(), set.regions.end(),
-                                             [&t](const engine::Region& r) { return r.tag == t.id; });
-            if (!carries) proposed.push_back(t.id);
-        }
-        const auto chosen = prompts_.fieldTags(found, proposed);
-        if (!chosen) return false;
-        if (chosen->size() < 2) {
-            prompts_.message(QStringLiteral("圃場のマーカーを 2 個以上選んでください。領域は固定していません。"));
-            return false;
-        }
-        set.markers = engine::MarkerSettings{*chosen, {}};
-    }
-    try {
-        set = engine::anchorRegions(set, tags);
-    } catch (const std::exception& e) {
-        // The engine's words name the field tags not found on this frame.
-        prompts_.message(QString::fromUtf8(e.what()) + QStringLiteral("\n領域は固定していません。"));
-        return false;
-    }
-    if (const auto problem = engine::regionsProblem(set)) {
-        prompts_.message(QString::fromStdString(*problem));
-        return false;
-    }
-    // Every plot must lie on the frame it is anchored to, as zrvimage-batch anchor asks.
-    for (const engine::Region& region : set.regions) {
-        if (!region.tag && !engine::regionInside(region, picture_->width(), picture_->height())) {
-            prompts_.message(QStringLiteral("領域「%1」が画像（%2×%3）の外にはみ出しています。領域は固定していません。")
-                                 .arg(QString::fromStdString(region.name))
-                                 .arg(picture_->width())
-                                 .arg(picture_->height()));
-            return false;
-        }
-    }
-    regions_->setSet(std::move(set));
-    return true;
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void ViewerWindow::rememberFolder(const QString& path)
@@ -910,31 +737,21 @@ void ViewerWindow::rememberFolder(const QString& path)
     settings().setValue(QStringLiteral("lastFolder"), QFileInfo(path).absolutePath());
 }
 
+
+
+bool ViewerWindow::anchorRegionsToMarkers()
+{
+    return regionsController_->anchorToMarkers();
+}
+
 bool ViewerWindow::openRegions(const QString& path)
 {
-    engine::RegionSet set;
-    try {
-        set = engine::readRegionsFile(encoded(path));
-    } catch (const std::exception& e) {
-        // The engine's message names the file and the region at fault.
-        prompts_.message(QString::fromUtf8(e.what()));
-        return false;
-    }
-    regions_->setSet(std::move(set));
-    rememberFolder(path);
-    return true;
+    return regionsController_->open(path);
 }
 
 bool ViewerWindow::saveRegions(const QString& path)
 {
-    if (const auto problem = engine::regionsProblem(regions_->set())) {
-        prompts_.message(QString::fromStdString(*problem));
-        return false;
-    }
-    if (refuseOpenPicture(path)) return false;
-    if (!reportFailure(path, [&] { engine::writeRegionsFile(encoded(path), regions_->set()); })) return false;
-    rememberFolder(path);
-    return true;
+    return regionsController_->save(path);
 }
 
 void ViewerWindow::setView(Canvas::Mode mode)
@@ -1082,12 +899,34 @@ void ViewerWindow::refreshModelLine()
         calibration_->showRasterModel(QString::fromStdString(picture_->description()));
     } else {
         calibration_->showProblem(engine::modelProblem(fieldsModel()), canvas_->darkTarget().has_value());
-        calibration_->showModelInUse(model_);
+        // With a white region the regions and the season use each frame's own panel, not
+        // the fields: said so, with this frame's values once they are known.
+        const engine::Region* panel = regions_->set().white();
+        if (panel) {
+            calibration_->showOwnPanelInUse(QString::fromStdString(panel->name), regionsController_->frameModel(), model_);
+        } else {
+            calibration_->showModelInUse(model_);
+        }
     }
 }
 
 void ViewerWindow::coloursChanged()
 {
+    if (!applyingColours_ && colours_->state() != committedColours_) {
+        const auto apply = [this](const ColoursSection::State& state) {
+            applyingColours_ = true;
+            committedColours_ = state;
+            colours_->setState(state);
+            applyingColours_ = false;
+        };
+        auto* step = new UndoStep(
+            QStringLiteral("NDVIの色"), [apply, before = committedColours_] { apply(before); },
+            [apply, after = colours_->state()] { apply(after); }, true);
+        // A range typed digit by digit, or stepped with its arrows, is one step.
+        step->setMergeKind(1);
+        committedColours_ = colours_->state();
+        undo_->push(step);
+    }
     scale_ = colours_->scale();
     settings().setValue(QStringLiteral("palette"), colours_->paletteIndex());
     for (int nir = 0; nir < 256; ++nir) {
@@ -1324,55 +1163,7 @@ void ViewerWindow::clearDarkTarget()
 
 void ViewerWindow::rereadPanel(CalibrationState& state) const
 {
-    if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap || state.source.frame.empty() ||
-        !sameFile(picture_->identity(), state.source.frame)) {
-        return;
-    }
-    const engine::FlatField* flat = state.flat.get();
-    if (flat && flat->sizeProblem(picture_->width(), picture_->height())) return;
-    const auto inside = [this](const std::optional<engine::Rectangle>& r) {
-        return r && engine::insidePicture(*r, picture_->width(), picture_->height());
-    };
-    const bool white = inside(state.source.whiteRect);
-    const bool dark = inside(state.source.darkRect);
-    if (!white && !dark) return;
-    if (white) {
-        const engine::Rectangle& area = *state.source.whiteRect;
-        state.warnings.clear();
-        if (flat) {
-            PanelReading r = correctedWhite(*picture_, *flat, area, state.source.whiteFrom);
-            state.fields.nir.dnWhite = r.nir;
-            state.fields.red.dnWhite = r.red;
-            state.warnings = std::move(r.warnings);
-        } else {
-            const RegionFigures f = channelFigures(*picture_, area);
-            const WhiteValues v = whiteValuesOf(f, state.source.whiteFrom);
-            state.fields.nir.dnWhite = static_cast<float>(v.nir);
-            state.fields.red.dnWhite = static_cast<float>(v.red);
-            for (const auto& w : engine::panelChecks(panelPixelsOf(f), v.nir, v.red)) state.warnings.push_back(w.text);
-        }
-    }
-    if (dark) {
-        const engine::Rectangle& area = *state.source.darkRect;
-        // Checked against the white values in use, the frame's own when just read.
-        const float nirWhite = state.fields.nir.dnWhite, redWhite = state.fields.red.dnWhite;
-        state.darkWarnings.clear();
-        if (flat) {
-            PanelReading r = correctedDark(*picture_, *flat, area, nirWhite, redWhite);
-            state.fields.nir.dnDark = r.nir;
-            state.fields.red.dnDark = r.red;
-            state.darkWarnings = std::move(r.warnings);
-        } else {
-            const RegionFigures f = channelFigures(*picture_, area);
-            const DarkValues v = darkValuesOf(f);
-            state.fields.nir.dnDark = v.nir;
-            state.fields.red.dnDark = v.red;
-            for (const auto& w : engine::darkChecks(engine::darkSpread(panelPixelsOf(f)), v.nir, v.red, nirWhite, redWhite)) {
-                state.darkWarnings.push_back(w.text);
-            }
-        }
-    }
-    state.source.flatfield = flat ? engine::calibrationFramePath(flat->path()) : std::string();
+    view::rereadPanel(picture_.get(), state);
 }
 
 bool ViewerWindow::openFlatField(const QString& path)
@@ -1385,9 +1176,13 @@ bool ViewerWindow::openFlatField(const QString& path)
         prompts_.message(QString::fromStdString(e.problem()) + QLatin1Char('\n') + QDir::toNativeSeparators(path));
         return false;
     }
-    if (picture_ && picture_->kind() == LoadedPicture::Kind::Bitmap &&
-        refuseForFlatField(*flat, decoded(picture_->path()), picture_->width(), picture_->height(), path)) {
-        return false;
+    if (picture_ && picture_->kind() == LoadedPicture::Kind::Bitmap) {
+        if (const QString refusal = flatFieldRefusal(*flat, decoded(picture_->path()), picture_->width(),
+                                                     picture_->height(), path);
+            !refusal.isEmpty()) {
+            prompts_.message(refusal);
+            return false;
+        }
     }
     CalibrationState after = committed_;
     after.flat = std::move(flat);
@@ -1409,16 +1204,7 @@ void ViewerWindow::clearFlatField()
 
 QString ViewerWindow::flatFieldMismatch(const engine::CalibrationSource& source) const
 {
-    const std::string inUse = committed_.flat ? engine::calibrationFramePath(committed_.flat->path()) : std::string();
-    if (source.flatfield == inUse) return {};
-    const auto name = [](const std::string& path) {
-        return QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(path)));
-    };
-    if (source.flatfield.empty()) {
-        return QStringLiteral("この較正は周辺減光補正なしで作られました（使用中の周辺減光補正: %1）").arg(name(inUse));
-    }
-    return QStringLiteral("この較正は周辺減光補正 %1 を通して作られました（使用中の周辺減光補正: %2）")
-        .arg(name(source.flatfield), inUse.empty() ? QStringLiteral("なし") : name(inUse));
+    return view::flatFieldMismatch(source, committed_.flat.get());
 }
 
 void ViewerWindow::commitTypedFields()
@@ -1445,7 +1231,10 @@ void ViewerWindow::applyCalibration(const CalibrationState& state)
         // With the fields impossible the model in use stays, but not the old correction.
         if (engine::modelProblem(state.fields)) refreshCorrection();
     }
-    canvas_->setDarkTarget(state.darkMark);
+    // A dark target marked on another frame is not marked on this one.
+    const bool here = picture_ && picture_->kind() == LoadedPicture::Kind::Bitmap && !state.source.frame.empty() &&
+                      sameFile(picture_->identity(), state.source.frame);
+    canvas_->setDarkTarget(here ? state.darkMark : std::nullopt);
     calibration_->setModel(state.fields);  // recomputes, and keeps the calibration for the next start
     applying_ = false;
     showCalibrationSource();
@@ -1514,8 +1303,10 @@ void ViewerWindow::rectangleChanged()
         applying_ = false;
     };
     // Already on screen: pushing does not set it again.
-    undo_->push(new UndoStep(
-        QStringLiteral("範囲"), [show, before = committedArea_] { show(before); }, [show, area] { show(area); }, true));
+    auto* step = new UndoStep(
+        QStringLiteral("範囲"), [show, before = committedArea_] { show(before); }, [show, area] { show(area); }, true);
+    step->setLive([this, generation = pictureGeneration_] { return generation == pictureGeneration_; });
+    undo_->push(step);
     committedArea_ = area;
 }
 
@@ -1527,10 +1318,10 @@ std::string ViewerWindow::nowText() const
 bool ViewerWindow::saveCalibration(const QString& path)
 {
     commitTypedFields();
-    if (refuseImpossibleModel() || refuseOpenPicture(path)) return false;
+    if (exports_->refuseImpossibleModel() || exports_->refuseOpenPicture(path)) return false;
     engine::CalibrationRecord record{fieldsModel(), committed_.source};
     if (record.source.date.empty()) record.source.date = nowText();
-    return reportFailure(path, [&] { engine::writeCalibrationFile(encoded(path), record); });
+    return exports_->reportFailure(path, [&] { engine::writeCalibrationFile(encoded(path), record); });
 }
 
 bool ViewerWindow::openCalibration(const QString& path)
@@ -1572,13 +1363,35 @@ bool ViewerWindow::setCalibration(const engine::CalibrationRecord& record, const
     return true;
 }
 
-bool ViewerWindow::refuseImpossibleModel()
+
+bool ViewerWindow::exportRaster(const QString& path)
 {
-    // A raster is written only for the model the fields show, never for an older one.
-    const auto problem = engine::modelProblem(fieldsModel());
-    if (!problem) return false;
-    prompts_.message(QString::fromStdString(*problem));
-    return true;
+    return exports_->write(Export::Raster, path);
+}
+
+bool ViewerWindow::exportTiff(const QString& path)
+{
+    return exports_->write(Export::Tiff, path);
+}
+
+bool ViewerWindow::exportViewPicture(const QString& path)
+{
+    return exports_->write(Export::ViewPicture, path);
+}
+
+bool ViewerWindow::exportFigures(const QString& path)
+{
+    return exports_->write(Export::Figures, path);
+}
+
+bool ViewerWindow::exportSeasonChart(const QString& path)
+{
+    return exports_->write(Export::SeasonChart, path);
+}
+
+bool ViewerWindow::exportSeasonTable(const QString& path)
+{
+    return exports_->write(Export::SeasonTable, path);
 }
 
 QString ViewerWindow::figuresLine() const
@@ -1587,45 +1400,7 @@ QString ViewerWindow::figuresLine() const
     return figureFieldValues(*figures_).join(QLatin1Char('\t'));
 }
 
-QString ViewerWindow::proposedName(const QString& suffix) const
-{
-    const QFileInfo info(picture_ ? decoded(picture_->path()) : QString());
-    return info.dir().filePath(info.completeBaseName() + suffix);
-}
 
-void ViewerWindow::chooseAndExport(Export which)
-{
-    const bool ofSeason = which == Export::SeasonChart || which == Export::SeasonTable;
-    if (ofSeason ? !season_->complete() : !picture_) return;
-    const ExportDialog& d = exportDialog(which);
-    const QString proposed = ofSeason ? season_->proposedName(d.proposedSuffix) : proposedName(d.proposedSuffix);
-    const QString path = prompts_.savePath(d.title, proposed, d.filter, d.suffix);
-    if (path.isEmpty()) return;
-    // An earlier file's confirmation must not stand beside this one's failure.
-    clearNotice();
-    if (refuseOpenPicture(path) ||
-        (which == Export::Raster && refuseOpenPicture(decoded(headerPathFor(encoded(path)))))) {
-        return;
-    }
-    if (QFileInfo::exists(path) &&
-        !prompts_.confirm(QStringLiteral("%1 は既に存在します。置き換えますか？").arg(QDir::toNativeSeparators(path)))) {
-        return;
-    }
-    bool written = false;
-    switch (which) {
-    case Export::Raster: written = exportRaster(path); break;
-    case Export::Tiff: written = exportTiff(path); break;
-    case Export::ViewPicture: written = exportViewPicture(path); break;
-    case Export::Figures: written = exportFigures(path); break;
-    case Export::SeasonChart: written = exportSeasonChart(path); break;
-    case Export::SeasonTable: written = exportSeasonTable(path); break;
-    }
-    if (!written) return;
-    // Frames that could not be read are not in the season's exports: said, not hidden.
-    const std::size_t left = ofSeason ? season_->failedCount() : 0;
-    showNotice(left ? QStringLiteral("書き出しました（読めないフレーム %1 枚を除く）: %2").arg(left).arg(QDir::toNativeSeparators(path))
-                    : QStringLiteral("書き出しました: %1").arg(QDir::toNativeSeparators(path)));
-}
 
 void ViewerWindow::showNotice(const QString& text)
 {
@@ -1644,142 +1419,13 @@ QString ViewerWindow::noticeText() const
     return noticeLabel_->text();
 }
 
-bool ViewerWindow::refuseOpenPicture(const QString& path)
-{
-    if (!picture_ || !sameFile(picture_->identity(), encoded(path))) return false;
-    prompts_.message(fromUtf8(engine::kOutputIsInput));
-    return true;
-}
 
-bool ViewerWindow::reportFailure(const QString& path, const std::function<void()>& write)
-{
-    QString failure;
-    try {
-        WaitCursor wait;
-        write();
-    } catch (const runtime::Exception& e) {
-        failure = QString::fromStdString(e.message());
-    } catch (const std::bad_alloc&) {
-        failure = QString::fromStdString(engine::failureMessage(engine::Failure::WriteFailed, encoded(path)));
-    } catch (const std::exception& e) {
-        failure = QString::fromUtf8(e.what());
-    }
-    if (failure.isEmpty()) return true;
-    prompts_.message(failure);
-    return false;
-}
 
-// The exports write what the window shows: the picture in memory under the model in
-// use, never the file read again, which may have changed since it was opened.
 
-bool ViewerWindow::exportRaster(const QString& path)
-{
-    if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap || refuseImpossibleModel()) return false;
-    settleCorrection();
-    const std::string out = encoded(path);
-    const std::string header = headerPathFor(out);
-    if (refuseOpenPicture(path) || refuseOpenPicture(decoded(header))) return false;
-    // The save dialog asked about the raster only; a header left beside a raster that
-    // is gone is replaced only when the user agrees.
-    std::error_code unknown;  // a name that cannot be looked at is left to the writing to report
-    if (!std::filesystem::exists(out, unknown) && std::filesystem::exists(header, unknown) &&
-        !prompts_.confirm(QStringLiteral("%1 は既に存在します。置き換えますか？").arg(decoded(header)))) {
-        return false;
-    }
-    return reportFailure(path, [&] { writeNdviRaster(*picture_, *table_, model_, out, corrected_.get()); });
-}
 
-bool ViewerWindow::exportTiff(const QString& path)
-{
-    if (!picture_ || picture_->kind() != LoadedPicture::Kind::Bitmap || refuseImpossibleModel() ||
-        refuseOpenPicture(path)) {
-        return false;
-    }
-    settleCorrection();
-    const std::string flat = corrected_ ? committed_.flat->path() : std::string();
-    return reportFailure(path, [&] { writeNdviTiff(*picture_, *table_, model_, encoded(path), corrected_.get(), flat); });
-}
 
-bool ViewerWindow::exportViewPicture(const QString& path)
-{
-    if (!picture_ || refuseOpenPicture(path)) return false;
-    const QImage view = canvas_->renderView(canvas_->viewport()->size(), 1.0);
-    const Canvas::Mode mode = canvas_->mode();
-    const bool gains = mode == Canvas::Mode::NirGain || mode == Canvas::Mode::RedGain;
-    const ColourScale* legend = mode == Canvas::Mode::Ndvi ? &scale_ : gains ? &gainScale_ : nullptr;
-    return reportFailure(path, [&] { writeViewPicture(view, legend, encoded(path), !gains); });
-}
 
-bool ViewerWindow::exportFigures(const QString& path)
-{
-    if (!figures_ || refuseOpenPicture(path)) return false;
-    // The model the figures were worked out with, which is not the fields' while they
-    // are impossible.
-    const bool bitmapOpen = picture_->kind() == LoadedPicture::Kind::Bitmap;
-    const QString flat = bitmapOpen && corrected_ ? decoded(committed_.flat->path()) : QString();
-    return reportFailure(path, [&] {
-        writeFiguresCsv(decoded(picture_->path()), *figures_, bitmapOpen ? &model_ : nullptr, encoded(path), flat);
-    });
-}
 
-// The season's exports: what the chart shows, from the figures of the last complete
-// run; the frames are not read again.
-
-bool ViewerWindow::exportSeasonChart(const QString& path)
-{
-    if (!season_->complete() || refuseOpenPicture(path)) return false;
-    const QByteArray png = pngBytes(season_->chartImage(QSize(1600, 900)));
-    return reportFailure(path, [&] {
-        if (png.isEmpty()) throw engine::EngineError(engine::Failure::WriteFailed, encoded(path));
-        writeWhole(encoded(path), png);
-    });
-}
-
-bool ViewerWindow::exportSeasonTable(const QString& path)
-{
-    if (!season_->complete() || refuseOpenPicture(path)) return false;
-    const std::string csv = season_->csv();
-    return reportFailure(path, [&] { writeWhole(encoded(path), QByteArray::fromStdString(csv)); });
-}
-
-void ViewerWindow::addRecentFile(const QString& path)
-{
-    const QString full = QFileInfo(path).absoluteFilePath();
-    QSettings s = settings();
-    QStringList files = s.value(QStringLiteral("recentFiles")).toStringList();
-    files.removeAll(full);
-    files.prepend(full);
-    while (files.size() > kRecentFiles) files.removeLast();
-    s.setValue(QStringLiteral("recentFiles"), files);
-    s.setValue(QStringLiteral("lastFolder"), QFileInfo(full).absolutePath());
-    rebuildRecentMenu();
-}
-
-void ViewerWindow::rebuildRecentMenu()
-{
-    recentMenu_->clear();
-    const QStringList files = settings().value(QStringLiteral("recentFiles")).toStringList();
-    int n = 0;
-    for (const QString& f : files) {
-        // The folder too: frames from several days often share their names.
-        const QFileInfo info(f);
-        const QString shown = QStringLiteral("%1（%2）").arg(info.fileName(), QDir::toNativeSeparators(info.path()));
-        QAction* a = recentMenu_->addAction(
-            QStringLiteral("&%1 %2").arg(++n).arg(QString(shown).replace(QLatin1Char('&'), QStringLiteral("&&"))), this,
-            [this, f] { openFile(f); });
-        a->setToolTip(QDir::toNativeSeparators(f));
-        a->setStatusTip(QDir::toNativeSeparators(f));
-    }
-    if (files.isEmpty()) {
-        recentMenu_->addAction(QStringLiteral("（なし）"))->setEnabled(false);
-        return;
-    }
-    recentMenu_->addSeparator();
-    recentMenu_->addAction(QStringLiteral("履歴を消去"), this, [this] {
-        settings().remove(QStringLiteral("recentFiles"));
-        rebuildRecentMenu();
-    });
-}
 
 void ViewerWindow::dragEnterEvent(QDragEnterEvent* event)
 {
@@ -1800,7 +1446,8 @@ void ViewerWindow::updateTitle()
 {
     QStringList parts;
     if (const QString project = project_->titleName(); !project.isEmpty()) parts << project;
-    if (picture_) parts << QFileInfo(decoded(picture_->path())).fileName().replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+    const QString shown = picture_ ? decoded(picture_->path()) : unreadable_;
+    if (!shown.isEmpty()) parts << QFileInfo(shown).fileName().replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
     parts << kTitle;
     setWindowTitle(parts.join(QStringLiteral(" - ")));
     setWindowModified(project_->isModified());

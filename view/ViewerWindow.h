@@ -12,6 +12,7 @@
 #include "view/Figures.h"
 #include "view/LoadedPicture.h"
 #include "view/exports/Exports.h"
+#include "view/panel/ColoursSection.h"
 #include "view/regions/RegionTable.h"
 
 #include <QFutureWatcher>
@@ -28,6 +29,8 @@ class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
+class QDockWidget;
+class QStackedWidget;
 class QTimer;
 class QUndoStack;
 
@@ -40,8 +43,11 @@ class HistogramSection;
 class HistogramWidget;
 class LegendWidget;
 class ProjectController;
+class ExportController;
+class RecentFiles;
 class RegionsModel;
 class RegionsSection;
+class RegionsController;
 class SeasonDock;
 
 class ViewerWindow : public QMainWindow {
@@ -82,8 +88,15 @@ public:
 
     Prompts& prompts() noexcept { return prompts_; }
 
-    // Shows the picture or raster at path; false, after a message, when it cannot.
+    // Shows the picture or raster (or opens the project) at path, remembered among the
+    // recent files; false, after a message, when it cannot.
     bool openFile(const QString& path);
+    // A frame of the season, stepped onto or chosen in its list or chart: not a recent
+    // file. One that cannot be read shows its reason in place of the picture, no box;
+    // false then.
+    bool openFrame(const QString& path);
+    // The reason shown in place of an unreadable frame; empty while a picture is shown.
+    QString frameProblem() const;
     // フォルダーを開く: the folder's bitmaps listed by time in the season dock, the first
     // opened and the chart worked out; false, after a message, when it holds none.
     bool openFolder(const QString& folder);
@@ -93,6 +106,8 @@ public:
     SeasonDock* season() const noexcept { return season_; }
     // The season project open, saved and asked about before the window closes.
     ProjectController* project() const noexcept { return project_; }
+    // The exports, and the checks every file written from the window passes.
+    ExportController* exports() const noexcept { return exports_; }
     // The rectangle by its corners as typed (fitted to the picture like the window's
     // area fields), or none.
     void selectArea(std::optional<engine::Rectangle> typed);
@@ -142,7 +157,13 @@ public:
     const engine::FlatField* flatField() const noexcept { return committed_.flat.get(); }
     // The open bitmap's NDVI through the flat-field in use, row-major; null without one.
     const float* correctedNdvi() const noexcept { return corrected_.get(); }
+    // One history over the regions, the calibration, the flat-field, the time rule and
+    // the colours, kept from frame to frame.
     QUndoStack* undoStack() const noexcept { return undo_; }
+    // 元に戻す, やり直し: typed fields not yet a step first become one; steps that mean
+    // nothing on the frame shown (its rectangles) are passed over.
+    void undoStep();
+    void redoStep();
 
     // 領域を開く and 領域を保存: the regions file through the engine, whole or not at
     // all. False, after a message naming the file, when it cannot.
@@ -169,6 +190,17 @@ public:
     QString figuresLine() const;
 
     const LoadedPicture* picture() const noexcept { return picture_.get(); }
+    // What the exports write from: the NDVI of each byte pair under model(), the
+    // colours of the NDVI and gain views, the rectangle's figures when complete.
+    const engine::NdviTable& ndviTable() const { return *table_; }
+    const ColourScale& ndviScale() const noexcept { return scale_; }
+    const ColourScale& gainScale() const noexcept { return gainScale_; }
+    const std::optional<RegionFigures>& figures() const noexcept { return figures_; }
+    // Waits for a correction still being worked out and takes it.
+    void settleCorrection();
+    // Beside the pointer's pixel for a while: what was just written or copied.
+    void showNotice(const QString& text);
+    void clearNotice();
     Canvas* canvas() const noexcept { return canvas_; }
     QString pointerText() const;
     // What was last written or copied, shown beside the pointer's pixel for a while.
@@ -181,6 +213,7 @@ signals:
     void calibrationInUseChanged();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -188,8 +221,11 @@ protected:
 private:
     void createActions();
     void createPanel();
-    void install(std::unique_ptr<LoadedPicture> picture, const QString& path);
-    std::unique_ptr<LoadedPicture> readRaster(const QString& path);
+    bool openPicture(const QString& path, bool byUser);
+    // remember: among the recent files.
+    void install(std::unique_ptr<LoadedPicture> picture, const QString& path, bool remember);
+    // No picture, and in its place why the frame at path cannot be shown.
+    void showUnreadable(const QString& path, const QString& reason);
     void calibrationChanged();
     // Typed fields that differ from the committed state become one undo step.
     void commitTypedFields();
@@ -203,7 +239,6 @@ private:
     std::string nowText() const;
     // The model line: the model in use, or for a raster the one it was made with.
     void refreshModelLine();
-    bool refuseImpossibleModel();
     void coloursChanged();
     void selectionChanged();
     // Enter in the panel's rectangle field: the corners typed, fitted to the picture,
@@ -213,27 +248,8 @@ private:
     void refreshPanel();
     void refreshPointer();
     void updateActions();
-    void addRecentFile(const QString& path);
-    void rebuildRecentMenu();
-    bool refuseOpenPicture(const QString& path);
     void chooseAndOpen();
-    void chooseAndExport(Export which);
-    // Runs one export's writing; false, after the message naming the file, when it failed.
-    bool reportFailure(const QString& path, const std::function<void()>& write);
-    QString proposedName(const QString& suffix) const;
-    void showNotice(const QString& text);
-    void clearNotice();
     void showHelp();
-    // A region drawn on the canvas: named by the user and added, or a message.
-    void addDrawnRegion(engine::Region region);
-    // The regions' figures on the frame shown, at once when they are small.
-    void refreshRegionFigures();
-    // The table in the panel, and where it placed the regions on the picture.
-    void showRegionTable(const RegionTable& table);
-    // A region drawn on a frame other than the reference one, carried back to the
-    // reference frame's pixels by its field tags; nothing, after a message, when this
-    // frame's place is not known.
-    std::optional<engine::Region> toReference(engine::Region region);
     // The folder the open dialogs start in.
     void rememberFolder(const QString& path);
     void createSeason();
@@ -250,18 +266,17 @@ private:
         engine::NdviStats histogram;
     };
     void takeCorrection(Correction correction);
-    // Waits for a correction still being worked out and takes it.
-    void settleCorrection();
     // The flat-field's parts of the window: the panel's line, the fields' range, the gain
     // views and their scale.
     void showFlatField();
     // The white panel's and the dark target's values read again from their rectangles on
     // the open picture through state's flat-field (or none); the others stay.
     void rereadPanel(CalibrationState& state) const;
-    // Refuses, after a message naming path, a picture of width x height that the
-    // flat-field in use does not fit or whose corrected NDVI does not fit in memory.
-    bool refuseForFlatField(const engine::FlatField& flat, const QString& path, std::int64_t width,
-                            std::int64_t height, const QString& named);
+    // Why a picture of width x height at path cannot be shown through the flat-field in
+    // use (it does not fit, or its corrected NDVI does not fit in memory), naming named;
+    // empty when it can.
+    QString flatFieldRefusal(const engine::FlatField& flat, const QString& path, std::int64_t width,
+                             std::int64_t height, const QString& named) const;
     // What to tell about a calibration made through another flat-field than the one in
     // use (or none); empty when they agree.
     QString flatFieldMismatch(const engine::CalibrationSource& source) const;
@@ -287,12 +302,19 @@ private:
     engine::NdviStats wholeHistogram_;
     std::optional<std::pair<std::int64_t, std::int64_t>> pointer_;  // x, y
     QUndoStack* undo_ = nullptr;
-    RegionsModel* regions_ = nullptr;
+    RegionsModel* regions_ = nullptr;  // the controller's
     CalibrationState committed_;
     std::optional<engine::Rectangle> committedArea_;  // the rectangle as last undoable
     bool applying_ = false;  // a step's own changes are not steps
+    // Counts the pictures shown: a rectangle's step lives on the one it was drawn on.
+    std::uint64_t pictureGeneration_ = 0;
+    ColoursSection::State committedColours_;
+    bool applyingColours_ = false;
 
     Canvas* canvas_ = nullptr;
+    QStackedWidget* pictureStack_ = nullptr;
+    QLabel* problemLabel_ = nullptr;
+    QString unreadable_;  // the frame whose reason is shown in place of the picture
     LegendWidget* legend_ = nullptr;
     QLabel* pointerLabel_ = nullptr;
     QLabel* noticeLabel_ = nullptr;
@@ -303,13 +325,14 @@ private:
     ColoursSection* colours_ = nullptr;
     AreaSection* area_ = nullptr;
     HistogramSection* histogramSection_ = nullptr;
-    RegionsSection* regionsSection_ = nullptr;
-    QFutureWatcher<RegionTable>* regionsWatcher_ = nullptr;
-    bool regionsPending_ = false;
+    RegionsSection* regionsSection_ = nullptr;  // the controller's
+    RegionsController* regionsController_ = nullptr;
+    QDockWidget* regionsDock_ = nullptr;
     SeasonDock* season_ = nullptr;
     ProjectController* project_ = nullptr;
+    ExportController* exports_ = nullptr;
 
-    QMenu* recentMenu_ = nullptr;
+    RecentFiles* recent_ = nullptr;
     QActionGroup* viewGroup_ = nullptr;
     std::vector<QAction*> viewActions_;
     QAction* exportRasterAction_ = nullptr;

@@ -18,6 +18,8 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QListWidget>
+#include <QScatterSeries>
+#include <QSettings>
 
 #include <gtest/gtest.h>
 
@@ -371,3 +373,119 @@ TEST(SeasonTest, TheDarkTargetsFailedChecksAreMarkedAndCopiedTimesWarnedOf)
     EXPECT_EQ(dock.timeWarningText(), QString());
     EXPECT_FALSE(dock.findChild<QLabel*>(QStringLiteral("seasonTimeWarning"))->isVisible());
 }
+
+namespace {
+
+QStringList recentFiles()
+{
+    return QSettings(QStringLiteral("zrvimage"), QStringLiteral("zrvimage-view")).value(QStringLiteral("recentFiles")).toStringList();
+}
+
+TEST(SeasonTest, SteppingShowsAnUnreadableFramesReasonInPlaceAndLeavesRecentFilesAlone)
+{
+    Season s(true);
+    Viewer v;
+    v.window.regions().setSet(plotsAndPanel());
+    ASSERT_TRUE(v.window.openFolder(q(s.dir.dir())));
+    view::SeasonDock& dock = *v.window.season();
+    EXPECT_EQ(openPath(v), q(s.byTime[0]));
+
+    // Row, frame shown (empty: the bad one).
+    const std::pair<int, QString> steps[] = {{1, q(s.byTime[1])}, {2, QString()}, {3, q(s.byTime[2])}, {2, QString()}};
+    for (const auto& [row, shown] : steps) {
+        SCOPED_TRACE(row);
+        v.window.stepFrame(row > dock.currentRow() ? 1 : -1);
+        EXPECT_EQ(dock.currentRow(), row);
+        EXPECT_EQ(openPath(v), shown);
+        if (shown.isEmpty()) {
+            EXPECT_TRUE(v.window.frameProblem().contains(QStringLiteral("f0.bmp"))) << v.window.frameProblem().toStdString();
+            EXPECT_TRUE(v.window.windowTitle().startsWith(QStringLiteral("f0.bmp"))) << v.window.windowTitle().toStdString();
+            EXPECT_FALSE(v.action(QStringLiteral("表示中の画像"))->isEnabled());
+        } else {
+            EXPECT_EQ(v.window.frameProblem(), QString());
+        }
+    }
+    EXPECT_TRUE(v.messages.empty()) << v.messages.front().toStdString();
+    EXPECT_TRUE(recentFiles().isEmpty()) << recentFiles().join(' ').toStdString();
+
+    // Opened by the user, the same frame says so in a box, and a good one is remembered.
+    EXPECT_FALSE(v.open(s.dir.path("f0.bmp")));
+    EXPECT_EQ(v.messages.size(), 1u);
+    ASSERT_TRUE(v.open(s.byTime[3]));
+    EXPECT_EQ(recentFiles(), QStringList{q(s.byTime[3])});
+    EXPECT_EQ(v.window.frameProblem(), QString());
+
+    // Another folder opens on its first frame, whatever row the last one was on.
+    Season other;
+    ASSERT_TRUE(v.window.openFolder(q(other.dir.dir())));
+    EXPECT_EQ(dock.currentRow(), 0);
+    EXPECT_EQ(openPath(v), q(other.byTime[0]));
+}
+
+TEST(SeasonTest, FlaggedFramesAreHollowPlotsAndBandsHiddenAndTheExportCaptioned)
+{
+    CopiedSeason s;
+    Viewer v;
+    v.window.regions().setSet(s.set);
+    ASSERT_TRUE(v.window.openFolder(q(s.dir.dir())));
+    view::SeasonDock& dock = *v.window.season();
+    ASSERT_TRUE(dock.setTimeSource(QStringLiteral("name:cam_%Y%m%d_%H%M%S")));
+    waitForChart(dock);
+    ASSERT_TRUE(dock.complete());
+
+    // The second frame's dark target failed its checks: its points alone are hollow,
+    // with the engine's words in their tip.
+    const double flaggedAt = static_cast<double>(*view::chartTime(dock.entries()[1].time));
+    for (const char* plot : {"A1", "A2"}) {
+        auto* flagged = seriesNamed<QScatterSeries>(dock.chart(), view::flaggedSeriesName(QString::fromLatin1(plot)));
+        ASSERT_TRUE(flagged) << plot;
+        ASSERT_EQ(flagged->count(), 1);
+        EXPECT_EQ(flagged->at(0).x(), flaggedAt);
+        EXPECT_EQ(flagged->brush().color(), QColor(Qt::white));
+        const QStringList tips = flagged->property("tips").toStringList();
+        ASSERT_EQ(tips.size(), 1);
+        EXPECT_TRUE(tips[0].contains(QStringLiteral("暗色板の範囲の明るさが一様ではありません"))) << tips[0].toStdString();
+        EXPECT_EQ(seriesNamed<QLineSeries>(dock.chart(), QString::fromLatin1(plot))->count(), 3);
+    }
+
+    // "使用中" tells each frame's own panel, with this frame's values.
+    QLabel* inUse = nullptr;
+    for (QLabel* l : v.window.findChildren<QLabel*>()) {
+        if (l->accessibleName() == QStringLiteral("使用中の較正")) inUse = l;
+    }
+    ASSERT_TRUE(inUse);
+    EXPECT_TRUE(inUse->text().startsWith(QStringLiteral("使用中: 各フレームの白色板「panel」\nNIR"))) << inUse->text().toStdString();
+
+    // A2 and the bands hidden, as the menu hides them.
+    view::ChartShown shown;
+    shown.hiddenPlots = {"A2"};
+    shown.bands = false;
+    dock.setChartShown(shown);
+    QApplication::processEvents();
+    EXPECT_FALSE(seriesNamed<QLineSeries>(dock.chart(), QStringLiteral("A2")));
+    EXPECT_TRUE(seriesNamed<QLineSeries>(dock.chart(), QStringLiteral("A1")));
+    for (QAbstractSeries* series : dock.chart()->series()) EXPECT_FALSE(qobject_cast<QAreaSeries*>(series));
+
+    // The export: a title, the dates with their year, the rule and the flat-field.
+    const QStringList caption = dock.chartCaption();
+    ASSERT_EQ(caption.size(), 4);
+    EXPECT_EQ(caption[0], QStringLiteral("NDVI の推移: ") + QString::fromStdString(s.dir.dir().filename().string()));
+    EXPECT_TRUE(caption[1].startsWith(QStringLiteral("2026-06-01 08:00:00 〜 2026-06-03 08:00:00（3 枚）"))) << caption[1].toStdString();
+    EXPECT_TRUE(caption[1].contains(QStringLiteral("白抜きの点"))) << caption[1].toStdString();
+    EXPECT_TRUE(caption[2].startsWith(QStringLiteral("各フレームの白色板「panel」（max"))) << caption[2].toStdString();
+    EXPECT_TRUE(caption[2].contains(QStringLiteral("暗色板「dark」"))) << caption[2].toStdString();
+    EXPECT_EQ(caption[3], QStringLiteral("周辺減光補正: なし"));
+    ASSERT_TRUE(v.window.exportSeasonChart(q(s.dir.path("season.png"))));
+    const QImage png(q(s.dir.path("season.png")), "PNG");
+    ASSERT_EQ(png.size(), QSize(1600, 900));
+    // The caption is drawn above the chart: the same chart without it differs there.
+    const QImage plain = view::renderSeasonChart(dock.entries(), dock.regions(), png.size(), dock.chartShown());
+    EXPECT_NE(png.copy(0, 0, 1600, 40).convertToFormat(QImage::Format_RGB32), plain.copy(0, 0, 1600, 40));
+    int dark = 0;
+    for (int y = 0; y < 40; ++y) {
+        for (int x = 0; x < 800; ++x) dark += qGray(png.pixel(x, y)) < 96;
+    }
+    EXPECT_GT(dark, 50);
+}
+
+}  // namespace

@@ -218,6 +218,21 @@ void CalibrationSection::showModelInUse(const engine::NdviModel& model)
                                                                    .replace(QStringLiteral("; "), QStringLiteral("\n")));
 }
 
+void CalibrationSection::showOwnPanelInUse(const QString& panel, const std::optional<engine::NdviModel>& frame,
+                                           const engine::NdviModel& fields)
+{
+    const auto lines = [](const engine::NdviModel& m) {
+        return QString::fromStdString(engine::describeModel(m)).replace(QStringLiteral("; "), QStringLiteral("\n"));
+    };
+    QString text = QStringLiteral("使用中: 各フレームの白色板「%1」").arg(panel);
+    if (frame) {
+        text += QStringLiteral("\n") + lines(*frame);
+        // The picture's NDVI view and the rectangle's figures stay on the fields' values.
+        if (!(*frame == fields)) text += QStringLiteral("\n（画像の表示と範囲の数値は上の欄の値）");
+    }
+    setReadableText(modelLabel_, text);
+}
+
 void CalibrationSection::showSource(const QString& text)
 {
     sourceLabel_->setText(text);

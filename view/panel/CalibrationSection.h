@@ -36,6 +36,11 @@ public:
     // whether the picture has a dark target marked.
     void showProblem(const std::optional<std::string>& problem, bool darkTargetMarked);
     void showModelInUse(const engine::NdviModel& model);
+    // The regions and the season calibrate each frame by its own white region (panel):
+    // that, with this frame's model when it could be read (nothing: it could not), and
+    // the fields' model that the picture and the rectangle use when it differs.
+    void showOwnPanelInUse(const QString& panel, const std::optional<engine::NdviModel>& frame,
+                           const engine::NdviModel& fields);
     // A raster's values are already NDVI: no calibration applies to them.
     void setFieldsEnabled(bool enabled);
     // Where the calibration came from, and the white panel's and the dark target's

@@ -5,6 +5,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QSignalBlocker>
 
 namespace view {
 
@@ -16,6 +17,8 @@ ColoursSection::ColoursSection(QWidget* parent) : QGroupBox(QStringLiteral("NDVI
     colourForm->addRow(QStringLiteral("パレット:"), paletteBox_);
     low_ = new QDoubleSpinBox;
     high_ = new QDoubleSpinBox;
+    low_->setObjectName(QStringLiteral("colourLow"));
+    high_->setObjectName(QStringLiteral("colourHigh"));
     low_->setRange(-1.0, 0.99);
     high_->setRange(-0.99, 1.0);
     low_->setValue(-1.0);
@@ -55,6 +58,28 @@ int ColoursSection::paletteIndex() const
 void ColoursSection::setPaletteIndex(int index)
 {
     paletteBox_->setCurrentIndex(index);
+}
+
+ColoursSection::State ColoursSection::state() const
+{
+    return {paletteBox_->currentIndex(), low_->value(), high_->value()};
+}
+
+void ColoursSection::setState(const State& state)
+{
+    if (state == this->state()) return;
+    {
+        const QSignalBlocker palette(paletteBox_), low(low_), high(high_);
+        paletteBox_->setCurrentIndex(state.palette);
+        // Opened wide first, so that neither end refuses its value for the other's old one.
+        low_->setMaximum(0.99);
+        high_->setMinimum(-0.99);
+        low_->setValue(state.low);
+        high_->setValue(state.high);
+        high_->setMinimum(state.low + 0.01);
+        low_->setMaximum(state.high - 0.01);
+    }
+    emit changed();
 }
 
 }  // namespace view

@@ -19,6 +19,15 @@ public:
     int paletteIndex() const;
     // Emits changed() when the index is another one.
     void setPaletteIndex(int index);
+    // The palette and the range together, as one undo step keeps them.
+    struct State {
+        int palette = 0;
+        double low = 0, high = 0;
+        bool operator==(const State&) const = default;
+    };
+    State state() const;
+    // Emits changed() once, when it differs.
+    void setState(const State& state);
 
 signals:
     void changed();

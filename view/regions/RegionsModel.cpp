@@ -4,6 +4,29 @@
 
 namespace view {
 
+class RegionsModel::Edit {
+public:
+    Edit(RegionsModel& model, QString text)
+        : model_(model), text_(std::move(text)), outer_(!model.editing_), before_(outer_ ? model.set_ : engine::RegionSet{})
+    {
+        model_.editing_ = true;
+    }
+    ~Edit()
+    {
+        if (!outer_) return;
+        model_.editing_ = false;
+        if (engine::regionsJson(before_) != engine::regionsJson(model_.set_)) emit model_.edited(text_, before_);
+    }
+    Edit(const Edit&) = delete;
+    Edit& operator=(const Edit&) = delete;
+
+private:
+    RegionsModel& model_;
+    QString text_;
+    bool outer_;
+    engine::RegionSet before_;
+};
+
 RegionsModel::RegionsModel(QObject* parent) : QObject(parent) {}
 
 void RegionsModel::setSet(engine::RegionSet set)
@@ -43,6 +66,7 @@ std::optional<QString> RegionsModel::nameProblem(const QString& name, std::optio
 std::optional<QString> RegionsModel::add(engine::Region region)
 {
     if (auto problem = nameProblem(QString::fromStdString(region.name))) return problem;
+    const Edit edit(*this, QStringLiteral("領域を追加"));
     const engine::RegionRole role = region.role;
     region.role = engine::RegionRole::Plot;
     set_.regions.push_back(std::move(region));
@@ -62,6 +86,7 @@ std::optional<QString> RegionsModel::rename(std::size_t index, const QString& na
     if (auto problem = nameProblem(name, index)) return problem;
     const std::string wanted = name.trimmed().toStdString();
     if (set_.regions[index].name == wanted) return std::nullopt;
+    const Edit edit(*this, QStringLiteral("領域の名前"));
     set_.regions[index].name = wanted;
     emit changed();
     return std::nullopt;
@@ -70,6 +95,7 @@ std::optional<QString> RegionsModel::rename(std::size_t index, const QString& na
 void RegionsModel::setRole(std::size_t index, engine::RegionRole role)
 {
     if (index >= set_.regions.size() || set_.regions[index].role == role) return;
+    const Edit edit(*this, QStringLiteral("領域の役割"));
     if (role != engine::RegionRole::Plot) {
         for (auto& r : set_.regions) {
             if (r.role == role) r.role = engine::RegionRole::Plot;
@@ -82,6 +108,7 @@ void RegionsModel::setRole(std::size_t index, engine::RegionRole role)
 void RegionsModel::remove(std::size_t index)
 {
     if (index >= set_.regions.size()) return;
+    const Edit edit(*this, QStringLiteral("領域を削除"));
     set_.regions.erase(set_.regions.begin() + static_cast<std::ptrdiff_t>(index));
     std::optional<std::size_t> selection = selected_;
     if (selection && *selection == index) {

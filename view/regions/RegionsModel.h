@@ -54,9 +54,16 @@ public:
 signals:
     void changed();
     void selectionChanged();
+    // After changed(), for the user's edits only (add, rename, setRole, remove; not
+    // setSet): one step named text from before to the set now, for the undo history.
+    void edited(const QString& text, const engine::RegionSet& before);
 
 private:
+    // Emits edited() once an edit, and any edit it makes of its own, has changed the set.
+    class Edit;
+
     engine::RegionSet set_;
+    bool editing_ = false;
     std::optional<std::size_t> selected_;
 };
 

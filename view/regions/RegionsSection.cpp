@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QLabel>
 #include <QSignalBlocker>
 #include <QTableWidget>
@@ -50,13 +51,21 @@ RegionsSection::RegionsSection(RegionsModel* model, QWidget* parent)
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                             QAbstractItemView::SelectedClicked);
-    table_->setMinimumHeight(table_->fontMetrics().height() * 9);
+    table_->setMinimumHeight(table_->fontMetrics().height() * 6);
+    // Every column whole: the figures are read across, and none is cut off.
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table_->horizontalHeader()->setStretchLastSection(false);
+    table_->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
     column->addWidget(table_);
     status_ = new QLabel;
     status_->setObjectName(QStringLiteral("regionsStatus"));
     status_->setWordWrap(true);
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // As wide as the table: a long calibration line wraps rather than widening it.
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     column->addWidget(status_);
+    // No wider than its columns, beside a chart that takes the rest.
+    setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
 
     // The table's own key only: Delete in a name being edited deletes text, not the region.
     auto* remove = new QAction(QStringLiteral("削除"), table_);
@@ -169,6 +178,12 @@ void RegionsSection::fillFigures()
         }
     }
     filling_ = wasFilling;
+    // Every column whole in the dock: the table only ever grows, so that stepping
+    // through frames does not make the picture and the chart jump.
+    table_->horizontalHeader()->resizeSections(QHeaderView::ResizeToContents);
+    const int whole = table_->horizontalHeader()->length() + 2 * table_->frameWidth() +
+                      table_->verticalScrollBar()->sizeHint().width();
+    if (whole > table_->minimumWidth()) table_->setMinimumWidth(whole);
 
     QStringList lines;
     if (pending_) {

@@ -1,5 +1,9 @@
 #include "view/season/SeasonChart.h"
 
+#include "engine/calibration/Calibration.h"
+#include "engine/calibration/FlatField.h"
+#include "engine/calibration/Panel.h"
+
 #include <QAreaSeries>
 #include <QChart>
 #include <QCoreApplication>
@@ -10,6 +14,15 @@
 #include <QLineSeries>
 #include <QPainter>
 #include <QValueAxis>
+#include <QScatterSeries>
+#include <QCursor>
+#include <QFileInfo>
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <QFontMetrics>
+#include <QToolTip>
+#include <QPen>
 
 #include <algorithm>
 #include <cmath>
@@ -24,7 +37,21 @@ std::optional<qint64> chartTime(const std::string& isoTime)
     return t.toMSecsSinceEpoch();
 }
 
-void fillSeasonChart(QChart& chart, const std::vector<SeasonEntry>& entries, const engine::RegionSet& regions)
+QString flaggedText(const SeasonEntry& entry)
+{
+    if (!entry.figures || entry.figures->panelWarnings.empty()) return {};
+    QStringList lines{QStringLiteral("⚠ 白色板か暗色板の確認に外れました。この点の値は誤りかもしれません。")};
+    for (const std::string& text : entry.figures->warningTexts) lines << QString::fromStdString(text);
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString flaggedSeriesName(const QString& plot)
+{
+    return plot + QStringLiteral(" ⚠");
+}
+
+void fillSeasonChart(QChart& chart, const std::vector<SeasonEntry>& entries, const engine::RegionSet& regions,
+                     const ChartShown& shown)
 {
     chart.removeAllSeries();
     for (QAbstractAxis* axis : chart.axes()) {
@@ -43,9 +70,15 @@ void fillSeasonChart(QChart& chart, const std::vector<SeasonEntry>& entries, con
     bool any = false;
     const std::vector<const engine::Region*> plots = regions.plots();
     for (std::size_t i = 0; i < plots.size(); ++i) {
+        // Hidden plots keep their colour: showing one again does not repaint the others.
+        if (shown.hiddenPlots.count(plots[i]->name)) continue;
+        const QString name = QString::fromStdString(plots[i]->name);
         auto* mean = new QLineSeries;
-        mean->setName(QString::fromStdString(plots[i]->name));
-        mean->setPointsVisible(true);
+        mean->setName(name);
+        auto* points = new QScatterSeries;
+        auto* flagged = new QScatterSeries;
+        flagged->setName(flaggedSeriesName(name));
+        QStringList pointTips, flaggedTips;
         auto* p95 = new QLineSeries;
         auto* p05 = new QLineSeries;
         for (const SeasonEntry& e : entries) {
@@ -54,37 +87,84 @@ void fillSeasonChart(QChart& chart, const std::vector<SeasonEntry>& entries, con
             const auto x = chartTime(e.time);
             if (!x || !f.mean) continue;
             mean->append(static_cast<qreal>(*x), *f.mean);
+            const QString warning = flaggedText(e);
+            const QString tip = QStringLiteral("%1  %2\n%3 平均 %4（p05 %5, p95 %6）")
+                                    .arg(QString::fromStdString(e.time).replace(QLatin1Char('T'), QLatin1Char(' ')),
+                                         QFileInfo(e.path).fileName(), name, QString::number(*f.mean, 'f', 4),
+                                         QString::number(*f.p05, 'f', 4), QString::number(*f.p95, 'f', 4));
+            if (warning.isEmpty()) {
+                points->append(static_cast<qreal>(*x), *f.mean);
+                pointTips << tip;
+            } else {
+                flagged->append(static_cast<qreal>(*x), *f.mean);
+                flaggedTips << tip + QLatin1Char('\n') + warning;
+            }
             p05->append(static_cast<qreal>(*x), *f.p05);
             p95->append(static_cast<qreal>(*x), *f.p95);
             first = any ? std::min(first, *x) : *x;
             last = any ? std::max(last, *x) : *x;
-            low = std::min(low, static_cast<double>(*f.p05));
-            high = std::max(high, static_cast<double>(*f.p95));
+            low = std::min(low, static_cast<double>(shown.bands ? *f.p05 : *f.mean));
+            high = std::max(high, static_cast<double>(shown.bands ? *f.p95 : *f.mean));
             any = true;
         }
-        // The band first, so the line and its markers lie over it.
-        auto* band = new QAreaSeries(p95, p05);
-        // The area does not own its edges, and they are never added to the chart: as
-        // its children they go when the chart removes it.
-        p95->setParent(band);
-        p05->setParent(band);
-        band->setName(mean->name() + QStringLiteral(" p05–p95"));
-        chart.addSeries(band);
-        chart.addSeries(mean);
         // Ten colours told apart (the chart's theme has five, so a sixth plot would
         // repeat the first).
         static const QRgb kColours[] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd,
                                         0x8c564b, 0xe377c2, 0x7f7f7f, 0xbcbd22, 0x17becf};
-        QColor colour(kColours[i % std::size(kColours)]);
+        const QColor colour(kColours[i % std::size(kColours)]);
+        std::vector<QAbstractSeries*> added;
+        // The band first, so the line and its markers lie over it.
+        if (shown.bands) {
+            auto* band = new QAreaSeries(p95, p05);
+            // The area does not own its edges, and they are never added to the chart: as
+            // its children they go when the chart removes it.
+            p95->setParent(band);
+            p05->setParent(band);
+            band->setName(name + QStringLiteral(" p05–p95"));
+            QColor fill = colour;
+            fill.setAlpha(30);
+            band->setColor(fill);
+            band->setBorderColor(Qt::transparent);
+            chart.addSeries(band);
+            added.push_back(band);
+        } else {
+            delete p95;
+            delete p05;
+        }
         mean->setColor(colour);
-        colour.setAlpha(45);
-        band->setColor(colour);
-        band->setBorderColor(Qt::transparent);
-        for (QAbstractSeries* s : {static_cast<QAbstractSeries*>(band), static_cast<QAbstractSeries*>(mean)}) {
+        chart.addSeries(mean);
+        added.push_back(mean);
+        points->setColor(colour);
+        points->setBorderColor(colour);
+        points->setMarkerSize(8);
+        points->setProperty("tips", pointTips);
+        chart.addSeries(points);
+        added.push_back(points);
+        // Hollow: a figure that may be wrong is not drawn like the others.
+        flagged->setBrush(Qt::white);
+        flagged->setPen(QPen(colour, 2));
+        flagged->setMarkerSize(11);
+        flagged->setProperty("tips", flaggedTips);
+        chart.addSeries(flagged);
+        added.push_back(flagged);
+        for (QAbstractSeries* s : added) {
             s->attachAxis(time);
             s->attachAxis(ndvi);
+            if (s != mean) {
+                for (QLegendMarker* m : chart.legend()->markers(s)) m->setVisible(false);
+            }
         }
-        for (QLegendMarker* m : chart.legend()->markers(band)) m->setVisible(false);
+        for (QScatterSeries* s : {points, flagged}) {
+            QObject::connect(s, &QScatterSeries::hovered, s, [s](const QPointF& point, bool state) {
+                if (!state) {
+                    QToolTip::hideText();
+                    return;
+                }
+                const int k = static_cast<int>(s->points().indexOf(point));
+                const QStringList tips = s->property("tips").toStringList();
+                if (k >= 0 && k < tips.size()) QToolTip::showText(QCursor::pos(), tips[k]);
+            });
+        }
     }
     // Dates as the season list writes them, year first, so that the chart and its
     // exported picture tell the season's year.
@@ -104,13 +184,12 @@ void fillSeasonChart(QChart& chart, const std::vector<SeasonEntry>& entries, con
     const qint64 start = byDays ? firstTime.date().startOfDay().toMSecsSinceEpoch()
                                 : QDateTime(firstTime.date(), QTime(firstTime.time().hour(), 0)).toMSecsSinceEpoch();
     const qint64 units = std::max<qint64>(1, (last - start) / unit + 1);
-    const qint64 step = (units + 7) / 8;  // at most nine ticks
+    // At most five ticks: more would be elided to "2026-…" in a dock beside the table.
+    const qint64 step = (units + 3) / 4;
     const qint64 steps = (units + step - 1) / step;
     time->setRange(QDateTime::fromMSecsSinceEpoch(start), QDateTime::fromMSecsSinceEpoch(start + steps * step * unit));
     time->setTickCount(static_cast<int>(steps) + 1);
     time->setFormat(byDays ? QStringLiteral("yyyy-MM-dd") : QStringLiteral("yyyy-MM-dd HH:mm"));
-    // Slanted when many, so that the longer labels do not run into each other.
-    time->setLabelsAngle(steps > 4 ? -30 : 0);
     // NDVI on round steps of 0.02 to 0.5, at most six ticks: more overlap in a low dock
     // and are cut short.
     const double spanNeeded = std::max(0.04, high - low);
@@ -126,26 +205,98 @@ void fillSeasonChart(QChart& chart, const std::vector<SeasonEntry>& entries, con
     ndvi->setLabelFormat(QStringLiteral("%.2f"));
 }
 
-QImage renderSeasonChart(const std::vector<SeasonEntry>& entries, const engine::RegionSet& regions, QSize size)
+QString calibrationRuleText(const engine::RegionSet& regions, const engine::SeasonSettings& settings)
 {
+    if (settings.fixed) {
+        return QStringLiteral("較正: %1（全フレーム同じ）").arg(QString::fromStdString(engine::describeModel(*settings.fixed)));
+    }
+    const engine::Region* panel = regions.white();
+    const engine::Region* dark = regions.dark();
+    if (!panel) return {};
+    const auto reflectance = [](float nir, float red) {
+        return QStringLiteral("NIR %1, Red %2").arg(QString::number(nir, 'f', 3), QString::number(red, 'f', 3));
+    };
+    QString text = QStringLiteral("各フレームの白色板「%1」（%2、反射率 %3）")
+                       .arg(QString::fromStdString(panel->name), QString::fromLatin1(engine::whiteFromName(settings.whiteFrom)),
+                            reflectance(settings.reflectances.nir.rWhite, settings.reflectances.red.rWhite));
+    if (dark) {
+        text += QStringLiteral("と暗色板「%1」（反射率 %2）")
+                    .arg(QString::fromStdString(dark->name),
+                         reflectance(settings.reflectances.nir.rDark, settings.reflectances.red.rDark));
+    }
+    return text + QStringLiteral("で較正");
+}
+
+QStringList seasonChartCaption(const QString& title, const std::vector<SeasonEntry>& entries,
+                               const engine::RegionSet& regions, const engine::SeasonSettings& settings)
+{
+    QStringList lines{title};
+    std::string first, last;
+    std::size_t charted = 0, flagged = 0, failed = 0;
+    for (const SeasonEntry& e : entries) {
+        if (!e.figures) {
+            ++failed;
+            continue;
+        }
+        ++charted;
+        if (!flaggedText(e).isEmpty()) ++flagged;
+        if (first.empty() || e.time < first) first = e.time;
+        if (last.empty() || e.time > last) last = e.time;
+    }
+    const auto date = [](const std::string& t) { return QString::fromStdString(t).replace(QLatin1Char('T'), QLatin1Char(' ')); };
+    QString span = charted ? QStringLiteral("%1 〜 %2（%3 枚）").arg(date(first), date(last)).arg(charted)
+                           : QStringLiteral("グラフにできるフレームがありません");
+    if (failed) span += QStringLiteral("、読めないフレーム %1 枚を除く").arg(failed);
+    if (flagged) span += QStringLiteral("、白抜きの点は白色板か暗色板の確認に外れたフレーム（%1 枚）").arg(flagged);
+    lines << span;
+    if (const QString rule = calibrationRuleText(regions, settings); !rule.isEmpty()) lines << rule;
+    lines << (settings.flatField ? QStringLiteral("周辺減光補正: %1")
+                                       .arg(QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(settings.flatField->path()))))
+                                 : QStringLiteral("周辺減光補正: なし"));
+    return lines;
+}
+
+QImage renderSeasonChart(const std::vector<SeasonEntry>& entries, const engine::RegionSet& regions, QSize size,
+                         const ChartShown& shown, const QStringList& caption)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    int top = 0;
+    if (!caption.isEmpty()) {
+        // The caption is drawn by hand: the chart's own title is one line.
+        QFont font = painter.font();
+        font.setPixelSize(std::max(12, size.height() / 45));
+        QFont bold = font;
+        bold.setBold(true);
+        bold.setPixelSize(font.pixelSize() * 4 / 3);
+        const int margin = font.pixelSize();
+        top = margin / 2;
+        painter.setPen(Qt::black);
+        for (int k = 0; k < caption.size(); ++k) {
+            painter.setFont(k == 0 ? bold : font);
+            const QFontMetrics metrics(painter.font());
+            const QRect line(margin, top, size.width() - 2 * margin, metrics.height());
+            painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter, metrics.elidedText(caption[k], Qt::ElideMiddle, line.width()));
+            top += metrics.height() + metrics.height() / 4;
+        }
+    }
+    const QSize chartSize(size.width(), std::max(1, size.height() - top));
     QGraphicsScene scene;
     auto* chart = new QChart;  // the scene's
     scene.addItem(chart);
     chart->setAnimationOptions(QChart::NoAnimation);
     chart->setBackgroundRoundness(0);
-    chart->resize(size);
-    fillSeasonChart(*chart, entries, regions);
-    scene.setSceneRect(QRectF(QPointF(0, 0), size));
+    chart->resize(chartSize);
+    fillSeasonChart(*chart, entries, regions, shown);
+    scene.setSceneRect(QRectF(QPointF(0, 0), chartSize));
     // The chart lays out its axes and legend on posted events: deliver them now, only
     // the chart's own, so that nothing else of the window runs in between.
     QCoreApplication::sendPostedEvents(chart);
     if (chart->layout()) chart->layout()->activate();
     QCoreApplication::sendPostedEvents(chart);
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    scene.render(&painter, QRectF(QPointF(0, 0), size), scene.sceneRect());
+    scene.render(&painter, QRectF(QPointF(0, top), chartSize), scene.sceneRect());
     return image;
 }
 

@@ -14,6 +14,11 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QListWidget>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QMenu>
+#include <QScatterSeries>
+#include <QToolButton>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -89,6 +94,18 @@ SeasonDock::SeasonDock(QWidget* parent) : QDockWidget(QStringLiteral("時系列"
     row->addWidget(sideWidget);
 
     auto* main = new QVBoxLayout;
+    // With six plots the bands hide each other: each plot and the bands are shown or
+    // hidden here, or by a click on the plot's name in the legend.
+    auto* shownButton = new QToolButton;
+    shownButton->setObjectName(QStringLiteral("chartShown"));
+    shownButton->setText(QStringLiteral("表示する区画"));
+    shownButton->setPopupMode(QToolButton::InstantPopup);
+    shownMenu_ = new QMenu(shownButton);
+    shownButton->setMenu(shownMenu_);
+    auto* chartBar = new QHBoxLayout;
+    chartBar->addStretch(1);
+    chartBar->addWidget(shownButton);
+    main->addLayout(chartBar);
     auto* chart = new QChart;
     chart->setAnimationOptions(QChart::NoAnimation);
     chart->legend()->setAlignment(Qt::AlignRight);
@@ -119,10 +136,9 @@ SeasonDock::SeasonDock(QWidget* parent) : QDockWidget(QStringLiteral("時系列"
     connect(watcher_, &QFutureWatcher<FrameOutcome>::finished, this, &SeasonDock::finished);
     connect(cancelButton_, &QPushButton::clicked, this, &SeasonDock::cancel);
     connect(timeField_, &QLineEdit::editingFinished, this, [this] {
-        if (timeField_->text() != QString::fromStdString(timeSource_.kind == engine::TimeSource::Kind::Name
-                                                             ? "name:" + timeSource_.pattern
-                                                             : std::string("mtime"))) {
-            setTimeSource(timeField_->text());
+        const QString before = timeSourceText();
+        if (timeField_->text() != before && setTimeSource(timeField_->text()) && timeSourceText() != before) {
+            emit timeSourceEdited(before, timeSourceText());
         }
     });
     connect(list_, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
@@ -266,17 +282,7 @@ void SeasonDock::finished()
     std::size_t charted = 0, failed = 0;
     for (const SeasonEntry& e : entries_) (e.figures ? charted : failed) += 1;
     // How the frames were calibrated, since the chart depends on it.
-    const engine::Region* panel = regions_.white();
-    const engine::Region* dark = regions_.dark();
-    QString calibrated;
-    if (settings_.fixed) {
-        calibrated = QStringLiteral("較正: %1").arg(QString::fromStdString(engine::describeModel(*settings_.fixed)));
-    } else if (panel && dark) {
-        calibrated = QStringLiteral("各フレームの白色板「%1」と暗色板「%2」で較正")
-                         .arg(QString::fromStdString(panel->name), QString::fromStdString(dark->name));
-    } else if (panel) {
-        calibrated = QStringLiteral("各フレームの白色板「%1」で較正").arg(QString::fromStdString(panel->name));
-    }
+    const QString calibrated = calibrationRuleText(regions_, settings_);
     status_->setText((failed == 0 ? QStringLiteral("%1 枚").arg(charted)
                                   : QStringLiteral("%1 枚、読めないフレーム %2 枚（一覧に理由）").arg(charted).arg(failed)) +
                      QStringLiteral("。") + calibrated);
@@ -331,11 +337,73 @@ void SeasonDock::fillList()
 void SeasonDock::showChart()
 {
     QChart* c = chart();
-    fillSeasonChart(*c, complete_ ? entries_ : std::vector<SeasonEntry>{}, regions_);
+    fillSeasonChart(*c, complete_ ? entries_ : std::vector<SeasonEntry>{}, regions_, shown_);
     for (QAbstractSeries* s : c->series()) {
         if (auto* line = qobject_cast<QLineSeries*>(s)) connect(line, &QLineSeries::clicked, this, &SeasonDock::pointClicked);
+        if (auto* points = qobject_cast<QScatterSeries*>(s)) connect(points, &QScatterSeries::clicked, this, &SeasonDock::pointClicked);
         if (auto* band = qobject_cast<QAreaSeries*>(s)) connect(band, &QAreaSeries::clicked, this, &SeasonDock::pointClicked);
     }
+    for (QLegendMarker* marker : c->legend()->markers()) {
+        const std::string name = marker->label().toStdString();
+        connect(marker, &QLegendMarker::clicked, this, [this, name] {
+            ChartShown shown = shown_;
+            shown.hiddenPlots.insert(name);
+            setChartShown(shown);
+        });
+    }
+    fillShownMenu();
+}
+
+void SeasonDock::fillShownMenu()
+{
+    shownMenu_->clear();
+    QAction* bands = shownMenu_->addAction(QStringLiteral("p05–p95 の帯"));
+    bands->setCheckable(true);
+    bands->setChecked(shown_.bands);
+    connect(bands, &QAction::toggled, this, [this](bool on) {
+        ChartShown shown = shown_;
+        shown.bands = on;
+        setChartShown(shown);
+    });
+    shownMenu_->addSeparator();
+    const auto plots = regions_.plots();
+    if (plots.size() > 1) {
+        shownMenu_->addAction(QStringLiteral("すべての区画を表示"), this, [this] {
+            ChartShown shown = shown_;
+            shown.hiddenPlots.clear();
+            setChartShown(shown);
+        });
+    }
+    for (const engine::Region* plot : plots) {
+        QAction* a = shownMenu_->addAction(QString::fromStdString(plot->name));
+        a->setCheckable(true);
+        a->setChecked(!shown_.hiddenPlots.count(plot->name));
+        connect(a, &QAction::toggled, this, [this, name = plot->name](bool on) {
+            ChartShown shown = shown_;
+            if (on) {
+                shown.hiddenPlots.erase(name);
+            } else {
+                shown.hiddenPlots.insert(name);
+            }
+            setChartShown(shown);
+        });
+    }
+}
+
+void SeasonDock::setChartShown(const ChartShown& shown)
+{
+    // Queued: the menu's action or the legend's marker that asked is deleted by the
+    // chart filled again.
+    QMetaObject::invokeMethod(this, [this, shown] {
+        shown_ = shown;
+        showChart();
+    }, Qt::QueuedConnection);
+}
+
+QStringList SeasonDock::chartCaption() const
+{
+    const QString title = QStringLiteral("NDVI の推移: %1").arg(QDir(folder_).dirName());
+    return seasonChartCaption(title, complete_ ? entries_ : std::vector<SeasonEntry>{}, regions_, settings_);
 }
 
 QString SeasonDock::step(int delta)
@@ -406,7 +474,7 @@ std::string SeasonDock::csv() const
 
 QImage SeasonDock::chartImage(QSize size) const
 {
-    return renderSeasonChart(complete_ ? entries_ : std::vector<SeasonEntry>{}, regions_, size);
+    return renderSeasonChart(complete_ ? entries_ : std::vector<SeasonEntry>{}, regions_, size, shown_, chartCaption());
 }
 
 QString SeasonDock::proposedName(const QString& suffix) const

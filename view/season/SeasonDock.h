@@ -5,6 +5,7 @@
 // the regions and the calibration settings, opens the frames it asks for, and tells it
 // which file it opened, so that the list's current row follows.
 
+#include "view/season/SeasonChart.h"
 #include "view/season/SeasonFrames.h"
 
 #include <QDockWidget>
@@ -18,6 +19,7 @@ class QChartView;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 
@@ -67,7 +69,14 @@ public:
 
     // The table of the complete chart, as zrvimage-batch series writes it.
     std::string csv() const;
+    // The chart as exported: the plots and bands shown, under its caption.
     QImage chartImage(QSize size) const;
+    // The exported chart's caption: its title, the dates with their year, the
+    // calibration rule and the flat-field.
+    QStringList chartCaption() const;
+    // Which plots and whether their bands are shown; the menu follows.
+    const ChartShown& chartShown() const noexcept { return shown_; }
+    void setChartShown(const ChartShown& shown);
     // A name for an export, in the folder: its own name and suffix.
     QString proposedName(const QString& suffix) const;
 
@@ -82,6 +91,8 @@ signals:
     void computed();
     // Busy or complete changed, for the window's actions.
     void stateChanged();
+    // The user changed the time rule in its field: one step for the undo history.
+    void timeSourceEdited(const QString& before, const QString& after);
 
 private:
     void recompute();
@@ -89,6 +100,7 @@ private:
     void fillList();
     void showChart();
     void showTimeWarning();
+    void fillShownMenu();
 
     QString folder_;
     engine::TimeSource timeSource_;
@@ -97,6 +109,7 @@ private:
     engine::SeasonSettings settings_;
     std::optional<std::string> inputsKey_;  // of the regions and settings given last
     bool complete_ = false;
+    ChartShown shown_;
 
     QFutureWatcher<FrameOutcome>* watcher_ = nullptr;
     std::shared_ptr<std::atomic<bool>> cancelFlag_;
@@ -107,6 +120,7 @@ private:
     QLineEdit* timeField_ = nullptr;
     QListWidget* list_ = nullptr;
     QChartView* chartView_ = nullptr;
+    QMenu* shownMenu_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QLabel* status_ = nullptr;
