@@ -26,6 +26,7 @@ namespace bench {
 namespace {
 
 constexpr int kPlots = 20;
+constexpr int kTexturedWidth = 81, kTexturedHeight = 61;
 
 double median(std::vector<double> values)
 {
@@ -152,7 +153,20 @@ std::optional<SeasonResult> measureSeason(const std::filesystem::path& folder, i
     try {
         paths = season_sample::writeSeason(seasonFolder, options);
         if (canopy != Canopy::Smooth) {
-            const auto layout = season_sample::seasonLayout(options);
+            // Plots of 81x61 at the middle of the sample's, as close-range plots are
+            // framed; the panel and the dark target stay where they are.
+            auto layout = season_sample::seasonLayout(options);
+            for (auto& plot : layout.plots) {
+                const int cx = (plot.x1 + plot.x2) / 2, cy = (plot.y1 + plot.y2) / 2;
+                plot.polygon.clear();
+                plot.x1 = cx - kTexturedWidth / 2;
+                plot.x2 = plot.x1 + kTexturedWidth - 1;
+                plot.y1 = cy - kTexturedHeight / 2;
+                plot.y2 = plot.y1 + kTexturedHeight - 1;
+            }
+            std::ofstream regions(seasonFolder / "regions.json", std::ios::trunc);
+            regions << season_sample::regionsJson(layout);
+            if (!regions.flush()) throw std::runtime_error("cannot write " + (seasonFolder / "regions.json").string());
             for (std::size_t f = 0; f < paths.size(); ++f) retexture(paths[f], layout, canopy, static_cast<int>(f));
         }
     } catch (const std::exception& e) {
