@@ -71,6 +71,8 @@ engine::PictureReader openPicture(const Options& options, const std::string& pat
     return picture;
 }
 
+}  // namespace
+
 // The outputs of one file, placed together when the whole file has succeeded: all new
 // or all old. Whatever is not placed is removed when this goes.
 struct FileOutputs {
@@ -110,6 +112,8 @@ struct FileOutputs {
         }
     }
 };
+
+namespace {
 
 std::string maxima(const Options& options, const FileJob& job, engine::PictureReader& picture,
                    const engine::RunControl& control)
@@ -251,41 +255,82 @@ std::string ndvi(const Options& options, const FileJob& job, engine::PictureRead
 
 }  // namespace
 
-FileOutcome runFile(const Options& options, const FileJob& job, const Sink& onMessage, const std::atomic<bool>* cancel)
+namespace {
+
+// Runs step, telling any failure through onMessage as the batch tells it; whether it
+// succeeded.
+template <class Step>
+bool guarded(const Step& step, const Sink& onMessage)
 {
-    FileOutputs outputs;  // outlives everything that writes to them
-    FileOutcome outcome;
     try {
-        engine::PictureReader picture = openPicture(options, job.input);
-        outputs.input = &picture;
-        engine::RunControl control;
-        control.cancel = cancel;
-        switch (options.command) {
-        case Command::Crop: outcome.line = crop(job, picture, control, outputs); break;
-        case Command::Maxima: outcome.line = maxima(options, job, picture, control); break;
-        case Command::Ndvi: outcome.line = ndvi(options, job, picture, control, outputs, onMessage); break;
-        case Command::Calibrate:  // one frame, run on its own (runCalibrate)
-        case Command::Series: break;  // the frames make one table (runSeries)
-        case Command::FlatField: break;  // the frames make one file (runFlatField)
-        case Command::Anchor:             // one frame, run on its own (runAnchor)
-        case Command::Tags: break;        // no frame (runTags)
-        case Command::Phenology: break;   // tables, no frame (runPhenology)
-        }
-        outputs.place();
-        outcome.succeeded = true;
+        step();
+        return true;
     } catch (const EngineError& e) {
         onMessage(e.what());
-        outcome = {};
     } catch (const runtime::EAbort&) {
-        outcome = {};  // cancelled: the batch says so once
+        // cancelled: the batch says so once
     } catch (const runtime::Exception& e) {
         onMessage(runtime::errorBoxText(e.message()));
-        outcome = {};
     } catch (const std::exception& e) {
         onMessage(e.what());
-        outcome = {};
+    }
+    return false;
+}
+
+}  // namespace
+
+ComputedFile::ComputedFile() = default;
+ComputedFile::ComputedFile(ComputedFile&&) noexcept = default;
+ComputedFile& ComputedFile::operator=(ComputedFile&&) noexcept = default;
+ComputedFile::~ComputedFile() = default;
+
+ComputedFile computeFile(const Options& options, const FileJob& job, const Sink& onMessage,
+                         const std::atomic<bool>* cancel)
+{
+    ComputedFile file;
+    auto outputs = std::make_unique<FileOutputs>();  // outlives everything that writes to them
+    const bool computed = guarded(
+        [&] {
+            engine::PictureReader picture = openPicture(options, job.input);
+            outputs->input = &picture;
+            engine::RunControl control;
+            control.cancel = cancel;
+            switch (options.command) {
+            case Command::Crop: file.line_ = crop(job, picture, control, *outputs); break;
+            case Command::Maxima: file.line_ = maxima(options, job, picture, control); break;
+            case Command::Ndvi: file.line_ = ndvi(options, job, picture, control, *outputs, onMessage); break;
+            case Command::Calibrate:  // one frame, run on its own (runCalibrate)
+            case Command::Series: break;  // the frames make one table (runSeries)
+            case Command::FlatField: break;  // the frames make one file (runFlatField)
+            case Command::Anchor:             // one frame, run on its own (runAnchor)
+            case Command::Tags: break;        // no frame (runTags)
+            case Command::Phenology: break;   // tables, no frame (runPhenology)
+            }
+            outputs->input = nullptr;  // closed here; only staging needed it
+        },
+        onMessage);
+    if (computed) {
+        file.outputs_ = std::move(outputs);
+    } else {
+        file.line_.clear();
+    }
+    return file;
+}
+
+FileOutcome placeFile(ComputedFile file, const Sink& onMessage)
+{
+    FileOutcome outcome;
+    if (!file.outputs_) return outcome;
+    if (guarded([&] { file.outputs_->place(); }, onMessage)) {
+        outcome.succeeded = true;
+        outcome.line = std::move(file.line_);
     }
     return outcome;
+}
+
+FileOutcome runFile(const Options& options, const FileJob& job, const Sink& onMessage, const std::atomic<bool>* cancel)
+{
+    return placeFile(computeFile(options, job, onMessage, cancel), onMessage);
 }
 
 }  // namespace batch

@@ -31,17 +31,38 @@ bool isSet(const std::atomic<bool>* flag)
     return flag && flag->load();
 }
 
-// Runs every job, each on whichever thread is free next, until interrupted.
+// Runs every job, each on whichever thread is free next, until interrupted. Each
+// worker places a file (fsync, rename, fsync of the folder: mostly waiting for the
+// disk) on a thread of its own while it reads and computes its next file; the file is
+// done once placed. One file a worker at most waits to be placed, so the files
+// staged at once stay few.
 void runAll(const Options& options, const std::vector<FileJob>& jobs, Console& console,
             const std::atomic<bool>* interrupted)
 {
     std::atomic<std::size_t> next{0};
     const auto worker = [&] {
+        // The file being placed; the worker's own until the placing thread starts.
+        ComputedFile pending;
+        std::size_t pendingIndex = 0;
+        const auto place = [&] {
+            const FileJob& job = jobs[pendingIndex];
+            const FileOutcome outcome =
+                placeFile(std::move(pending), [&](const std::string& text) { console.message(job.input, text); });
+            console.fileDone(pendingIndex, outcome.succeeded, outcome.line);
+        };
+        std::jthread placing;
         for (std::size_t i; !isSet(interrupted) && (i = next++) < jobs.size();) {
             const FileJob& job = jobs[i];
-            const FileOutcome outcome = runFile(
-                options, job, [&](const std::string& text) { console.message(job.input, text); }, interrupted);
-            console.fileDone(i, outcome.succeeded, outcome.line);
+            ComputedFile file =
+                computeFile(options, job, [&](const std::string& text) { console.message(job.input, text); }, interrupted);
+            if (placing.joinable()) placing.join();
+            pending = std::move(file);
+            pendingIndex = i;
+            try {
+                placing = std::jthread(place);
+            } catch (const std::system_error&) {
+                place();  // no thread to spare: placed here
+            }
         }
     };
     std::vector<std::jthread> pool;

@@ -19,9 +19,11 @@
 // The flat-field rows run zrvimage-batch's NDVI with --flatfield on the two
 // camera-sized pictures against the durable floor, as the batch column does.
 //
-// The season row runs zrvimage-batch series over ZRV_BENCH_SEASON_FRAMES frames of
+// The season rows run zrvimage-batch series over ZRV_BENCH_SEASON_FRAMES frames of
 // 2048x1536 (default 1000, about 9.4 GB in the temporary folder while it runs; fewer
-// for a quick look). The markers' row (MarkerSeason.h) runs it over a hand-held season
+// for a quick look), then over 120 (or fewer) frames whose plots are textured canopy
+// and uniform noise. The whole-process rows end with a multi-file run of each
+// writing operation against the floor that makes each file durable in turn. The markers' row (MarkerSeason.h) runs it over a hand-held season
 // of 40 frames whose regions follow AprilTags.
 
 #include "CaseRun.h"
@@ -84,6 +86,14 @@ constexpr double kTiffSizeLimit = 1.02;  // of its file's size
 constexpr int kTiffRuns = 5;
 constexpr double kProcessLimit = 1.0;  // of the floor process, every operation
 constexpr double kSeasonLimit = 1.3;
+// The season again with close-range canopy (Season.h): every pixel nearly a pair of
+// its own, and the worst case, every pixel a new pair; over fewer frames.
+constexpr int kTexturedFrames = 120;
+constexpr double kTexturedLimit = 1.3;
+constexpr double kNoiseLimit = 2.0;
+// A multi-file run against the floor that makes each of its outputs durable in turn.
+constexpr int kMultiFiles = 8;
+constexpr double kMultiFileLimit = 1.0;
 constexpr double kFlatFieldLimit = 1.5;
 constexpr int kSeasonFrames = 1000;
 constexpr int kSeasonRuns = 5;
@@ -181,6 +191,7 @@ int main(int argc, char** argv)
     }
     int seasonFrames = kSeasonFrames;
     if (const char* text = std::getenv("ZRV_BENCH_SEASON_FRAMES")) seasonFrames = std::atoi(text);
+    const int texturedFrames = kTexturedFrames;
     if (runs < 0 || usage || (seasonOnly + markersOnly + flatFieldOnly + tiffOnly + processesOnly + !only.empty() > 1) || seasonFrames < 1) {
         std::fprintf(stderr, "usage: %s [--runs N] [--picture WIDTHxHEIGHT | --season | --markers | --flatfield | --tiff | --processes]\n"
                              "  ZRV_BENCH_SEASON_FRAMES=N: the season's frames (default %d)\n",
@@ -334,6 +345,28 @@ int main(int argc, char** argv)
             }
         }
     }
+    if (only.empty() && (!oneRow || processesOnly)) {
+        const int n = runs > 0 ? runs : 9;
+        std::printf("\nzrvimage-batch over %d copies of the 2048x1536 frame in one process, against zrv_bench_floor making each "
+                    "file durable in turn (%d timed runs after one warm-up):\n",
+                    kMultiFiles, n);
+        for (const auto& [picture, frame] : scenes) {
+            if (picture.width != 2048) continue;  // several camera frames, as a user runs them
+            for (const Operation op : {Operation::Crop, Operation::Ndvi}) {
+                std::fflush(stdout);
+                if (const auto r = bench::measureFiles(op, folder.path(), frame, picture, kMultiFiles, n)) {
+                    const bool ok = r->ratio <= kMultiFileLimit;
+                    allMet = allMet && ok;
+                    std::printf("  %-11s %-10s durable floor %.1f ms, batch %.1f ms: %.2fx (target <= %.1fx) %s\n",
+                                bench::operationName(op), picture.name().c_str(), r->floor * 1e3, r->batch * 1e3,
+                                r->ratio, kMultiFileLimit, verdict(ok));
+                } else {
+                    std::printf("  %-11s %-10s failed\n", bench::operationName(op), picture.name().c_str());
+                    allMet = false;
+                }
+            }
+        }
+    }
     if (only.empty() && (!oneRow || flatFieldOnly)) {
         std::printf("\nNDVI through a flat-field (--flatfield), zrvimage-batch's per-file run against the durable "
                     "floor, beside the same run without it:\n");
@@ -356,20 +389,30 @@ int main(int argc, char** argv)
     }
     if (only.empty() && (!oneRow || seasonOnly)) {
         const int n = runs > 0 ? runs : kSeasonRuns;
-        std::printf("\nseason: zrvimage-batch series over %d frames of 2048x1536 with 20 plot regions and a panel, "
-                    "against reading the same frames (%d timed runs after one warm-up):\n",
-                    seasonFrames, n);
-        std::fflush(stdout);
-        if (const auto r = bench::measureSeason(folder.path(), seasonFrames, n)) {
-            const bool ok = r->ratio <= kSeasonLimit;
-            allMet = allMet && ok;
-            std::printf("  read floor %.0f ms (%.2f ms a frame), series %.0f ms (%.2f ms a frame): %.2fx the floor "
-                        "(target <= %.1fx): %s\n",
-                        r->floor * 1e3, r->floor * 1e3 / r->frames, r->series * 1e3, r->series * 1e3 / r->frames,
-                        r->ratio, kSeasonLimit, verdict(ok));
-        } else {
-            std::printf("  failed\n");
-            allMet = false;
+        struct SeasonRow {
+            bench::Canopy canopy;
+            int frames;
+            double limit;
+        };
+        const SeasonRow rows[] = {{bench::Canopy::Smooth, seasonFrames, kSeasonLimit},
+                                  {bench::Canopy::Textured, std::min(seasonFrames, texturedFrames), kTexturedLimit},
+                                  {bench::Canopy::Noise, std::min(seasonFrames, texturedFrames), kNoiseLimit}};
+        for (const SeasonRow& row : rows) {
+            std::printf("\nseason (%s canopy): zrvimage-batch series over %d frames of 2048x1536 with 20 plot regions "
+                        "and a panel, against reading the same frames (%d timed runs after one warm-up):\n",
+                        bench::canopyName(row.canopy), row.frames, n);
+            std::fflush(stdout);
+            if (const auto r = bench::measureSeason(folder.path(), row.frames, n, row.canopy)) {
+                const bool ok = r->ratio <= row.limit;
+                allMet = allMet && ok;
+                std::printf("  read floor %.0f ms (%.2f ms a frame), series %.0f ms (%.2f ms a frame): %.2fx the floor "
+                            "(target <= %.1fx): %s\n",
+                            r->floor * 1e3, r->floor * 1e3 / r->frames, r->series * 1e3, r->series * 1e3 / r->frames,
+                            r->ratio, row.limit, verdict(ok));
+            } else {
+                std::printf("  failed\n");
+                allMet = false;
+            }
         }
     }
     if (only.empty() && (!oneRow || markersOnly)) {

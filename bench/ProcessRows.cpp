@@ -257,4 +257,70 @@ std::optional<ProcessResult> measureProcess(Operation op, const std::filesystem:
     return ProcessResult{median(floors), median(batches), median(ratios)};
 }
 
+std::optional<ProcessResult> measureFiles(Operation op, const std::filesystem::path& folder,
+                                          const std::filesystem::path& frame, PictureSize size, int files, int runs)
+{
+    const auto inputs = folder / "files-in";
+    const auto outputs = folder / "files-out";
+    const auto floorOutputs = folder / "files-floor";
+    const auto errors = folder / "files.err";
+    struct Cleanup {
+        std::vector<std::filesystem::path> paths;
+        ~Cleanup()
+        {
+            std::error_code ignored;
+            for (const auto& p : paths) std::filesystem::remove_all(p, ignored);
+        }
+    } cleanup{{inputs, outputs, floorOutputs, errors}};
+    std::filesystem::create_directories(inputs);
+
+    const std::string program = besideThisProgram("zrvimage-batch").string();
+    std::vector<std::string> batchArgs = {program, op == Operation::Ndvi ? "ndvi" : "crop"};
+    std::vector<std::string> floorArgs = {besideThisProgram("zrv_bench_floor").string()};
+    const std::string bytes = std::to_string(outputBytes(op, size.width, size.height));
+    for (int i = 0; i < files; ++i) {
+        const auto input = inputs / ("frame" + std::to_string(i) + ".bmp");
+        std::filesystem::copy_file(frame, input);
+        batchArgs.push_back(input.string());
+        floorArgs.insert(floorArgs.end(), {input.string(), (floorOutputs / input.filename()).string(), bytes});
+    }
+    if (op == Operation::Ndvi) batchArgs.insert(batchArgs.end(), {"--nir-white", kWhite, "--red-white", kWhite});
+    batchArgs.insert(batchArgs.end(), {"--out-dir", outputs.string(), "--force"});
+
+    const auto fresh = [](const std::filesystem::path& p) {
+        std::filesystem::remove_all(p);
+        std::filesystem::create_directories(p);
+    };
+    const auto runBatch = [&] {
+        fresh(outputs);
+        return runTimed(batchArgs, errors);
+    };
+    const auto runFloorProcess = [&] {
+        fresh(floorOutputs);
+        return runTimed(floorArgs, errors);
+    };
+    if (!runFloorProcess() || !runBatch()) return std::nullopt;  // the warm-up
+    const auto made = std::distance(std::filesystem::directory_iterator(outputs), std::filesystem::directory_iterator{});
+    if (made != files) {
+        std::fprintf(stderr, "zrvimage-batch made %td files in %s, not %d\n", made, outputs.c_str(), files);
+        return std::nullopt;
+    }
+    std::vector<double> floors, batches, ratios;
+    for (int run = 0; run < runs; ++run) {
+        std::optional<double> f, b;
+        if (run % 2 == 0) {
+            f = runFloorProcess();
+            b = runBatch();
+        } else {
+            b = runBatch();
+            f = runFloorProcess();
+        }
+        if (!f || !b) return std::nullopt;
+        floors.push_back(*f);
+        batches.push_back(*b);
+        ratios.push_back(*b / *f);
+    }
+    return ProcessResult{median(floors), median(batches), median(ratios)};
+}
+
 }  // namespace bench

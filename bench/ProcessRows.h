@@ -49,4 +49,11 @@ struct ProcessResult {
 std::optional<ProcessResult> measureProcess(Operation op, const std::filesystem::path& folder,
                                             const std::filesystem::path& frame, PictureSize size, int runs);
 
+// zrvimage-batch's op over files copies of the frame in one process, against
+// zrv_bench_floor doing each file's durable I/O in turn (read, write, fsync of the
+// file and its folder, then the next): the yardstick of a multi-file run. Crop and
+// NDVI only; nothing when either failed.
+std::optional<ProcessResult> measureFiles(Operation op, const std::filesystem::path& folder,
+                                          const std::filesystem::path& frame, PictureSize size, int files, int runs);
+
 }  // namespace bench

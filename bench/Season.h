@@ -8,6 +8,16 @@
 
 namespace bench {
 
+// What the plots' canopy looks like. Smooth: the sample season as it is, a little noise
+// around each plot's value, so a plot holds a few hundred distinct (NIR, red) pairs.
+// Textured: plots of 81x61 of close-range canopy, NIR spread with a sigma of 14 and
+// red of 9 around the plot's mean, so that nearly every pixel is a pair of its own.
+// Noise: the same plots with both bytes uniform over 0..255, every pixel a new pair:
+// the worst case.
+enum class Canopy { Smooth, Textured, Noise };
+
+const char* canopyName(Canopy canopy);
+
 struct SeasonResult {
     int frames = 0;
     int plots = 0;
@@ -22,6 +32,7 @@ struct SeasonResult {
 // beside this program on it (one warm-up that also checks the table's length, then the
 // timed runs, floor and series in turns first) and removes the frames. Nothing, after
 // a message on standard error, when the season could not be written or series failed.
-std::optional<SeasonResult> measureSeason(const std::filesystem::path& folder, int frames, int runs);
+std::optional<SeasonResult> measureSeason(const std::filesystem::path& folder, int frames, int runs,
+                                         Canopy canopy = Canopy::Smooth);
 
 }  // namespace bench

@@ -260,11 +260,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, AreaMaximaField, ::testing::Values(
 
 // Each byte of a row in turn is made the one bright byte among dim ones, whose values
 // differ per channel: the scan must find it in its own channel, within whole 16-pixel
-// blocks and in the pixels after the last block alike, whether the row comes in one
-// call or in two.
+// blocks, whole 64-pixel vector blocks and in the pixels after the last block alike,
+// whether the row comes in one call or in two.
 TEST(ChannelMaxima, FindsTheBrightByteInItsOwnChannelWhereverItLies)
 {
-    for (const std::size_t count : {1, 2, 15, 16, 17, 33, 50}) {
+    for (const std::size_t count : {1, 2, 15, 16, 17, 33, 50, 63, 64, 65, 81, 128, 150}) {
         for (std::size_t bright = 0; bright < 3 * count; ++bright) {
             Bytes row(3 * count);
             for (std::size_t i = 0; i < row.size(); ++i) row[i] = static_cast<std::uint8_t>(i % 3 * 10 + i % 7);

@@ -161,12 +161,39 @@ void runCrop(PictureReader& picture, BlockSink& out, const RunControl& control)
 
 namespace {
 
+// Bytes of stored rows the area maxima reads at a time: a quarter of this machine's
+// 1 MiB second-level cache, so that the rows just read are still there when scanned.
+constexpr std::size_t kScanBlockBytes = std::size_t{256} << 10;
+
 // The rows y1..y2 of the rectangle's columns scanned on this thread, with the cancel
 // check and the progress before and after each row.
 ChannelMaxima scanRows(PictureReader& picture, std::int64_t y1, std::int64_t y2, std::size_t x1, std::size_t columns,
                        const std::function<bool()>& carryOn, const std::function<void()>& rowDone)
 {
     ChannelMaxima max;
+    if constexpr (kRunReading == RowStream::Reading::Copied) {
+        // The stored rows in file order (the maxima do not depend on it), read a small
+        // block at a time straight into a buffer that stays in the core's cache, so that
+        // the scan takes the bytes the kernel has just copied from there.
+        const auto stride = static_cast<std::size_t>(picture.stride());
+        const std::int64_t count = y2 - y1 + 1;
+        const std::int64_t perBlock =
+            std::min<std::int64_t>(count, std::max<std::int64_t>(1, static_cast<std::int64_t>(kScanBlockBytes / stride)));
+        const std::int64_t first = std::min(picture.storedIndex(y1), picture.storedIndex(y2));
+        BlockBuffer buffer(static_cast<std::size_t>(perBlock) * stride);
+        for (std::int64_t done = 0; done < count;) {
+            if (!carryOn()) return max;
+            const std::int64_t n = std::min(perBlock, count - done);
+            picture.readStored(first + done, n, buffer.get());
+            for (std::int64_t i = 0; i < n; ++i) {
+                if (i > 0 && !carryOn()) return max;
+                max.scan(buffer.get() + static_cast<std::size_t>(i) * stride + 3 * x1, columns);
+                rowDone();
+            }
+            done += n;
+        }
+        return max;
+    }
     RowStream rows(picture, RowStream::Order::TopFirst, y1, y2, kRunReading);
     for (std::int64_t y = y1; y <= y2; ++y) {
         if (!carryOn()) return max;
