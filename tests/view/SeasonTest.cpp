@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <sstream>
 
 namespace {
@@ -489,3 +490,58 @@ TEST(SeasonTest, FlaggedFramesAreHollowPlotsAndBandsHiddenAndTheExportCaptioned)
 }
 
 }  // namespace
+
+// The chart's season curves: a plot greening up and senescing has its curve and its
+// dates where the batch's phenology puts them, a frame whose panel failed is not fitted
+// (a spoiled value there does not pull the curve), and a bare plot gets neither.
+TEST(SeasonTest, ChartShowsEachPlotsSeasonCurveAndDatesWhenAsked)
+{
+    const auto logistic = [](double u) { return 1 / (1 + std::exp(-u)); };
+    constexpr double kGreenup = 60, kSenescence = 160;  // days after the first frame
+    const double first = *engine::phenologyDay("2026-04-01T10:00:00");
+    engine::RegionSet regions;
+    regions.regions = {region("crop", {0, 0, 9, 9}), region("bare", {10, 0, 19, 9})};
+    std::vector<view::SeasonEntry> entries;
+    for (int d = 0; d <= 220; d += 4) {
+        engine::FrameFigures f;
+        const double crop = 0.2 + 0.5 * (logistic((d - kGreenup) / 6.0) - logistic((d - kSenescence) / 6.0));
+        for (const double v : {crop, 0.21}) {
+            engine::RegionFigures r;
+            r.mean = v;
+            r.p05 = r.p95 = static_cast<float>(v);
+            f.plots.push_back(r);
+        }
+        if (d == 100) {
+            f.plots[0].mean = 0.05;  // a glint on the panel spoiled this frame
+            f.panelWarnings = {engine::PanelCheck::Saturated};
+        }
+        entries.push_back({QStringLiteral("/f%1.bmp").arg(d), engine::phenologyTime(first + d), f, {}});
+    }
+
+    QChart chart;
+    view::ChartShown shown;
+    view::fillSeasonChart(chart, entries, regions, shown);
+    const auto triangles = [&] {
+        std::vector<QScatterSeries*> found;
+        for (QAbstractSeries* s : chart.series()) {
+            auto* t = qobject_cast<QScatterSeries*>(s);
+            if (t && t->markerShape() == QScatterSeries::MarkerShapeTriangle) found.push_back(t);
+        }
+        return found;
+    };
+    EXPECT_TRUE(triangles().empty());
+
+    shown.phenology = true;
+    view::fillSeasonChart(chart, entries, regions, shown);
+    const std::vector<QScatterSeries*> dates = triangles();
+    ASSERT_EQ(dates.size(), 1u);  // the bare plot has no cycle
+    ASSERT_EQ(dates[0]->count(), engine::kPhenologyMetrics);
+    const QStringList tips = dates[0]->property("tips").toStringList();
+    ASSERT_EQ(tips.size(), engine::kPhenologyMetrics);
+    EXPECT_TRUE(tips[1].contains(QStringLiteral("緑化の中間"))) << tips[1].toStdString();
+    constexpr double kDayMs = 86400000.0;
+    const auto at = [&](double day) { return static_cast<double>(*view::chartTime(engine::phenologyTime(first + day))); };
+    EXPECT_NEAR(dates[0]->at(1).x(), at(kGreenup), 3 * kDayMs);      // mid green-up
+    EXPECT_NEAR(dates[0]->at(5).x(), at(kSenescence), 3 * kDayMs);   // mid senescence
+    EXPECT_NEAR(dates[0]->at(3).y(), 0.7, 0.02);                     // the peak's value
+}

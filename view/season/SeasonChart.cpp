@@ -3,6 +3,7 @@
 #include "engine/calibration/Calibration.h"
 #include "engine/calibration/FlatField.h"
 #include "engine/calibration/Panel.h"
+#include "engine/season/Phenology.h"
 
 #include <QAreaSeries>
 #include <QChart>
@@ -25,6 +26,7 @@
 #include <QPen>
 
 #include <algorithm>
+#include <map>
 #include <cmath>
 #include <iterator>
 
@@ -43,6 +45,70 @@ QString flaggedText(const SeasonEntry& entry)
     QStringList lines{QStringLiteral("⚠ 白色板か暗色板の確認に外れました。この点の値は誤りかもしれません。")};
     for (const std::string& text : entry.figures->warningTexts) lines << QString::fromStdString(text);
     return lines.join(QLatin1Char('\n'));
+}
+
+namespace {
+
+// The chart's x of a day as the season table counts them (its local clock).
+qint64 chartTimeOfDay(double day)
+{
+    const double whole = std::floor(day);
+    const auto ms = static_cast<int>(std::lround((day - whole) * 86400000.0));
+    const QDate date = QDate(1970, 1, 1).addDays(static_cast<qint64>(whole));
+    return QDateTime(date, QTime::fromMSecsSinceStartOfDay(std::min(ms, 86399999))).toMSecsSinceEpoch();
+}
+
+// The last fit of each plot, kept while its points stay the same: the chart is filled
+// again on every change of what it shows, and a fit takes a few milliseconds a plot.
+const engine::PhenologyFit& cachedFit(const std::string& plot, const std::vector<engine::PhenologyPoint>& points)
+{
+    struct Kept {
+        std::vector<engine::PhenologyPoint> points;
+        engine::PhenologyFit fit;
+    };
+    static std::map<std::string, Kept> kept;
+    const auto same = [](const std::vector<engine::PhenologyPoint>& a, const std::vector<engine::PhenologyPoint>& b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+            return x.day == y.day && x.value == y.value && x.flagged == y.flagged;
+        });
+    };
+    auto it = kept.find(plot);
+    if (it == kept.end() || !same(it->second.points, points)) {
+        // No bootstrap: the chart shows the curve and its dates; their intervals are
+        // the batch's (`zrvimage-batch phenology`).
+        engine::PhenologySettings settings;
+        settings.bootstrap = 0;
+        it = kept.insert_or_assign(plot, Kept{points, engine::fitPhenology(points, settings)}).first;
+    }
+    return it->second.fit;
+}
+
+}  // namespace
+
+std::vector<engine::PhenologyPoint> phenologyPoints(const std::vector<SeasonEntry>& entries, std::size_t plot)
+{
+    std::vector<engine::PhenologyPoint> points;
+    for (const SeasonEntry& e : entries) {
+        if (!e.figures || plot >= e.figures->plots.size() || !e.figures->plots[plot].mean) continue;
+        const auto day = engine::phenologyDay(e.time);
+        if (!day) continue;
+        points.push_back({*day, *e.figures->plots[plot].mean, !e.figures->panelWarnings.empty()});
+    }
+    return points;
+}
+
+QString phenologyMetricText(engine::PhenologyMetric metric)
+{
+    switch (metric) {
+    case engine::PhenologyMetric::StartOfSeason: return QStringLiteral("生育開始");
+    case engine::PhenologyMetric::MidGreenup: return QStringLiteral("緑化の中間");
+    case engine::PhenologyMetric::Maturity: return QStringLiteral("成熟");
+    case engine::PhenologyMetric::Peak: return QStringLiteral("最大");
+    case engine::PhenologyMetric::Senescence: return QStringLiteral("老化の始まり");
+    case engine::PhenologyMetric::MidSenescence: return QStringLiteral("老化の中間");
+    case engine::PhenologyMetric::EndOfSeason: return QStringLiteral("生育終了");
+    }
+    return {};
 }
 
 QString flaggedSeriesName(const QString& plot)
@@ -147,6 +213,42 @@ void fillSeasonChart(QChart& chart, const std::vector<SeasonEntry>& entries, con
         flagged->setProperty("tips", flaggedTips);
         chart.addSeries(flagged);
         added.push_back(flagged);
+        // The fitted curve, dashed, and its dates on it as triangles (their names and
+        // times in the tips); a plot without a seasonal cycle gets neither.
+        QScatterSeries* dates = nullptr;
+        if (shown.phenology) {
+            const engine::PhenologyFit& fit = cachedFit(plots[i]->name, phenologyPoints(entries, i));
+            if (fit.method != engine::PhenologyMethod::None) {
+                auto* curve = new QLineSeries;
+                for (std::size_t k = 0; k < fit.curveDays.size(); ++k) {
+                    curve->append(static_cast<qreal>(chartTimeOfDay(fit.curveDays[k])), fit.curveValues[k]);
+                }
+                QPen pen(colour, 1.5, Qt::DashLine);
+                curve->setPen(pen);
+                chart.addSeries(curve);
+                added.push_back(curve);
+                dates = new QScatterSeries;
+                dates->setMarkerShape(QScatterSeries::MarkerShapeTriangle);
+                dates->setMarkerSize(12);
+                dates->setColor(colour);
+                dates->setBorderColor(Qt::black);
+                QStringList tips;
+                for (const engine::PhenologyDate& d : fit.dates) {
+                    if (!d.day) continue;
+                    dates->append(static_cast<qreal>(chartTimeOfDay(*d.day)), d.value);
+                    tips << QStringLiteral("%1  %2（%3）\n%4 ごろ、曲線の値 %5\n%6 の曲線による。区間は zrvimage-batch phenology で")
+                                .arg(name, phenologyMetricText(d.metric),
+                                     QString::fromLatin1(engine::phenologyMetricName(d.metric)),
+                                     QString::fromStdString(engine::phenologyTime(*d.day)).left(10),
+                                     QString::number(d.value, 'f', 3),
+                                     fit.method == engine::PhenologyMethod::Spline ? QStringLiteral("平滑化スプライン")
+                                                                                   : QStringLiteral("二重ロジスティック"));
+                }
+                dates->setProperty("tips", tips);
+                chart.addSeries(dates);
+                added.push_back(dates);
+            }
+        }
         for (QAbstractSeries* s : added) {
             s->attachAxis(time);
             s->attachAxis(ndvi);
@@ -154,7 +256,8 @@ void fillSeasonChart(QChart& chart, const std::vector<SeasonEntry>& entries, con
                 for (QLegendMarker* m : chart.legend()->markers(s)) m->setVisible(false);
             }
         }
-        for (QScatterSeries* s : {points, flagged}) {
+        for (QScatterSeries* s : {points, flagged, dates}) {
+            if (!s) continue;
             QObject::connect(s, &QScatterSeries::hovered, s, [s](const QPointF& point, bool state) {
                 if (!state) {
                     QToolTip::hideText();

@@ -4,6 +4,8 @@
 
 #include "view/season/SeasonFrames.h"
 
+#include "engine/season/Phenology.h"
+
 #include <QDateTime>
 #include <QImage>
 #include <QSize>
@@ -25,6 +27,9 @@ std::optional<qint64> chartTime(const std::string& isoTime);
 struct ChartShown {
     std::set<std::string> hiddenPlots;  // by name
     bool bands = true;                  // each plot's p05 to p95
+    // Each plot's fitted seasonal curve and its dates (engine/season/Phenology.h, as
+    // `zrvimage-batch phenology` fits them), drawn dashed with the dates on it.
+    bool phenology = false;
 };
 
 // A frame flagged (its white panel or dark target failed their checks): its points are
@@ -44,6 +49,13 @@ void fillSeasonChart(QChart& chart, const std::vector<SeasonEntry>& entries, con
 // calibration rule and the flat-field, if any.
 QStringList seasonChartCaption(const QString& title, const std::vector<SeasonEntry>& entries,
                                const engine::RegionSet& regions, const engine::SeasonSettings& settings);
+
+// A plot's points for the phenology fit: each frame's mean, its day as the season table
+// writes its time, flagged frames marked (never fitted).
+std::vector<engine::PhenologyPoint> phenologyPoints(const std::vector<SeasonEntry>& entries, std::size_t plot);
+
+// The date's name for people ("生育開始" for start_of_season, ...).
+QString phenologyMetricText(engine::PhenologyMetric metric);
 
 // How the season's frames are calibrated, for people.
 QString calibrationRuleText(const engine::RegionSet& regions, const engine::SeasonSettings& settings);

@@ -365,6 +365,15 @@ void SeasonDock::fillShownMenu()
         shown.bands = on;
         setChartShown(shown);
     });
+    QAction* phenology = shownMenu_->addAction(QStringLiteral("季節の曲線と日付"));
+    phenology->setCheckable(true);
+    phenology->setChecked(shown_.phenology);
+    phenology->setToolTip(QStringLiteral("各区画の値に季節の曲線を当てはめ、生育開始から生育終了までの日付を示します"));
+    connect(phenology, &QAction::toggled, this, [this](bool on) {
+        ChartShown shown = shown_;
+        shown.phenology = on;
+        setChartShown(shown);
+    });
     shownMenu_->addSeparator();
     const auto plots = regions_.plots();
     if (plots.size() > 1) {
