@@ -9,6 +9,7 @@
 
 #include "NdviOracle.h"
 #include "SeasonOracle.h"
+#include "SyntheticFlat.h"
 
 #include <gtest/gtest.h>
 
@@ -386,6 +387,69 @@ TEST(Index, SeasonTableOfNdviByNameIsTheTableWithout)
         ASSERT_EQ(runBatch(args).status, 0);
     }
     EXPECT_EQ(textOf(dir.path("named.csv")), textOf(dir.path("plain.csv")));
+}
+
+TEST(Index, ThroughAFlatFieldEachPlotHasItsTrueIndexInRasterAndTable)
+{
+    // The synthetic camera's plots have known reflectances; its lens falls off towards
+    // the corners, which the flat-field undoes before the index is taken.
+    const TempDir dir;
+    const flat_sample::Camera camera;
+    const flat_sample::Scene scene = flat_sample::plotScene(camera, 7);
+    std::vector<std::string> make = {"flatfield"};
+    for (int k = 1; k <= 3; ++k) {
+        make.push_back(u8(dir.path("flat" + std::to_string(k) + ".bmp")));
+        flat_sample::writeBmp(make.back(), flat_sample::flatFrame(camera, k));
+    }
+    flat_sample::writeBmp(u8(dir.path("dark.bmp")), flat_sample::darkFrame(camera, 99));
+    flat_sample::writeBmp(u8(dir.path("scene.bmp")), scene.frame);
+    const std::string flat = u8(dir.path("ff.tif")), frame = u8(dir.path("scene.bmp"));
+    make.insert(make.end(), {"--dark-frame", u8(dir.path("dark.bmp")), "-o", flat});
+    ASSERT_EQ(runBatch(make).status, 0);
+    const auto rect = [](const int* r) {
+        return std::to_string(r[0]) + "," + std::to_string(r[1]) + "," + std::to_string(r[2]) + "," + std::to_string(r[3]);
+    };
+    std::string regions = R"({"regions": [)";
+    for (std::size_t i = 0; i < scene.plots.size(); ++i) {
+        const auto& p = scene.plots[i];
+        const int r[4] = {p.x1, p.y1, p.x2, p.y2};
+        regions += R"({"name": "P)" + std::to_string(i) + R"(", "rect": [)" + rect(r) + "]},";
+    }
+    regions += R"({"name": "panel", "role": "white", "rect": [)" + rect(scene.panel) + "]},";
+    regions += R"({"name": "dark", "role": "dark", "rect": [)" + rect(scene.dark) + "]}]}";
+    writeText(dir.path("regions.json"), regions);
+    const std::vector<std::string> calibration = {"--white-from", "mean", "--panel-reflectance", "0.9,0.9",
+                                                  "--dark-reflectance", "0.05,0.05", "--flatfield", flat};
+    const Formula tdvi = formulas().back();
+    ASSERT_STREQ(tdvi.index, "tdvi");
+
+    std::vector<std::string> ndvi = {"ndvi", frame, "--regions", u8(dir.path("regions.json")), "--index", "tdvi", "-o",
+                                     u8(dir.path("tdvi.raw"))};
+    ndvi.insert(ndvi.end(), calibration.begin(), calibration.end());
+    const BatchResult raster = runBatch(ndvi);
+    ASSERT_EQ(raster.status, 0) << raster.err;
+    const std::vector<float> values = floatsOf(testing_support::readFile(dir.path("tdvi.raw")));
+    ASSERT_EQ(values.size(), static_cast<std::size_t>(scene.frame.width) * scene.frame.height);
+
+    std::vector<std::string> series = {"series", frame, "--regions", u8(dir.path("regions.json")), "--csv",
+                                       u8(dir.path("tdvi.csv")), "--index", "tdvi"};
+    series.insert(series.end(), calibration.begin(), calibration.end());
+    const BatchResult table = runBatch(series);
+    ASSERT_EQ(table.status, 0) << table.err;
+    const auto records = testing_support::parseCsv(textOf(dir.path("tdvi.csv")));
+    ASSERT_EQ(records.size(), 1 + scene.plots.size());
+    EXPECT_EQ(records[0][4], "tdvi_mean");
+    for (std::size_t i = 0; i < scene.plots.size(); ++i) {
+        const auto& p = scene.plots[i];
+        const double truth = *tdvi.value(p.nir, p.red);
+        const double mean = std::stod(records[i + 1][4]);
+        EXPECT_NEAR(mean, truth, 0.02) << "P" << i;
+        double sum = 0;
+        for (int y = p.y1; y <= p.y2; ++y) {
+            for (int x = p.x1; x <= p.x2; ++x) sum += values[static_cast<std::size_t>(y) * scene.frame.width + x];
+        }
+        EXPECT_NEAR(sum / ((p.x2 - p.x1 + 1) * (p.y2 - p.y1 + 1)), mean, 1e-4) << "P" << i;
+    }
 }
 
 }  // namespace
