@@ -27,8 +27,8 @@ class PictureReader;
 // The figures of one plot region on one frame.
 struct RegionFigures {
     std::uint64_t pixels = 0;  // all the region's pixels
-    std::uint64_t nodata = 0;  // pixels whose NDVI is the -10 marker
-    // Over the pixels whose NDVI is not -10; nothing when there are none. The standard
+    std::uint64_t nodata = 0;  // pixels whose value (NDVI or the settings' index) is the -10 marker
+    // Over the pixels whose value is not -10; nothing when there are none. The standard
     // deviation is the population one; the percentiles are nearest-rank: the value at
     // position ceil(p / 100 * n) of the n values sorted ascending (median = p50).
     std::optional<double> mean, stddev;

@@ -127,9 +127,9 @@ struct Scratch {
     std::size_t blockSize = 0;
     // The white and dark regions' pixels per byte value.
     PanelPixels white, dark;
-    // Each code's NDVI under this frame's model, computed the first time a region of
-    // the frame meets it: a frame's regions hold a few thousand codes, and building all
-    // 65,536 would cost more than reading the frame.
+    // Each code's value (NDVI or the season's index) under this frame's model, computed
+    // the first time a region of the frame meets it: a frame's regions hold a few
+    // thousand codes, and building all 65,536 would cost more than reading the frame.
     std::vector<float> ndvi = std::vector<float>(kCodes);
     std::vector<std::uint32_t> ndviFrame = std::vector<std::uint32_t>(kCodes);
     std::uint32_t frame = 0;
