@@ -51,6 +51,7 @@ constexpr OptionRule kOptions[] = {
     {"--overlay-dir", true, kSeries},     {"--ids", true, kTags},
     {"--size-mm", true, kTags},           {"--project", true, kSeries},
     {"--index-column", true, kPhenology}, {"--png", true, kPhenology},
+    {"--index", true, kNdvi | kSeries},
 };
 
 const OptionRule* findOption(std::string_view name)
@@ -371,7 +372,7 @@ std::optional<UsageError> expandProject(std::vector<std::string>& inputs, std::m
     const std::string path = given["--project"];
     if (!inputs.empty()) return UsageError{"--project はフレームを取りません（プロジェクトの frames のフォルダーのフレームを使います）: " + inputs.front()};
     for (const char* name : {"--regions", "--time", "--calibration", "--nir-white", "--red-white", "--panel-reflectance",
-                             "--dark-reflectance", "--white-from", "--flatfield"}) {
+                             "--dark-reflectance", "--white-from", "--flatfield", "--index"}) {
         if (given.count(name)) return UsageError{std::string("--project は ") + name + " と同時に使えません（プロジェクトファイルに値があります）"};
     }
     engine::SeasonProject project;
@@ -395,6 +396,7 @@ std::optional<UsageError> expandProject(std::vector<std::string>& inputs, std::m
     if (project.panelReflectance) given["--panel-reflectance"] = pair(*project.panelReflectance);
     if (project.darkReflectance) given["--dark-reflectance"] = pair(*project.darkReflectance);
     if (project.flatfield) given["--flatfield"] = engine::projectPath(path, *project.flatfield);
+    if (project.index) given["--index"] = project.index->text();
     if (project.calibration) {
         given["--calibration"] = path;
         parts.calibration = project.calibration;
@@ -558,6 +560,18 @@ ParseResult buildOptions(Command command, std::vector<std::string> inputs, std::
             if (auto problem = engine::modelProblem(o.model)) return UsageError{*problem};
         } else if (auto error = calibration ? readCalibration(o, *calibration, value) : readModel(o, value)) {
             return *error;
+        }
+    }
+    if (const auto index = value("--index")) {
+        auto parsed = engine::parseVegetationIndex(*index);
+        if (const auto* problem = std::get_if<std::string>(&parsed)) return UsageError{"--index: " + *problem};
+        o.index = std::get<engine::VegetationIndex>(parsed);
+        o.indexGiven = true;
+        // The preview's colours and bar are NDVI's -1..+1; another index's picture
+        // would show its values on the wrong scale.
+        if (!o.index.isNdvi() && (o.preview || o.previewDir)) {
+            return UsageError{std::string(o.preview ? "--preview" : "--preview-dir") +
+                              " のカラー画像は NDVI だけです（--index " + *index + " とは同時に使えません）"};
         }
     }
     if (command == Command::Series) {

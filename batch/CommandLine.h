@@ -85,6 +85,9 @@ struct Options {
     // phenology: the season tables' column its curves are fitted to (--index-column),
     // and the folder for one chart a region (--png).
     std::string indexColumn = "ndvi_mean";
+    // ndvi, series: --index (or the project's "index"); NDVI when not given.
+    engine::VegetationIndex index;
+    bool indexGiven = false;
     std::optional<std::string> pngDir;
 };
 

@@ -187,6 +187,8 @@ std::string ndvi(const Options& options, const FileJob& job, engine::PictureRead
     std::optional<engine::NdviTiffWriter> tiff;
     if (options.tiff) {
         std::string description = engine::describeModel(model);
+        // NDVI's description stays as it always was; another index is named first.
+        if (!options.index.isNdvi()) description = options.index.label() + ", " + description;
         if (options.flatField) description += "; 周辺減光補正: " + options.flatField->path();
         tiff.emplace(raster, width, height, description, options.tiffLevel);
     } else {
@@ -211,9 +213,9 @@ std::string ndvi(const Options& options, const FileJob& job, engine::PictureRead
         };
     }
     if (options.flatField) {
-        engine::runCorrectedNdvi(picture, *options.flatField, model, raw.get(), observe, control);
+        engine::runCorrectedNdvi(picture, *options.flatField, model, raw.get(), observe, control, options.index);
     } else {
-        engine::runNdvi(picture, model, raw.get(), observe, control);
+        engine::runNdvi(picture, model, raw.get(), observe, control, options.index);
     }
     if (raw) raw->finish();
     if (tiff) tiff->finish();
@@ -224,9 +226,10 @@ std::string ndvi(const Options& options, const FileJob& job, engine::PictureRead
     result.width = width;
     result.height = height;
     result.model = model;
+    result.index = options.index;
     if (outputs.header) {
         try {
-            const std::string text = engine::ndviEnviHeader(width, height, model);
+            const std::string text = engine::ndviEnviHeader(width, height, model, options.index.label());
             outputs.header->write(text.data(), text.size());
         } catch (const EngineError& e) {
             throw FileFailure(withPath(kCannotWriteHeader, job.header, e.systemError()));

@@ -10,7 +10,7 @@ const char* helpText()
   zrvimage-batch ndvi IN.bmp... --nir-white N --red-white N (-o OUT.raw | --out-dir DIR)
                  [--panel-reflectance NIR,RED] [--dark NIR,RED [--dark-reflectance NIR,RED]]
                  [--tiff [--tiff-level N] | --envi-header] [--preview PNG | --preview-dir DIR] [--stats] [--json]
-                 [--force] [-j N]
+                 [--index NAME[:PARAM]] [--force] [-j N]
   zrvimage-batch ndvi IN.bmp... --calibration CAL.json (-o OUT.raw | --out-dir DIR) [...]
   zrvimage-batch ndvi IN.bmp... --regions REGIONS.json [--white-from max|mean|p99]
                  [--panel-reflectance NIR,RED] [--dark-reflectance NIR,RED] (-o OUT.raw | --out-dir DIR) [...]
@@ -22,7 +22,8 @@ const char* helpText()
   zrvimage-batch series FRAME.bmp... --regions REGIONS.json --csv OUT.csv
                  [--calibration CAL.json | --nir-white N --red-white N] [--white-from max|mean|p99]
                  [--panel-reflectance NIR,RED] [--dark-reflectance NIR,RED]
-                 [--time mtime|name:PATTERN] [--overlay-dir DIR] [--strict] [--json] [--force] [-j N]
+                 [--time mtime|name:PATTERN] [--index NAME[:PARAM]] [--overlay-dir DIR] [--strict] [--json]
+                 [--force] [-j N]
   zrvimage-batch series --project SEASON.json --csv OUT.csv [--overlay-dir DIR] [--strict] [--json] [--force] [-j N]
   zrvimage-batch anchor FRAME.bmp --regions IN.json -o OUT.json [--force]
   zrvimage-batch tags --ids 0-3,7 --size-mm MM -o SHEET.svg|SHEET.png [--force]
@@ -157,6 +158,13 @@ MIRVALEN－ZRV画像処理ソフトの三つの処理を、複数の24ビットB
                       一緒にだけ使えます。
   --dark-frame DARK.bmp
                       flatfield: レンズにふたをして撮った画像。
+  --index NAME[:PARAM]
+                      ndvi、series: NDVI の代わりに求める指数。ndvi（既定）、sr、dvi、rdvi、
+                      savi[:L]、osavi、msavi2、evi2、wdrvi[:a]、nli、mnli[:L]、tdvi のいずれか。
+                      L と a は 0 から 1 まで（既定: L=0.5、a=0.2）。値は較正後の NIR と Red の
+                      反射率から求め、値のない画素（両バンドが 0、0 での割り算、負の数の平方根）
+                      は -10 です。series の表の列は指数の名前（savi_mean など）になります。
+                      カラー画像（--preview、--preview-dir）は NDVI だけです。
   --index-column COL  phenology: 曲線を当てはめる季節表の列（既定: ndvi_mean）。
   --png DIR           phenology: 領域ごとのグラフ（点、外れた白色板のフレームは白抜き、頑健な
                       当てはめが除いた点は ×、曲線、日付とその区間）を、領域名から付けた名前

@@ -117,24 +117,29 @@ std::string maximaLine(const MaximaResult& r, bool json)
 
 std::string ndviLine(const NdviResult& r, bool json)
 {
+    const engine::IndexRange range = engine::indexRange(r.index);
+    const bool histogram = range.bounded && range.low >= -1 && range.high <= 1;
     if (!json) {
         if (!r.stats) return {};
         const NdviStats& s = *r.stats;
-        return r.path + "\tmarkers=" + std::to_string(s.markers) + "\tmin=" + optionalNumber(s.min, "-")
+        const std::string index = r.index.isNdvi() ? "" : "\tindex=" + r.index.text();
+        return r.path + index + "\tmarkers=" + std::to_string(s.markers) + "\tmin=" + optionalNumber(s.min, "-")
                + "\tmax=" + optionalNumber(s.max, "-") + "\tmean=" + optionalNumber(s.mean, "-")
-               + "\tstddev=" + optionalNumber(s.stddev, "-") + "\thistogram=" + histogramText(s, ',')
+               + "\tstddev=" + optionalNumber(s.stddev, "-") + "\thistogram=" + (histogram ? histogramText(s, ',') : "-")
                + "\tmodel=nir:" + bandText(r.model.nir) + ";red:" + bandText(r.model.red) + '\n';
     }
     std::string line = "{\"path\":" + jsonString(r.path) + ",\"output\":" + jsonString(r.output)
                        + ",\"width\":" + std::to_string(r.width) + ",\"height\":" + std::to_string(r.height)
                        + ",\"model\":{\"nir\":" + bandJson(r.model.nir) + ",\"red\":" + bandJson(r.model.red) + "}";
+    if (!r.index.isNdvi()) line += ",\"index\":" + jsonString(r.index.text());
     if (!r.header.empty()) line += ",\"header\":" + jsonString(r.header);
     if (!r.preview.empty()) line += ",\"preview\":" + jsonString(r.preview);
     if (r.stats) {
         const NdviStats& s = *r.stats;
         line += ",\"markers\":" + std::to_string(s.markers) + ",\"min\":" + optionalNumber(s.min, "null")
                 + ",\"max\":" + optionalNumber(s.max, "null") + ",\"mean\":" + optionalNumber(s.mean, "null")
-                + ",\"stddev\":" + optionalNumber(s.stddev, "null") + ",\"histogram\":[" + histogramText(s, ',') + "]";
+                + ",\"stddev\":" + optionalNumber(s.stddev, "null") + ",\"histogram\":"
+                + (histogram ? "[" + histogramText(s, ',') + "]" : "null");
     }
     return line + "}\n";
 }

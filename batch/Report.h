@@ -5,6 +5,7 @@
 #include "engine/calibration/Calibration.h"
 #include "engine/formats/ShortestText.h"
 #include "engine/ops/NdviStats.h"
+#include "engine/ops/VegetationIndex.h"
 
 #include <cstdint>
 #include <optional>
@@ -28,6 +29,7 @@ struct NdviResult {
     std::int64_t width = 0;
     std::int64_t height = 0;
     engine::NdviModel model;  // the calibration the raster was made with
+    engine::VegetationIndex index;  // the values' index
     std::optional<NdviStats> stats;
 };
 
@@ -42,6 +44,9 @@ std::string maximaLine(const MaximaResult& result, bool json);
 // "dark":..,"dark_reflectance":..},"red":{..}}), header and preview when written, and
 // the statistics' keys markers, min, max, mean, stddev (null when there is no value),
 // histogram.
+// For an index other than NDVI, the text has index=NAME[:PARAM] after the path and
+// the JSON "index"; the histogram's bins are NDVI's -1..+1, so an index that goes
+// beyond them (sr, evi2, tdvi) has none: "histogram=-" and null.
 std::string ndviLine(const NdviResult& result, bool json);
 
 // A JSON string literal. Bytes that are not well-formed UTF-8 (a file name in

@@ -198,6 +198,7 @@ int runSeries(const Options& options, std::ostream& out, std::ostream& err, bool
         }
     }
     settings.flatField = options.flatField;
+    settings.index = options.index;
     if (const auto problem = engine::seasonProblem(regions, settings)) return badUsage(err, options.regions + ": " + *problem);
 
     const std::vector<std::string>& frames = options.inputs;
@@ -245,7 +246,7 @@ int runSeries(const Options& options, std::ostream& out, std::ostream& err, bool
         err << kProgram << "成功したフレームが一つもないため、CSV ファイルを書きませんでした（既存のファイルはそのままです）: "
             << options.csv << '\n';
     } else {
-        std::string table = engine::seasonCsvHeader(regions.usesMarkers());
+        std::string table = engine::seasonCsvHeader(regions.usesMarkers(), settings.index);
         for (const engine::SeasonFrame& frame : done) table += engine::seasonCsvRows(frame, regions);
         try {
             engine::writeWholeFile(options.csv, table);

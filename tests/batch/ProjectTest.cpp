@@ -73,6 +73,8 @@ TEST(SeriesProject, GivesTheTableOfTheSameSeasonGivenByFlags)
           "--dark-reflectance", "0.03,0.02"}},
         {"fixed calibration", ", \"calibration\": " + engine::calibrationText(fixed),
          {"--calibration", season.dir.path("fixed.json").string()}},
+        {"another index", ", \"index\": \"savi:0.3\", \"white_from\": \"mean\"",
+         {"--index", "savi:0.3", "--white-from", "mean"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -100,6 +102,7 @@ TEST(SeriesProject, WhatContradictsOrCannotBeReadIsBadUsage)
     std::string empty = season.project("");
     empty.replace(empty.find("\"frames\": \"frames\""), 18, "\"frames\": \".\"");  // no frame beside the project
     writeText(season.dir.path("empty.json"), empty);
+    writeText(season.dir.path("badindex.json"), season.project(", \"index\": \"savi:1.5\""));
     const std::string csv = season.dir.path("out.csv").string();
     const struct {
         std::vector<std::string> args;
@@ -111,6 +114,9 @@ TEST(SeriesProject, WhatContradictsOrCannotBeReadIsBadUsage)
         {{"series", "--project", season.dir.path("newer.json").string(), "--csv", csv}, "新しい版"},
         {{"series", "--project", season.dir.path("none.json").string(), "--csv", csv}, "開けません"},
         {{"series", "--project", season.dir.path("empty.json").string(), "--csv", csv}, "BMP ファイルがありません"},
+        {{"series", "--project", good, "--csv", csv, "--index", "sr"}, "--index と同時に"},
+        {{"series", "--project", season.dir.path("badindex.json").string(), "--csv", csv},
+         "index: savi の L には 0 から 1 までの数を指定してください: savi:1.5"},
     };
     for (const auto& c : cases) {
         const BatchResult r = runBatch(c.args);
@@ -128,12 +134,14 @@ TEST(SeriesProject, ProjectFileReadsBackAsWritten)
     p.whiteFrom = engine::WhiteFrom::Percentile99;
     p.panelReflectance = {0.92, 0.9};
     p.flatfield = "flat.tif";
+    p.index = engine::VegetationIndex{engine::IndexKind::Wdrvi, 0.15};
     p.regions = engine::parseRegions(SeasonScene().regionsJson(), "");
     const std::string text = engine::seasonProjectJson(p);
     const engine::SeasonProject again = engine::parseSeasonProject(text, "p.json");
     EXPECT_EQ(engine::seasonProjectJson(again), text);
     EXPECT_EQ(again.panelReflectance, p.panelReflectance);
     EXPECT_EQ(again.whiteFrom, p.whiteFrom);
+    EXPECT_EQ(again.index, p.index);
     EXPECT_EQ(engine::regionsJson(again.regions), engine::regionsJson(p.regions));
 }
 

@@ -50,9 +50,10 @@ std::string describeModel(const NdviModel& model)
     return describeBand(model.nir, "NIR") + "; " + describeBand(model.red, "Red");
 }
 
-std::string ndviEnviHeader(std::int64_t width, std::int64_t height, const NdviModel& model)
+std::string ndviEnviHeader(std::int64_t width, std::int64_t height, const NdviModel& model,
+                           const std::string& indexLabel)
 {
-    return enviHeaderText(width, height, "NDVI, " + describeModel(model));
+    return enviHeaderText(width, height, indexLabel + ", " + describeModel(model), indexLabel);
 }
 
 }  // namespace engine

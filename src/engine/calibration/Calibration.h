@@ -51,7 +51,9 @@ std::optional<std::string> modelProblem(const NdviModel& model);
 std::string describeModel(const NdviModel& model);
 
 // The header every front end writes beside an NDVI raster: the description names the
-// calibration model the values were made with.
-std::string ndviEnviHeader(std::int64_t width, std::int64_t height, const NdviModel& model);
+// calibration model the values were made with. indexLabel names the index the values
+// are of (VegetationIndex::label), in the description and as the band's name.
+std::string ndviEnviHeader(std::int64_t width, std::int64_t height, const NdviModel& model,
+                           const std::string& indexLabel = "NDVI");
 
 }  // namespace engine

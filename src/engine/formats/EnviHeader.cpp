@@ -2,7 +2,8 @@
 
 namespace engine {
 
-std::string enviHeaderText(std::int64_t width, std::int64_t height, const std::string& description)
+std::string enviHeaderText(std::int64_t width, std::int64_t height, const std::string& description,
+                           const std::string& bandName)
 {
     std::string text = "ENVI\n";
     if (!description.empty()) text += "description = {" + description + "}\n";
@@ -14,7 +15,7 @@ std::string enviHeaderText(std::int64_t width, std::int64_t height, const std::s
            "data type = 4\n"
            "interleave = bsq\n"
            "byte order = 0\n"
-           "band names = {NDVI}\n"
+           "band names = {" + bandName + "}\n"
            "data ignore value = -10\n";
 }
 

@@ -8,7 +8,9 @@
 namespace engine {
 
 // description, when not empty, becomes the header's "description = {...}" line; it
-// must hold no '}' and no line break, which would end the field early.
-std::string enviHeaderText(std::int64_t width, std::int64_t height, const std::string& description = {});
+// must hold no '}' and no line break, which would end the field early; bandName, the
+// one band's name, neither, nor a comma.
+std::string enviHeaderText(std::int64_t width, std::int64_t height, const std::string& description = {},
+                           const std::string& bandName = "NDVI");
 
 }  // namespace engine

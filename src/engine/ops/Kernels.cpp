@@ -59,7 +59,9 @@ NdviTable::NdviTable(float nirWhite, float redWhite) : values_(std::size_t{1} <<
     }
 }
 
-NdviTable::NdviTable(const NdviModel& model) : values_(std::size_t{1} << 16)
+NdviTable::NdviTable(const NdviModel& model) : NdviTable(model, VegetationIndex{}) {}
+
+NdviTable::NdviTable(const NdviModel& model, const VegetationIndex& index) : values_(std::size_t{1} << 16)
 {
     std::array<float, 256> red{};
     std::array<float, 256> nir{};
@@ -68,7 +70,7 @@ NdviTable::NdviTable(const NdviModel& model) : values_(std::size_t{1} << 16)
         nir[b] = bandReflectance(static_cast<std::uint8_t>(b), model.nir);
     }
     for (int n = 0; n < 256; ++n) {
-        for (int r = 0; r < 256; ++r) values_[static_cast<std::size_t>(n) << 8 | r] = ndviOfReflectances(nir[n], red[r]);
+        for (int r = 0; r < 256; ++r) values_[static_cast<std::size_t>(n) << 8 | r] = indexOfReflectances(index, nir[n], red[r]);
     }
 }
 

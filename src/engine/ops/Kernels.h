@@ -9,6 +9,7 @@
 
 #include "engine/calibration/Calibration.h"
 #include "engine/formats/Rectangle.h"
+#include "engine/ops/VegetationIndex.h"
 
 #include <algorithm>
 #include <array>
@@ -36,6 +37,9 @@ class NdviTable {
 public:
     NdviTable(float nirWhite, float redWhite);
     explicit NdviTable(const NdviModel& model);
+    // Another index of the model's reflectances (indexOfReflectances); NDVI is the
+    // table above.
+    NdviTable(const NdviModel& model, const VegetationIndex& index);
     float operator()(std::uint8_t nirByte, std::uint8_t redByte) const noexcept
     {
         return values_[static_cast<std::size_t>(nirByte) << 8 | redByte];

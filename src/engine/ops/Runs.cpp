@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace engine {
 
@@ -328,15 +329,17 @@ void ndviRows(RowStream& input, std::int64_t rows, std::size_t width, BlockSink*
 // divisions) and faulting in its 256 KiB, about a quarter of a millisecond, a tenth of
 // a 2048x1536 frame. Models compare bit for bit. Plain white values are the plain
 // model, whose table NdviTable computes with the very same reflectances.
-std::shared_ptr<const NdviTable> keptTable(const NdviModel& model)
+std::shared_ptr<const NdviTable> keptTable(const NdviModel& model, const VegetationIndex& index = {})
 {
     static std::mutex mutex;
     static std::shared_ptr<const NdviTable> table;
     static NdviModel tableModel;
+    static VegetationIndex tableIndex;
     std::lock_guard lock(mutex);
-    if (!table || std::memcmp(&tableModel, &model, sizeof model) != 0) {
-        table = std::make_shared<const NdviTable>(model);
+    if (!table || std::memcmp(&tableModel, &model, sizeof model) != 0 || !(tableIndex == index)) {
+        table = std::make_shared<const NdviTable>(model, index);
         tableModel = model;
+        tableIndex = index;
     }
     return table;
 }
@@ -369,26 +372,40 @@ void runNdvi(PictureReader& picture, float nirWhite, float redWhite, BlockSink* 
 }
 
 void runNdvi(PictureReader& picture, const NdviModel& model, BlockSink* out, const NdviRowsObserver& observe,
-             const RunControl& control)
+             const RunControl& control, const VegetationIndex& index)
 {
     const std::int64_t rows = picture.height();
     if (rows == 0) return;
     RowStream input(picture, RowStream::Order::TopFirst, 0, rows - 1, kRunReading);
-    const auto table = keptTable(model);
+    const auto table = keptTable(model, index);
     const auto width = static_cast<std::size_t>(picture.width());
     ndviRows(input, rows, width, out, observe, control,
              [&](std::int64_t, const std::uint8_t* pixels, float* values) { table->row(pixels, width, values); });
 }
 
 void runCorrectedNdvi(PictureReader& picture, const FlatField& flat, const NdviModel& model, BlockSink* out,
-                      const NdviRowsObserver& observe, const RunControl& control)
+                      const NdviRowsObserver& observe, const RunControl& control, const VegetationIndex& index)
 {
     flat.requireSize(picture.width(), picture.height(), picture.path());
     const std::int64_t rows = picture.height();
     if (rows == 0) return;
     RowStream input(picture, RowStream::Order::TopFirst, 0, rows - 1, kRunReading);
-    CorrectedNdviRows ndvi(flat, model);
-    ndviRows(input, rows, static_cast<std::size_t>(picture.width()), out, observe, control,
-             [&](std::int64_t y, const std::uint8_t* pixels, float* values) { ndvi.row(y, pixels, values); });
+    const auto width = static_cast<std::size_t>(picture.width());
+    if (index.isNdvi()) {
+        CorrectedNdviRows ndvi(flat, model);
+        ndviRows(input, rows, width, out, observe, control,
+                 [&](std::int64_t y, const std::uint8_t* pixels, float* values) { ndvi.row(y, pixels, values); });
+        return;
+    }
+    // The corrected values as the NDVI's reference takes them, then the index of their
+    // reflectances: one pixel at a time, as the other indices are not on the vector path.
+    std::vector<float> nir(width), red(width);
+    ndviRows(input, rows, width, out, observe, control, [&](std::int64_t y, const std::uint8_t* pixels, float* values) {
+        correctedBands(flat, y, 0, width, pixels, nir.data(), red.data());
+        for (std::size_t x = 0; x < width; ++x) {
+            values[x] = indexOfReflectances(index, correctedReflectance(nir[x], model.nir),
+                                            correctedReflectance(red[x], model.red));
+        }
+    });
 }
 }  // namespace engine

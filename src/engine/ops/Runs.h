@@ -8,6 +8,7 @@
 #include "engine/calibration/FlatField.h"
 #include "engine/formats/PictureReader.h"
 #include "engine/ops/Kernels.h"
+#include "engine/ops/VegetationIndex.h"
 #include "engine/output/OutputFile.h"
 #include "engine/platform/RunControl.h"
 
@@ -39,13 +40,15 @@ using NdviRowsObserver = std::function<void(std::int64_t first, std::int64_t cou
 void runNdvi(PictureReader& picture, float nirWhite, float redWhite, BlockSink* out,
              const NdviRowsObserver& observe = {}, const RunControl& control = {});
 
-// The same with a calibration model, which must have passed modelProblem().
+// The same with a calibration model, which must have passed modelProblem(), and of any
+// index of its reflectances (VegetationIndex.h), NDVI by default.
 void runNdvi(PictureReader& picture, const NdviModel& model, BlockSink* out, const NdviRowsObserver& observe = {},
-             const RunControl& control = {});
+             const RunControl& control = {}, const VegetationIndex& index = {});
 
-// The NDVI raster with each band corrected by flat (runNdvi's rows, blocks, observer and
-// control). The picture must be flat's size (FlatField::requireSize).
+// The NDVI raster (or another index's) with each band corrected by flat (runNdvi's rows,
+// blocks, observer and control). The picture must be flat's size (FlatField::requireSize).
 void runCorrectedNdvi(PictureReader& picture, const FlatField& flat, const NdviModel& model, BlockSink* out,
-                      const NdviRowsObserver& observe = {}, const RunControl& control = {});
+                      const NdviRowsObserver& observe = {}, const RunControl& control = {},
+                      const VegetationIndex& index = {});
 
 }  // namespace engine

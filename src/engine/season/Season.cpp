@@ -187,12 +187,33 @@ std::array<float, N> valuesAtRanks(Scratch& s, const std::array<std::uint64_t, N
     return result;
 }
 
-// A plot's figures from its counts: each distinct code's NDVI computed once by the
-// frame's reflectances (the very values an NdviTable of the model holds). The sums
-// go over the distinct codes in the order the region first meets them, so the same
-// frame and regions always give the same figures to the last bit.
-RegionFigures plotFigures(Tally& tally, std::size_t pixels, Scratch& s, const std::array<float, 256>& nirR,
-                          const std::array<float, 256>& redR)
+// A frame's value of each code (NIR byte << 8 | red byte): the index of the two bytes'
+// reflectances under the frame's model, the very values an NdviTable of that model and
+// index holds. Every count of the frame takes its values from here.
+struct CodeValues {
+    std::array<float, 256> nir{}, red{};
+    VegetationIndex index;
+    BucketScale scale;
+
+    CodeValues(const NdviModel& model, const VegetationIndex& index)
+        : index(index), scale(index.isNdvi() ? BucketScale{} : BucketScale::of(indexRange(index).low, indexRange(index).high))
+    {
+        for (int b = 0; b < 256; ++b) {
+            nir[static_cast<std::size_t>(b)] = bandReflectance(static_cast<std::uint8_t>(b), model.nir);
+            red[static_cast<std::size_t>(b)] = bandReflectance(static_cast<std::uint8_t>(b), model.red);
+        }
+    }
+    float operator()(std::uint16_t code) const
+    {
+        return indexOfReflectances(index, nir[code >> 8], red[code & 0xFF]);
+    }
+};
+
+// A plot's figures from its counts: each distinct code's value computed once
+// (CodeValues). The sums go over the distinct codes in the order the region first
+// meets them, so the same frame and regions always give the same figures to the last
+// bit.
+RegionFigures plotFigures(Tally& tally, std::size_t pixels, Scratch& s, const CodeValues& valueOf)
 {
     RegionFigures f;
     f.pixels = pixels;
@@ -216,7 +237,7 @@ RegionFigures plotFigures(Tally& tally, std::size_t pixels, Scratch& s, const st
         redSum += n * red;
         if (nir == 255 || red == 255) f.saturated += n;
         if (s.ndviFrame[c] != s.frame) {
-            s.ndvi[c] = ndviOfReflectances(nirR[nir], redR[red]);
+            s.ndvi[c] = valueOf(c);
             s.ndviFrame[c] = s.frame;
         }
         const float v = s.ndvi[c];
@@ -226,7 +247,7 @@ RegionFigures plotFigures(Tally& tally, std::size_t pixels, Scratch& s, const st
         }
         if (s.values.empty() || v < low) low = v;
         if (s.values.empty() || v > high) high = v;
-        const std::uint32_t b = bucketOf(v);
+        const std::uint32_t b = bucketOf(v, valueOf.scale);
         s.values.push_back({v, b, n});
         if (s.buckets[b] == 0) {
             s.bucketLow[b] = s.bucketHigh[b] = v;
@@ -268,14 +289,9 @@ FrameFigures figuresOf(const FramePlan& plan, Scratch& s, const SeasonSettings& 
     FrameFigures figures;
     figures.model = settings.fixed ? *settings.fixed : frameModel(plan, s, settings, path, figures);
     if (settings.fixed) figures.hasDark = modelHasDark(*settings.fixed);
-    std::array<float, 256> nirR{};
-    std::array<float, 256> redR{};
-    for (int b = 0; b < 256; ++b) {
-        nirR[static_cast<std::size_t>(b)] = bandReflectance(static_cast<std::uint8_t>(b), figures.model.nir);
-        redR[static_cast<std::size_t>(b)] = bandReflectance(static_cast<std::uint8_t>(b), figures.model.red);
-    }
+    const CodeValues valueOf(figures.model, settings.index);
     const std::size_t plots = plan.whiteSlot != kNone ? plan.whiteSlot : plan.slots.size();
-    for (std::size_t i = 0; i < plots; ++i) figures.plots.push_back(plotFigures(s.tallies[i], plan.pixels[i], s, nirR, redR));
+    for (std::size_t i = 0; i < plots; ++i) figures.plots.push_back(plotFigures(s.tallies[i], plan.pixels[i], s, valueOf));
     return figures;
 }
 
@@ -331,7 +347,7 @@ void collectCorrected(const FramePlan& plan, Scratch& s, std::int64_t width, con
 }
 
 RegionFigures correctedPlotFigures(const std::vector<std::uint16_t>& codes, const CorrectedPixels& p,
-                                   const NdviModel& m, std::vector<float>& values)
+                                   const NdviModel& m, const VegetationIndex& index, std::vector<float>& values)
 {
     RegionFigures f;
     f.pixels = codes.size();
@@ -342,7 +358,9 @@ RegionFigures correctedPlotFigures(const std::vector<std::uint16_t>& codes, cons
         nirSum += nir;
         redSum += red;
         if (nir == 255 || red == 255) ++f.saturated;
-        const float v = correctedNdvi(correctedReflectance(p.nir[i], m.nir), correctedReflectance(p.red[i], m.red));
+        const float nirR = correctedReflectance(p.nir[i], m.nir), redR = correctedReflectance(p.red[i], m.red);
+        // NDVI through a flat-field keeps its float arithmetic, the vector path's.
+        const float v = index.isNdvi() ? correctedNdvi(nirR, redR) : indexOfReflectances(index, nirR, redR);
         if (v == kNdviMarker) {
             ++f.nodata;
         } else {
@@ -406,7 +424,7 @@ FrameFigures correctedFiguresOf(const FramePlan& plan, const CorrectedSlots& c, 
     std::vector<float> values;
     const std::size_t plots = plan.whiteSlot != kNone ? plan.whiteSlot : plan.slots.size();
     for (std::size_t i = 0; i < plots; ++i) {
-        figures.plots.push_back(correctedPlotFigures(c.codes[i], c.slots[i], figures.model, values));
+        figures.plots.push_back(correctedPlotFigures(c.codes[i], c.slots[i], figures.model, settings.index, values));
     }
     return figures;
 }

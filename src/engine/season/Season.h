@@ -7,6 +7,7 @@
 #include "engine/calibration/Calibration.h"
 #include "engine/calibration/Panel.h"
 #include "engine/ops/Runs.h"
+#include "engine/ops/VegetationIndex.h"
 #include "engine/season/Markers.h"
 #include "engine/season/Regions.h"
 
@@ -26,8 +27,8 @@ class PictureReader;
 // The figures of one plot region on one frame.
 struct RegionFigures {
     std::uint64_t pixels = 0;  // all the region's pixels
-    std::uint64_t nodata = 0;  // pixels whose NDVI is the -10 marker
-    // Over the pixels whose NDVI is not -10; nothing when there are none. The standard
+    std::uint64_t nodata = 0;  // pixels whose value (NDVI or the settings' index) is the -10 marker
+    // Over the pixels whose value is not -10; nothing when there are none. The standard
     // deviation is the population one; the percentiles are nearest-rank: the value at
     // position ceil(p / 100 * n) of the n values sorted ascending (median = p50).
     std::optional<double> mean, stddev;
@@ -50,6 +51,8 @@ struct SeasonSettings {
     // When set, each band of every pixel is corrected by it (FlatField.h) before the
     // panel is read and before any reflectance; the frames must be its size.
     std::shared_ptr<const FlatField> flatField;
+    // The index whose figures the regions get (VegetationIndex.h): NDVI unless asked.
+    VegetationIndex index;
 };
 
 // Why the settings cannot be used with these regions (no plot region; neither a fixed
@@ -135,8 +138,9 @@ void sortSeasonFrames(std::vector<SeasonFrame>& frames);
 // file,time,region,pixels,ndvi_mean,ndvi_std,ndvi_min,ndvi_p05,ndvi_median,ndvi_p95,
 // ndvi_max,nodata_pixels,nir_mean,red_mean,saturated_pixels,nir_white,red_white,
 // panel_warning,nir_dark,red_dark; for regions anchored to markers (usesMarkers()) then
-// markers_found,registration_rms_px.
-std::string seasonCsvHeader(bool markers = false);
+// markers_found,registration_rms_px. The seven figures' columns take the index's name
+// (savi_mean, ...): ndvi_ for NDVI.
+std::string seasonCsvHeader(bool markers = false, const VegetationIndex& index = {});
 
 // The key of a check in the panel_warning column: "saturated", "uneven", "dim",
 // "dark_saturated", "dark_uneven", "dark_bright".

@@ -97,6 +97,11 @@ SeasonProject parseSeasonProject(std::string_view json, const std::string& path)
             p.calibration = dumped(*calibration);
         }
         p.flatfield = textOf(root, "flatfield");
+        if (const auto index = textOf(root, "index")) {
+            auto parsed = parseVegetationIndex(*index);
+            if (const auto* problem = std::get_if<std::string>(&parsed)) throw Problem{"index: " + *problem};
+            p.index = std::get<VegetationIndex>(parsed);
+        }
     } catch (const Problem& problem) {
         fail(problem.text);
     }
@@ -135,6 +140,7 @@ std::string seasonProjectJson(const SeasonProject& p)
     if (p.darkReflectance) text += " \"dark_reflectance\": " + pair(*p.darkReflectance) + ",\n";
     if (p.calibration) text += " \"calibration\": " + *p.calibration + ",\n";
     if (p.flatfield) text += " \"flatfield\": " + dumped(Json(*p.flatfield)) + ",\n";
+    if (p.index) text += " \"index\": " + dumped(Json(p.index->text())) + ",\n";
     // The regions as a regions file writes them, one a line.
     std::string regions = regionsJson(p.regions);
     while (!regions.empty() && regions.back() == '\n') regions.pop_back();

@@ -12,10 +12,12 @@
 //
 // "frames" is a folder, relative to the project file (every .bmp in it); also optional:
 // "calibration" (a calibration file's content: one fixed model for every frame),
-// "dark_reflectance" [NIR, Red], "flatfield" (a path relative to the project file).
+// "dark_reflectance" [NIR, Red], "flatfield" (a path relative to the project file),
+// "index" (the index the season's figures are of, as --index takes it: "savi:0.5").
 // Unknown keys are ignored, so that later versions can add some.
 
 #include "engine/calibration/Panel.h"
+#include "engine/ops/VegetationIndex.h"
 #include "engine/season/Regions.h"
 
 #include <array>
@@ -39,6 +41,7 @@ struct SeasonProject {
     std::optional<std::array<double, 2>> darkReflectance;
     std::optional<std::string> calibration;              // a calibration file's text
     std::optional<std::string> flatfield;                // as written
+    std::optional<VegetationIndex> index;                // NDVI when not given
 };
 
 // A project file that cannot be read or used; what() is one line in Japanese naming
@@ -52,7 +55,8 @@ public:
 // "version" other than 1 (a newer one says so); no "frames" folder; "regions" that
 // parseRegions() refuses; a "time" TimeSource::byText() refuses; a "white_from" other
 // than max, mean or p99; reflectances that are not two numbers in 0..1; "calibration"
-// that is not an object; "flatfield" that is not a non-empty text.
+// that is not an object; "flatfield" that is not a non-empty text; an "index"
+// parseVegetationIndex() refuses.
 SeasonProject parseSeasonProject(std::string_view json, const std::string& path);
 SeasonProject readSeasonProject(const std::string& path);
 

@@ -32,11 +32,14 @@ std::string optionalNumber(const std::optional<T>& v)
 
 }  // namespace
 
-std::string seasonCsvHeader(bool markers)
+std::string seasonCsvHeader(bool markers, const VegetationIndex& index)
 {
-    return std::string("file,time,region,pixels,ndvi_mean,ndvi_std,ndvi_min,ndvi_p05,ndvi_median,ndvi_p95,ndvi_max,"
-                       "nodata_pixels,nir_mean,red_mean,saturated_pixels,nir_white,red_white,panel_warning,nir_dark,"
-                       "red_dark")
+    std::string header = "file,time,region,pixels,";
+    for (const char* figure : {"mean", "std", "min", "p05", "median", "p95", "max"}) {
+        header += std::string(index.name()) + "_" + figure + ",";
+    }
+    return header + "nodata_pixels,nir_mean,red_mean,saturated_pixels,nir_white,red_white,panel_warning,nir_dark,"
+                    "red_dark"
            + (markers ? ",markers_found,registration_rms_px\n" : "\n");
 }
 

@@ -17,10 +17,26 @@ namespace engine::seasonparts {
 
 constexpr std::size_t kBuckets = 1024;
 
-std::uint32_t bucketOf(float v) noexcept
+// The values' buckets for the order statistics: an index's range spread evenly over the
+// buckets, whatever lies beyond it in the end ones. NDVI's is -1..1, 512 a unit. The
+// order statistics stay exact for any float as long as a larger value never gets a
+// lower bucket, so the quotient is limited before it becomes an integer (a cast of a
+// float past 2^32, or of a NaN, is undefined).
+struct BucketScale {
+    float low = -1.0f;
+    float perUnit = 512.0f;
+
+    static BucketScale of(double low, double high) noexcept
+    {
+        return {static_cast<float>(low), static_cast<float>(kBuckets / (high - low))};
+    }
+};
+
+inline std::uint32_t bucketOf(float v, BucketScale scale = {}) noexcept
 {
-    const float b = (v + 1.0f) * 512.0f;
-    return b <= 0 ? 0 : std::min(static_cast<std::uint32_t>(b), static_cast<std::uint32_t>(kBuckets - 1));
+    const float b = (v - scale.low) * scale.perUnit;
+    if (!(b > 0)) return 0;  // a NaN too, which no index gives
+    return b >= static_cast<float>(kBuckets - 1) ? static_cast<std::uint32_t>(kBuckets - 1) : static_cast<std::uint32_t>(b);
 }
 
 // One NDVI value of a region: its pixels and its bucket for the order statistics.
@@ -111,9 +127,9 @@ struct Scratch {
     std::size_t blockSize = 0;
     // The white and dark regions' pixels per byte value.
     PanelPixels white, dark;
-    // Each code's NDVI under this frame's model, computed the first time a region of
-    // the frame meets it: a frame's regions hold a few thousand codes, and building all
-    // 65,536 would cost more than reading the frame.
+    // Each code's value (NDVI or the season's index) under this frame's model, computed
+    // the first time a region of the frame meets it: a frame's regions hold a few
+    // thousand codes, and building all 65,536 would cost more than reading the frame.
     std::vector<float> ndvi = std::vector<float>(kCodes);
     std::vector<std::uint32_t> ndviFrame = std::vector<std::uint32_t>(kCodes);
     std::uint32_t frame = 0;
