@@ -1,5 +1,7 @@
 #include "engine/season/Phenology.h"
 
+#include "engine/season/Season.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -91,17 +93,6 @@ bool nextRecord(std::string_view text, std::size_t& at, std::vector<std::string>
     }
     fields.push_back(std::move(field));
     return true;
-}
-
-std::string csvField(const std::string& text)
-{
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + '"';
 }
 
 // A curve's value to four significant digits: its fit says no more, and sixteen would

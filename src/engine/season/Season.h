@@ -134,6 +134,10 @@ std::optional<std::string> proposedNamePattern(const std::vector<std::string>& n
 // Frames sorted by time, then by file (byte order): the table's order.
 void sortSeasonFrames(std::vector<SeasonFrame>& frames);
 
+// A text as one CSV field: as it is, or quoted (quotes doubled) when it holds a comma,
+// a quote or a line break.
+std::string csvField(const std::string& text);
+
 // The CSV header line, with its line end:
 // file,time,region,pixels,ndvi_mean,ndvi_std,ndvi_min,ndvi_p05,ndvi_median,ndvi_p95,
 // ndvi_max,nodata_pixels,nir_mean,red_mean,saturated_pixels,nir_white,red_white,

@@ -11,6 +11,16 @@ namespace engine {
 
 namespace {
 
+// A float is written as the double it is, so that it reads back as that same double.
+template <typename T>
+std::string optionalNumber(const std::optional<T>& v)
+{
+    return v ? shortestText(static_cast<double>(*v)) : std::string();
+}
+
+
+}  // namespace
+
 std::string csvField(const std::string& text)
 {
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
@@ -21,16 +31,6 @@ std::string csvField(const std::string& text)
     }
     return quoted + '"';
 }
-
-// A float is written as the double it is, so that it reads back as that same double.
-template <typename T>
-std::string optionalNumber(const std::optional<T>& v)
-{
-    return v ? shortestText(static_cast<double>(*v)) : std::string();
-}
-
-
-}  // namespace
 
 std::string seasonCsvHeader(bool markers, const VegetationIndex& index)
 {
