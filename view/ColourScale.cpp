@@ -96,7 +96,8 @@ void paintLegend(QPainter& painter, const QRect& area, const ColourScale& scale,
     const int swatch = metrics.height();
     const int markerWidth = swatch + 4 + metrics.horizontalAdvance(markerLabel);
     const int margin = std::max(metrics.horizontalAdvance(QStringLiteral("-0.00")) / 2 + 2, 8);
-    const int barLeft = area.left() + margin;
+    const int titleWidth = scale.title().isEmpty() ? 0 : metrics.horizontalAdvance(scale.title()) + margin;
+    const int barLeft = area.left() + margin + titleWidth;
     const int barRight = area.right() - margin - (marker ? markerWidth + 2 * margin : 0);
     const int barTop = area.top() + 4;
     const int barHeight = std::max(6, area.height() - metrics.height() - 12);
@@ -108,6 +109,10 @@ void paintLegend(QPainter& painter, const QRect& area, const ColourScale& scale,
     }
     painter.setPen(textColour);
     painter.drawRect(QRect(barLeft - 1, barTop - 1, barWidth + 1, barHeight + 1));
+    if (titleWidth > 0) {
+        painter.drawText(QPoint(area.left() + margin / 2, barTop + (barHeight - metrics.height()) / 2 + metrics.ascent()),
+                         scale.title());
+    }
 
     for (const LegendTick& t : legendTicks(scale.low(), scale.high(), barLeft, barWidth, metrics)) {
         painter.drawLine(t.x, barTop + barHeight, t.x, barTop + barHeight + 4);

@@ -45,8 +45,13 @@ public:
     QRgb colourAt(int index) const noexcept { return colours_[static_cast<std::size_t>(index)]; }
     float low() const noexcept { return low_; }
     float high() const noexcept { return high_; }
+    // What the values are, written before the legend's bar: "SAVI (L=0.5)"; none for
+    // NDVI, whose legend has always gone without.
+    const QString& title() const noexcept { return title_; }
+    void setTitle(const QString& title) { title_ = title; }
 
 private:
+    QString title_;
     std::array<QRgb, engine::kRampEntries> colours_;
     float low_, high_;
 };
@@ -63,8 +68,8 @@ struct LegendTick {
 // ones kept, a space apart.
 std::vector<LegendTick> legendTicks(double low, double high, int barLeft, int barWidth, const QFontMetrics& metrics);
 
-// The legend: a colour bar from low at its left end to high at its right end with
-// numbered ticks at round steps, and a swatch for the marker unless marker is false
+// The legend: the scale's title, a colour bar from low at its left end to high at its
+// right end with numbered ticks at round steps, and a swatch for the marker unless marker is false
 // (a scale of gains has none). Drawn in textColour.
 void paintLegend(QPainter& painter, const QRect& area, const ColourScale& scale, const QColor& textColour,
                  bool marker = true);

@@ -61,10 +61,54 @@ RegionFigures channelFigures(const LoadedPicture& picture, const engine::Rectang
     return f;
 }
 
-engine::NdviStats ndviFigures(const LoadedPicture& picture, const engine::Rectangle& area,
-                              const engine::NdviTable* table, const float* corrected)
+QString indexName(const engine::VegetationIndex& index)
 {
-    engine::NdviStatsAccumulator stats;
+    return QString::fromLatin1(index.name()).toUpper();
+}
+
+int indexBin(const engine::VegetationIndex& index, float value) noexcept
+{
+    if (index.isNdvi()) return engine::histogramBin(value);
+    const engine::IndexRange r = engine::indexRange(index);
+    const double at = std::floor((value - r.low) / (r.high - r.low) * engine::kHistogramBins);
+    return static_cast<int>(std::clamp(at, 0.0, engine::kHistogramBins - 1.0));
+}
+
+namespace {
+
+// The engine's statistics of the rows, with the histogram binned over the index's
+// range where it is not NDVI's.
+class IndexStats {
+public:
+    explicit IndexStats(const engine::VegetationIndex& index) : index_(index) {}
+    void addRow(const float* values, std::size_t count)
+    {
+        stats_.addRow(values, count);
+        if (index_.isNdvi()) return;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (values[i] != engine::kNdviMarker) ++bins_[static_cast<std::size_t>(indexBin(index_, values[i]))];
+        }
+    }
+    engine::NdviStats result() const
+    {
+        engine::NdviStats s = stats_.result();
+        if (!index_.isNdvi()) s.histogram = bins_;
+        return s;
+    }
+
+private:
+    engine::VegetationIndex index_;
+    engine::NdviStatsAccumulator stats_;
+    std::array<std::uint64_t, engine::kHistogramBins> bins_{};
+};
+
+}  // namespace
+
+engine::NdviStats ndviFigures(const LoadedPicture& picture, const engine::Rectangle& area,
+                              const engine::NdviTable* table, const float* corrected,
+                              const engine::VegetationIndex& index)
+{
+    IndexStats stats(index);
     if (area.x1 > area.x2 || area.y1 > area.y2) return stats.result();
     const auto columns = static_cast<std::size_t>(area.x2 - area.x1 + 1);
     if (picture.kind() == LoadedPicture::Kind::Raster) {
@@ -86,10 +130,10 @@ engine::NdviStats ndviFigures(const LoadedPicture& picture, const engine::Rectan
 }
 
 engine::NdviStats wholePictureHistogram(const LoadedPicture& picture, const engine::NdviTable* table,
-                                        const float* corrected)
+                                        const float* corrected, const engine::VegetationIndex& index)
 {
     if (picture.kind() == LoadedPicture::Kind::Raster || corrected) {
-        return ndviFigures(picture, {0, 0, picture.width() - 1, picture.height() - 1}, table, corrected);
+        return ndviFigures(picture, {0, 0, picture.width() - 1, picture.height() - 1}, table, corrected, index);
     }
     engine::NdviStats s;
     const std::uint64_t* counts = picture.pairCounts();
@@ -102,7 +146,7 @@ engine::NdviStats wholePictureHistogram(const LoadedPicture& picture, const engi
                 s.markers += n;
             } else {
                 s.count += n;
-                s.histogram[static_cast<std::size_t>(engine::histogramBin(v))] += n;
+                s.histogram[static_cast<std::size_t>(indexBin(index, v))] += n;
             }
         }
     }
@@ -133,18 +177,19 @@ QString ndviText(float value)
 }
 
 QString pointerText(const LoadedPicture& picture, const engine::NdviTable* table, std::int64_t x, std::int64_t y,
-                    const float* corrected)
+                    const float* corrected, const QString& index)
 {
     if (picture.kind() == LoadedPicture::Kind::Raster) {
-        return QStringLiteral("x=%1 y=%2  NDVI=%3").arg(x).arg(y).arg(ndviText(picture.values(y)[x]));
+        return QStringLiteral("x=%1 y=%2  %3=%4").arg(x).arg(y).arg(index, ndviText(picture.values(y)[x]));
     }
     const std::uint8_t* p = picture.pixel(x, y);
-    return QStringLiteral("x=%1 y=%2  R=%3 G=%4 B=%5  NDVI=%6")
+    return QStringLiteral("x=%1 y=%2  R=%3 G=%4 B=%5  %6=%7")
         .arg(x)
         .arg(y)
         .arg(p[2])
         .arg(p[1])
         .arg(p[0])
+        .arg(index)
         .arg(ndviText(corrected ? corrected[y * picture.width() + x] : (*table)(p[2], p[1])));
 }
 
@@ -170,25 +215,26 @@ QStringList figureLines(const RegionFigures& f)
         channel("Blue", f.blue);
     }
     const engine::NdviStats& s = f.ndvi;
+    const QString& n = f.index;
     if (s.count > 0) {
-        lines << QStringLiteral("NDVI-Mean : %1  標準偏差 : %2").arg(fixed(*s.mean, 4), fixed(*s.stddev, 4))
-              << QStringLiteral("NDVI-Min : %1  NDVI-Max : %2").arg(ndviText(*s.min), ndviText(*s.max));
+        lines << QStringLiteral("%1-Mean : %2  標準偏差 : %3").arg(n, fixed(*s.mean, 4), fixed(*s.stddev, 4))
+              << QStringLiteral("%1-Min : %2  %1-Max : %3").arg(n, ndviText(*s.min), ndviText(*s.max));
     } else {
-        lines << QStringLiteral("NDVI-Mean : -  標準偏差 : -") << QStringLiteral("NDVI-Min : -  NDVI-Max : -");
+        lines << QStringLiteral("%1-Mean : -  標準偏差 : -").arg(n) << QStringLiteral("%1-Min : -  %1-Max : -").arg(n);
     }
-    lines << QStringLiteral("NDVI=-10 の画素数: %1").arg(s.markers);
+    lines << QStringLiteral("%1=-10 の画素数: %2").arg(n).arg(s.markers);
     return lines;
 }
 
-QStringList figureFieldNames()
+QStringList figureFieldNames(const QString& n)
 {
     return {QStringLiteral("X1"),          QStringLiteral("Y1"),         QStringLiteral("X2"),
             QStringLiteral("Y2"),          QStringLiteral("画素数"),     QStringLiteral("Red-Max"),
             QStringLiteral("Green-Max"),   QStringLiteral("Blue-Max"),   QStringLiteral("Red-Mean"),
             QStringLiteral("Green-Mean"),  QStringLiteral("Blue-Mean"),  QStringLiteral("Red-SD"),
-            QStringLiteral("Green-SD"),    QStringLiteral("Blue-SD"),    QStringLiteral("NDVI-Mean"),
-            QStringLiteral("NDVI-Min"),    QStringLiteral("NDVI-Max"),   QStringLiteral("NDVI-SD"),
-            QStringLiteral("NDVI=-10の画素数")};
+            QStringLiteral("Green-SD"),    QStringLiteral("Blue-SD"),    n + QStringLiteral("-Mean"),
+            n + QStringLiteral("-Min"),    n + QStringLiteral("-Max"),   n + QStringLiteral("-SD"),
+            n + QStringLiteral("=-10の画素数")};
 }
 
 QStringList figureFieldValues(const RegionFigures& f)

@@ -7,6 +7,7 @@
 #include "engine/calibration/Panel.h"
 #include "engine/ops/Kernels.h"
 #include "engine/ops/NdviStats.h"
+#include "engine/ops/VegetationIndex.h"
 #include "view/LoadedPicture.h"
 
 #include <QString>
@@ -29,8 +30,16 @@ struct RegionFigures {
     std::uint64_t pixels = 0;
     bool channels = false;  // false for a raster
     ChannelFigures red, green, blue;
-    engine::NdviStats ndvi;
+    engine::NdviStats ndvi;  // of the index below, its histogram over the index's range
+    QString index = QStringLiteral("NDVI");  // the index's name the figures are labelled by
 };
+
+// The index's name in figures and fields: "NDVI", "SAVI".
+QString indexName(const engine::VegetationIndex& index);
+
+// The histogram's bin of a value of index: the engine's NDVI bins over -1..+1, for
+// another index 20 as wide over its range (indexRange), values beyond in the end bins.
+int indexBin(const engine::VegetationIndex& index, float value) noexcept;
 
 // The channel figures of a fitted rectangle (bitmaps only; a raster has none).
 RegionFigures channelFigures(const LoadedPicture& picture, const engine::Rectangle& area);
@@ -39,14 +48,16 @@ RegionFigures channelFigures(const LoadedPicture& picture, const engine::Rectang
 // stored values for a raster. Rows are added top row first, as the operations do.
 // corrected, when given, holds a bitmap's NDVI through a flat-field (one value a pixel,
 // row-major), which is read in place of the table's.
+// index is the one table and corrected hold, whose range the histogram spans.
 engine::NdviStats ndviFigures(const LoadedPicture& picture, const engine::Rectangle& area,
-                              const engine::NdviTable* table, const float* corrected = nullptr);
+                              const engine::NdviTable* table, const float* corrected = nullptr,
+                              const engine::VegetationIndex& index = {});
 
 // The NDVI histogram and marker count of the whole picture. For a bitmap it comes from
 // the byte-pair counts, so only 65536 values are looked at; through a flat-field, from
 // every corrected value.
 engine::NdviStats wholePictureHistogram(const LoadedPicture& picture, const engine::NdviTable* table,
-                                        const float* corrected = nullptr);
+                                        const float* corrected = nullptr, const engine::VegetationIndex& index = {});
 
 // How the white value is taken from the panel's rectangle: the engine's rules, which
 // zrvimage-batch calibrate uses too.
@@ -73,19 +84,19 @@ struct DarkValues {
 };
 DarkValues darkValuesOf(const RegionFigures& figures);
 
-// `x=<x> y=<y>  R=<r> G=<g> B=<b>  NDVI=<v>`, or `x=<x> y=<y>  NDVI=<v>` for a raster.
-// corrected as for ndviFigures.
+// `x=<x> y=<y>  R=<r> G=<g> B=<b>  NDVI=<v>`, or `x=<x> y=<y>  NDVI=<v>` for a raster;
+// another index's name in place of NDVI. corrected as for ndviFigures.
 QString pointerText(const LoadedPicture& picture, const engine::NdviTable* table, std::int64_t x, std::int64_t y,
-                    const float* corrected = nullptr);
+                    const float* corrected = nullptr, const QString& index = QStringLiteral("NDVI"));
 
 // An NDVI value with four decimals, the marker as -10.
 QString ndviText(float value);
 
-// The panel's lines: 範囲, 画素数, the three channels, NDVI and the marker count.
+// The panel's lines: 範囲, 画素数, the three channels, the index and the marker count.
 QStringList figureLines(const RegionFigures& figures);
 
 // The figures as fields for a spreadsheet: names, and values in the same order.
-QStringList figureFieldNames();
+QStringList figureFieldNames(const QString& index = QStringLiteral("NDVI"));
 QStringList figureFieldValues(const RegionFigures& figures);
 
 // `X1,Y1,X2,Y2` as the window's fields and zrvimage-batch --rect take them.

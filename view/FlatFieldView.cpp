@@ -14,11 +14,26 @@ namespace view {
 namespace {
 
 void correctRows(const LoadedPicture& picture, const engine::FlatField& flat, const engine::NdviModel& model,
-                 std::int64_t first, std::int64_t last, float* out)
+                 const engine::VegetationIndex& index, std::int64_t first, std::int64_t last, float* out)
 {
-    engine::CorrectedNdviRows rows(flat, model);
     const std::int64_t width = picture.width();
-    for (std::int64_t y = first; y < last; ++y) rows.row(y, picture.row(y), out + y * width);
+    if (index.isNdvi()) {
+        engine::CorrectedNdviRows rows(flat, model);
+        for (std::int64_t y = first; y < last; ++y) rows.row(y, picture.row(y), out + y * width);
+        return;
+    }
+    // As runCorrectedNdvi takes another index: the corrected bands' reflectances, pixel
+    // by pixel.
+    const auto columns = static_cast<std::size_t>(width);
+    std::vector<float> nir(columns), red(columns);
+    for (std::int64_t y = first; y < last; ++y) {
+        engine::correctedBands(flat, y, 0, columns, picture.row(y), nir.data(), red.data());
+        float* values = out + y * width;
+        for (std::size_t x = 0; x < columns; ++x) {
+            values[x] = engine::indexOfReflectances(index, engine::correctedReflectance(nir[x], model.nir),
+                                                    engine::correctedReflectance(red[x], model.red));
+        }
+    }
 }
 
 engine::CorrectedPixels pixelsOf(const LoadedPicture& picture, const engine::FlatField& flat,
@@ -37,14 +52,14 @@ QString oneDecimal(double v)
 }  // namespace
 
 std::unique_ptr<float[]> correctedNdvi(const LoadedPicture& picture, const engine::FlatField& flat,
-                                       const engine::NdviModel& model)
+                                       const engine::NdviModel& model, const engine::VegetationIndex& index)
 {
     const std::int64_t height = picture.height();
     auto values = std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(picture.width() * height));
     // Two halves side by side: each row's values depend on that row alone.
     const std::int64_t middle = height / 2;
-    std::thread helper([&] { correctRows(picture, flat, model, middle, height, values.get()); });
-    correctRows(picture, flat, model, 0, middle, values.get());
+    std::thread helper([&] { correctRows(picture, flat, model, index, middle, height, values.get()); });
+    correctRows(picture, flat, model, index, 0, middle, values.get());
     helper.join();
     return values;
 }

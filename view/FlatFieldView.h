@@ -6,6 +6,7 @@
 // the very numbers zrvimage-batch gives with --flatfield.
 
 #include "engine/calibration/FlatField.h"
+#include "engine/ops/VegetationIndex.h"
 #include "engine/season/Regions.h"
 #include "view/Figures.h"
 #include "view/LoadedPicture.h"
@@ -18,10 +19,11 @@
 
 namespace view {
 
-// The corrected NDVI of every pixel of a bitmap of flat's size, row-major, top row first.
-// model must have passed modelProblem().
+// The corrected NDVI (or another index) of every pixel of a bitmap of flat's size,
+// row-major, top row first: the values runCorrectedNdvi gives. model must have passed
+// modelProblem().
 std::unique_ptr<float[]> correctedNdvi(const LoadedPicture& picture, const engine::FlatField& flat,
-                                       const engine::NdviModel& model);
+                                       const engine::NdviModel& model, const engine::VegetationIndex& index = {});
 
 // A white panel's or a dark target's values read from corrected pixels, with the white
 // panel's or the dark target's checks (their sentences).

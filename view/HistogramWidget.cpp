@@ -3,13 +3,15 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cmath>
+#include <vector>
 
 namespace view {
 
 HistogramWidget::HistogramWidget(QWidget* parent) : QWidget(parent)
 {
     setMinimumHeight(110);
-    setAccessibleName(QStringLiteral("NDVIヒストグラム"));
+    setAccessibleName(QStringLiteral("指数のヒストグラム"));
 }
 
 QSize HistogramWidget::sizeHint() const
@@ -17,16 +19,34 @@ QSize HistogramWidget::sizeHint() const
     return {240, 130};
 }
 
-void HistogramWidget::setCounts(const std::array<std::uint64_t, engine::kHistogramBins>& counts, const ColourScale& scale)
+QString axisText(double value)
+{
+    if (value == 0.0) return QStringLiteral("0");
+    QString text = QString::number(value, 'f', 2);
+    while (text.endsWith(QLatin1Char('0'))) text.chop(1);
+    if (text.endsWith(QLatin1Char('.'))) text.chop(1);
+    return value > 0 ? QLatin1Char('+') + text : text;
+}
+
+void HistogramWidget::setCounts(const std::array<std::uint64_t, engine::kHistogramBins>& counts, const ColourScale& scale,
+                                double low, double high)
 {
     counts_ = counts;
     scale_ = scale;
+    low_ = low;
+    high_ = high;
+    const double width = (high - low) / engine::kHistogramBins;
+    // One decimal as long as the bins' ends are tenths (NDVI's), two otherwise.
+    const int decimals = std::abs(width * 10.0 - std::round(width * 10.0)) < 1e-9 &&
+                                 std::abs(low * 10.0 - std::round(low * 10.0)) < 1e-9
+                             ? 1
+                             : 2;
     QStringList description;
     for (int i = 0; i < engine::kHistogramBins; ++i) {
         if (counts[static_cast<std::size_t>(i)] > 0) {
             description << QStringLiteral("%1〜%2: %3")
-                               .arg(-1.0 + i / 10.0, 0, 'f', 1)
-                               .arg(-1.0 + (i + 1) / 10.0, 0, 'f', 1)
+                               .arg(low + i * width, 0, 'f', decimals)
+                               .arg(low + (i + 1) * width, 0, 'f', decimals)
                                .arg(counts[static_cast<std::size_t>(i)]);
         }
     }
@@ -49,16 +69,21 @@ void HistogramWidget::paintEvent(QPaintEvent*)
         const std::uint64_t n = counts_[static_cast<std::size_t>(i)];
         if (n == 0 || highest == 0) continue;
         const int h = std::max(1, static_cast<int>(static_cast<double>(plot.height()) * n / highest));
-        const float middle = -1.0f + (i + 0.5f) / 10.0f;
+        const float middle = low_ == -1.0 && high_ == 1.0
+                                 ? -1.0f + (i + 0.5f) / 10.0f
+                                 : static_cast<float>(low_ + (i + 0.5) * (high_ - low_) / bins);
         painter.fillRect(QRect(left, plot.bottom() - h + 1, std::max(1, right - left - 1), h),
                          QColor::fromRgb(scale_.colourOf(middle)));
     }
     painter.setPen(palette().text().color());
     painter.drawLine(plot.bottomLeft(), plot.bottomRight());
     const int base = plot.bottom() + 2 + metrics.ascent();
-    for (const auto& [value, text] : {std::pair{-1.0, QStringLiteral("-1")}, std::pair{0.0, QStringLiteral("0")},
-                                      std::pair{1.0, QStringLiteral("+1")}}) {
-        const int x = plot.left() + static_cast<int>((value + 1.0) / 2.0 * plot.width());
+    std::vector<double> marks{low_};
+    if (low_ < 0.0 && high_ > 0.0) marks.push_back(0.0);
+    marks.push_back(high_);
+    for (const double value : marks) {
+        const QString text = axisText(value);
+        const int x = plot.left() + static_cast<int>((value - low_) / (high_ - low_) * plot.width());
         painter.drawLine(x, plot.bottom(), x, plot.bottom() + 2);
         const int w = metrics.horizontalAdvance(text);
         painter.drawText(std::clamp(x - w / 2, 0, width() - w), base, text);

@@ -664,10 +664,10 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
     pointer_.reset();
     const bool raster = picture_->kind() == LoadedPicture::Kind::Raster;
     if (raster) {
-        wholeHistogram_ = wholePictureHistogram(*picture_, nullptr);
+        wholeHistogram_ = wholePictureHistogram(*picture_, nullptr, nullptr, index_);
         setView(Canvas::Mode::Ndvi);
     } else {
-        if (!committed_.flat) wholeHistogram_ = wholePictureHistogram(*picture_, &*table_);
+        if (!committed_.flat) wholeHistogram_ = wholePictureHistogram(*picture_, &*table_, nullptr, index_);
         // The gain views look at the flat-field in use and are kept from frame to frame.
         const Canvas::Mode shown = canvas_->mode();
         const bool gains = committed_.flat && (shown == Canvas::Mode::NirGain || shown == Canvas::Mode::RedGain);
@@ -813,10 +813,10 @@ void ViewerWindow::calibrationChanged()
     if (problem) return;
     model_ = wanted;
     refreshModelLine();
-    table_.emplace(model_);
+    table_.emplace(model_, index_);
     refreshCorrection();
     if (picture_ && picture_->kind() == LoadedPicture::Kind::Bitmap && !committed_.flat) {
-        wholeHistogram_ = wholePictureHistogram(*picture_, &*table_);
+        wholeHistogram_ = wholePictureHistogram(*picture_, &*table_, nullptr, index_);
     }
     keepCalibration();
     emit calibrationInUseChanged();
@@ -838,10 +838,10 @@ void ViewerWindow::refreshCorrection()
         canvas_->setCorrectedNdvi(nullptr);
         return;
     }
-    auto work = [picture = picture_, flat, model = model_, table = *table_] {
+    auto work = [picture = picture_, flat, model = model_, table = *table_, index = index_] {
         Correction c;
-        c.values = view::correctedNdvi(*picture, *flat, model);
-        c.histogram = wholePictureHistogram(*picture, &table, c.values.get());
+        c.values = view::correctedNdvi(*picture, *flat, model, index);
+        c.histogram = wholePictureHistogram(*picture, &table, c.values.get(), index);
         return c;
     };
     // About 50 ms for a camera frame's three million pixels: at once, as the pairs'
@@ -920,14 +920,18 @@ void ViewerWindow::coloursChanged()
             applyingColours_ = false;
         };
         auto* step = new UndoStep(
-            QStringLiteral("NDVIの色"), [apply, before = committedColours_] { apply(before); },
+            QStringLiteral("指数と色"), [apply, before = committedColours_] { apply(before); },
             [apply, after = colours_->state()] { apply(after); }, true);
         // A range typed digit by digit, or stepped with its arrows, is one step.
         step->setMergeKind(1);
         committedColours_ = colours_->state();
         undo_->push(step);
     }
+    const bool otherIndex = colours_->index() != index_;
+    if (otherIndex) applyIndex(colours_->index());
     scale_ = colours_->scale();
+    // NDVI's legend goes without a title, as it always has.
+    scale_.setTitle(index_.isNdvi() ? QString() : QString::fromStdString(index_.label()));
     settings().setValue(QStringLiteral("palette"), colours_->paletteIndex());
     for (int nir = 0; nir < 256; ++nir) {
         for (int red = 0; red < 256; ++red) {
@@ -938,6 +942,26 @@ void ViewerWindow::coloursChanged()
     canvas_->setNdviColours(&pairColours_, &scale_);
     legend_->update();
     refreshPanel();
+    if (!otherIndex) return;
+    refreshPointer();
+    canvas_->viewport()->update();
+    if (canvas_->selection()) computeFigures(false);
+}
+
+void ViewerWindow::setIndex(const engine::VegetationIndex& index)
+{
+    colours_->setIndex(index);
+}
+
+void ViewerWindow::applyIndex(const engine::VegetationIndex& index)
+{
+    index_ = index;
+    table_.emplace(model_, index_);
+    histogramSection_->setIndexLabel(QString::fromStdString(index_.label()));
+    refreshCorrection();
+    if (!picture_ || corrected_ || correctionPending_) return;
+    const bool raster = picture_->kind() == LoadedPicture::Kind::Raster;
+    wholeHistogram_ = wholePictureHistogram(*picture_, raster ? nullptr : &*table_, nullptr, index_);
 }
 
 void ViewerWindow::selectArea(std::optional<engine::Rectangle> typed)
@@ -1001,10 +1025,12 @@ void ViewerWindow::computeFigures(bool channelsToo)
     }
     std::optional<RegionFigures> known = channelsToo ? std::nullopt : figures_;
     // Channels on one core, the NDVI statistics on the other, each in row order.
-    auto work = [picture = picture_, corrected = corrected_, area, table = *table_, known]() {
-        auto ndvi = std::async(std::launch::async, [&] { return ndviFigures(*picture, area, &table, corrected.get()); });
+    auto work = [picture = picture_, corrected = corrected_, area, table = *table_, known, index = index_]() {
+        auto ndvi =
+            std::async(std::launch::async, [&] { return ndviFigures(*picture, area, &table, corrected.get(), index); });
         RegionFigures f = known ? *known : channelFigures(*picture, area);
         f.ndvi = ndvi.get();
+        f.index = indexName(index);
         return f;
     };
     const std::int64_t pixels = area.x1 <= area.x2 && area.y1 <= area.y2 ? (area.x2 - area.x1 + 1) * (area.y2 - area.y1 + 1) : 0;
@@ -1027,6 +1053,8 @@ void ViewerWindow::computeFigures(bool channelsToo)
 void ViewerWindow::refreshPanel()
 {
     if (!area_ || !histogramSection_) return;
+    // The bins span the index's range (NDVI's -1..+1), as indexBin counts them.
+    const engine::IndexRange range = index_.isNdvi() ? engine::IndexRange{-1.0, 1.0, true} : engine::indexRange(index_);
     if (figuresPending_) {
         const engine::Rectangle area = *canvas_->selection();
         area_->setFigures(QStringLiteral("範囲: %1\n画素数: %2\n計算中…")
@@ -1036,13 +1064,14 @@ void ViewerWindow::refreshPanel()
     } else if (figures_) {
         area_->setFigures(figureLines(*figures_).join(QLatin1Char('\n')));
         histogramSection_->showCounts(QStringLiteral("範囲内（%1 画素）").arg(figures_->ndvi.count),
-                                      figures_->ndvi.histogram, scale_);
+                                      figures_->ndvi.histogram, scale_, range.low, range.high);
     } else {
         area_->setFigures(picture_ ? QStringLiteral("範囲: なし\n画像の上をドラッグして範囲を選びます。")
                                    : QStringLiteral("範囲: なし"));
         histogramSection_->showCounts(
             picture_ ? QStringLiteral("画像全体（%1 画素）").arg(wholeHistogram_.count) : QString(),
-            picture_ ? wholeHistogram_.histogram : decltype(wholeHistogram_.histogram){}, scale_);
+            picture_ ? wholeHistogram_.histogram : decltype(wholeHistogram_.histogram){}, scale_, range.low,
+            range.high);
     }
 }
 
@@ -1052,7 +1081,8 @@ void ViewerWindow::refreshPointer()
         setReadableText(pointerLabel_, QString());
         return;
     }
-    QString text = view::pointerText(*picture_, &*table_, pointer_->first, pointer_->second, corrected_.get());
+    QString text = view::pointerText(*picture_, &*table_, pointer_->first, pointer_->second, corrected_.get(),
+                                     indexName(index_));
     if (corrected_) {
         // The gains the pixel's bands were divided by.
         const engine::FlatField& flat = *committed_.flat;

@@ -193,6 +193,10 @@ public:
     // What the exports write from: the NDVI of each byte pair under model(), the
     // colours of the NDVI and gain views, the rectangle's figures when complete.
     const engine::NdviTable& ndviTable() const { return *table_; }
+    // The vegetation index the NDVI view, its figures and the raster exports are of
+    // (指数 in the colours' section), NDVI unless another is chosen.
+    const engine::VegetationIndex& index() const noexcept { return index_; }
+    void setIndex(const engine::VegetationIndex& index);
     const ColourScale& ndviScale() const noexcept { return scale_; }
     const ColourScale& gainScale() const noexcept { return gainScale_; }
     const std::optional<RegionFigures>& figures() const noexcept { return figures_; }
@@ -240,6 +244,8 @@ private:
     // The model line: the model in use, or for a raster the one it was made with.
     void refreshModelLine();
     void coloursChanged();
+    // The table, the correction and the whole picture's histogram of index.
+    void applyIndex(const engine::VegetationIndex& index);
     void selectionChanged();
     // Enter in the panel's rectangle field: the corners typed, fitted to the picture,
     // or a message and the rectangle as it was; an empty field, no rectangle.
@@ -287,7 +293,8 @@ private:
     // Its tags once searched for; shared with a table still being worked out.
     std::shared_ptr<PictureTags> pictureTags_;
     engine::NdviModel model_ = engine::NdviModel::plain(255, 255);
-    std::optional<engine::NdviTable> table_;  // of model_
+    engine::VegetationIndex index_;
+    std::optional<engine::NdviTable> table_;  // of model_ and index_
     // The bitmap's NDVI through the flat-field in use; shared with a computation of
     // figures still running.
     std::shared_ptr<const float[]> corrected_;

@@ -144,7 +144,7 @@ bool ExportController::writeRaster(const QString& path)
         !window_.prompts().confirm(QStringLiteral("%1 は既に存在します。置き換えますか？").arg(decoded(header)))) {
         return false;
     }
-    return reportFailure(path, [&] { writeNdviRaster(*window_.picture(), window_.ndviTable(), window_.model(), out, window_.correctedNdvi()); });
+    return reportFailure(path, [&] { writeNdviRaster(*window_.picture(), window_.ndviTable(), window_.model(), out, window_.correctedNdvi(), window_.index()); });
 }
 
 bool ExportController::writeTiff(const QString& path)
@@ -155,7 +155,7 @@ bool ExportController::writeTiff(const QString& path)
     }
     window_.settleCorrection();
     const std::string flat = window_.correctedNdvi() ? window_.flatField()->path() : std::string();
-    return reportFailure(path, [&] { writeNdviTiff(*window_.picture(), window_.ndviTable(), window_.model(), encoded(path), window_.correctedNdvi(), flat); });
+    return reportFailure(path, [&] { writeNdviTiff(*window_.picture(), window_.ndviTable(), window_.model(), encoded(path), window_.correctedNdvi(), flat, window_.index()); });
 }
 
 bool ExportController::writeShownPicture(const QString& path)

@@ -14,7 +14,7 @@ QByteArray figuresCsv(const QString& source, const RegionFigures& figures, const
     const QString described = model ? QLatin1Char('"') + QString::fromStdString(engine::describeModel(*model)) +
                                           corrected + QLatin1Char('"')
                                     : QString();
-    const QString text = QStringLiteral("ファイル,") + figureFieldNames().join(QLatin1Char(',')) +
+    const QString text = QStringLiteral("ファイル,") + figureFieldNames(figures.index).join(QLatin1Char(',')) +
                          QStringLiteral(",較正,NIR白色板,Red白色板\r\n\"") + quoted + QStringLiteral("\",") +
                          figureFieldValues(figures).join(QLatin1Char(',')) + QLatin1Char(',') + described +
                          QLatin1Char(',') + (model ? QString::number(model->nir.dnWhite) : QString()) +

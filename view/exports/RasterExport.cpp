@@ -17,7 +17,7 @@ std::string headerPathFor(const std::string& raster)
 }
 
 void writeNdviRaster(const LoadedPicture& picture, const engine::NdviTable& table, const engine::NdviModel& model,
-                     const std::string& rasterPath, const float* corrected)
+                     const std::string& rasterPath, const float* corrected, const engine::VegetationIndex& index)
 {
     // One group: the raster and its header end both new or both as they were.
     engine::OutputGroup group;
@@ -26,8 +26,8 @@ void writeNdviRaster(const LoadedPicture& picture, const engine::NdviTable& tabl
     forEachNdviBlock(picture, table, [&](std::int64_t, std::int64_t count, const float* values) {
         raster.write(values, static_cast<std::size_t>(count * picture.width()) * sizeof(float));
     }, corrected);
-    // The same header zrvimage-batch writes, naming the model in its description.
-    const std::string text = engine::ndviEnviHeader(picture.width(), picture.height(), model);
+    // The same header zrvimage-batch writes, naming the model and the index.
+    const std::string text = engine::ndviEnviHeader(picture.width(), picture.height(), model, index.label());
     header.write(text.data(), text.size());
     group.commit();
 }

@@ -17,10 +17,15 @@ HistogramSection::HistogramSection(QWidget* parent) : QGroupBox(QStringLiteral("
 }
 
 void HistogramSection::showCounts(const QString& title, const std::array<std::uint64_t, engine::kHistogramBins>& counts,
-                            const ColourScale& scale)
+                            const ColourScale& scale, double low, double high)
 {
     title_->setText(title);
-    histogram_->setCounts(counts, scale);
+    histogram_->setCounts(counts, scale, low, high);
+}
+
+void HistogramSection::setIndexLabel(const QString& label)
+{
+    setTitle(label + QStringLiteral("ヒストグラム"));
 }
 
 void HistogramSection::showTitle(const QString& title)

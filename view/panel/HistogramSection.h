@@ -1,5 +1,5 @@
 #pragma once
-// The side panel's NDVI histogram, titled with what it counts.
+// The side panel's histogram of the index shown, titled with what it counts.
 
 #include "engine/ops/NdviStats.h"
 #include "view/ColourScale.h"
@@ -18,8 +18,10 @@ public:
     explicit HistogramSection(QWidget* parent = nullptr);
 
     void showCounts(const QString& title, const std::array<std::uint64_t, engine::kHistogramBins>& counts,
-              const ColourScale& scale);
+              const ColourScale& scale, double low = -1.0, double high = 1.0);
     void showTitle(const QString& title);
+    // The group's caption: "<label>ヒストグラム".
+    void setIndexLabel(const QString& label);
     const HistogramWidget* histogram() const noexcept { return histogram_; }
 
 private:
