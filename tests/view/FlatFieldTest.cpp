@@ -176,6 +176,40 @@ TEST(FlatFieldTest, PanelFiguresAndExportsAreTheBatchsThroughTheFlatField)
     EXPECT_EQ(next.model(), batchRecord.model);
 }
 
+TEST(FlatFieldTest, AnotherIndexThroughTheFlatFieldIsTheBatchsIndex)
+{
+    Files f;
+    FlatViewer v;
+    ASSERT_TRUE(v.open(f.frame));
+    v.window.setModel({{240, 0.9f, 14, 0.05f}, {235, 0.9f, 16, 0.05f}});
+    ASSERT_TRUE(v.putIn(f.flat));
+    const std::filesystem::path cal = f.dir.path("viewer.json");
+    ASSERT_TRUE(v.window.saveCalibration(q(cal)));
+    v.window.setIndex(std::get<engine::VegetationIndex>(engine::parseVegetationIndex("savi:0.3")));
+
+    for (const char* kind : {"--envi-header", "--tiff"}) {
+        const bool tiff = std::string(kind) == "--tiff";
+        runBatch({"ndvi", f.frame.string(), "--calibration", cal.string(), "--flatfield", f.flat.string(), "--index",
+                  "savi:0.3", kind, "-o", f.dir.path(tiff ? "batch.tif" : "batch.raw").string()});
+    }
+    ASSERT_TRUE(v.window.exportRaster(q(f.dir.path("index.raw"))));
+    ASSERT_TRUE(v.window.exportTiff(q(f.dir.path("index.tif"))));
+    const auto raster = readFile(f.dir.path("batch.raw"));
+    EXPECT_EQ(readFile(f.dir.path("index.raw")), raster);
+    const auto header = readFile(f.dir.path("index.hdr"));
+    EXPECT_EQ(header, readFile(f.dir.path("batch.hdr")));
+    EXPECT_NE(std::string(header.begin(), header.end()).find("SAVI (L=0.3)"), std::string::npos);
+    EXPECT_EQ(readFile(f.dir.path("index.tif")), readFile(f.dir.path("batch.tif")));
+
+    // The view's values are the same corrected SAVI: the pointer's, as the raster holds it.
+    ASSERT_EQ(raster.size(), 40u * 30 * 4);
+    std::vector<float> values(40 * 30);
+    std::memcpy(values.data(), raster.data(), raster.size());
+    EXPECT_EQ(std::memcmp(v.window.correctedNdvi(), values.data(), raster.size()), 0);
+    EXPECT_TRUE(v.hover(35, 2).contains(QStringLiteral("SAVI=") + view::ndviText(values[2 * 40 + 35])))
+        << v.window.pointerText().toStdString();
+}
+
 TEST(FlatFieldTest, AnotherSizeOrABadFileIsRefusedWithTheEnginesMessage)
 {
     Files f;

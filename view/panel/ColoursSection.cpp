@@ -28,7 +28,7 @@ std::pair<double, double> rangeLimits(const engine::VegetationIndex& index)
 {
     const engine::IndexRange r = engine::indexRange(index);
     // Outward, so that the boxes' two decimals never cut off the index's own ends.
-    return {std::floor(r.low * 100.0 - 1e-9) / 100.0, std::ceil(r.high * 100.0 + 1e-9) / 100.0};
+    return {std::floor(r.low * 100.0 + 1e-6) / 100.0, std::ceil(r.high * 100.0 - 1e-6) / 100.0};
 }
 
 ColoursSection::ColoursSection(QWidget* parent) : QGroupBox(QStringLiteral("指数と色"), parent)
@@ -91,7 +91,8 @@ engine::VegetationIndex ColoursSection::chosenIndex() const
 {
     const QByteArray name = indexBox_->currentData().toString().toLatin1();
     engine::VegetationIndex index = byDefault(name.constData());
-    if (index.hasParameter()) index.parameter = parameter_->value();
+    // Another index starts from its own default; the same one takes the box's value.
+    if (index.hasParameter() && index.kind == index_.kind) index.parameter = parameter_->value();
     return index;
 }
 
