@@ -943,6 +943,7 @@ void ViewerWindow::coloursChanged()
     legend_->update();
     refreshPanel();
     if (!otherIndex) return;
+    regionsController_->refresh();
     refreshPointer();
     canvas_->viewport()->update();
     if (canvas_->selection()) computeFigures(false);

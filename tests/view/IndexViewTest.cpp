@@ -5,9 +5,12 @@
 
 #include "view/HistogramWidget.h"
 #include "view/panel/ColoursSection.h"
+#include "view/regions/RegionsModel.h"
+#include "view/regions/RegionsSection.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QTableWidget>
 #include <QUndoStack>
 
 #include <gtest/gtest.h>
@@ -92,6 +95,20 @@ TEST(IndexViewTest, PointerAndFiguresGiveTheChosenIndexsFormula)
     EXPECT_EQ(v.line(QStringLiteral("SAVI=-10")), QStringLiteral("SAVI=-10 の画素数: 1"));
     const auto& counts = v.window.histogram()->counts();
     EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), std::uint64_t{0}), 34u);
+
+    // A region over the whole picture: the regions' figures are of SAVI too.
+    engine::RegionSet set;
+    set.regions.resize(1);
+    set.regions[0].name = "all";
+    set.regions[0].rect = engine::Rectangle{0, 0, 6, 4};
+    v.window.regions().setSet(set);
+    QTableWidget* table = v.window.regionsSection()->table();
+    using Column = view::RegionsSection::Column;
+    EXPECT_EQ(table->horizontalHeaderItem(Column::Mean)->text(), QStringLiteral("SAVI-Mean"));
+    EXPECT_EQ(table->horizontalHeaderItem(Column::Nodata)->text(), QStringLiteral("SAVI=-10"));
+    ASSERT_NE(table->item(0, Column::Mean), nullptr);
+    EXPECT_NEAR(table->item(0, Column::Mean)->text().toDouble(), sum / 34, 0.00005);
+    EXPECT_EQ(table->item(0, Column::Nodata)->text(), QStringLiteral("1"));
 }
 
 TEST(IndexViewTest, ScaleLegendAndHistogramSpanTheIndexsRange)

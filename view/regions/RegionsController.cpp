@@ -88,7 +88,10 @@ void RegionsController::addDrawn(engine::Region region)
 
 void RegionsController::refresh()
 {
-    const engine::SeasonSettings settings = seasonSettingsFor(model_->set(), window_.model(), window_.whiteFrom(), window_.calibrationState().flat);
+    engine::SeasonSettings settings = seasonSettingsFor(model_->set(), window_.model(), window_.whiteFrom(), window_.calibrationState().flat);
+    // The regions' figures are of the index the view shows, as series --index gives them.
+    settings.index = window_.index();
+    section_->setIndexName(indexName(settings.index));
     auto work = [picture = picture_, tags = pictureTags_, set = model_->set(), settings] {
         return regionTable(picture.get(), set, settings, tags.get());
     };

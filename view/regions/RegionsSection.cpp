@@ -44,7 +44,7 @@ RegionsSection::RegionsSection(RegionsModel* model, QWidget* parent)
                                        QStringLiteral("中央値"), QStringLiteral("p95"), QStringLiteral("NDVI=-10"),
                                        QStringLiteral("飽和")});
     table_->horizontalHeaderItem(Saturated)->setToolTip(QStringLiteral("どちらかのバンドが 255 の画素数"));
-    table_->horizontalHeaderItem(Nodata)->setToolTip(QStringLiteral("NDVI=-10 の画素数（平均などには入りません）"));
+    setIndexName(QStringLiteral("NDVI"));
     table_->setToolTip(QStringLiteral("名前はダブルクリックで変更、Delete キーか右クリックで削除します"));
     table_->verticalHeader()->hide();
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -199,6 +199,13 @@ void RegionsSection::fillFigures()
         lines << QStringLiteral("編集 > 領域を描く で画像の上に長方形か多角形を描きます。");
     }
     setReadableText(status_, lines.join(QLatin1Char('\n')));
+}
+
+void RegionsSection::setIndexName(const QString& name)
+{
+    table_->horizontalHeaderItem(Mean)->setText(name + QStringLiteral("-Mean"));
+    table_->horizontalHeaderItem(Nodata)->setText(name + QStringLiteral("=-10"));
+    table_->horizontalHeaderItem(Nodata)->setToolTip(name + QStringLiteral("=-10 の画素数（平均などには入りません）"));
 }
 
 void RegionsSection::showTable(const RegionTable& table)

@@ -24,6 +24,8 @@ public:
 
     // The figures of the frame shown, for the model's regions as they are now.
     void showTable(const RegionTable& table);
+    // The columns of the index's figures named after it: "SAVI-Mean", "SAVI=-10".
+    void setIndexName(const QString& name);
     // The figures are being worked out.
     void showPending();
 
