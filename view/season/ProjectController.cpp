@@ -299,6 +299,9 @@ bool ProjectController::open(const QString& path)
     // A fixed calibration over a white region: the viewer works each frame out by its
     // panel, unlike the file; saving would change the season.
     if (record && hasRole(p.regions, engine::RegionRole::White)) faithful = false;
+    // The viewer's season is of NDVI and a project saved from it names no index: one of
+    // another index would lose it when saved.
+    if (p.index && !p.index->isNdvi()) faithful = false;
     // Another document: undo does not go back into the last one.
     window_.undoStack()->clear();
     applying_ = false;
