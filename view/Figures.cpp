@@ -66,6 +66,29 @@ QString indexName(const engine::VegetationIndex& index)
     return QString::fromLatin1(index.name()).toUpper();
 }
 
+std::optional<engine::VegetationIndex> indexNamedBy(const std::string& description)
+{
+    const std::string head = description.substr(0, description.find(", "));
+    for (const char* name : {"ndvi", "sr", "dvi", "rdvi", "savi", "osavi", "msavi2", "evi2", "wdrvi", "nli", "mnli",
+                             "tdvi"}) {
+        std::string text = name;
+        std::string upper = QString::fromLatin1(name).toUpper().toStdString();
+        // The label with its parameter: "SAVI (L=0.3)", read back as "savi:0.3".
+        if (head.starts_with(upper + " (") && head.ends_with(")")) {
+            const std::size_t equals = head.find('=');
+            if (equals == std::string::npos) continue;
+            text += ":" + head.substr(equals + 1, head.size() - equals - 2);
+        } else if (head != upper) {
+            continue;
+        }
+        const auto parsed = engine::parseVegetationIndex(text);
+        if (const auto* index = std::get_if<engine::VegetationIndex>(&parsed); index && index->label() == head) {
+            return *index;
+        }
+    }
+    return std::nullopt;
+}
+
 int indexBin(const engine::VegetationIndex& index, float value) noexcept
 {
     if (index.isNdvi()) return engine::histogramBin(value);

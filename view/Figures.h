@@ -15,6 +15,8 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 namespace view {
 
@@ -36,6 +38,11 @@ struct RegionFigures {
 
 // The index's name in figures and fields: "NDVI", "SAVI".
 QString indexName(const engine::VegetationIndex& index);
+
+// The index a raster's description names as the exports and zrvimage-batch write it
+// ("SAVI (L=0.3), NIR: ..." in a TIFF or an ENVI header, "NDVI, NIR: ..." in an ENVI
+// header); nothing when it names none.
+std::optional<engine::VegetationIndex> indexNamedBy(const std::string& description);
 
 // The histogram's bin of a value of index: the engine's NDVI bins over -1..+1, for
 // another index 20 as wide over its range (indexRange), values beyond in the end bins.

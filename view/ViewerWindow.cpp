@@ -675,6 +675,15 @@ void ViewerWindow::install(std::unique_ptr<LoadedPicture> picture, const QString
                       : static_cast<Canvas::Mode>(std::clamp(settings().value(QStringLiteral("view"), 0).toInt(), 0, 3)));
     }
     canvas_->setPicture(picture_.get());
+    // A raster that names its index is shown as that index, not as the one chosen last.
+    if (raster) {
+        if (const auto named = indexNamedBy(picture_->description()); named && *named != index_) {
+            applyingColours_ = true;
+            colours_->setIndex(*named);
+            applyingColours_ = false;
+            committedColours_ = colours_->state();
+        }
+    }
     refreshModelLine();
     updateTitle();
     sizeLabel_->setText(QStringLiteral("%1×%2").arg(picture_->width()).arg(picture_->height()));

@@ -179,4 +179,33 @@ TEST(IndexViewTest, NdviComesBackExactlyAfterAnotherIndexIsUndone)
     EXPECT_EQ(v.window.index(), parsed("evi2"));
 }
 
+TEST(IndexViewTest, RasterExportsNameTheIndexAndOpenAsIt)
+{
+    Opened o;
+    Viewer v;
+    v.window.setWhiteValues({200, 180});
+    ASSERT_TRUE(v.open(o.file));
+    v.window.setIndex(parsed("wdrvi:0.3"));
+    const float value = v.window.ndviTable()(o.picture.at(5, 1).r, o.picture.at(5, 1).g);
+    // The TIFF names another index before the model; the ENVI header always names it.
+    for (const char* name : {"index.tif", "index.raw"}) {
+        const QString path = QString::fromStdString(o.dir.path(name).string());
+        ASSERT_TRUE(std::string(name).ends_with(".tif") ? v.window.exportTiff(path) : v.window.exportRaster(path));
+    }
+    const auto header = readFile(o.dir.path("index.hdr"));
+    EXPECT_NE(std::string(header.begin(), header.end()).find("WDRVI (a=0.3), NIR:"), std::string::npos);
+    for (const char* name : {"index.tif", "index.raw"}) {
+        v.window.setIndex(parsed("ndvi"));
+        v.widths.push_back(7);
+        ASSERT_TRUE(v.open(o.dir.path(name))) << name;
+        EXPECT_EQ(v.window.index(), parsed("wdrvi:0.3")) << name;
+        EXPECT_EQ(v.hover(5, 1), QStringLiteral("x=5 y=1  WDRVI=%1").arg(view::ndviText(value))) << name;
+    }
+    // What names no index: NDVI's own description and anything else.
+    EXPECT_EQ(view::indexNamedBy("NDVI, NIR: 白色板 255"), parsed("ndvi"));
+    EXPECT_EQ(view::indexNamedBy("SAVI (L=0.25), NIR"), parsed("savi:0.25"));
+    EXPECT_EQ(view::indexNamedBy("NIR: 白色板 255 (反射率 1)"), std::nullopt);
+    EXPECT_EQ(view::indexNamedBy("SAVI (L=2), NIR"), std::nullopt);
+}
+
 }  // namespace
