@@ -457,6 +457,26 @@ TEST(Project, AProjectShownOtherwiseThanWrittenOpensUnsaved)
     }
 }
 
+// A project of another index (the batch's --index) opens as written, and saving it from
+// the viewer keeps its index.
+TEST(Project, AnotherIndexIsKeptWhenSaved)
+{
+    SeasonFolder season;
+    engine::SeasonProject p;
+    p.frames = "frames";
+    p.time = kTimeRule.toStdString();
+    p.regions = calibrations().back().regions;
+    p.index = std::get<engine::VegetationIndex>(engine::parseVegetationIndex("savi:0.25"));
+    engine::writeSeasonProject(season.project.toStdString(), p);
+    Viewer v;
+    ASSERT_TRUE(v.window.openFile(season.project));
+    EXPECT_FALSE(v.window.project()->isModified());
+    ASSERT_TRUE(v.window.project()->save());
+    const engine::SeasonProject saved = engine::readSeasonProject(season.project.toStdString());
+    ASSERT_TRUE(saved.index.has_value());
+    EXPECT_EQ(saved.index->text(), "savi:0.25");
+}
+
 TEST(Project, TheLastProjectOpensOnStartWhileItIsThere)
 {
     SeasonFolder season;

@@ -171,6 +171,7 @@ std::optional<engine::SeasonProject> ProjectController::current(const QString& f
         }
     }
     if (const engine::FlatField* flat = window_.flatField()) p.flatfield = relativeTo(file, decoded(flat->path()));
+    p.index = index_;
     return p;
 }
 
@@ -299,9 +300,9 @@ bool ProjectController::open(const QString& path)
     // A fixed calibration over a white region: the viewer works each frame out by its
     // panel, unlike the file; saving would change the season.
     if (record && hasRole(p.regions, engine::RegionRole::White)) faithful = false;
-    // The viewer's season is of NDVI and a project saved from it names no index: one of
-    // another index would lose it when saved.
-    if (p.index && !p.index->isNdvi()) faithful = false;
+    // The viewer's season list and chart are of NDVI; the project's index is the batch's,
+    // kept as it was when saved.
+    index_ = p.index;
     // Another document: undo does not go back into the last one.
     window_.undoStack()->clear();
     applying_ = false;
@@ -366,6 +367,7 @@ void ProjectController::leave()
 {
     if (applying_ || path_.isEmpty()) return;
     path_.clear();
+    index_.reset();
     savedKey_.clear();
     modified_ = false;
     settings().remove(kLastProject);

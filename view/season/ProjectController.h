@@ -87,6 +87,8 @@ private:
     ViewerWindow& window_;
     Prompts prompts_;
     QString path_;
+    // The opened project's index ("index"), written back when saved.
+    std::optional<engine::VegetationIndex> index_;
     QString savedKey_;  // of the window's state when last saved or opened; empty: unknown
     bool modified_ = false;
     bool applying_ = false;  // opening one: its own changes are not the user's
